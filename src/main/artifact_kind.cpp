@@ -1,0 +1,53 @@
+#include "main/artifact_kind.h"
+
+#include <optional>
+
+#include "lightgbm/content_test.h"
+#include "main/file_read.h"
+#include "main/text.h"
+
+namespace tarnwick {
+
+std::string_view display_name(ArtifactKind kind) {
+  switch (kind) {
+    case ArtifactKind::CatBoost: return "CatBoost";
+    case ArtifactKind::LightGBM: return "LightGBM";
+    case ArtifactKind::ONNX: return "ONNX";
+    case ArtifactKind::PyTorch: return "PyTorch";
+    case ArtifactKind::TensorPlanJson: return "tensor plan JSON";
+    case ArtifactKind::Unknown: break;
+  }
+  return "unknown";
+}
+
+namespace {
+
+std::optional<ArtifactKind> kind_from_extension(const std::string& path) {
+  std::string extension = path_extension(path);
+  if (extension.empty() || !is_valid_utf8(extension)) return std::nullopt;
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (extension == "cbm") return ArtifactKind::CatBoost;
+  if (extension == "lgb") return ArtifactKind::LightGBM;
+  if (extension == "onnx") return ArtifactKind::ONNX;
+  if (extension == "pt" || extension == "pth" || extension == "bin" || extension == "ckpt") {
+    return ArtifactKind::PyTorch;
+  }
+  if (extension == "json") return ArtifactKind::TensorPlanJson;
+  return std::nullopt;
+}
+
+}  // namespace
+
+ArtifactKind detect_artifact_kind(const std::string& path) {
+  if (auto kind = kind_from_extension(path)) return *kind;
+  if (read_file_prefix(path, 4, false) == "CBM1") return ArtifactKind::CatBoost;
+  if (looks_like_lightgbm_text(read_file_prefix(path, kLightgbmProbeBytes, true))) {
+    return ArtifactKind::LightGBM;
+  }
+  if (read_file_prefix(path, 1, false) == "\x80") return ArtifactKind::PyTorch;
+  return ArtifactKind::Unknown;
+}
+
+}  // namespace tarnwick

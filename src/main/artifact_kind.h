@@ -1,0 +1,15 @@
+// Which reader a path belongs to: by extension first, then by the file's first bytes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+enum class ArtifactKind { CatBoost, LightGBM, ONNX, PyTorch, TensorPlanJson, Unknown };
+
+std::string_view display_name(ArtifactKind kind);
+// Never fails: an unreadable or unrecognised file without a known extension is Unknown.
+ArtifactKind detect_artifact_kind(const std::string& path);
+
+}  // namespace tarnwick

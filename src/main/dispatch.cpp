@@ -1,0 +1,40 @@
+#include "main/dispatch.h"
+
+#include <ostream>
+#include <string_view>
+
+#include "main/command_table.h"
+#include "main/usage_text.h"
+
+namespace tarnwick {
+
+Status dispatch_command(const Args& args, Io& io) {
+  if (args.empty()) {
+    io.out << kHelpText;
+    return Status::ok();
+  }
+  const std::string& word = args.front();
+  if (word == "help" || word == "-h" || word == "--help") {
+    io.out << kHelpText;
+    return Status::ok();
+  }
+  if (word == "tour") {
+    io.out << kTourText;
+    return Status::ok();
+  }
+  Handler handler = find_command_handler(word);
+  if (handler == nullptr) return fail("unknown command `" + word + "`. Try `tarnwick help`.");
+  Args handler_args(args.begin() + 1, args.end());
+  return handler(handler_args, io);
+}
+
+int run_tarnwick(const Args& args, std::istream& in, std::ostream& out, std::ostream& err) {
+  Io io{in, out};
+  Status status = dispatch_command(args, io);
+  out.flush();
+  if (status.is_ok()) return 0;
+  err << "error: " << status.message() << "\n";
+  return 1;
+}
+
+}  // namespace tarnwick

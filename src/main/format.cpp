@@ -1,0 +1,86 @@
+#include "main/format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace tarnwick {
+
+std::uint64_t fnv1a64(std::string_view bytes) {
+  Fnv1a64 hash;
+  hash.update(bytes);
+  return hash.digest();
+}
+
+std::string format_fingerprint(std::uint64_t fingerprint) {
+  char text[19];
+  std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(fingerprint));
+  return text;
+}
+
+std::string format_fixed(double value, int decimals) {
+  // glibc prints the exact binary value rounded to nearest, ties to even.
+  char text[400];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string format_signed_fixed(double value, int decimals) {
+  char text[400];
+  std::snprintf(text, sizeof text, "%+.*f", decimals, value);
+  return text;
+}
+
+std::string format_bytes(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  if (bytes < 1048576) return format_fixed(static_cast<double>(bytes) / 1024.0, 1) + " KiB";
+  return format_fixed(static_cast<double>(bytes) / 1048576.0, 1) + " MiB";
+}
+
+std::string format_count_short(std::uint64_t count) {
+  if (count <= 999) return std::to_string(count);
+  if (count <= 999999) return format_fixed(static_cast<double>(count) / 1e3, 1) + "K";
+  if (count <= 999999999) return format_fixed(static_cast<double>(count) / 1e6, 1) + "M";
+  return format_fixed(static_cast<double>(count) / 1e9, 1) + "B";
+}
+
+std::string format_delta(std::uint64_t old_value, std::uint64_t new_value) {
+  if (old_value == new_value) return "same";
+  if (new_value > old_value) return "+" + std::to_string(new_value - old_value);
+  return "-" + std::to_string(old_value - new_value);
+}
+
+std::string format_max_depth(std::int64_t depth) {
+  return depth < 0 ? "unlimited" : std::to_string(depth);
+}
+
+std::string format_real(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  // Shortest round-trip digits, always in positional notation.
+  char text[400];
+  auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  if (error != std::errc()) return format_fixed(value, 17);
+  return std::string(text, end);
+}
+
+std::string format_optional_count(std::optional<std::uint64_t> count) {
+  return count ? std::to_string(*count) : "unknown";
+}
+
+std::string format_percent_change(std::uint64_t old_value, std::uint64_t new_value) {
+  if (old_value == 0 && new_value != 0) return "n/a (from zero)";
+  double percent = 0.0;
+  if (old_value != 0) {
+    percent = (static_cast<double>(new_value) - static_cast<double>(old_value)) * 100.0 /
+              static_cast<double>(old_value);
+  }
+  if (std::fabs(percent) < 0.005) return "same";
+  return format_signed_fixed(percent, 0) + "%";
+}
+
+std::string optional_text_or_unknown(const std::optional<std::string>& text) {
+  return text ? *text : "unknown";
+}
+
+}  // namespace tarnwick

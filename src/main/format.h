@@ -1,0 +1,47 @@
+// Shared value renderings of every text report: sizes, counts, deltas, fingerprints, reals.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+inline constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ULL;
+inline constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
+
+// Incremental 64-bit FNV-1a, for fingerprints fed from several byte ranges.
+class Fnv1a64 {
+ public:
+  void update(std::string_view bytes) {
+    for (unsigned char byte : bytes) {
+      hash_ ^= byte;
+      hash_ *= kFnvPrime;
+    }
+  }
+  std::uint64_t digest() const { return hash_; }
+
+ private:
+  std::uint64_t hash_ = kFnvOffsetBasis;
+};
+
+std::uint64_t fnv1a64(std::string_view bytes);
+
+std::string format_fingerprint(std::uint64_t fingerprint);
+std::string format_bytes(std::uint64_t bytes);
+std::string format_count_short(std::uint64_t count);
+std::string format_delta(std::uint64_t old_value, std::uint64_t new_value);
+std::string format_max_depth(std::int64_t depth);
+std::string format_real(double value);
+std::string format_optional_count(std::optional<std::uint64_t> count);
+std::string format_percent_change(std::uint64_t old_value, std::uint64_t new_value);
+
+// Fixed decimals, rounding the exact double half to even: "{:.N}".
+std::string format_fixed(double value, int decimals);
+// Fixed decimals with the sign always shown: "{:+.N}".
+std::string format_signed_fixed(double value, int decimals);
+
+std::string optional_text_or_unknown(const std::optional<std::string>& text);
+
+}  // namespace tarnwick
