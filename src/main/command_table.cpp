@@ -2,6 +2,10 @@
 
 #include <array>
 
+#include "cbm/catboost_commands.h"
+#include "lightgbm/lightgbm_commands.h"
+#include "main/routing.h"
+
 namespace tarnwick {
 
 namespace {
@@ -11,7 +15,15 @@ struct Command {
   Handler handler;
 };
 
-const std::array<Command, 0> kCommands{};
+const std::array kCommands{
+    Command{"inspect", inspect_command},
+    Command{"diff", diff_command},
+    Command{"explain", explain_command},
+    Command{"catboost", catboost_command},
+    Command{"cbm", catboost_command},
+    Command{"lightgbm", lightgbm_command},
+    Command{"lgbm", lightgbm_command},
+};
 
 }  // namespace
 

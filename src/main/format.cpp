@@ -83,4 +83,14 @@ std::string optional_text_or_unknown(const std::optional<std::string>& text) {
   return text ? *text : "unknown";
 }
 
+std::optional<std::string> optional_count_text(std::optional<std::uint64_t> count) {
+  if (!count) return std::nullopt;
+  return std::to_string(*count);
+}
+
+std::optional<std::string> optional_fixed_text(std::optional<double> value, int decimals) {
+  if (!value) return std::nullopt;
+  return format_fixed(*value, decimals);
+}
+
 }  // namespace tarnwick

@@ -44,4 +44,8 @@ std::string format_signed_fixed(double value, int decimals);
 
 std::string optional_text_or_unknown(const std::optional<std::string>& text);
 
+// Optional values rendered for print_field: absent stays absent.
+std::optional<std::string> optional_count_text(std::optional<std::uint64_t> count);
+std::optional<std::string> optional_fixed_text(std::optional<double> value, int decimals);
+
 }  // namespace tarnwick

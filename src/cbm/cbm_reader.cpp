@@ -1,0 +1,190 @@
+#include <algorithm>
+#include <array>
+#include <set>
+
+#include "cbm/cbm_summary.h"
+#include "cbm/embedded_json.h"
+#include "main/checked_math.h"
+#include "main/file_read.h"
+#include "main/format.h"
+#include "main/text.h"
+
+namespace tarnwick {
+
+namespace {
+
+using nlohmann::json;
+
+// Snake-case words of CatBoost's own metadata that look like feature names.
+constexpr std::array<std::string_view, 22> kMetadataWords = {
+    "model_guid",         "feature_id",           "flat_params",          "feature_index",
+    "features_info",      "output_options",       "float_features",       "feature_calcers",
+    "boosting_options",   "learn_best_error",     "tokenizers_names",     "train_finish_time",
+    "cat_feature_params", "feature_processing",   "dictionaries_names",   "static_provider_v1",
+    "tree_learner_options", "test_metrics_history", "categorical_features", "learn_metrics_history",
+    "catboost_version_info", "data_processing_options"};
+
+const json* at_key(const json* value, const char* key) {
+  if (value == nullptr || !value->is_object()) return nullptr;
+  auto found = value->find(key);
+  return found == value->end() ? nullptr : &*found;
+}
+
+const json* at_pointer(const json* value, const char* pointer) {
+  if (value == nullptr) return nullptr;
+  json::json_pointer path(pointer);
+  // contains() throws on array indices that are not numbers; such a path simply does not resolve.
+  try {
+    return value->contains(path) ? &value->at(path) : nullptr;
+  } catch (const json::exception&) {
+    return nullptr;
+  }
+}
+
+std::optional<std::uint64_t> as_count(const json* value) {
+  if (value == nullptr || !value->is_number_unsigned()) return std::nullopt;
+  return value->get<std::uint64_t>();
+}
+
+std::optional<double> as_real(const json* value) {
+  if (value == nullptr || !value->is_number()) return std::nullopt;
+  return value->get<double>();
+}
+
+std::optional<std::string> as_text(const json* value) {
+  if (value == nullptr || !value->is_string()) return std::nullopt;
+  return value->get<std::string>();
+}
+
+template <class T>
+std::optional<T> first_of(std::optional<T> first, std::optional<T> second) {
+  return first ? first : second;
+}
+
+const json* find_document(const std::vector<EmbeddedJsonObject>& objects, bool (*wanted)(const json&)) {
+  for (const EmbeddedJsonObject& object : objects) {
+    if (wanted(object.value)) return &object.value;
+  }
+  return nullptr;
+}
+
+void read_training_fields(const std::vector<EmbeddedJsonObject>& objects, CbmSummary& summary) {
+  const json* params = find_document(objects, [](const json& v) { return at_key(&v, "boosting_options") != nullptr; });
+  const json* metrics =
+      find_document(objects, [](const json& v) { return at_pointer(&v, "/metrics/learn_best_error") != nullptr; });
+  const json* flat = at_pointer(params, "/flat_params");
+  const json* tree = at_pointer(params, "/tree_learner_options");
+  const json* metric_options = at_pointer(params, "/metrics");
+
+  summary.iterations = first_of(as_count(at_key(flat, "iterations")),
+                                as_count(at_pointer(params, "/boosting_options/iterations")));
+  summary.depth = first_of(as_count(at_key(flat, "depth")), as_count(at_key(tree, "depth")));
+  summary.learning_rate = first_of(as_real(at_key(flat, "learning_rate")),
+                                   as_real(at_pointer(params, "/boosting_options/learning_rate")));
+  summary.loss_function = first_of(as_text(at_key(flat, "loss_function")),
+                                   as_text(at_pointer(params, "/loss_function/type")));
+  summary.eval_metric = as_text(at_pointer(metric_options, "/eval_metric/type"));
+  summary.grow_policy = as_text(at_key(tree, "grow_policy"));
+  summary.l2_leaf_reg = first_of(as_real(at_key(flat, "l2_leaf_reg")), as_real(at_key(tree, "l2_leaf_reg")));
+  summary.bootstrap_type = as_text(at_pointer(tree, "/bootstrap/type"));
+  summary.best_learn_rmse = as_real(at_pointer(metrics, "/metrics/learn_best_error/RMSE"));
+}
+
+// Runs of at least three printable ASCII bytes (space to tilde), in file order.
+std::vector<std::string_view> printable_runs(std::string_view bytes) {
+  std::vector<std::string_view> runs;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= bytes.size(); ++i) {
+    bool printable = i < bytes.size() && bytes[i] >= 0x20 && bytes[i] <= 0x7E;
+    if (printable) continue;
+    if (i - start >= 3) runs.push_back(bytes.substr(start, i - start));
+    start = i + 1;
+  }
+  return runs;
+}
+
+bool looks_like_feature_name(std::string_view run) {
+  if (run.size() < 6 || run.size() > 80) return false;
+  if (run.front() < 'a' || run.front() > 'z') return false;
+  if (run.find('_') == std::string_view::npos) return false;
+  for (char c : run) {
+    bool allowed = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    if (!allowed) return false;
+  }
+  return std::find(kMetadataWords.begin(), kMetadataWords.end(), run) == kMetadataWords.end();
+}
+
+void read_printable_fields(std::string_view bytes, CbmSummary& summary) {
+  std::vector<std::string_view> runs = printable_runs(bytes);
+  auto marker = std::find(runs.begin(), runs.end(), "train_finish_time");
+  if (marker != runs.end() && marker != runs.begin()) summary.train_finish_time = std::string(*(marker - 1));
+  std::set<std::string_view> names;
+  for (std::string_view run : runs) {
+    if (looks_like_feature_name(run)) names.insert(run);
+  }
+  summary.feature_names.assign(names.begin(), names.end());
+}
+
+std::uint64_t learned_state_fingerprint(std::string_view bytes, const std::vector<EmbeddedJsonObject>& objects) {
+  Fnv1a64 hash;
+  std::size_t position = 0;
+  for (const EmbeddedJsonObject& object : objects) {
+    hash.update(bytes.substr(position, object.start - position));
+    position = object.end;
+  }
+  hash.update(bytes.substr(position));
+  return hash.digest();
+}
+
+// Compact texts of the parsed objects, sorted and joined: order and layout in the file do not matter.
+std::optional<std::uint64_t> metadata_fingerprint(const std::vector<EmbeddedJsonObject>& objects) {
+  if (objects.empty()) return std::nullopt;
+  std::vector<std::string> texts;
+  texts.reserve(objects.size());
+  for (const EmbeddedJsonObject& object : objects) {
+    texts.push_back(object.value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace));
+  }
+  std::sort(texts.begin(), texts.end());
+  Fnv1a64 hash;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (i) hash.update("\n");
+    hash.update(texts[i]);
+  }
+  return hash.digest();
+}
+
+}  // namespace
+
+Result<CbmSummary> summarize_cbm_bytes(const std::string& path, std::string_view bytes) {
+  if (bytes.size() < 4 || bytes.substr(0, 4) != "CBM1") {
+    return fail(path + " does not look like a CatBoost CBM file: missing CBM1 signature");
+  }
+  std::vector<EmbeddedJsonObject> objects = find_embedded_json_objects(bytes);
+  CbmSummary summary;
+  summary.name = display_file_name(path);
+  summary.file_size_bytes = bytes.size();
+  read_training_fields(objects, summary);
+  read_printable_fields(bytes, summary);
+  summary.full_artifact_fingerprint = fnv1a64(bytes);
+  summary.learned_state_fingerprint = learned_state_fingerprint(bytes, objects);
+  summary.metadata_fingerprint = metadata_fingerprint(objects);
+  return summary;
+}
+
+Result<CbmSummary> read_cbm_summary(const std::string& path) {
+  Result<std::string> bytes = read_whole_file(path);
+  if (!bytes.is_ok()) return bytes.error();
+  return summarize_cbm_bytes(path, bytes.value());
+}
+
+std::optional<std::uint64_t> cbm_split_checks_per_row(const CbmSummary& summary) {
+  if (!summary.iterations || !summary.depth) return std::nullopt;
+  return checked_multiply(*summary.iterations, *summary.depth);
+}
+
+std::optional<std::uint64_t> cbm_leaf_slots(const CbmSummary& summary) {
+  if (!summary.iterations || !summary.depth || *summary.depth >= 64) return std::nullopt;
+  return checked_multiply(*summary.iterations, std::uint64_t{1} << *summary.depth);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,24 @@
+// Finds the JSON objects that CatBoost embeds in a binary model, by brace matching.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace tarnwick {
+
+struct EmbeddedJsonObject {
+  nlohmann::json value;
+  std::size_t start = 0;  // offset of the opening brace
+  std::size_t end = 0;    // one past the closing brace
+};
+
+// Spans ascending and disjoint; spans that do not parse as one JSON document are left out.
+std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view bytes);
+
+// Spans nested deeper than this are not parsed: their value could not be serialised safely.
+inline constexpr std::size_t kMaxEmbeddedJsonNesting = 512;
+
+}  // namespace tarnwick

@@ -1,0 +1,190 @@
+#include <cmath>
+#include <map>
+#include <string_view>
+
+#include "lightgbm/content_test.h"
+#include "lightgbm/lightgbm_summary.h"
+#include "main/checked_math.h"
+#include "main/file_read.h"
+#include "main/format.h"
+#include "main/number_parse.h"
+#include "main/text.h"
+
+namespace tarnwick {
+
+namespace {
+
+using TextMap = std::map<std::string, std::string, std::less<>>;
+
+struct ScannedModel {
+  TextMap header;
+  TextMap parameters;
+  std::string parameters_text;
+  std::uint64_t trees = 0;
+  Fnv1a64 leaf_values;
+};
+
+void store_split(TextMap& map, std::string_view line, char separator) {
+  std::size_t at = line.find(separator);
+  if (at == std::string_view::npos) return;
+  map[std::string(trim(line.substr(0, at)))] = std::string(trim(line.substr(at + 1)));
+}
+
+ScannedModel scan_lines(std::string_view text) {
+  ScannedModel model;
+  bool in_header = true;
+  bool in_parameters = false;
+  while (!text.empty()) {
+    std::size_t newline = text.find('\n');
+    std::string_view line = text.substr(0, newline);
+    text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+
+    if (line.size() >= 5 && line.starts_with("Tree=")) {
+      ++model.trees;
+      in_header = false;
+    } else if (line == "end of parameters") {
+      in_parameters = false;
+    } else if (line == "parameters:") {
+      in_header = false;
+      in_parameters = true;
+    } else if (line.starts_with("leaf_value=")) {
+      model.leaf_values.update(line);
+    } else if (in_parameters) {
+      model.parameters_text.append(line).push_back('\n');
+      if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+        store_split(model.parameters, line.substr(1, line.size() - 2), ':');
+      }
+    } else if (in_header) {
+      store_split(model.header, line, '=');
+    }
+  }
+  return model;
+}
+
+const std::string* lookup(const TextMap& map, std::string_view key) {
+  auto found = map.find(key);
+  return found == map.end() ? nullptr : &found->second;
+}
+
+std::optional<std::string> text_field(const TextMap& map, std::string_view key) {
+  const std::string* value = lookup(map, key);
+  return value ? std::optional<std::string>(*value) : std::nullopt;
+}
+
+std::optional<std::uint64_t> unsigned_field(const TextMap& map, std::string_view key) {
+  const std::string* value = lookup(map, key);
+  if (!value) return std::nullopt;
+  Result<std::uint64_t> parsed = parse_unsigned(*value);
+  return parsed.is_ok() ? std::optional<std::uint64_t>(parsed.value()) : std::nullopt;
+}
+
+std::optional<std::int64_t> signed_field(const TextMap& map, std::string_view key) {
+  const std::string* value = lookup(map, key);
+  if (!value) return std::nullopt;
+  Result<std::int64_t> parsed = parse_signed(*value);
+  return parsed.is_ok() ? std::optional<std::int64_t>(parsed.value()) : std::nullopt;
+}
+
+std::optional<double> real_field(const TextMap& map, std::string_view key) {
+  const std::string* value = lookup(map, key);
+  if (!value) return std::nullopt;
+  Result<double> parsed = parse_real(*value);
+  return parsed.is_ok() ? std::optional<double>(parsed.value()) : std::nullopt;
+}
+
+std::optional<std::uint64_t> feature_count(const TextMap& header, std::size_t name_count) {
+  // The largest feature index plus one; a negative index below -1 states no count.
+  std::optional<std::int64_t> max_index = signed_field(header, "max_feature_idx");
+  if (max_index && *max_index >= -1) return static_cast<std::uint64_t>(*max_index + 1);
+  if (name_count != 0) return name_count;
+  return std::nullopt;
+}
+
+std::optional<std::string> objective_field(const ScannedModel& model) {
+  if (const std::string* objective = lookup(model.header, "objective")) {
+    std::vector<std::string_view> words = split_whitespace(*objective);
+    return words.empty() ? std::string() : std::string(words.front());
+  }
+  return text_field(model.parameters, "objective");
+}
+
+}  // namespace
+
+Result<LightgbmSummary> summarize_lightgbm_text(const std::string& path, std::string_view bytes) {
+  if (!looks_like_lightgbm_text(bytes)) {
+    return fail(path +
+                " does not look like a LightGBM text model: missing `tree` / `max_feature_idx=` header");
+  }
+  ScannedModel model = scan_lines(decode_utf8_lossy(bytes));
+
+  LightgbmSummary summary;
+  summary.path = display_file_name(path);
+  summary.bytes = bytes.size();
+  summary.file_fingerprint = fnv1a64(bytes);
+  summary.learned_state_fingerprint = model.leaf_values.digest();
+  if (!model.parameters_text.empty()) summary.metadata_fingerprint = fnv1a64(model.parameters_text);
+  summary.version = text_field(model.header, "version");
+  summary.num_class = unsigned_field(model.header, "num_class");
+  summary.num_trees = model.trees;
+  if (const std::string* names = lookup(model.header, "feature_names")) {
+    for (std::string_view name : split_whitespace(*names)) summary.feature_names.emplace_back(name);
+  }
+  summary.num_features = feature_count(model.header, summary.feature_names.size());
+  summary.objective = objective_field(model);
+  summary.boosting = text_field(model.parameters, "boosting");
+  summary.num_leaves = unsigned_field(model.parameters, "num_leaves");
+  summary.learning_rate = real_field(model.parameters, "learning_rate");
+  summary.max_depth = signed_field(model.parameters, "max_depth");
+  summary.num_iterations = unsigned_field(model.parameters, "num_iterations");
+  summary.metric = text_field(model.parameters, "metric");
+  return summary;
+}
+
+Result<LightgbmSummary> read_lightgbm_summary(const std::string& path) {
+  Result<std::string> bytes = read_whole_file(path);
+  if (!bytes.is_ok()) return bytes.error();
+  return summarize_lightgbm_text(path, bytes.value());
+}
+
+std::optional<std::uint64_t> lightgbm_leaf_slots(const LightgbmSummary& summary) {
+  if (!summary.num_leaves) return std::nullopt;
+  return checked_multiply(summary.num_trees, *summary.num_leaves);
+}
+
+namespace {
+
+template <class T>
+OrderedJson optional_json(const std::optional<T>& value) {
+  if (!value) return nullptr;
+  return *value;
+}
+
+}  // namespace
+
+OrderedJson lightgbm_summary_json(const LightgbmSummary& summary) {
+  OrderedJson record;
+  record["path"] = summary.path;
+  record["bytes"] = summary.bytes;
+  record["is_lgbm"] = summary.is_lgbm;
+  record["file_fingerprint"] = summary.file_fingerprint;
+  record["learned_state_fingerprint"] = summary.learned_state_fingerprint;
+  record["metadata_fingerprint"] = optional_json(summary.metadata_fingerprint);
+  record["version"] = optional_json(summary.version);
+  record["num_class"] = optional_json(summary.num_class);
+  record["num_trees"] = summary.num_trees;
+  record["num_features"] = optional_json(summary.num_features);
+  record["objective"] = optional_json(summary.objective);
+  record["boosting"] = optional_json(summary.boosting);
+  record["num_leaves"] = optional_json(summary.num_leaves);
+  record["learning_rate"] =
+      summary.learning_rate && std::isfinite(*summary.learning_rate) ? OrderedJson(*summary.learning_rate)
+                                                                     : OrderedJson(nullptr);
+  record["max_depth"] = optional_json(summary.max_depth);
+  record["num_iterations"] = optional_json(summary.num_iterations);
+  record["metric"] = optional_json(summary.metric);
+  record["feature_names"] = summary.feature_names;
+  return record;
+}
+
+}  // namespace tarnwick

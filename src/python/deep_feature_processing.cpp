@@ -1,0 +1,46 @@
+#include "main/text.h"
+#include "python/deep_catboost.h"
+#include "python/embedded_scripts.h"
+#include "python/python_runner.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::size_t kFallbackNames = 24;
+
+std::string first_reason(const std::vector<std::string>& records) {
+  std::string joined;
+  for (std::size_t i = 0; i < records.size(); ++i) joined += (i ? "\n" : "") + records[i];
+  std::string_view rest = joined;
+  while (!rest.empty()) {
+    std::size_t newline = rest.find('\n');
+    std::string_view line = trim(rest.substr(0, newline));
+    if (!line.empty()) return std::string(line);
+    rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+void print_deep_feature_processing(std::ostream& out, const std::string& model_path,
+                                   const std::vector<std::string>& recovered_names) {
+  CandidateOutcome outcome =
+      try_python_candidates({"-c", std::string(catboost_feature_processing_script), model_path});
+  if (outcome.output) {
+    out << *outcome.output;
+    return;
+  }
+  out << "Feature Processing:\n  Exact float/categorical feature typing unavailable.\n";
+  out << "  Reason: " << first_reason(outcome.records) << "\n";
+  out << "  Recovered feature names: " << recovered_names.size() << "\n";
+  for (std::size_t i = 0; i < recovered_names.size() && i < kFallbackNames; ++i) {
+    out << "    " << recovered_names[i] << "\n";
+  }
+  if (recovered_names.size() > kFallbackNames) {
+    out << "    ... " << recovered_names.size() - kFallbackNames << " more\n";
+  }
+}
+
+}  // namespace tarnwick

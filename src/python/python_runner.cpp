@@ -1,0 +1,137 @@
+#include "python/python_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "main/file_read.h"
+#include "main/text.h"
+
+extern char** environ;
+
+namespace tarnwick {
+
+std::vector<std::string> python_candidates() {
+  std::vector<std::string> candidates;
+  if (const char* configured = std::getenv("VESPRINE_PYTHON")) {
+    if (is_valid_utf8(configured)) candidates.emplace_back(configured);
+  }
+  candidates.emplace_back(".venv/bin/python");
+  candidates.emplace_back("python3");
+  return candidates;
+}
+
+namespace {
+
+struct Pipe {
+  int read_end = -1;
+  int write_end = -1;
+  ~Pipe() { close_both(); }
+  void close_read() {
+    if (read_end >= 0) ::close(read_end);
+    read_end = -1;
+  }
+  void close_write() {
+    if (write_end >= 0) ::close(write_end);
+    write_end = -1;
+  }
+  void close_both() {
+    close_read();
+    close_write();
+  }
+};
+
+bool open_pipe(Pipe& pipe) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+  pipe.read_end = ends[0];
+  pipe.write_end = ends[1];
+  return true;
+}
+
+// Reads both pipes until both close, so neither child stream can fill up and block the child.
+void drain(Pipe& out, Pipe& err, std::string& out_text, std::string& err_text) {
+  char buffer[1 << 16];
+  while (out.read_end >= 0 || err.read_end >= 0) {
+    pollfd fds[2] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    Pipe* pipes[2] = {&out, &err};
+    std::string* texts[2] = {&out_text, &err_text};
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+      ssize_t got = ::read(fds[k].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        texts[k]->append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        pipes[k]->close_read();
+      }
+    }
+  }
+}
+
+}  // namespace
+
+Result<PythonRun> run_python(const std::string& program, const std::vector<std::string>& args) {
+  Pipe out, err;
+  if (!open_pipe(out) || !open_pipe(err)) return fail(os_error_text(errno));
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out.write_end, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err.write_end, STDERR_FILENO);
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t child = 0;
+  int spawn_error = ::posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  out.close_write();
+  err.close_write();
+  if (spawn_error != 0) return fail(os_error_text(spawn_error));
+
+  PythonRun run;
+  drain(out, err, run.standard_output, run.standard_error);
+  int wait_status = 0;
+  while (::waitpid(child, &wait_status, 0) < 0) {
+    if (errno != EINTR) return fail(os_error_text(errno));
+  }
+  if (WIFEXITED(wait_status)) {
+    run.exit_status = WEXITSTATUS(wait_status);
+  } else {
+    run.exit_status = 128 + (WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0);
+  }
+  return run;
+}
+
+CandidateOutcome try_python_candidates(const std::vector<std::string>& args) {
+  CandidateOutcome outcome;
+  for (const std::string& candidate : python_candidates()) {
+    Result<PythonRun> run = run_python(candidate, args);
+    if (!run.is_ok()) {
+      outcome.records.push_back(candidate + ": " + run.message());
+      continue;
+    }
+    if (run.value().exit_status != 0) {
+      std::string reason = decode_utf8_lossy(run.value().standard_error);
+      outcome.records.push_back(candidate + ": " + std::string(trim(reason)));
+      continue;
+    }
+    outcome.output = decode_utf8_lossy(run.value().standard_output);
+    return outcome;
+  }
+  return outcome;
+}
+
+}  // namespace tarnwick

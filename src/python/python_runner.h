@@ -1,0 +1,33 @@
+// Starting a Python interpreter as a child process and collecting what it printed.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "main/status.h"
+
+namespace tarnwick {
+
+struct PythonRun {
+  int exit_status = 0;  // 0 only for a normal exit with status 0
+  std::string standard_output;
+  std::string standard_error;
+};
+
+// VESPRINE_PYTHON (when set, even empty), ".venv/bin/python", "python3"; built afresh each call.
+std::vector<std::string> python_candidates();
+
+// Starts `program` (a path, or a name looked up on PATH) with empty standard input, waits for it
+// and captures both output streams. A program that cannot start is an error carrying the
+// operating system's reason.
+Result<PythonRun> run_python(const std::string& program, const std::vector<std::string>& args);
+
+// Each failed candidate leaves one record "{candidate}: {reason}".
+struct CandidateOutcome {
+  std::optional<std::string> output;  // standard output of the first candidate that exited 0
+  std::vector<std::string> records;
+};
+CandidateOutcome try_python_candidates(const std::vector<std::string>& args);
+
+}  // namespace tarnwick
