@@ -45,6 +45,35 @@ std::string read_file(const std::string& path) {
   return contents.str();
 }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  if (const char* current = std::getenv(name)) saved_ = current;
+  if (value) {
+    ::setenv(name, value, 1);
+  } else {
+    ::unsetenv(name);
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (saved_) {
+    ::setenv(name_.c_str(), saved_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+void expect_golden(const std::string& actual, const std::string& name) {
+  std::filesystem::path file = std::filesystem::path(TARNWICK_SOURCE_DIR) / "tests" / "golden" / name;
+  const char* update = std::getenv("TARNWICK_UPDATE_GOLDEN");
+  if (update != nullptr && std::string(update) == "1") {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << actual;
+    return;
+  }
+  ASSERT_TRUE(std::filesystem::exists(file)) << "missing golden file " << file;
+  EXPECT_EQ(actual, read_file(file.string())) << "output differs from " << file;
+}
+
 std::filesystem::path corpus_dir() {
   std::filesystem::path dir = std::filesystem::path(TARNWICK_SOURCE_DIR) / ".." / "shared" / "corpus";
   if (!std::filesystem::is_directory(dir)) return {};

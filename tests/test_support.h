@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,22 @@ class TempDir {
 };
 
 std::string read_file(const std::string& path);
+
+// Sets (or, with nullptr, unsets) an environment variable for the lifetime of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
+
+// Compares with tests/golden/{name}; TARNWICK_UPDATE_GOLDEN=1 rewrites the file instead.
+void expect_golden(const std::string& actual, const std::string& name);
 
 // ../shared/corpus relative to the project root, or empty when it is absent.
 std::filesystem::path corpus_dir();
