@@ -5,6 +5,7 @@
 #include "cbm/catboost_commands.h"
 #include "lightgbm/lightgbm_commands.h"
 #include "main/routing.h"
+#include "onnx/onnx_commands.h"
 
 namespace tarnwick {
 
@@ -23,6 +24,7 @@ const std::array kCommands{
     Command{"cbm", catboost_command},
     Command{"lightgbm", lightgbm_command},
     Command{"lgbm", lightgbm_command},
+    Command{"onnx", onnx_command},
 };
 
 }  // namespace

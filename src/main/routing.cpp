@@ -6,6 +6,7 @@
 #include "lightgbm/lightgbm_commands.h"
 #include "main/artifact_kind.h"
 #include "main/inspector_args.h"
+#include "onnx/onnx_commands.h"
 
 namespace tarnwick {
 
@@ -51,6 +52,7 @@ Status inspect_command(const Args& args, Io& io) {
   if (deep) return fail(kDeepOnlyForCatboost);
   switch (kind) {
     case ArtifactKind::LightGBM: return lightgbm_command(args, io);
+    case ArtifactKind::ONNX: return onnx_command(args, io);
     case ArtifactKind::TensorPlanJson:
       if (contains(args, "--limit")) {
         return fail("--limit inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
@@ -90,6 +92,7 @@ Status diff_command(const Args& args, Io& io) {
   }
   if (deep) io.out << "Note: --deep is currently only used for CatBoost artifacts.\n\n";
   if (old_kind == ArtifactKind::LightGBM) return diff_lightgbm(paths[0], paths[1], json, io);
+  if (old_kind == ArtifactKind::ONNX) return onnx_diff(paths[0], paths[1], json, io);
   return not_built(old_kind);
 }
 
@@ -106,6 +109,7 @@ Status explain_command(const Args& args, Io& io) {
   switch (ArtifactKind kind = detect_artifact_kind(*subject)) {
     case ArtifactKind::CatBoost: return explain_catboost(*subject, io);
     case ArtifactKind::LightGBM: return lightgbm_command({*subject}, io);
+    case ArtifactKind::ONNX: return explain_onnx(*subject, io);
     default: return not_built(kind);
   }
 }

@@ -8,7 +8,8 @@ namespace {
 
 // Length of the valid UTF-8 sequence starting at `i`, or 0 when the bytes there are invalid;
 // `invalid_length` receives the length of the maximal invalid subpart to replace.
-std::size_t utf8_sequence_length(std::string_view bytes, std::size_t i, std::size_t& invalid_length) {
+std::size_t utf8_sequence_length(std::string_view bytes, std::size_t i, std::size_t& invalid_length,
+                                 bool* truncated = nullptr) {
   auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
   unsigned char lead = at(i);
   invalid_length = 1;
@@ -31,6 +32,7 @@ std::size_t utf8_sequence_length(std::string_view bytes, std::size_t i, std::siz
   for (std::size_t k = 1; k <= need; ++k) {
     if (i + k >= bytes.size()) {
       invalid_length = k;
+      if (truncated) *truncated = true;
       return 0;
     }
     unsigned char byte = at(i + k);
@@ -68,6 +70,29 @@ bool is_valid_utf8(std::string_view bytes) {
     i += length;
   }
   return true;
+}
+
+std::optional<Utf8Problem> find_utf8_problem(std::string_view bytes) {
+  std::size_t invalid_length;
+  for (std::size_t i = 0; i < bytes.size();) {
+    bool truncated = false;
+    std::size_t length = utf8_sequence_length(bytes, i, invalid_length, &truncated);
+    if (length != 0) {
+      i += length;
+      continue;
+    }
+    if (truncated) return Utf8Problem{i, std::nullopt};
+    return Utf8Problem{i, invalid_length};
+  }
+  return std::nullopt;
+}
+
+std::string pad_right(std::string_view text, std::size_t width) {
+  std::size_t characters = 0;
+  for (unsigned char c : text) characters += (c & 0xC0) != 0x80;
+  std::string padded(text);
+  if (characters < width) padded.append(width - characters, ' ');
+  return padded;
 }
 
 std::string decode_utf8_lossy(std::string_view bytes) {

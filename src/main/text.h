@@ -1,6 +1,7 @@
 // Text helpers: UTF-8 validation and lossy decoding, white-space trimming, path names.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,16 @@
 namespace tarnwick {
 
 bool is_valid_utf8(std::string_view bytes);
+
+// Where strict UTF-8 validation stopped: valid bytes before the problem, and the length of the
+// invalid sequence, or nothing when the input ended inside a sequence.
+struct Utf8Problem {
+  std::size_t valid_up_to = 0;
+  std::optional<std::size_t> error_length;
+};
+std::optional<Utf8Problem> find_utf8_problem(std::string_view bytes);
+// Pads with spaces on the right to `width` characters (code points); never cuts.
+std::string pad_right(std::string_view text, std::size_t width);
 // Replaces each maximal invalid subsequence with U+FFFD, as UTF-8 decoders with replacement do.
 std::string decode_utf8_lossy(std::string_view bytes);
 // Trims Unicode white space from both ends of valid UTF-8 text.

@@ -1,0 +1,26 @@
+// The ONNX inspector (`onnx`), architecture explanation and diff.
+#pragma once
+
+#include <string>
+
+#include "main/io.h"
+#include "main/json_output.h"
+#include "main/status.h"
+#include "onnx/onnx_summary.h"
+
+namespace tarnwick {
+
+Status onnx_command(const Args& args, Io& io);
+Status explain_onnx(const std::string& path, Io& io);
+Status onnx_diff(const std::string& old_path, const std::string& new_path, bool json, Io& io);
+
+Json onnx_summary_object(const OnnxSummary& summary);
+Json onnx_initializer_object(const OnnxInitializer& initializer);
+Json onnx_inspect_document(const OnnxSummary& summary);
+
+// "scalar" or "[d0, d1, ...]".
+std::string format_dims(const std::vector<std::uint64_t>& dims);
+// "[t0, t1, ...]", or "?" when the shape is unknown.
+std::string format_shape_texts(const std::vector<std::string>& shape);
+
+}  // namespace tarnwick

@@ -1,0 +1,85 @@
+// What an ONNX model states: graph, operators, initializers, shapes and a static cost estimate.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "main/status.h"
+
+namespace tarnwick {
+
+struct OpsetImport {
+  std::string domain;
+  std::optional<std::int64_t> version;
+};
+
+struct OnnxNode {
+  std::string op_type = "Unknown";
+  std::optional<std::string> name;
+  std::vector<std::string> inputs;
+  std::vector<std::string> outputs;
+  std::map<std::string, std::int64_t> int_attributes;
+};
+
+struct OnnxInitializer {
+  std::string name;
+  std::vector<std::uint64_t> dims;
+  std::optional<std::int32_t> data_type;
+  std::uint64_t raw_data_bytes = 0;
+  std::optional<std::uint64_t> data_fingerprint;
+  std::uint64_t external_data_entries = 0;
+  std::optional<std::uint64_t> external_data_fingerprint;
+  std::optional<std::int32_t> data_location;
+};
+
+struct OnnxValueInfo {
+  std::string name;
+  std::optional<std::int32_t> elem_type;
+  std::vector<std::string> shape;  // decimal value, symbolic name, or "?"
+};
+
+struct OpEstimate {
+  std::optional<std::uint64_t> ops;
+  std::string name;  // the node's name, or "node_{position}"
+  std::string op_type;
+};
+
+struct OnnxSummary {
+  std::string name;
+  std::uint64_t file_size_bytes = 0;
+  std::optional<std::int64_t> ir_version;
+  std::optional<std::string> producer;
+  std::optional<std::string> graph_name;
+  std::vector<OpsetImport> opset_imports;
+  std::vector<OnnxNode> nodes;
+  std::vector<OnnxInitializer> initializers;
+  std::vector<OnnxValueInfo> inputs;
+  std::vector<OnnxValueInfo> outputs;
+  std::uint64_t value_info_entries = 0;
+  std::vector<std::pair<std::string, std::uint64_t>> op_counts;  // count descending, then op type
+  std::vector<OpEstimate> op_estimates;
+  std::uint64_t parameter_values = 0;
+  std::uint64_t parameter_memory_bytes = 0;
+  std::uint64_t estimated_ops = 0;
+};
+
+using ShapeMap = std::map<std::string, std::vector<std::uint64_t>>;
+
+Result<OnnxSummary> read_onnx_summary(const std::string& path);
+Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_view bytes);
+
+std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes);
+std::string opset_label(const OpsetImport& opset);
+std::string data_type_name(std::optional<std::int32_t> code);
+std::uint64_t data_type_size(std::optional<std::int32_t> code);
+
+// Derived per initializer; products wrap modulo 2^64.
+std::uint64_t element_count(const OnnxInitializer& initializer);
+std::uint64_t estimated_bytes(const OnnxInitializer& initializer);
+bool is_external(const OnnxInitializer& initializer);
+
+}  // namespace tarnwick
