@@ -6,6 +6,7 @@
 #include "lightgbm/lightgbm_commands.h"
 #include "main/routing.h"
 #include "onnx/onnx_commands.h"
+#include "pt/pytorch_commands.h"
 
 namespace tarnwick {
 
@@ -25,6 +26,8 @@ const std::array kCommands{
     Command{"lightgbm", lightgbm_command},
     Command{"lgbm", lightgbm_command},
     Command{"onnx", onnx_command},
+    Command{"pytorch", pytorch_command},
+    Command{"pt", pytorch_command},
 };
 
 }  // namespace

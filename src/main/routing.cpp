@@ -7,6 +7,7 @@
 #include "main/artifact_kind.h"
 #include "main/inspector_args.h"
 #include "onnx/onnx_commands.h"
+#include "pt/pytorch_commands.h"
 
 namespace tarnwick {
 
@@ -53,6 +54,7 @@ Status inspect_command(const Args& args, Io& io) {
   switch (kind) {
     case ArtifactKind::LightGBM: return lightgbm_command(args, io);
     case ArtifactKind::ONNX: return onnx_command(args, io);
+    case ArtifactKind::PyTorch: return pytorch_command(args, io);
     case ArtifactKind::TensorPlanJson:
       if (contains(args, "--limit")) {
         return fail("--limit inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
@@ -93,6 +95,7 @@ Status diff_command(const Args& args, Io& io) {
   if (deep) io.out << "Note: --deep is currently only used for CatBoost artifacts.\n\n";
   if (old_kind == ArtifactKind::LightGBM) return diff_lightgbm(paths[0], paths[1], json, io);
   if (old_kind == ArtifactKind::ONNX) return onnx_diff(paths[0], paths[1], json, io);
+  if (old_kind == ArtifactKind::PyTorch) return pytorch_diff(paths[0], paths[1], json, io);
   return not_built(old_kind);
 }
 
@@ -110,6 +113,7 @@ Status explain_command(const Args& args, Io& io) {
     case ArtifactKind::CatBoost: return explain_catboost(*subject, io);
     case ArtifactKind::LightGBM: return lightgbm_command({*subject}, io);
     case ArtifactKind::ONNX: return explain_onnx(*subject, io);
+    case ArtifactKind::PyTorch: return pytorch_command({*subject}, io);
     default: return not_built(kind);
   }
 }

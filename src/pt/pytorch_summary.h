@@ -1,0 +1,41 @@
+// What a PyTorch checkpoint shows without unpickling: storages, names, dtype, fingerprints.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "main/json_output.h"
+#include "main/status.h"
+
+namespace tarnwick {
+
+// Field order is the key order of the record's own JSON form.
+struct PyTorchSummary {
+  std::string path;
+  std::uint64_t bytes = 0;
+  bool is_zip = false;
+  std::uint64_t tensor_count = 0;
+  std::uint64_t total_parameter_bytes = 0;
+  std::uint64_t estimated_parameter_count = 0;
+  std::optional<std::string> dominant_dtype;
+  std::vector<std::string> param_names;
+  std::optional<std::string> torch_version;
+  std::uint64_t file_fingerprint = 0;
+  std::uint64_t learned_state_fingerprint = 0;
+};
+
+// Reads by position only: the zip tail, directory, pickle, version and at most 1 MiB per storage.
+Result<PyTorchSummary> read_pytorch_summary(const std::string& path);
+
+// Parameter-like strings of BINUNICODE / SHORT_BINUNICODE opcodes, first occurrence order.
+std::vector<std::string> scan_param_names(std::string_view pickle);
+// The most frequent storage class name: dtype name and element size (4 when none occurs).
+std::pair<std::optional<std::string>, std::uint64_t> dominant_dtype(std::string_view pickle);
+
+OrderedJson pytorch_summary_json(const PyTorchSummary& summary);
+
+}  // namespace tarnwick
