@@ -15,12 +15,6 @@ bool same_structure(const CbmSummary& a, const CbmSummary& b) {
          cbm_split_checks_per_row(a) == cbm_split_checks_per_row(b) && cbm_leaf_slots(a) == cbm_leaf_slots(b);
 }
 
-bool same_training_config(const CbmSummary& a, const CbmSummary& b) {
-  return a.learning_rate == b.learning_rate && a.loss_function == b.loss_function &&
-         a.eval_metric == b.eval_metric && a.grow_policy == b.grow_policy && a.l2_leaf_reg == b.l2_leaf_reg &&
-         a.bootstrap_type == b.bootstrap_type;
-}
-
 void print_rmse_note(std::ostream& out, std::optional<double> old_rmse, std::optional<double> new_rmse) {
   if (!old_rmse || !new_rmse || *old_rmse == *new_rmse) return;
   bool increased = *new_rmse > *old_rmse;
@@ -35,7 +29,7 @@ void print_interpretation(std::ostream& out, const CbmSummary& old_model, const 
   out << "Interpretation:\n";
   out << (structure_same ? "  Structure is unchanged: same tree count, configured depth, and estimated row cost.\n"
                          : "  Structure changed: inference cost or ensemble shape may differ.\n");
-  out << (same_training_config(old_model, new_model) ? "  Training config looks unchanged from embedded metadata.\n"
+  out << (same_catboost_training_config(old_model, new_model) ? "  Training config looks unchanged from embedded metadata.\n"
                                                      : "  Training config changed in embedded metadata.\n");
   out << (old_model.feature_names == new_model.feature_names ? "  Recovered feature names are unchanged.\n"
                                                              : "  Recovered feature names changed.\n");

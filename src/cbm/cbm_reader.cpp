@@ -177,6 +177,12 @@ Result<CbmSummary> read_cbm_summary(const std::string& path) {
   return summarize_cbm_bytes(path, bytes.value());
 }
 
+bool same_catboost_training_config(const CbmSummary& a, const CbmSummary& b) {
+  return a.loss_function == b.loss_function && a.eval_metric == b.eval_metric &&
+         a.learning_rate == b.learning_rate && a.l2_leaf_reg == b.l2_leaf_reg && a.grow_policy == b.grow_policy &&
+         a.bootstrap_type == b.bootstrap_type;
+}
+
 std::optional<std::uint64_t> cbm_split_checks_per_row(const CbmSummary& summary) {
   if (!summary.iterations || !summary.depth) return std::nullopt;
   return checked_multiply(*summary.iterations, *summary.depth);

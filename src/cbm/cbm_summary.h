@@ -34,6 +34,9 @@ Result<CbmSummary> read_cbm_summary(const std::string& path);
 // The same from bytes already in memory; `path` names the file in messages.
 Result<CbmSummary> summarize_cbm_bytes(const std::string& path, std::string_view bytes);
 
+// Loss, eval metric, learning rate, L2, grow policy and bootstrap all equal (absent equals absent).
+bool same_catboost_training_config(const CbmSummary& a, const CbmSummary& b);
+
 // Trees x depth, when both are known and the product fits.
 std::optional<std::uint64_t> cbm_split_checks_per_row(const CbmSummary& summary);
 // Trees x 2^depth, when both are known, depth < 64 and the product fits.

@@ -23,11 +23,7 @@ void print_interpretation(std::ostream& out, const LightgbmSummary& old_model,
   } else {
     out << "  Structure changed: tree count or configured leaves differ.\n";
   }
-  bool same_config = old_model.objective == new_model.objective &&
-                     old_model.boosting == new_model.boosting &&
-                     old_model.learning_rate == new_model.learning_rate &&
-                     old_model.num_leaves == new_model.num_leaves &&
-                     old_model.max_depth == new_model.max_depth && old_model.metric == new_model.metric;
+  bool same_config = same_lightgbm_training_config(old_model, new_model);
   out << (same_config
               ? "  Training config looks unchanged (objective, boosting, learning rate, leaves, depth, metric).\n"
               : "  Training config changed (one of objective/boosting/learning rate/leaves/depth/metric "

@@ -147,6 +147,11 @@ Result<LightgbmSummary> read_lightgbm_summary(const std::string& path) {
   return summarize_lightgbm_text(path, bytes.value());
 }
 
+bool same_lightgbm_training_config(const LightgbmSummary& a, const LightgbmSummary& b) {
+  return a.objective == b.objective && a.boosting == b.boosting && a.learning_rate == b.learning_rate &&
+         a.num_leaves == b.num_leaves && a.max_depth == b.max_depth && a.metric == b.metric;
+}
+
 std::optional<std::uint64_t> lightgbm_leaf_slots(const LightgbmSummary& summary) {
   if (!summary.num_leaves) return std::nullopt;
   return checked_multiply(summary.num_trees, *summary.num_leaves);

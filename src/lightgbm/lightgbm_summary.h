@@ -39,6 +39,8 @@ Result<LightgbmSummary> summarize_lightgbm_text(const std::string& path, std::st
 
 // The record in field order, fingerprints as integers, absent values as null.
 OrderedJson lightgbm_summary_json(const LightgbmSummary& summary);
+// Objective, boosting, learning rate, leaves, max depth and metric all equal (absent equals absent).
+bool same_lightgbm_training_config(const LightgbmSummary& a, const LightgbmSummary& b);
 // Leaf slots = trees x configured leaves, when known and without overflow.
 std::optional<std::uint64_t> lightgbm_leaf_slots(const LightgbmSummary& summary);
 

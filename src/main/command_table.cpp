@@ -4,6 +4,8 @@
 
 #include "cbm/catboost_commands.h"
 #include "lightgbm/lightgbm_commands.h"
+#include "main/check_command.h"
+#include "main/explain_diff.h"
 #include "main/routing.h"
 #include "onnx/onnx_commands.h"
 #include "pt/pytorch_commands.h"
@@ -21,6 +23,8 @@ const std::array kCommands{
     Command{"inspect", inspect_command},
     Command{"diff", diff_command},
     Command{"explain", explain_command},
+    Command{"explain-diff", explain_diff_command},
+    Command{"check", check_command},
     Command{"catboost", catboost_command},
     Command{"cbm", catboost_command},
     Command{"lightgbm", lightgbm_command},

@@ -23,6 +23,7 @@ class Status {
 
   bool is_ok() const { return !error_.has_value(); }
   const std::string& message() const { return *error_; }
+  Error error() const { return Error{*error_}; }
 
  private:
   std::optional<std::string> error_;

@@ -270,7 +270,7 @@ Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_vi
     if (is_field(field, 8, kLengthDelimited)) return read_opset(field.payload, summary.opset_imports.emplace_back());
     return Status::ok();
   });
-  if (!status.is_ok()) return Error{status.message()};
+  if (!status.is_ok()) return status.error();
   if (!graph) return fail("ONNX ModelProto did not contain graph field");
 
   summary.name = display_file_name(path);

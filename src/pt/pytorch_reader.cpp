@@ -68,7 +68,7 @@ Result<DirectoryLocation> locate_directory(const PositionedFile& file, const std
     Result<std::string> locator = zip64_locator(file, tail, tail_start, record_position);
     if (!locator.is_ok()) return locator.error();
     Status applied = apply_zip64_record(file, locator.value(), location);
-    if (!applied.is_ok()) return Error{applied.message()};
+    if (!applied.is_ok()) return applied.error();
     return location;
   }
   return fail(path + ": no zip EOCD record");
@@ -197,7 +197,7 @@ Result<PyTorchSummary> read_zip(const PositionedFile& file, const std::string& p
   std::size_t at = 0;
   while (std::optional<DirectoryEntry> entry = parse_entry(directory.value(), at)) {
     Status status = read_entry(file, *entry, contents);
-    if (!status.is_ok()) return Error{status.message()};
+    if (!status.is_ok()) return status.error();
     at += entry->total_length;
   }
   if (!contents.pickle || contents.pickle->empty()) return fail(path + ": no data.pkl found inside the archive");

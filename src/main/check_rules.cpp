@@ -1,0 +1,37 @@
+#include "main/check_rules.h"
+
+#include <cmath>
+
+#include "main/format.h"
+#include "main/number_parse.h"
+#include "main/text.h"
+
+namespace tarnwick {
+
+Result<double> parse_percentage(const std::string& text) {
+  std::string_view number = trim(text);
+  while (number.ends_with('%')) number.remove_suffix(1);
+  Result<double> parsed = parse_real(number);
+  if (!parsed.is_ok()) return fail("parse percentage `" + text + "`: " + parsed.message());
+  if (std::signbit(parsed.value())) return fail("percentage must be non-negative: " + text);
+  return parsed.value();
+}
+
+CheckResult growth_check(const std::string& name, std::uint64_t old_value, std::uint64_t new_value, double limit) {
+  std::string counts = "(" + std::to_string(old_value) + " -> " + std::to_string(new_value) + ")";
+  if (old_value == 0 && new_value != 0) return {name, "undefined growth from zero baseline " + counts, false};
+  double growth = 0.0;
+  if (old_value != 0) {
+    growth = (static_cast<double>(new_value) - static_cast<double>(old_value)) * 100.0 /
+             static_cast<double>(old_value);
+  }
+  return {name, format_fixed(growth, 2) + "% <= " + format_fixed(limit, 2) + "% " + counts, growth <= limit};
+}
+
+CheckResult names_unchanged_check(const std::string& name, const std::vector<std::string>& old_names,
+                                  const std::vector<std::string>& new_names, const std::string& noun) {
+  return {name, std::to_string(old_names.size()) + " -> " + std::to_string(new_names.size()) + " " + noun,
+          old_names == new_names};
+}
+
+}  // namespace tarnwick
