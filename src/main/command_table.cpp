@@ -9,6 +9,8 @@
 #include "main/routing.h"
 #include "onnx/onnx_commands.h"
 #include "pt/pytorch_commands.h"
+#include "python/convert.h"
+#include "python/doctor.h"
 
 namespace tarnwick {
 
@@ -20,6 +22,8 @@ struct Command {
 };
 
 const std::array kCommands{
+    Command{"doctor", doctor_command},
+    Command{"convert", convert_command},
     Command{"inspect", inspect_command},
     Command{"diff", diff_command},
     Command{"explain", explain_command},

@@ -7,5 +7,6 @@ namespace tarnwick {
 
 extern const std::string_view catboost_feature_processing_script;
 extern const std::string_view catboost_deep_diff_script;
+extern const std::string_view convert_model_script;
 
 }  // namespace tarnwick

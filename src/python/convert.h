@@ -1,0 +1,11 @@
+// `convert`: a pickled or MLflow-logged tree model to a native .txt / .cbm file, through Python.
+#pragma once
+
+#include "main/io.h"
+#include "main/status.h"
+
+namespace tarnwick {
+
+Status convert_command(const Args& args, Io& io);
+
+}  // namespace tarnwick

@@ -1,0 +1,11 @@
+// `doctor`: what works on this machine, built-in and through Python.
+#pragma once
+
+#include "main/io.h"
+#include "main/status.h"
+
+namespace tarnwick {
+
+Status doctor_command(const Args& args, Io& io);
+
+}  // namespace tarnwick

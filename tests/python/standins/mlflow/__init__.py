@@ -1,0 +1,1 @@
+"""Stand-in for mlflow: each flavor module loads the pickle that the model directory holds."""

@@ -1,0 +1,10 @@
+"""Stand-in for mlflow.lightgbm: load_model unpickles model.pkl from the model directory."""
+import os
+import pickle
+
+FLAVOR = "lightgbm"
+
+
+def load_model(directory):
+    with open(os.path.join(directory, "model.pkl"), "rb") as handle:
+        return pickle.load(handle)
