@@ -4,7 +4,9 @@
 
 #include "cbm/catboost_commands.h"
 #include "lightgbm/lightgbm_commands.h"
+#include "demo/teaching.h"
 #include "main/check_command.h"
+#include "model/plan_commands.h"
 #include "main/explain_diff.h"
 #include "main/routing.h"
 #include "onnx/onnx_commands.h"
@@ -36,6 +38,18 @@ const std::array kCommands{
     Command{"onnx", onnx_command},
     Command{"pytorch", pytorch_command},
     Command{"pt", pytorch_command},
+    Command{"trace", trace_command},
+    Command{"summary", trace_command},
+    Command{"compare", compare_command},
+    Command{"why", why_command},
+    Command{"validate", validate_command},
+    Command{"tensor-inspect", tensor_inspect_command},
+    Command{"run", run_command},
+    Command{"bench", bench_command},
+    Command{"quiz", quiz_command},
+    Command{"demo", demo_command},
+    Command{"explain-model", explain_model_command},
+    Command{"walkthrough", explain_model_command},
 };
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include "cbm/catboost_commands.h"
 #include "lightgbm/lightgbm_commands.h"
 #include "main/artifact_kind.h"
+#include "demo/teaching.h"
 #include "main/inspector_args.h"
+#include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
 #include "pt/pytorch_commands.h"
 
@@ -16,11 +18,6 @@ namespace {
 constexpr const char* kInspectUsage =
     "usage: tarnwick inspect [--deep] [--json] [--limit 20] <model.cbm|model.onnx|model.json>";
 constexpr const char* kDiffUsage = "usage: tarnwick diff [--deep] [--json] <old-model> <new-model>";
-
-// Kinds whose reader has not landed in this build answer honestly instead of pretending.
-Error not_built(ArtifactKind kind) {
-  return fail(std::string(display_name(kind)) + " artifacts are not supported by this build yet.");
-}
 
 bool contains(const Args& args, const char* word) {
   for (const std::string& arg : args) {
@@ -55,16 +52,15 @@ Status inspect_command(const Args& args, Io& io) {
     case ArtifactKind::LightGBM: return lightgbm_command(args, io);
     case ArtifactKind::ONNX: return onnx_command(args, io);
     case ArtifactKind::PyTorch: return pytorch_command(args, io);
-    case ArtifactKind::TensorPlanJson:
-      if (contains(args, "--limit")) {
-        return fail("--limit inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
-      }
-      if (contains(args, "--json")) {
-        return fail("--json inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
-      }
-      return not_built(kind);
-    default: return not_built(kind);
+    default: break;
   }
+  if (contains(args, "--limit")) {
+    return fail("--limit inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
+  }
+  if (contains(args, "--json")) {
+    return fail("--json inspection is only supported for CatBoost, LightGBM, and ONNX artifacts.");
+  }
+  return tensor_inspect_command(args, io);
 }
 
 Status diff_command(const Args& args, Io& io) {
@@ -95,27 +91,39 @@ Status diff_command(const Args& args, Io& io) {
   if (deep) io.out << "Note: --deep is currently only used for CatBoost artifacts.\n\n";
   if (old_kind == ArtifactKind::LightGBM) return diff_lightgbm(paths[0], paths[1], json, io);
   if (old_kind == ArtifactKind::ONNX) return onnx_diff(paths[0], paths[1], json, io);
-  if (old_kind == ArtifactKind::PyTorch) return pytorch_diff(paths[0], paths[1], json, io);
-  return not_built(old_kind);
+  return pytorch_diff(paths[0], paths[1], json, io);
 }
 
 Status explain_command(const Args& args, Io& io) {
   const std::string* subject = nullptr;
+  LessonView view = LessonView::All;
+  bool step = false, quiz = false;
   for (const std::string& arg : args) {
-    bool topic_option = arg == "--step" || arg == "--quiz" || arg == "--shapes" || arg == "--memory" ||
-                        arg == "--math" || arg == "--compare";
-    if (topic_option) continue;
-    if (subject != nullptr) return fail("unexpected argument `" + arg + "`");
-    subject = &arg;
+    if (arg == "--step") {
+      step = true;
+    } else if (arg == "--quiz") {
+      quiz = true;
+    } else if (arg == "--shapes" || arg == "--memory" || arg == "--math" || arg == "--compare") {
+      view = arg == "--shapes" ? LessonView::Shape
+             : arg == "--memory" ? LessonView::Memory
+             : arg == "--math"   ? LessonView::Math
+                                 : LessonView::Compare;
+    } else if (subject != nullptr) {
+      return fail("unexpected argument `" + arg + "`");
+    } else {
+      subject = &arg;
+    }
   }
-  if (subject == nullptr) return fail("explaining tensor-lab topics is not supported by this build yet.");
-  switch (ArtifactKind kind = detect_artifact_kind(*subject)) {
+  if (subject == nullptr) return explain_topic("attention", view, step, quiz, io);
+  switch (detect_artifact_kind(*subject)) {
     case ArtifactKind::CatBoost: return explain_catboost(*subject, io);
     case ArtifactKind::LightGBM: return lightgbm_command({*subject}, io);
     case ArtifactKind::ONNX: return explain_onnx(*subject, io);
     case ArtifactKind::PyTorch: return pytorch_command({*subject}, io);
-    default: return not_built(kind);
+    case ArtifactKind::TensorPlanJson: return explain_model_command({*subject}, io);
+    case ArtifactKind::Unknown: break;
   }
+  return explain_topic(*subject, view, step, quiz, io);
 }
 
 }  // namespace tarnwick

@@ -87,12 +87,27 @@ std::optional<Utf8Problem> find_utf8_problem(std::string_view bytes) {
   return std::nullopt;
 }
 
-std::string pad_right(std::string_view text, std::size_t width) {
+namespace {
+
+std::size_t character_count(std::string_view text) {
   std::size_t characters = 0;
   for (unsigned char c : text) characters += (c & 0xC0) != 0x80;
+  return characters;
+}
+
+}  // namespace
+
+std::string pad_right(std::string_view text, std::size_t width) {
+  std::size_t characters = character_count(text);
   std::string padded(text);
   if (characters < width) padded.append(width - characters, ' ');
   return padded;
+}
+
+std::string pad_left(std::string_view text, std::size_t width) {
+  std::size_t characters = character_count(text);
+  std::string padded = characters < width ? std::string(width - characters, ' ') : std::string();
+  return padded.append(text);
 }
 
 std::string decode_utf8_lossy(std::string_view bytes) {

@@ -19,6 +19,7 @@ struct Utf8Problem {
 std::optional<Utf8Problem> find_utf8_problem(std::string_view bytes);
 // Pads with spaces on the right to `width` characters (code points); never cuts.
 std::string pad_right(std::string_view text, std::size_t width);
+std::string pad_left(std::string_view text, std::size_t width);
 // Replaces each maximal invalid subsequence with U+FFFD, as UTF-8 decoders with replacement do.
 std::string decode_utf8_lossy(std::string_view bytes);
 // Trims Unicode white space from both ends of valid UTF-8 text.

@@ -1,0 +1,48 @@
+// A loaded tensor-lab plan: an input tensor and layers whose parameters are all tensors.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "main/status.h"
+#include "tensor/tensor.h"
+
+namespace tarnwick {
+
+struct LinearLayer {
+  Tensor weights;  // [in_features, out_features]
+  Tensor bias;     // [out_features]
+};
+
+struct AttentionLayer {
+  Tensor wq, wk, wv;  // [features, head_dim], [features, head_dim], [features, value_dim]
+};
+
+struct ReluLayer {};
+struct GeluLayer {};
+struct SoftmaxLayer {};
+
+using LayerKind = std::variant<LinearLayer, AttentionLayer, ReluLayer, GeluLayer, SoftmaxLayer>;
+
+struct Layer {
+  std::string name;
+  std::optional<std::string> explain;
+  LayerKind kind;
+};
+
+struct Model {
+  std::string name = "model";
+  std::optional<std::string> description;
+  Tensor input;
+  std::vector<Layer> layers;
+  std::optional<std::vector<std::string>> labels;
+};
+
+// Reads and resolves a plan; every failure is one message ("read {}: {}", "parse {}: {}", ...).
+Result<Model> load_model(const std::string& path);
+// The same from plan text; `path` names the file in messages.
+Result<Model> load_model_text(const std::string& path, const std::string& text);
+
+}  // namespace tarnwick

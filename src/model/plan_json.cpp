@@ -1,0 +1,199 @@
+#include "model/plan_json.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include <nlohmann/json.hpp>
+
+#include "main/format.h"
+
+namespace tarnwick {
+
+namespace {
+
+// A character iterator that reports how far the parser has read, for line and column numbers.
+class CountingIterator {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  CountingIterator() = default;
+  CountingIterator(const char* at, std::size_t* furthest) : at_(at), furthest_(furthest) {}
+  reference operator*() const { return *at_; }
+  CountingIterator& operator++() {
+    ++at_;
+    if (furthest_) ++*furthest_;
+    return *this;
+  }
+  CountingIterator operator++(int) {
+    CountingIterator copy = *this;
+    ++*this;
+    return copy;
+  }
+  bool operator==(const CountingIterator& other) const { return at_ == other.at_; }
+  bool operator!=(const CountingIterator& other) const { return at_ != other.at_; }
+
+ private:
+  const char* at_ = nullptr;
+  std::size_t* furthest_ = nullptr;
+};
+
+class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  TreeBuilder(const std::string& text, const std::size_t& consumed) : text_(text), consumed_(consumed) {}
+
+  bool null() override { return leaf(PlanValue{}); }
+  bool boolean(bool value) override {
+    PlanValue v;
+    v.type = PlanValue::Type::Boolean;
+    v.boolean = value;
+    return leaf(std::move(v));
+  }
+  bool number_integer(number_integer_t value) override {
+    PlanValue v;
+    v.type = PlanValue::Type::Integer;
+    v.integer = value;
+    return leaf(std::move(v));
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    PlanValue v;
+    v.type = PlanValue::Type::Unsigned;
+    v.unsigned_integer = value;
+    return leaf(std::move(v));
+  }
+  bool number_float(number_float_t value, const string_t& written) override {
+    PlanValue v;
+    v.type = PlanValue::Type::Float;
+    v.real = value;
+    v.text = written;
+    return leaf(std::move(v));
+  }
+  bool string(string_t& value) override {
+    PlanValue v;
+    v.type = PlanValue::Type::String;
+    v.text = std::move(value);
+    return leaf(std::move(v));
+  }
+  bool binary(binary_t&) override { return false; }
+  bool start_object(std::size_t) override { return open(PlanValue::Type::Object); }
+  bool key(string_t& key) override {
+    pending_keys_.back() = std::move(key);
+    return true;
+  }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(PlanValue::Type::Array); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
+    error_ = error.what();
+    std::size_t bracket = error_.find("] ");
+    if (error_.starts_with("[json.exception.") && bracket != std::string::npos) error_ = error_.substr(bracket + 2);
+    return false;
+  }
+
+  Result<PlanValue> finish() {
+    if (!error_.empty()) return fail(error_);
+    return std::move(root_);
+  }
+
+ private:
+  // Positions only move forward, so lines are counted incrementally.
+  void mark_position(PlanValue& value) {
+    // For numbers the parser has read one character past the token; close enough for messages.
+    std::size_t end = std::min(consumed_ == 0 ? 0 : consumed_ - 1, text_.size());
+    for (; scanned_ < end; ++scanned_) {
+      if (text_[scanned_] == '\n') {
+        ++line_;
+        line_start_ = scanned_ + 1;
+      }
+    }
+    value.line = line_;
+    value.column = end - line_start_ + 1;
+  }
+
+  bool leaf(PlanValue value) {
+    mark_position(value);
+    attach(std::move(value));
+    return true;
+  }
+
+  void attach(PlanValue value) {
+    if (stack_.empty()) {
+      root_ = std::move(value);
+    } else if (stack_.back().type == PlanValue::Type::Array) {
+      stack_.back().items.push_back(std::move(value));
+    } else {
+      stack_.back().members.emplace_back(std::move(pending_keys_.back()), std::move(value));
+    }
+  }
+
+  bool open(PlanValue::Type type) {
+    if (stack_.size() >= kMaxPlanNesting) {
+      PlanValue here;
+      mark_position(here);
+      error_ = "recursion limit exceeded at line " + std::to_string(here.line) + " column " +
+               std::to_string(here.column);
+      return false;
+    }
+    PlanValue container;
+    container.type = type;
+    stack_.push_back(std::move(container));
+    pending_keys_.emplace_back();
+    return true;
+  }
+
+  bool close() {
+    PlanValue done = std::move(stack_.back());
+    stack_.pop_back();
+    pending_keys_.pop_back();
+    mark_position(done);
+    attach(std::move(done));
+    return true;
+  }
+
+  const std::string& text_;
+  const std::size_t& consumed_;
+  std::size_t scanned_ = 0;
+  std::size_t line_ = 1;
+  std::size_t line_start_ = 0;
+  std::vector<PlanValue> stack_;
+  std::vector<std::string> pending_keys_;
+  PlanValue root_;
+  std::string error_;
+};
+
+std::string describe(const PlanValue& value) {
+  switch (value.type) {
+    case PlanValue::Type::Null: return "null";
+    case PlanValue::Type::Boolean: return std::string("boolean `") + (value.boolean ? "true" : "false") + "`";
+    case PlanValue::Type::Integer: return "integer `" + std::to_string(value.integer) + "`";
+    case PlanValue::Type::Unsigned: return "integer `" + std::to_string(value.unsigned_integer) + "`";
+    case PlanValue::Type::Float: return "floating point `" + format_real(value.real) + "`";
+    case PlanValue::Type::String: return "string \"" + value.text + "\"";
+    case PlanValue::Type::Array: return "sequence";
+    case PlanValue::Type::Object: return "map";
+  }
+  return "value";
+}
+
+}  // namespace
+
+Result<PlanValue> parse_plan_json(const std::string& text) {
+  std::size_t consumed = 0;
+  TreeBuilder builder(text, consumed);
+  CountingIterator begin(text.data(), &consumed), end(text.data() + text.size(), nullptr);
+  nlohmann::json::sax_parse(begin, end, &builder, nlohmann::detail::input_format_t::json, true);
+  return builder.finish();
+}
+
+Error error_at(const PlanValue& value, const std::string& message) {
+  return fail(message + " at line " + std::to_string(value.line) + " column " + std::to_string(value.column));
+}
+
+Error invalid_type(const PlanValue& value, const std::string& expected) {
+  return error_at(value, "invalid type: " + describe(value) + ", expected " + expected);
+}
+
+}  // namespace tarnwick
