@@ -13,7 +13,9 @@ build: deps
 	@cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	./$(BUILD)/tarnwick tour
+	./$(BUILD)/tarnwick inspect examples/tiny_model.lgb
+	@echo
+	./$(BUILD)/tarnwick trace examples/tiny_attention_plan.json
 
 test: test-release test-asan
 
