@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "cbm/brace_matcher.h"
 #include "main/text.h"
 
 namespace tarnwick {
@@ -62,17 +63,40 @@ std::optional<nlohmann::json> parse_span(std::string_view span) {
   return value;
 }
 
+// The matches of every brace from some position on, looked up in increasing position order.
+class PrecomputedMatches {
+ public:
+  PrecomputedMatches(std::string_view bytes, std::size_t from)
+      : bytes_(bytes), ends_(match_all_braces(bytes, from)), counted_to_(from) {}
+
+  std::optional<std::size_t> end_of(std::size_t brace) {
+    for (; counted_to_ < brace; ++counted_to_) rank_ += bytes_[counted_to_] == '{';
+    std::uint64_t end = ends_[rank_];
+    return end == kUnmatched ? std::nullopt : std::optional<std::size_t>(end);
+  }
+
+ private:
+  std::string_view bytes_;
+  std::vector<std::uint64_t> ends_;
+  std::size_t counted_to_;
+  std::size_t rank_ = 0;
+};
+
 }  // namespace
 
 std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view bytes) {
   std::vector<EmbeddedJsonObject> objects;
+  // Matching brace by brace is linear while braces close; from the first brace that never
+  // closes on, all remaining braces are matched in one pass instead of one scan each.
+  std::optional<PrecomputedMatches> precomputed;
   std::size_t i = 0;
   while (i < bytes.size()) {
     if (bytes[i] != '{') {
       ++i;
       continue;
     }
-    std::optional<std::size_t> end = match_braces(bytes, i);
+    std::optional<std::size_t> end = precomputed ? precomputed->end_of(i) : match_braces(bytes, i);
+    if (!end && !precomputed) precomputed.emplace(bytes, i);
     if (!end) {
       ++i;
       continue;

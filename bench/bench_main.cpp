@@ -1,0 +1,180 @@
+// Large-file benchmarks: `make bench`. Writes its inputs to a temporary directory and removes them.
+//
+// ONNX: `onnx --json` on a generated model of at least 512 MiB, against a bare FNV-1a pass over
+// the same bytes (both read the file from the page cache).
+// PyTorch: inspecting a generated checkpoint of at least 1 GiB reads only the tail, the
+// directory, the pickle and at most 1 MiB per storage; bytes read come from /proc/self/io.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "main/dispatch.h"
+#include "main/file_read.h"
+#include "main/format.h"
+#include "pt/pytorch_summary.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string varint(std::uint64_t value) {
+  std::string bytes;
+  do {
+    std::uint8_t byte = value & 0x7F;
+    value >>= 7;
+    if (value) byte |= 0x80;
+    bytes.push_back(static_cast<char>(byte));
+  } while (value);
+  return bytes;
+}
+
+std::string field(std::uint32_t number, const std::string& payload) {
+  return varint((static_cast<std::uint64_t>(number) << 3) | 2) + varint(payload.size()) + payload;
+}
+
+std::string le(std::uint64_t value, int width) {
+  std::string bytes;
+  for (int i = 0; i < width; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return bytes;
+}
+
+std::string pseudo_random_bytes(std::size_t size, std::uint64_t seed) {
+  std::string bytes(size, '\0');
+  std::uint64_t state = seed * 0x9E3779B97F4A7C15ULL + 1;
+  for (std::size_t i = 0; i < size; i += 8) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    for (std::size_t k = 0; k < 8 && i + k < size; ++k) bytes[i + k] = static_cast<char>(state >> (8 * k));
+  }
+  return bytes;
+}
+
+// A graph of `count` MatMul nodes over float32 initializers of `rows` x 1024 with raw data.
+void write_onnx(const std::filesystem::path& path, int count, std::uint64_t rows) {
+  std::ofstream out(path, std::ios::binary);
+  std::string graph_fields;
+  std::string raw = pseudo_random_bytes(rows * 1024 * 4, 7);
+  std::string nodes, initializers;
+  for (int i = 0; i < count; ++i) {
+    std::string name = "w" + std::to_string(i);
+    nodes += field(1, field(1, "x") + field(1, name) + field(2, "y" + std::to_string(i)) + field(4, "MatMul"));
+    raw[0] = static_cast<char>(i);
+    initializers += field(5, varint(1 << 3 | 0) + varint(rows) + varint(1 << 3 | 0) + varint(1024) +
+                                 varint(2 << 3) + varint(1) + field(8, name) + field(9, raw));
+  }
+  std::string graph = field(2, "bench") + nodes + initializers;
+  std::string model = varint(1 << 3) + varint(8) + field(2, "tarnwick-bench") + field(7, graph);
+  out.write(model.data(), static_cast<std::streamsize>(model.size()));
+}
+
+// A stored zip in torch.save's layout with `storages` entries of `storage_bytes` each.
+void write_checkpoint(const std::filesystem::path& path, int storages, std::uint64_t storage_bytes) {
+  std::ofstream out(path, std::ios::binary);
+  std::string directory;
+  std::uint64_t offset = 0;
+  auto add = [&](const std::string& name, const std::string& data) {
+    std::string header = "PK\x03\x04" + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(data.size(), 4) +
+                         le(data.size(), 4) + le(name.size(), 2) + le(0, 2) + name;
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(data.size(), 4) +
+                 le(data.size(), 4) + le(name.size(), 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
+                 le(offset, 4) + name;
+    offset += header.size() + data.size();
+  };
+  std::string pickle = "\x80\x02}q\x00(";
+  for (int i = 0; i < storages; ++i) {
+    std::string name = "layers." + std::to_string(i) + ".weight";
+    pickle += "X" + le(name.size(), 4) + name + "ctorch\nFloatStorage\n";
+  }
+  add("archive/data.pkl", pickle + "u.");
+  std::string blob = pseudo_random_bytes(storage_bytes, 3);
+  for (int i = 0; i < storages; ++i) {
+    blob[0] = static_cast<char>(i);
+    add("archive/data/" + std::to_string(i), blob);
+  }
+  add("archive/version", "3\n");
+  std::string end = "PK\x05\x06" + le(0, 2) + le(0, 2) + le(storages + 2, 2) + le(storages + 2, 2) +
+                    le(directory.size(), 4) + le(offset, 4) + le(0, 2);
+  out.write(directory.data(), static_cast<std::streamsize>(directory.size()));
+  out.write(end.data(), static_cast<std::streamsize>(end.size()));
+}
+
+std::uint64_t bytes_read_so_far() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+template <class Work>
+double best_seconds(int repeats, Work work) {
+  double best = 1e300;
+  for (int i = 0; i < repeats; ++i) {
+    auto start = Clock::now();
+    work();
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return best;
+}
+
+void bench_onnx(const std::filesystem::path& dir) {
+  std::filesystem::path model = dir / "large.onnx";
+  write_onnx(model, 128, 1024 + 16);  // 128 initializers of about 4.1 MiB: about 532 MiB
+  std::uint64_t size = std::filesystem::file_size(model);
+  std::uint64_t sink = 0;
+  double bare = best_seconds(3, [&] {
+    tarnwick::Result<std::string> bytes = tarnwick::read_whole_file(model.string());
+    sink ^= tarnwick::fnv1a64(bytes.value());
+  });
+  double inspect = best_seconds(3, [&] {
+    std::ostringstream out, err;
+    std::istringstream in;
+    if (tarnwick::run_tarnwick({"onnx", "--json", model.string()}, in, out, err) != 0) std::cerr << err.str();
+    sink ^= out.str().size();
+  });
+  std::printf("onnx inspect --json: %.1f MiB file\n", size / 1048576.0);
+  std::printf("  read + bare FNV-1a pass: %.3f s (%.0f MiB/s)\n", bare, size / 1048576.0 / bare);
+  std::printf("  onnx --json:             %.3f s (%.0f MiB/s)\n", inspect, size / 1048576.0 / inspect);
+  std::printf("  ratio: %.2fx (target at most 1.3x)   [%llx]\n", inspect / bare, static_cast<unsigned long long>(sink & 1));
+  std::filesystem::remove(model);
+}
+
+void bench_pytorch(const std::filesystem::path& dir) {
+  std::filesystem::path checkpoint = dir / "large.pt";
+  write_checkpoint(checkpoint, 256, 4u << 20);  // 256 storages of 4 MiB: 1 GiB of weights
+  std::uint64_t size = std::filesystem::file_size(checkpoint);
+  std::uint64_t before = bytes_read_so_far();
+  auto start = Clock::now();
+  tarnwick::Result<tarnwick::PyTorchSummary> summary = tarnwick::read_pytorch_summary(checkpoint.string());
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::uint64_t read = bytes_read_so_far() - before;
+  if (!summary.is_ok()) std::cerr << summary.message() << "\n";
+  std::printf("pytorch inspect: %.1f MiB file, %llu storages\n", size / 1048576.0,
+              static_cast<unsigned long long>(summary.is_ok() ? summary.value().tensor_count : 0));
+  std::printf("  bytes read: %llu (%.2f%% of the file; at most 1 MiB per storage plus tail, directory, pickle)\n",
+              static_cast<unsigned long long>(read), 100.0 * read / size);
+  std::printf("  time: %.3f s\n", seconds);
+  std::filesystem::remove(checkpoint);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string which = argc > 1 ? argv[1] : "all";
+  if (which == "all" || which == "onnx") bench_onnx(dir);
+  if (which == "all" || which == "pytorch") bench_pytorch(dir);
+  std::filesystem::remove_all(dir);
+  return 0;
+}
