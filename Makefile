@@ -3,7 +3,7 @@ JOBS ?= 2
 BUILD := build
 ASAN_BUILD := build-asan
 
-.PHONY: deps build demo test test-release test-asan bench clean
+.PHONY: deps build demo test test-release test-asan bench fuzz clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -31,5 +31,9 @@ test-asan: deps
 bench: build
 	./$(BUILD)/tarnwick_bench
 
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/run-fuzzers.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -125,7 +125,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     } else if (stack_.back().type == PlanValue::Type::Array) {
       stack_.back().items.push_back(std::move(value));
     } else {
-      stack_.back().members.emplace_back(std::move(pending_keys_.back()), std::move(value));
+      stack_.back().members.push_back({std::move(pending_keys_.back()), std::move(value)});
     }
   }
 

@@ -11,6 +11,8 @@
 
 namespace tarnwick {
 
+struct PlanMember;
+
 struct PlanValue {
   enum class Type { Null, Boolean, Integer, Unsigned, Float, String, Array, Object };
   Type type = Type::Null;
@@ -20,8 +22,13 @@ struct PlanValue {
   double real = 0.0;
   std::string text;  // string value, or the number as written
   std::vector<PlanValue> items;                            // array elements
-  std::vector<std::pair<std::string, PlanValue>> members;  // object members in file order
+  std::vector<PlanMember> members;  // object members in file order
   std::size_t line = 1, column = 0;                        // where the value ended
+};
+
+struct PlanMember {
+  std::string key;
+  PlanValue value;
 };
 
 // Parses JSON text; errors read "{reason} at line {} column {}". Nesting deeper than

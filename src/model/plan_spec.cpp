@@ -17,9 +17,12 @@ class Fields {
                              std::initializer_list<const char*> known) {
     if (value.type != Type::Object) return invalid_type(value, expected);
     Fields fields(value);
-    for (const auto& [key, member] : value.members) {
-      if (std::find_if(known.begin(), known.end(), [&](const char* k) { return key == k; }) == known.end()) continue;
-      if (!fields.present_.emplace(key, &member).second) return error_at(member, "duplicate field `" + key + "`");
+    for (const PlanMember& member : value.members) {
+      auto is_key = [&](const char* k) { return member.key == k; };
+      if (std::find_if(known.begin(), known.end(), is_key) == known.end()) continue;
+      if (!fields.present_.emplace(member.key, &member.value).second) {
+        return error_at(member.value, "duplicate field `" + member.key + "`");
+      }
     }
     return fields;
   }

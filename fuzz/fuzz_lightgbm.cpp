@@ -1,0 +1,12 @@
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "lightgbm/lightgbm_summary.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  tarnwick::Result<tarnwick::LightgbmSummary> summary = tarnwick::summarize_lightgbm_text("fuzz.txt", bytes);
+  if (summary.is_ok()) (void)tarnwick::lightgbm_summary_json(summary.value()).dump();
+  return 0;
+}

@@ -1,0 +1,14 @@
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "onnx/onnx_commands.h"
+#include "onnx/protobuf.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  (void)tarnwick::decode_fields(bytes);
+  tarnwick::Result<tarnwick::OnnxSummary> summary = tarnwick::summarize_onnx_bytes("fuzz.onnx", bytes);
+  if (summary.is_ok()) (void)tarnwick::onnx_inspect_document(summary.value()).dump();
+  return 0;
+}

@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Writes the committed corpus of small malformed files under tests/hostile/corpus/.
+
+Run it again after changing it; run_hostile_corpus.sh then runs every command over each file.
+Every file is made here from scratch: truncations of small valid artifacts, lengths near 2^32
+and 2^64, ZIP64 fields pointing past the end, braces a million deep, 11-byte varints, dims
+whose product overflows, a pickle of 0x80 alone.
+"""
+import os
+import shutil
+import struct
+import sys
+
+# The committed corpus, or another folder given as the first argument (to check it is current).
+ROOT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+
+
+def write(kind, name, data):
+    path = os.path.join(ROOT, kind, name)
+    with open(path, "wb") as handle:
+        handle.write(data if isinstance(data, bytes) else data.encode())
+
+
+def truncations(kind, stem, ext, data, step):
+    for length in range(0, len(data), step):
+        write(kind, "{}_cut{:05d}.{}".format(stem, length, ext), data[:length])
+
+
+# ---- protobuf helpers
+def varint(value):
+    out = bytearray()
+    while True:
+        byte = value & 0x7F
+        value >>= 7
+        if value:
+            out.append(byte | 0x80)
+        else:
+            out.append(byte)
+            return bytes(out)
+
+
+def ld(number, payload):
+    return varint(number << 3 | 2) + varint(len(payload)) + payload
+
+
+def vi(number, value):
+    return varint(number << 3) + varint(value)
+
+
+def onnx_model(graph):
+    return vi(1, 8) + ld(2, b"hostile") + ld(7, graph) + ld(8, vi(2, 17))
+
+
+def value_info(name, dims):
+    shape = b"".join(ld(1, vi(1, d)) for d in dims)
+    return ld(1, name) + ld(2, ld(1, vi(1, 1) + ld(2, shape)))
+
+
+def tensor(name, dims, raw=b"", dtype=1):
+    return b"".join(vi(1, d) for d in dims) + vi(2, dtype) + ld(8, name) + ld(9, raw)
+
+
+def node(op, inputs, outputs, attributes=b""):
+    return b"".join(ld(1, i) for i in inputs) + b"".join(ld(2, o) for o in outputs) + ld(4, op) + attributes
+
+
+# ---- zip helpers
+def zip_archive(entries, zip64_entries=False, eocd_override=None, comment=b""):
+    out, directory = bytearray(), bytearray()
+    for name, data in entries:
+        offset = len(out)
+        out += b"PK\x03\x04" + struct.pack("<HHHHHIIIHH", 20, 0, 0, 0, 0, 0, len(data), len(data), len(name), 0)
+        out += name + data
+        extra = b""
+        size32, offset32 = len(data), offset
+        if zip64_entries:
+            extra = struct.pack("<HHQQQ", 1, 24, len(data), len(data), offset)
+            size32 = offset32 = 0xFFFFFFFF
+        directory += b"PK\x01\x02" + struct.pack("<HHHHHHIIIHHHHHII", 20, 20, 0, 0, 0, 0, 0, size32, size32,
+                                                len(name), len(extra), 0, 0, 0, 0, offset32) + name + extra
+    dir_offset = len(out)
+    out += directory
+    size, off = eocd_override or (len(directory), dir_offset)
+    out += b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, len(entries), len(entries), size, off, len(comment)) + comment
+    return bytes(out)
+
+
+def pickle_names(names):
+    body = b"\x80\x02}q\x00("
+    for name in names:
+        body += b"X" + struct.pack("<I", len(name)) + name + b"ctorch\nFloatStorage\n"
+    return body + b"u."
+
+
+def main():
+    shutil.rmtree(ROOT, ignore_errors=True)
+    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan"):
+        os.makedirs(os.path.join(ROOT, kind))
+
+    # CatBoost
+    cbm = (b"CBM1\x01\x02" + b'{"boosting_options":{"iterations":10},"flat_params":{"depth":6,"loss_function":"RMSE"}}'
+           + b"\x00user_age\x00" + b'{"metrics":{"learn_best_error":{"RMSE":0.5}}}' + b"\x00noon\x00train_finish_time")
+    truncations("cbm", "model", "cbm", cbm, 9)
+    write("cbm", "braces_million_deep.cbm", b"CBM1" + b"{" * 1000000)
+    write("cbm", "braces_closed_million_deep.cbm", b"CBM1" + b"{" * 500000 + b"}" * 500000)
+    write("cbm", "arrays_deep.cbm", b'CBM1{"a":' + b"[" * 200000 + b"]" * 200000 + b"}")
+    write("cbm", "escapes.cbm", b"CBM1" + b'{"\\"\\' * 50000)
+    write("cbm", "huge_numbers.cbm", b'CBM1{"boosting_options":{"iterations":1e400},"flat_params":{"iterations":'
+          b'18446744073709551616,"depth":18446744073709551615,"learning_rate":-1e309}}')
+    write("cbm", "invalid_utf8.cbm", b'CBM1{"boosting_options":{"x":"\xff\xfe"}}\xff')
+    write("cbm", "signature_only.cbm", b"CBM1")
+    write("cbm", "no_signature.cbm", b"CBM")
+
+    # LightGBM
+    lgb = (b"tree\nversion=v3\nnum_class=1\nmax_feature_idx=2\nobjective=regression\nfeature_names=a b c\n\n"
+           b"Tree=0\nnum_leaves=2\nleaf_value=0.5 -0.5\n\nend of trees\n\nparameters:\n[num_leaves: 2]\n"
+           b"[learning_rate: 0.1]\n[max_depth: -1]\nend of parameters\n")
+    truncations("lightgbm", "model", "lgb", lgb, 11)
+    write("lightgbm", "crlf.lgb", lgb.replace(b"\n", b"\r\n"))
+    write("lightgbm", "huge_values.lgb", b"tree\nmax_feature_idx=9223372036854775807\nnum_class=99999999999999999999\n"
+          b"parameters:\n[num_leaves: 18446744073709551615]\n[learning_rate: 1e999]\n[max_depth: -9223372036854775808]\n")
+    write("lightgbm", "negative_index.lgb", b"tree\nmax_feature_idx=-9223372036854775808\n")
+    write("lightgbm", "invalid_utf8.lgb", b"tree\n\xff\xfe\nmax_feature_idx=1\nfeature_names=\xc3 \xe2\x82\n")
+    write("lightgbm", "many_trees.lgb", b"tree\nmax_feature_idx=0\n" + b"Tree=\nleaf_value=\n" * 20000)
+    write("lightgbm", "unterminated_parameters.lgb", b"tree\nmax_feature_idx=0\nparameters:\n[" + b"x" * 10000)
+
+    # ONNX
+    graph = (ld(1, node(b"MatMul", [b"x", b"w"], [b"y"])) + ld(1, node(b"Relu", [b"y"], [b"z"])) + ld(2, b"g")
+             + ld(5, tensor(b"w", [4, 3], b"\x00" * 48)) + ld(11, value_info(b"x", [2, 4])) + ld(12, value_info(b"z", [2, 3])))
+    model = onnx_model(graph)
+    truncations("onnx", "model", "onnx", model, 5)
+    write("onnx", "varint_11_bytes.onnx", b"\xff" * 10 + b"\x01")
+    write("onnx", "tag_varint_11_bytes.onnx", vi(1, 8) + b"\x80" * 11)
+    write("onnx", "length_near_2_64.onnx", b"\x3a" + varint(2**64 - 1) + b"x")
+    write("onnx", "length_near_2_32.onnx", b"\x3a" + varint(2**32 - 1) + b"x")
+    write("onnx", "length_one_too_long.onnx", ld(7, b"")[:-1] + b"\x3a\x05abcd")
+    write("onnx", "dims_overflow.onnx", onnx_model(ld(1, node(b"Add", [b"a"], [b"big"])) + ld(12, value_info(b"big", [2**32, 2**32, 3]))
+          + ld(5, tensor(b"w", [2**63, 4, 2**62])) + ld(1, node(b"MatMul", [b"w", b"w"], [b"o"]))
+          + ld(1, node(b"Conv", [b"x", b"w"], [b"w"]))))
+    write("onnx", "negative_dims.onnx", onnx_model(ld(5, tensor(b"w", [2**64 - 1, 2**64 - 5])) + ld(11, value_info(b"w", [2**64 - 1]))))
+    write("onnx", "packed_dims_truncated.onnx", onnx_model(ld(5, ld(1, b"\x80\x80") + ld(8, b"t"))))
+    write("onnx", "group_wire_type.onnx", onnx_model(ld(1, b"\x0b")))
+    write("onnx", "invalid_utf8_name.onnx", onnx_model(ld(2, b"\xc3")))
+    write("onnx", "many_graphs.onnx", (ld(7, ld(2, b"g")) * 20000))
+    write("onnx", "no_graph.onnx", vi(1, 8))
+    write("onnx", "fixed_truncated.onnx", b"\x09\x01\x02")
+    write("onnx", "empty.onnx", b"")
+
+    # PyTorch
+    entries = [(b"archive/data.pkl", pickle_names([b"fc.weight", b"fc.bias"])), (b"archive/data/0", b"\x01" * 64),
+               (b"archive/version", b"3\n")]
+    archive = zip_archive(entries)
+    truncations("pytorch", "archive", "pt", archive, 13)
+    write("pytorch", "pickle_marker_only.pt", b"\x80")
+    write("pytorch", "zip64_past_end.pt", zip_archive(entries, zip64_entries=True)[:-22] + b"PK\x05\x06" +
+          struct.pack("<HHHHIIH", 0, 0, 3, 3, 0xFFFFFFFF, 0xFFFFFFFF, 0))
+    locator = b"PK\x06\x07" + struct.pack("<IQI", 0, 2**63, 1)
+    write("pytorch", "zip64_locator_past_end.pt", b"PK\x03\x04" + b"\x00" * 30 + locator + b"PK\x05\x06" +
+          struct.pack("<HHHHIIH", 0, 0, 1, 1, 0xFFFFFFFF, 0xFFFFFFFF, 0))
+    record = b"PK\x06\x06" + struct.pack("<QHHIIQQQQ", 44, 45, 45, 0, 0, 1, 1, 2**64 - 1, 2**64 - 100)
+    write("pytorch", "zip64_record_huge_directory.pt", b"PK\x03\x04" + b"\x00" * 30 + record +
+          b"PK\x06\x07" + struct.pack("<IQI", 0, 34, 1) + b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, 1, 1, 0xFFFFFFFF, 0xFFFFFFFF, 0))
+    write("pytorch", "directory_offset_near_2_32.pt", zip_archive(entries, eocd_override=(46, 0xFFFFFFF0)))
+    write("pytorch", "directory_size_near_2_32.pt", zip_archive(entries, eocd_override=(0xFFFFFFF0, 0)))
+    write("pytorch", "eocd_at_the_very_end.pt", b"PK\x03\x04" + b"\x00" * 40 + b"PK\x05\x06\x00\x00")
+    huge_extra = bytearray(zip_archive(entries, zip64_entries=True))
+    position = huge_extra.find(struct.pack("<HHQ", 1, 24, len(entries[0][1])))
+    huge_extra[position + 4:position + 12] = struct.pack("<Q", 2**64 - 1)
+    write("pytorch", "zip64_extra_size_2_64.pt", bytes(huge_extra))
+    write("pytorch", "binunicode_length_2_32.pt", b"\x80\x02X\xff\xff\xff\xff" + b"a.weight" * 10)
+    write("pytorch", "short_binunicode_at_end.pth", b"\x80\x02\x8c")
+    two = zip_archive([(b"a/extra", b"junk"), (b"a/data.pkl", b"\x80x")])
+    second = two.find(b"PK\x03\x04", 4)
+    write("pytorch", "local_header_bad.pt", two[:second] + b"PK\x09\x09" + two[second + 4:])
+    write("pytorch", "not_a_checkpoint.pt", b"hello")
+    write("pytorch", "empty.pt", b"")
+
+    # Tensor plans
+    write("plan", "braces_million_deep.json", "[" * 500000 + "]" * 500000)
+    write("plan", "objects_deep.json", '{"a":' * 100000 + "1" + "}" * 100000)
+    write("plan", "input_shape_overflow.json", '{"input_shape": [4294967296, 4294967296, 16], "layers": [{"type": "relu"}]}')
+    write("plan", "input_shape_huge.json", '{"input_shape": [100000, 100000], "layers": []}')
+    write("plan", "data_mismatch_overflow.json", '{"input": {"shape": [4294967296, 4294967296], "data": []}, "layers": []}')
+    write("plan", "matmul_too_large.json", '{"input": {"shape": [4096, 1], "data": [' + ",".join(["1"] * 4096) +
+          ']}, "layers": [{"type": "linear", "weights": {"shape": [1, 4096], "data": [' + ",".join(["1"] * 4096) +
+          ']}, "out": 4096}]}')
+    write("plan", "attention_tokens_huge.json", '{"input_shape": [16777216, 1], "layers": [{"type": "self_attention", "head_dim": 1}]}')
+    write("plan", "rank0_softmax.json", '{"input": {"shape": [], "data": [1]}, "layers": [{"type": "softmax"}]}')
+    write("plan", "rank0_linear.json", '{"input": {"shape": [], "data": [1]}, "layers": [{"type": "linear", "weights": {"shape": [1, 1], "data": [1]}, "out": 1}, {"type": "linear", "out": 2}]}')
+    write("plan", "rank1_weights.json", '{"input_shape": [1, 2], "layers": [{"type": "linear", "weights": {"shape": [2], "data": [1, 2]}, "out": 2}, {"type": "relu"}]}')
+    write("plan", "zero_columns.json", '{"input_shape": [3, 0], "layers": [{"type": "softmax"}, {"type": "self_attention", "head_dim": 2}]}')
+    write("plan", "negative_dim.json", '{"input_shape": [-1], "layers": []}')
+    write("plan", "fraction_dim.json", '{"input_shape": [1.5], "layers": []}')
+    write("plan", "duplicate_key.json", '{"layers": [], "layers": []}')
+    write("plan", "unknown_variant.json", '{"input_shape": [1], "layers": [{"type": "conv"}]}')
+    write("plan", "nan_values.json", '{"input": {"shape": [1, 2], "data": [1e999, -1e999]}, "labels": ["a"], "layers": [{"type": "softmax"}, {"type": "gelu"}]}')
+    write("plan", "invalid_utf8.json", b'{"name": "\xff", "layers": []}')
+    write("plan", "empty.json", "")
+    write("plan", "not_an_object.json", "42")
+
+
+main()

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs every command over every file of the hostile corpus. Each run must end with status 0,
+# or with status 1 and exactly one line beginning "error: " on standard error: never a signal,
+# never a sanitizer report, never a hang (each run is limited to 60 seconds).
+set -u
+binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+corpus=$(cd "$(dirname "$0")" && pwd)/corpus
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"  # no .venv here
+export VESPRINE_PYTHON=/nonexistent/python
+timeout_bin=$(command -v timeout)
+passed=0
+failed=0
+
+run_one() {
+  local file=$1
+  shift
+  # No interpreter to find: the Python-backed sections take their fallback quickly.
+  PATH=/nonexistent "$timeout_bin" 60 "$binary" "$@" </dev/null >"$work/out" 2>"$work/err"
+  local status=$?
+  local error_lines
+  error_lines=$(grep -c '^error: ' "$work/err")
+  local problem=""
+  if [ "$status" -eq 0 ]; then
+    [ ! -s "$work/err" ] || problem="status 0 with standard error"
+  elif [ "$status" -eq 1 ]; then
+    [ "$error_lines" -eq 1 ] && head -c 7 "$work/err" | grep -q '^error: ' || problem="status 1 without exactly one error line"
+  else
+    problem="status $status"
+  fi
+  grep -q -e 'Sanitizer' -e 'runtime error' "$work/err" && problem="sanitizer report"
+  if [ -z "$problem" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL ($problem): tarnwick $*"
+    head -c 600 "$work/err" | sed 's/^/     /'
+  fi
+}
+
+artifact_commands() {
+  local file=$1 kind=$2
+  run_one "$file" inspect "$file"
+  run_one "$file" inspect --json "$file"
+  run_one "$file" "$kind" --limit 3 "$file"
+  run_one "$file" explain "$file"
+  run_one "$file" diff "$file" "$file"
+  run_one "$file" diff --json "$file" "$file"
+  run_one "$file" check --max-size-growth 0 "$file" "$file"
+  run_one "$file" explain-diff "$file" "$file"
+}
+
+for file in "$corpus"/cbm/*; do artifact_commands "$file" catboost; done
+for file in "$corpus"/lightgbm/*; do artifact_commands "$file" lightgbm; done
+for file in "$corpus"/onnx/*; do
+  artifact_commands "$file" onnx
+  run_one "$file" check --max-ops-growth 0 --max-parameter-growth 0 --fail-on-new-op "$file" "$file"
+done
+for file in "$corpus"/pytorch/*; do artifact_commands "$file" pytorch; done
+for file in "$corpus"/plan/*; do
+  for command in validate trace compare why tensor-inspect explain-model quiz inspect explain; do
+    run_one "$file" "$command" "$file"
+  done
+  run_one "$file" run --values --heatmap "$file"
+  run_one "$file" bench --iters 2 "$file"
+done
+
+echo "hostile corpus: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
