@@ -54,9 +54,7 @@ void print_summary(std::ostream& out, const CbmSummary& summary, std::uint64_t l
   if (names.empty()) {
     out << "  none recovered from binary metadata\n";
   } else {
-    out << "  recovered: " << names.size() << "\n";
-    for (std::size_t i = 0; i < names.size() && i < limit; ++i) out << "  " << names[i] << "\n";
-    if (names.size() > limit) out << "  ... " << names.size() - limit << " more\n";
+    print_limited_names(out, "recovered", names, limit);
   }
 
   out << "\nNote:\n"

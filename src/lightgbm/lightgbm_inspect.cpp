@@ -52,9 +52,7 @@ void print_summary(std::ostream& out, const LightgbmSummary& summary, std::uint6
     out << "  none found in model header\n";
     return;
   }
-  out << "  found: " << names.size() << "\n";
-  for (std::size_t i = 0; i < names.size() && i < limit; ++i) out << "  " << names[i] << "\n";
-  if (names.size() > limit) out << "  ... " << names.size() - limit << " more\n";
+  print_limited_names(out, "found", names, limit);
 }
 
 Status print_json_summaries(const InspectorArgs& options, Io& io) {

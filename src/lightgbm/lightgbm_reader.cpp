@@ -157,16 +157,6 @@ std::optional<std::uint64_t> lightgbm_leaf_slots(const LightgbmSummary& summary)
   return checked_multiply(summary.num_trees, *summary.num_leaves);
 }
 
-namespace {
-
-template <class T>
-OrderedJson optional_json(const std::optional<T>& value) {
-  if (!value) return nullptr;
-  return *value;
-}
-
-}  // namespace
-
 OrderedJson lightgbm_summary_json(const LightgbmSummary& summary) {
   OrderedJson record;
   record["path"] = summary.path;
@@ -174,20 +164,20 @@ OrderedJson lightgbm_summary_json(const LightgbmSummary& summary) {
   record["is_lgbm"] = summary.is_lgbm;
   record["file_fingerprint"] = summary.file_fingerprint;
   record["learned_state_fingerprint"] = summary.learned_state_fingerprint;
-  record["metadata_fingerprint"] = optional_json(summary.metadata_fingerprint);
-  record["version"] = optional_json(summary.version);
-  record["num_class"] = optional_json(summary.num_class);
+  record["metadata_fingerprint"] = ordered_optional(summary.metadata_fingerprint);
+  record["version"] = ordered_optional(summary.version);
+  record["num_class"] = ordered_optional(summary.num_class);
   record["num_trees"] = summary.num_trees;
-  record["num_features"] = optional_json(summary.num_features);
-  record["objective"] = optional_json(summary.objective);
-  record["boosting"] = optional_json(summary.boosting);
-  record["num_leaves"] = optional_json(summary.num_leaves);
+  record["num_features"] = ordered_optional(summary.num_features);
+  record["objective"] = ordered_optional(summary.objective);
+  record["boosting"] = ordered_optional(summary.boosting);
+  record["num_leaves"] = ordered_optional(summary.num_leaves);
   record["learning_rate"] =
       summary.learning_rate && std::isfinite(*summary.learning_rate) ? OrderedJson(*summary.learning_rate)
                                                                      : OrderedJson(nullptr);
-  record["max_depth"] = optional_json(summary.max_depth);
-  record["num_iterations"] = optional_json(summary.num_iterations);
-  record["metric"] = optional_json(summary.metric);
+  record["max_depth"] = ordered_optional(summary.max_depth);
+  record["num_iterations"] = ordered_optional(summary.num_iterations);
+  record["metric"] = ordered_optional(summary.metric);
   record["feature_names"] = summary.feature_names;
   return record;
 }

@@ -85,6 +85,13 @@ void print_fingerprint_change(std::ostream& out, std::string_view label,
                              fingerprint_text(new_fingerprint), old_fingerprint == new_fingerprint);
 }
 
+void print_limited_names(std::ostream& out, std::string_view count_label, const std::vector<std::string>& names,
+                         std::uint64_t limit) {
+  out << "  " << count_label << ": " << names.size() << "\n";
+  for (std::size_t i = 0; i < names.size() && i < limit; ++i) out << "  " << names[i] << "\n";
+  if (names.size() > limit) out << "  ... " << names.size() - limit << " more\n";
+}
+
 void print_name_list(std::ostream& out, std::string_view label, const std::vector<std::string>& names) {
   if (names.empty()) return;
   constexpr std::size_t kShown = 8;

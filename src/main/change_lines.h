@@ -26,6 +26,9 @@ void print_text_change(std::ostream& out, std::string_view label,
 void print_fingerprint_change(std::ostream& out, std::string_view label,
                               std::optional<std::uint64_t> old_fingerprint,
                               std::optional<std::uint64_t> new_fingerprint);
+// "  {count_label}: {n}", the first `limit` names as "  {}", then "  ... {} more" for the rest.
+void print_limited_names(std::ostream& out, std::string_view count_label, const std::vector<std::string>& names,
+                         std::uint64_t limit);
 // The label is twelve characters wide so that successive lists line up.
 void print_name_list(std::ostream& out, std::string_view label, const std::vector<std::string>& names);
 

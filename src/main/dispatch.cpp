@@ -1,9 +1,11 @@
 #include "main/dispatch.h"
 
+#include <cerrno>
 #include <ostream>
 #include <string_view>
 
 #include "main/command_table.h"
+#include "main/file_read.h"
 #include "main/usage_text.h"
 
 namespace tarnwick {
@@ -32,6 +34,8 @@ int run_tarnwick(const Args& args, std::istream& in, std::ostream& out, std::ost
   Io io{in, out};
   Status status = dispatch_command(args, io);
   out.flush();
+  // A report that could not be written is a failure, not a success with nothing shown.
+  if (status.is_ok() && !out) status = fail("write standard output: " + os_error_text(errno ? errno : EIO));
   if (status.is_ok()) return 0;
   err << "error: " << status.message() << "\n";
   return 1;

@@ -26,4 +26,11 @@ Json json_count(std::optional<std::uint64_t> value);
 Json json_text(const std::optional<std::string>& value);
 Json json_fingerprint(std::optional<std::uint64_t> fingerprint);
 
+// For records written in field order: the value, or null when absent.
+template <class T>
+OrderedJson ordered_optional(const std::optional<T>& value) {
+  if (!value) return nullptr;
+  return *value;
+}
+
 }  // namespace tarnwick

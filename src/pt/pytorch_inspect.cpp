@@ -42,9 +42,7 @@ void print_summary(std::ostream& out, const PyTorchSummary& summary, std::uint64
     out << "  none recovered from the pickle\n";
     return;
   }
-  out << "  found: " << names.size() << "\n";
-  for (std::size_t i = 0; i < names.size() && i < limit; ++i) out << "  " << names[i] << "\n";
-  if (names.size() > limit) out << "  ... " << names.size() - limit << " more\n";
+  print_limited_names(out, "found", names, limit);
 }
 
 Status print_json_summaries(const std::vector<std::string>& paths, Io& io) {

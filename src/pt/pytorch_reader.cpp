@@ -250,9 +250,9 @@ OrderedJson pytorch_summary_json(const PyTorchSummary& summary) {
   record["tensor_count"] = summary.tensor_count;
   record["total_parameter_bytes"] = summary.total_parameter_bytes;
   record["estimated_parameter_count"] = summary.estimated_parameter_count;
-  record["dominant_dtype"] = summary.dominant_dtype ? OrderedJson(*summary.dominant_dtype) : OrderedJson(nullptr);
+  record["dominant_dtype"] = ordered_optional(summary.dominant_dtype);
   record["param_names"] = summary.param_names;
-  record["torch_version"] = summary.torch_version ? OrderedJson(*summary.torch_version) : OrderedJson(nullptr);
+  record["torch_version"] = ordered_optional(summary.torch_version);
   record["file_fingerprint"] = summary.file_fingerprint;
   record["learned_state_fingerprint"] = summary.learned_state_fingerprint;
   return record;

@@ -18,9 +18,9 @@ OrderedJson doctor_json(const PythonProbe& probe) {
                         {"pytorch_zip", true}, {"json_tensor_plans", true}};
   OrderedJson optional;
   optional["python_available"] = python;
-  optional["python_executable"] = python ? OrderedJson(*probe.python_executable) : OrderedJson(nullptr);
+  optional["python_executable"] = ordered_optional(probe.python_executable);
   optional["catboost_available"] = catboost;
-  optional["catboost_version"] = catboost ? OrderedJson(*probe.catboost_version) : OrderedJson(nullptr);
+  optional["catboost_version"] = ordered_optional(probe.catboost_version);
   optional["tried_python"] = python_candidates();
   report["optional_python"] = optional;
   report["commands"] = {{"inspect_artifacts", true}, {"diff_artifacts", true},
