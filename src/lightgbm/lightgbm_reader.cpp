@@ -96,7 +96,7 @@ std::optional<double> real_field(const TextMap& map, std::string_view key) {
 std::optional<std::uint64_t> feature_count(const TextMap& header, std::size_t name_count) {
   // The largest feature index plus one; a negative index below -1 states no count.
   std::optional<std::int64_t> max_index = signed_field(header, "max_feature_idx");
-  if (max_index && *max_index >= -1) return static_cast<std::uint64_t>(*max_index + 1);
+  if (max_index && *max_index >= -1) return static_cast<std::uint64_t>(*max_index) + 1;
   if (name_count != 0) return name_count;
   return std::nullopt;
 }

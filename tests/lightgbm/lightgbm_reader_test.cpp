@@ -93,6 +93,11 @@ TEST(LightgbmReader, FieldRules) {
        }},
       {"tree\nmax_feature_idx=27\nfeature_names=a b\n",
        [](const LightgbmSummary& s) { EXPECT_EQ(s.num_features, 28u); }},
+      // Found by fuzzing: the largest index plus one must not overflow a signed count.
+      {"tree\nmax_feature_idx=9223372036854775807\n",
+       [](const LightgbmSummary& s) { EXPECT_EQ(s.num_features, 9223372036854775808ULL); }},
+      {"tree\nmax_feature_idx=-1\n", [](const LightgbmSummary& s) { EXPECT_EQ(s.num_features, 0u); }},
+      {"tree\nmax_feature_idx=-2\nfeature_names=a\n", [](const LightgbmSummary& s) { EXPECT_EQ(s.num_features, 1u); }},
       {"tree\nmax_feature_idx=x\nfeature_names=a b c d e f g h i j\n",
        [](const LightgbmSummary& s) { EXPECT_EQ(s.num_features, 10u); }},
       {"tree\nmax_feature_idx=x\n",
