@@ -1,6 +1,7 @@
 #include "main/dispatch.h"
 
 #include <cerrno>
+#include <exception>
 #include <ostream>
 #include <string_view>
 
@@ -32,7 +33,14 @@ Status dispatch_command(const Args& args, Io& io) {
 
 int run_tarnwick(const Args& args, std::istream& in, std::ostream& out, std::ostream& err) {
   Io io{in, out};
-  Status status = dispatch_command(args, io);
+  Status status;
+  try {
+    status = dispatch_command(args, io);
+  } catch (const std::exception& error) {
+    // Handlers return errors as values; this only keeps an unforeseen failure (such as memory
+    // running out) to the usual one error line instead of an abort.
+    status = fail(std::string("internal error: ") + error.what());
+  }
   out.flush();
   // A report that could not be written is a failure, not a success with nothing shown.
   if (status.is_ok() && !out) status = fail("write standard output: " + os_error_text(errno ? errno : EIO));

@@ -106,6 +106,8 @@ TEST(PytorchReader, LegacyPickleAndFailures) {
       {"PK\x03\x04 no directory", dir_path + "/bad.pt: no zip EOCD record"},
       {build_zip({{"archive/data/0", "abc"}}), dir_path + "/bad.pt: no data.pkl found inside the archive"},
       {build_zip({{"archive/data.pkl", ""}}), dir_path + "/bad.pt: no data.pkl found inside the archive"},
+      // An EOCD signature too close to the end to hold its fields is passed over.
+      {"PK\x03\x04" + std::string(40, '\0') + "PK\x05\x06" + std::string(2, '\0'), dir_path + "/bad.pt: no zip EOCD record"},
       // A directory offset pointing past the end of the file.
       {"PK\x03\x04" + std::string("PK\x05\x06", 4) + le(0, 8) + le(46, 4) + le(1000, 4) + le(0, 2),
        "read: failed to fill whole buffer"},
@@ -125,6 +127,20 @@ TEST(PytorchReader, LegacyPickleAndFailures) {
   std::size_t second_header = broken.find("PK\x03\x04", 4);
   broken.replace(second_header, 4, "PK\x09\x09");
   EXPECT_EQ(read_bytes(dir, broken, "bad.pt").message(), "bad local header");
+}
+
+TEST(PytorchReader, EocdRightAtTheEndAndEmptyStorages) {
+  TempDir dir;
+  // No comment: the record is the last 22 bytes of the file.
+  std::string archive = build_zip({{"m/data.pkl", pickle_with_names({"a.weight"})}, {"m/data/0", ""}, {"m/data/1", ""}});
+  Result<PyTorchSummary> read = read_bytes(dir, archive);
+  ASSERT_TRUE(read.is_ok()) << read.message();
+  EXPECT_EQ(read.value().tensor_count, 2u);
+  EXPECT_EQ(read.value().total_parameter_bytes, 0u);
+  Fnv1a64 learned;
+  learned.update(le(0, 8) + le(0, 8));
+  EXPECT_EQ(read.value().learned_state_fingerprint, learned.digest());
+  EXPECT_EQ(read.value().estimated_parameter_count, 0u);
 }
 
 TEST(PytorchReader, TruncationsNeverReadOutsideTheFile) {
