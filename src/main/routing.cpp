@@ -3,9 +3,9 @@
 #include <ostream>
 
 #include "cbm/catboost_commands.h"
+#include "demo/teaching.h"
 #include "lightgbm/lightgbm_commands.h"
 #include "main/artifact_kind.h"
-#include "demo/teaching.h"
 #include "main/inspector_args.h"
 #include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
