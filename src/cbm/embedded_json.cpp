@@ -67,17 +67,16 @@ std::optional<nlohmann::json> parse_span(std::string_view span) {
 class PrecomputedMatches {
  public:
   PrecomputedMatches(std::string_view bytes, std::size_t from)
-      : bytes_(bytes), ends_(match_all_braces(bytes, from)), counted_to_(from) {}
+      : bytes_(bytes), matches_(bytes, from), counted_to_(from) {}
 
   std::optional<std::size_t> end_of(std::size_t brace) {
     for (; counted_to_ < brace; ++counted_to_) rank_ += bytes_[counted_to_] == '{';
-    std::uint64_t end = ends_[rank_];
-    return end == kUnmatched ? std::nullopt : std::optional<std::size_t>(end);
+    return matches_.end_of_rank(rank_);
   }
 
  private:
   std::string_view bytes_;
-  std::vector<std::uint64_t> ends_;
+  BraceMatches matches_;
   std::size_t counted_to_;
   std::size_t rank_ = 0;
 };
