@@ -148,7 +148,9 @@ TEST(PytorchReader, TruncationsNeverReadOutsideTheFile) {
   std::string valid = build_zip(checkpoint_entries(), ZipOptions{true, true, "note"});
   for (std::size_t length = 0; length < valid.size(); ++length) {
     Result<PyTorchSummary> read = read_bytes(dir, valid.substr(0, length), "cut.pt");
-    if (read.is_ok()) EXPECT_TRUE(read.value().is_zip);
+    if (read.is_ok()) {
+      EXPECT_TRUE(read.value().is_zip);
+    }
   }
 }
 
