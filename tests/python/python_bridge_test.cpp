@@ -78,6 +78,7 @@ TEST(PythonRunner, CapturesOutputStatusAndStartFailures) {
   EXPECT_EQ(flooded.value().standard_error.size(), 300000u);
 
   EXPECT_EQ(run_python(dir.path().string() + "/missing", {}).message(), "No such file or directory");
+  EXPECT_EQ(run_python("", {}).message(), "No such file or directory") << "an empty VESPRINE_PYTHON is a candidate";
   std::string plain = dir.write("not-executable", "#!/bin/sh\n");
   EXPECT_EQ(run_python(plain, {}).message(), "Permission denied");
 
