@@ -67,8 +67,8 @@ void write_onnx(const std::filesystem::path& path, int count, std::uint64_t rows
     std::string name = "w" + std::to_string(i);
     nodes += field(1, field(1, "x") + field(1, name) + field(2, "y" + std::to_string(i)) + field(4, "MatMul"));
     raw[0] = static_cast<char>(i);
-    initializers += field(5, varint(1 << 3 | 0) + varint(rows) + varint(1 << 3 | 0) + varint(1024) +
-                                 varint(2 << 3) + varint(1) + field(8, name) + field(9, raw));
+    initializers += field(5, varint(1 << 3 | 0) + varint(rows) + varint(1 << 3 | 0) + varint(1024) + varint(2 << 3) +
+                                 varint(1) + field(8, name) + field(9, raw));
   }
   std::string graph = field(2, "bench") + nodes + initializers;
   std::string model = varint(1 << 3) + varint(8) + field(2, "tarnwick-bench") + field(7, graph);
@@ -147,7 +147,8 @@ void bench_onnx(const std::filesystem::path& dir) {
   std::printf("onnx inspect --json: %.1f MiB file\n", size / 1048576.0);
   std::printf("  read + bare FNV-1a pass: %.3f s (%.0f MiB/s)\n", bare, size / 1048576.0 / bare);
   std::printf("  onnx --json:             %.3f s (%.0f MiB/s)\n", inspect, size / 1048576.0 / inspect);
-  std::printf("  ratio: %.2fx (target at most 1.3x)   [%llx]\n", inspect / bare, static_cast<unsigned long long>(sink & 1));
+  std::printf("  ratio: %.2fx (target at most 1.3x)   [%llx]\n", inspect / bare,
+              static_cast<unsigned long long>(sink & 1));
   std::filesystem::remove(model);
 }
 

@@ -57,7 +57,7 @@ std::filesystem::path corpus_dir();
 
 }  // namespace tarnwick::testing
 
-#define TARNWICK_REQUIRE_CORPUS(sub)                                                         \
-  const std::filesystem::path corpus = ::tarnwick::testing::corpus_dir() / (sub);           \
-  if (::tarnwick::testing::corpus_dir().empty() || !std::filesystem::exists(corpus))         \
+#define TARNWICK_REQUIRE_CORPUS(sub)                                                 \
+  const std::filesystem::path corpus = ::tarnwick::testing::corpus_dir() / (sub);    \
+  if (::tarnwick::testing::corpus_dir().empty() || !std::filesystem::exists(corpus)) \
   GTEST_SKIP() << "shared corpus folder " << (sub) << " not found beside the project (../shared/corpus)"

@@ -29,8 +29,9 @@ void print_interpretation(std::ostream& out, const CbmSummary& old_model, const 
   out << "Interpretation:\n";
   out << (structure_same ? "  Structure is unchanged: same tree count, configured depth, and estimated row cost.\n"
                          : "  Structure changed: inference cost or ensemble shape may differ.\n");
-  out << (same_catboost_training_config(old_model, new_model) ? "  Training config looks unchanged from embedded metadata.\n"
-                                                     : "  Training config changed in embedded metadata.\n");
+  out << (same_catboost_training_config(old_model, new_model)
+              ? "  Training config looks unchanged from embedded metadata.\n"
+              : "  Training config changed in embedded metadata.\n");
   out << (old_model.feature_names == new_model.feature_names ? "  Recovered feature names are unchanged.\n"
                                                              : "  Recovered feature names changed.\n");
   if (structure_same && old_model.file_size_bytes != new_model.file_size_bytes) {
@@ -59,8 +60,7 @@ void print_text_diff(std::ostream& out, const CbmSummary& old_model, const CbmSu
   out << "Parameter-like Internals:\n";
   print_fingerprint_change(out, "Full artifact fingerprint", old_model.full_artifact_fingerprint,
                            new_model.full_artifact_fingerprint);
-  print_fingerprint_change(out, "Metadata fingerprint", old_model.metadata_fingerprint,
-                           new_model.metadata_fingerprint);
+  print_fingerprint_change(out, "Metadata fingerprint", old_model.metadata_fingerprint, new_model.metadata_fingerprint);
   print_fingerprint_change(out, "Learned-state fingerprint", old_model.learned_state_fingerprint,
                            new_model.learned_state_fingerprint);
   out << "  Note: CatBoost does not expose PyTorch-style parameter tensors here.\n"
@@ -83,8 +83,7 @@ void print_text_diff(std::ostream& out, const CbmSummary& old_model, const CbmSu
   out << "\n";
 
   out << "Features:\n";
-  print_count_change(out, "Recovered feature names", old_model.feature_names.size(),
-                     new_model.feature_names.size());
+  print_count_change(out, "Recovered feature names", old_model.feature_names.size(), new_model.feature_names.size());
   print_feature_name_changes(out, old_model.feature_names, new_model.feature_names);
   out << "\n";
 

@@ -16,13 +16,28 @@ namespace {
 using nlohmann::json;
 
 // Snake-case words of CatBoost's own metadata that look like feature names.
-constexpr std::array<std::string_view, 22> kMetadataWords = {
-    "model_guid",         "feature_id",           "flat_params",          "feature_index",
-    "features_info",      "output_options",       "float_features",       "feature_calcers",
-    "boosting_options",   "learn_best_error",     "tokenizers_names",     "train_finish_time",
-    "cat_feature_params", "feature_processing",   "dictionaries_names",   "static_provider_v1",
-    "tree_learner_options", "test_metrics_history", "categorical_features", "learn_metrics_history",
-    "catboost_version_info", "data_processing_options"};
+constexpr std::array<std::string_view, 22> kMetadataWords = {"model_guid",
+                                                             "feature_id",
+                                                             "flat_params",
+                                                             "feature_index",
+                                                             "features_info",
+                                                             "output_options",
+                                                             "float_features",
+                                                             "feature_calcers",
+                                                             "boosting_options",
+                                                             "learn_best_error",
+                                                             "tokenizers_names",
+                                                             "train_finish_time",
+                                                             "cat_feature_params",
+                                                             "feature_processing",
+                                                             "dictionaries_names",
+                                                             "static_provider_v1",
+                                                             "tree_learner_options",
+                                                             "test_metrics_history",
+                                                             "categorical_features",
+                                                             "learn_metrics_history",
+                                                             "catboost_version_info",
+                                                             "data_processing_options"};
 
 const json* at_key(const json* value, const char* key) {
   if (value == nullptr || !value->is_object()) return nullptr;
@@ -76,13 +91,13 @@ void read_training_fields(const std::vector<EmbeddedJsonObject>& objects, CbmSum
   const json* tree = at_pointer(params, "/tree_learner_options");
   const json* metric_options = at_pointer(params, "/metrics");
 
-  summary.iterations = first_of(as_count(at_key(flat, "iterations")),
-                                as_count(at_pointer(params, "/boosting_options/iterations")));
+  summary.iterations =
+      first_of(as_count(at_key(flat, "iterations")), as_count(at_pointer(params, "/boosting_options/iterations")));
   summary.depth = first_of(as_count(at_key(flat, "depth")), as_count(at_key(tree, "depth")));
-  summary.learning_rate = first_of(as_real(at_key(flat, "learning_rate")),
-                                   as_real(at_pointer(params, "/boosting_options/learning_rate")));
-  summary.loss_function = first_of(as_text(at_key(flat, "loss_function")),
-                                   as_text(at_pointer(params, "/loss_function/type")));
+  summary.learning_rate =
+      first_of(as_real(at_key(flat, "learning_rate")), as_real(at_pointer(params, "/boosting_options/learning_rate")));
+  summary.loss_function =
+      first_of(as_text(at_key(flat, "loss_function")), as_text(at_pointer(params, "/loss_function/type")));
   summary.eval_metric = as_text(at_pointer(metric_options, "/eval_metric/type"));
   summary.grow_policy = as_text(at_key(tree, "grow_policy"));
   summary.l2_leaf_reg = first_of(as_real(at_key(flat, "l2_leaf_reg")), as_real(at_key(tree, "l2_leaf_reg")));
@@ -178,9 +193,8 @@ Result<CbmSummary> read_cbm_summary(const std::string& path) {
 }
 
 bool same_catboost_training_config(const CbmSummary& a, const CbmSummary& b) {
-  return a.loss_function == b.loss_function && a.eval_metric == b.eval_metric &&
-         a.learning_rate == b.learning_rate && a.l2_leaf_reg == b.l2_leaf_reg && a.grow_policy == b.grow_policy &&
-         a.bootstrap_type == b.bootstrap_type;
+  return a.loss_function == b.loss_function && a.eval_metric == b.eval_metric && a.learning_rate == b.learning_rate &&
+         a.l2_leaf_reg == b.l2_leaf_reg && a.grow_policy == b.grow_policy && a.bootstrap_type == b.bootstrap_type;
 }
 
 std::optional<std::uint64_t> cbm_split_checks_per_row(const CbmSummary& summary) {

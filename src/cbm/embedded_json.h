@@ -2,10 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <nlohmann/json.hpp>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace tarnwick {
 

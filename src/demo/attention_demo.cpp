@@ -20,8 +20,8 @@ std::string ms(std::chrono::nanoseconds elapsed) { return format_fixed(elapsed_m
 
 Status run_attention_demo(bool step, bool values, Io& io) {
   Tensor x = matrix({1.0f, 0.0f, 0.5f, 1.0f});
-  Result<AttentionForward> forward = attention_forward(x, matrix({1.0f, 0.2f, 0.0f, 0.8f}),
-                                                       matrix({0.7f, 0.1f, 0.3f, 1.0f}), matrix({1.0f, -0.4f, 0.2f, 0.9f}));
+  Result<AttentionForward> forward = attention_forward(
+      x, matrix({1.0f, 0.2f, 0.0f, 0.8f}), matrix({0.7f, 0.1f, 0.3f, 1.0f}), matrix({1.0f, -0.4f, 0.2f, 0.9f}));
   if (!forward.is_ok()) return forward.error();
   const AttentionForward& pass = forward.value();
   Shape kt = {pass.k.shape[1], pass.k.shape[0]};
@@ -59,7 +59,8 @@ Status run_attention_demo(bool step, bool values, Io& io) {
     for (const std::string& line : demo_step.lines) io.out << "  " << line << "\n";
     if (values) {
       std::string block;
-      for (const auto& [name, tensor] : demo_step.values) block += (block.empty() ? "" : "\n") + format_values(name, *tensor);
+      for (const auto& [name, tensor] : demo_step.values)
+        block += (block.empty() ? "" : "\n") + format_values(name, *tensor);
       io.out << block << "\n";
     }
     io.out << "\n";

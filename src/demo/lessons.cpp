@@ -57,15 +57,15 @@ Lesson build_lesson(Topic topic) {
                  "out[i, j] = sum(A[i, k] * B[k, j]) for k in 0..8", "PyTorch: out = A @ B",
                  "The shared inner dimension disappears; outer dimensions remain."}}}};
     case Topic::Linear:
-      return {"Linear layer: matmul plus bias",
-              {{"Step 1: matrix multiply",
-                {"x: [1, 4], W: [4, 8], x @ W: [1, 8]", "activation memory: 1 * 8 * 4 bytes = 32 bytes",
-                 "hidden = x @ W", "PyTorch: hidden = x @ weight",
-                 "Each output feature is a weighted mixture of the input features."}},
-               {"Step 2: add bias",
-                {"bias: [8] broadcasts across batch rows", "bias memory: 8 * 4 bytes = 32 bytes",
-                 "out[i, j] = hidden[i, j] + bias[j]", "PyTorch: out = hidden + bias",
-                 "Bias shifts each output feature after the weighted sum."}}}};
+      return {
+          "Linear layer: matmul plus bias",
+          {{"Step 1: matrix multiply",
+            {"x: [1, 4], W: [4, 8], x @ W: [1, 8]", "activation memory: 1 * 8 * 4 bytes = 32 bytes", "hidden = x @ W",
+             "PyTorch: hidden = x @ weight", "Each output feature is a weighted mixture of the input features."}},
+           {"Step 2: add bias",
+            {"bias: [8] broadcasts across batch rows", "bias memory: 8 * 4 bytes = 32 bytes",
+             "out[i, j] = hidden[i, j] + bias[j]", "PyTorch: out = hidden + bias",
+             "Bias shifts each output feature after the weighted sum."}}}};
     case Topic::Softmax:
       return {"Softmax: scores into probabilities",
               {{"Step 1: normalize last dimension",

@@ -15,8 +15,7 @@ std::optional<std::string> depth_text(std::optional<std::int64_t> depth) {
   return format_max_depth(*depth);
 }
 
-void print_interpretation(std::ostream& out, const LightgbmSummary& old_model,
-                          const LightgbmSummary& new_model) {
+void print_interpretation(std::ostream& out, const LightgbmSummary& old_model, const LightgbmSummary& new_model) {
   out << "Interpretation:\n";
   if (old_model.num_trees == new_model.num_trees && old_model.num_leaves == new_model.num_leaves) {
     out << "  Structure is unchanged: same tree count and configured leaves.\n";
@@ -43,17 +42,14 @@ void print_text_diff(std::ostream& out, const LightgbmSummary& old_model, const 
   print_size_change(out, "File size", old_model.bytes, new_model.bytes);
   print_count_change(out, "Trees", old_model.num_trees, new_model.num_trees);
   print_optional_count_change(out, "Configured leaves / tree", old_model.num_leaves, new_model.num_leaves);
-  print_optional_count_change(out, "Max leaf slots", lightgbm_leaf_slots(old_model),
-                              lightgbm_leaf_slots(new_model));
+  print_optional_count_change(out, "Max leaf slots", lightgbm_leaf_slots(old_model), lightgbm_leaf_slots(new_model));
   print_optional_count_change(out, "Classes", old_model.num_class, new_model.num_class);
   print_optional_count_change(out, "Features", old_model.num_features, new_model.num_features);
   out << "\n";
 
   out << "Parameter-like Internals:\n";
-  print_fingerprint_change(out, "Full artifact fingerprint", old_model.file_fingerprint,
-                           new_model.file_fingerprint);
-  print_fingerprint_change(out, "Metadata fingerprint", old_model.metadata_fingerprint,
-                           new_model.metadata_fingerprint);
+  print_fingerprint_change(out, "Full artifact fingerprint", old_model.file_fingerprint, new_model.file_fingerprint);
+  print_fingerprint_change(out, "Metadata fingerprint", old_model.metadata_fingerprint, new_model.metadata_fingerprint);
   print_fingerprint_change(out, "Learned-state fingerprint", old_model.learned_state_fingerprint,
                            new_model.learned_state_fingerprint);
   out << "  Note: learned-state fingerprint hashes the leaf-value lines; a change means the trees' learned "
@@ -64,8 +60,7 @@ void print_text_diff(std::ostream& out, const LightgbmSummary& old_model, const 
   print_text_change(out, "Boosting", old_model.boosting, new_model.boosting);
   print_text_change(out, "Metric", old_model.metric, new_model.metric);
   print_float_change(out, "Learning rate", old_model.learning_rate, new_model.learning_rate);
-  print_optional_count_change(out, "Configured iterations", old_model.num_iterations,
-                              new_model.num_iterations);
+  print_optional_count_change(out, "Configured iterations", old_model.num_iterations, new_model.num_iterations);
   print_text_change(out, "Max depth", depth_text(old_model.max_depth), depth_text(new_model.max_depth));
   out << "\n";
 

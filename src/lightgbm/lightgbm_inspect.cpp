@@ -10,8 +10,7 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: tarnwick lightgbm [--json] [--limit 20] <model.lgb|model.txt> [more...]";
+constexpr const char* kUsage = "usage: tarnwick lightgbm [--json] [--limit 20] <model.lgb|model.txt> [more...]";
 
 void print_summary(std::ostream& out, const LightgbmSummary& summary, std::uint64_t limit) {
   out << "LightGBM Model Summary\n" << std::string(22, '-') << "\n";
@@ -31,17 +30,14 @@ void print_summary(std::ostream& out, const LightgbmSummary& summary, std::uint6
   print_field(out, "Objective", summary.objective);
   print_field(out, "Boosting", summary.boosting);
   print_field(out, "Metric", summary.metric);
-  print_field(out, "Learning rate",
-              optional_fixed_text(summary.learning_rate, 4));
+  print_field(out, "Learning rate", optional_fixed_text(summary.learning_rate, 4));
   print_field(out, "Configured iterations", optional_count_text(summary.num_iterations));
-  print_field(out, "Max depth",
-              summary.max_depth ? std::optional(format_max_depth(*summary.max_depth)) : std::nullopt);
+  print_field(out, "Max depth", summary.max_depth ? std::optional(format_max_depth(*summary.max_depth)) : std::nullopt);
 
   out << "\nParameter-like Internals:\n";
   out << "  Full artifact fingerprint: " << format_fingerprint(summary.file_fingerprint) << "\n";
   out << "  Metadata fingerprint: "
-      << (summary.metadata_fingerprint ? format_fingerprint(*summary.metadata_fingerprint) : "unknown")
-      << "\n";
+      << (summary.metadata_fingerprint ? format_fingerprint(*summary.metadata_fingerprint) : "unknown") << "\n";
   out << "  Learned-state fingerprint: " << format_fingerprint(summary.learned_state_fingerprint) << "\n";
   out << "  Note: learned-state fingerprint hashes the leaf-value lines as a proxy for the learned tree "
          "outputs.\n";

@@ -113,8 +113,7 @@ std::optional<std::string> objective_field(const ScannedModel& model) {
 
 Result<LightgbmSummary> summarize_lightgbm_text(const std::string& path, std::string_view bytes) {
   if (!looks_like_lightgbm_text(bytes)) {
-    return fail(path +
-                " does not look like a LightGBM text model: missing `tree` / `max_feature_idx=` header");
+    return fail(path + " does not look like a LightGBM text model: missing `tree` / `max_feature_idx=` header");
   }
   ScannedModel model = scan_lines(decode_utf8_lossy(bytes));
 
@@ -172,9 +171,9 @@ OrderedJson lightgbm_summary_json(const LightgbmSummary& summary) {
   record["objective"] = ordered_optional(summary.objective);
   record["boosting"] = ordered_optional(summary.boosting);
   record["num_leaves"] = ordered_optional(summary.num_leaves);
-  record["learning_rate"] =
-      summary.learning_rate && std::isfinite(*summary.learning_rate) ? OrderedJson(*summary.learning_rate)
-                                                                     : OrderedJson(nullptr);
+  record["learning_rate"] = summary.learning_rate && std::isfinite(*summary.learning_rate)
+                                ? OrderedJson(*summary.learning_rate)
+                                : OrderedJson(nullptr);
   record["max_depth"] = ordered_optional(summary.max_depth);
   record["num_iterations"] = ordered_optional(summary.num_iterations);
   record["metric"] = ordered_optional(summary.metric);

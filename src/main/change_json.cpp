@@ -38,8 +38,7 @@ Json float_change_json(std::optional<double> old_value, std::optional<double> ne
   return entry;
 }
 
-Json text_change_json(const std::optional<std::string>& old_text,
-                      const std::optional<std::string>& new_text) {
+Json text_change_json(const std::optional<std::string>& old_text, const std::optional<std::string>& new_text) {
   Json entry;
   entry["old"] = json_text(old_text);
   entry["new"] = json_text(new_text);

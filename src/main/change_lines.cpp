@@ -8,23 +8,19 @@
 namespace tarnwick {
 
 void print_field(std::ostream& out, std::string_view label, const std::optional<std::string>& text) {
-  out << "  " << label << ": " << (text ? *text : "unknown") << "\n";
+  out << "  " << label << ": " << optional_text_or_unknown(text) << "\n";
 }
 
-void print_size_change(std::ostream& out, std::string_view label, std::uint64_t old_bytes,
-                       std::uint64_t new_bytes) {
+void print_size_change(std::ostream& out, std::string_view label, std::uint64_t old_bytes, std::uint64_t new_bytes) {
   out << label << ":\n  " << format_bytes(old_bytes) << " -> " << format_bytes(new_bytes) << " ("
       << format_delta(old_bytes, new_bytes) << ")\n";
 }
 
-void print_count_change(std::ostream& out, std::string_view label, std::uint64_t old_count,
-                        std::uint64_t new_count) {
-  out << label << ":\n  " << old_count << " -> " << new_count << " ("
-      << format_delta(old_count, new_count) << ")\n";
+void print_count_change(std::ostream& out, std::string_view label, std::uint64_t old_count, std::uint64_t new_count) {
+  out << label << ":\n  " << old_count << " -> " << new_count << " (" << format_delta(old_count, new_count) << ")\n";
 }
 
-void print_optional_count_change(std::ostream& out, std::string_view label,
-                                 std::optional<std::uint64_t> old_count,
+void print_optional_count_change(std::ostream& out, std::string_view label, std::optional<std::uint64_t> old_count,
                                  std::optional<std::uint64_t> new_count) {
   if (old_count && new_count) {
     print_count_change(out, label, *old_count, *new_count);
@@ -50,8 +46,7 @@ void print_float_change(std::ostream& out, std::string_view label, std::optional
 
 namespace {
 
-void print_optional_pair_change(std::ostream& out, std::string_view label,
-                                const std::optional<std::string>& old_text,
+void print_optional_pair_change(std::ostream& out, std::string_view label, const std::optional<std::string>& old_text,
                                 const std::optional<std::string>& new_text, bool equal) {
   out << label << ":\n  ";
   if (!old_text && !new_text) {
@@ -72,17 +67,15 @@ std::optional<std::string> fingerprint_text(std::optional<std::uint64_t> fingerp
 
 }  // namespace
 
-void print_text_change(std::ostream& out, std::string_view label,
-                       const std::optional<std::string>& old_text,
+void print_text_change(std::ostream& out, std::string_view label, const std::optional<std::string>& old_text,
                        const std::optional<std::string>& new_text) {
   print_optional_pair_change(out, label, old_text, new_text, old_text == new_text);
 }
 
-void print_fingerprint_change(std::ostream& out, std::string_view label,
-                              std::optional<std::uint64_t> old_fingerprint,
+void print_fingerprint_change(std::ostream& out, std::string_view label, std::optional<std::uint64_t> old_fingerprint,
                               std::optional<std::uint64_t> new_fingerprint) {
-  print_optional_pair_change(out, label, fingerprint_text(old_fingerprint),
-                             fingerprint_text(new_fingerprint), old_fingerprint == new_fingerprint);
+  print_optional_pair_change(out, label, fingerprint_text(old_fingerprint), fingerprint_text(new_fingerprint),
+                             old_fingerprint == new_fingerprint);
 }
 
 void print_limited_names(std::ostream& out, std::string_view count_label, const std::vector<std::string>& names,

@@ -11,20 +11,15 @@
 namespace tarnwick {
 
 void print_field(std::ostream& out, std::string_view label, const std::optional<std::string>& text);
-void print_size_change(std::ostream& out, std::string_view label, std::uint64_t old_bytes,
-                       std::uint64_t new_bytes);
-void print_count_change(std::ostream& out, std::string_view label, std::uint64_t old_count,
-                        std::uint64_t new_count);
-void print_optional_count_change(std::ostream& out, std::string_view label,
-                                 std::optional<std::uint64_t> old_count,
+void print_size_change(std::ostream& out, std::string_view label, std::uint64_t old_bytes, std::uint64_t new_bytes);
+void print_count_change(std::ostream& out, std::string_view label, std::uint64_t old_count, std::uint64_t new_count);
+void print_optional_count_change(std::ostream& out, std::string_view label, std::optional<std::uint64_t> old_count,
                                  std::optional<std::uint64_t> new_count);
 void print_float_change(std::ostream& out, std::string_view label, std::optional<double> old_value,
                         std::optional<double> new_value);
-void print_text_change(std::ostream& out, std::string_view label,
-                       const std::optional<std::string>& old_text,
+void print_text_change(std::ostream& out, std::string_view label, const std::optional<std::string>& old_text,
                        const std::optional<std::string>& new_text);
-void print_fingerprint_change(std::ostream& out, std::string_view label,
-                              std::optional<std::uint64_t> old_fingerprint,
+void print_fingerprint_change(std::ostream& out, std::string_view label, std::optional<std::uint64_t> old_fingerprint,
                               std::optional<std::uint64_t> new_fingerprint);
 // "  {count_label}: {n}", the first `limit` names as "  {}", then "  ... {} more" for the rest.
 void print_limited_names(std::ostream& out, std::string_view count_label, const std::vector<std::string>& names,

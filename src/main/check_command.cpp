@@ -124,8 +124,8 @@ Status check_lightgbm(const CheckArgs& args, Io& io) {
     results.push_back(growth_check("file size growth", old_model.bytes, new_model.bytes, *options.max_size_growth));
   }
   if (options.fail_on_feature_change) {
-    results.push_back(names_unchanged_check("feature names unchanged", old_model.feature_names,
-                                            new_model.feature_names, "feature names"));
+    results.push_back(names_unchanged_check("feature names unchanged", old_model.feature_names, new_model.feature_names,
+                                            "feature names"));
   }
   if (options.fail_on_training_config_change) {
     results.push_back(training_config_check(same_lightgbm_training_config(old_model, new_model),
@@ -195,8 +195,8 @@ Status check_pytorch(const CheckArgs& args, Io& io) {
                                    new_model.estimated_parameter_count, *options.max_parameter_growth));
   }
   if (options.fail_on_feature_change) {
-    results.push_back(names_unchanged_check("parameter names unchanged", old_model.param_names,
-                                            new_model.param_names, "recovered names"));
+    results.push_back(names_unchanged_check("parameter names unchanged", old_model.param_names, new_model.param_names,
+                                            "recovered names"));
   }
   return print_report(io, ArtifactKind::PyTorch, old_model.path, new_model.path, results);
 }

@@ -22,8 +22,7 @@ CheckResult growth_check(const std::string& name, std::uint64_t old_value, std::
   if (old_value == 0 && new_value != 0) return {name, "undefined growth from zero baseline " + counts, false};
   double growth = 0.0;
   if (old_value != 0) {
-    growth = (static_cast<double>(new_value) - static_cast<double>(old_value)) * 100.0 /
-             static_cast<double>(old_value);
+    growth = (static_cast<double>(new_value) - static_cast<double>(old_value)) * 100.0 / static_cast<double>(old_value);
   }
   return {name, format_fixed(growth, 2) + "% <= " + format_fixed(limit, 2) + "% " + counts, growth <= limit};
 }

@@ -3,12 +3,12 @@
 #include <array>
 
 #include "cbm/catboost_commands.h"
-#include "lightgbm/lightgbm_commands.h"
 #include "demo/teaching.h"
+#include "lightgbm/lightgbm_commands.h"
 #include "main/check_command.h"
-#include "model/plan_commands.h"
 #include "main/explain_diff.h"
 #include "main/routing.h"
+#include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
 #include "pt/pytorch_commands.h"
 #include "python/convert.h"

@@ -20,8 +20,8 @@ void print_frame_start(std::ostream& out, ArtifactKind kind, const std::string& 
 }
 
 template <class Summary, class Reader, class Name, class Explain>
-Status explain_pair(const std::string& old_path, const std::string& new_path, ArtifactKind kind, Reader read,
-                    Name name, Explain explain, Io& io) {
+Status explain_pair(const std::string& old_path, const std::string& new_path, ArtifactKind kind, Reader read, Name name,
+                    Explain explain, Io& io) {
   Result<Summary> old_model = read(old_path);
   if (!old_model.is_ok()) return old_model.error();
   Result<Summary> new_model = read(new_path);
@@ -38,8 +38,7 @@ std::string name_set_change(const std::vector<std::string>& old_names, const std
   if (old_names.empty() && new_names.empty()) return no_names_phrase;
   FeatureNameChanges changes = feature_name_changes(old_names, new_names);
   if (changes.added.empty() && changes.removed.empty()) return "same set";
-  return "+" + std::to_string(changes.added.size()) + " added, -" + std::to_string(changes.removed.size()) +
-         " removed";
+  return "+" + std::to_string(changes.added.size()) + " added, -" + std::to_string(changes.removed.size()) + " removed";
 }
 
 void print_name_set_lists(std::ostream& out, const FeatureNameChanges& changes) {
@@ -51,8 +50,6 @@ void print_file_size_line(std::ostream& out, std::uint64_t old_bytes, std::uint6
   out << "File size: " << format_bytes(old_bytes) << " -> " << format_bytes(new_bytes) << " ("
       << format_percent_change(old_bytes, new_bytes) << ")\n";
 }
-
-std::string optional_text(const std::optional<std::string>& text) { return text ? *text : "unknown"; }
 
 std::string optional_real(const std::optional<double>& value) { return value ? format_real(*value) : "unknown"; }
 
@@ -76,18 +73,21 @@ Status explain_diff_command(const Args& args, Io& io) {
   }
   switch (old_kind) {
     case ArtifactKind::CatBoost:
-      return explain_pair<CbmSummary>(paths[0], paths[1], old_kind, read_cbm_summary,
-                                      [](const CbmSummary& s) { return s.name; }, explain_catboost_change, io);
+      return explain_pair<CbmSummary>(
+          paths[0], paths[1], old_kind, read_cbm_summary, [](const CbmSummary& s) { return s.name; },
+          explain_catboost_change, io);
     case ArtifactKind::LightGBM:
-      return explain_pair<LightgbmSummary>(paths[0], paths[1], old_kind, read_lightgbm_summary,
-                                           [](const LightgbmSummary& s) { return s.path; }, explain_lightgbm_change,
-                                           io);
+      return explain_pair<LightgbmSummary>(
+          paths[0], paths[1], old_kind, read_lightgbm_summary, [](const LightgbmSummary& s) { return s.path; },
+          explain_lightgbm_change, io);
     case ArtifactKind::ONNX:
-      return explain_pair<OnnxSummary>(paths[0], paths[1], old_kind, read_onnx_summary,
-                                       [](const OnnxSummary& s) { return s.name; }, explain_onnx_change, io);
+      return explain_pair<OnnxSummary>(
+          paths[0], paths[1], old_kind, read_onnx_summary, [](const OnnxSummary& s) { return s.name; },
+          explain_onnx_change, io);
     default:
-      return explain_pair<PyTorchSummary>(paths[0], paths[1], old_kind, read_pytorch_summary,
-                                          [](const PyTorchSummary& s) { return s.path; }, explain_pytorch_change, io);
+      return explain_pair<PyTorchSummary>(
+          paths[0], paths[1], old_kind, read_pytorch_summary, [](const PyTorchSummary& s) { return s.path; },
+          explain_pytorch_change, io);
   }
 }
 

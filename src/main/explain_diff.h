@@ -37,7 +37,6 @@ std::string name_set_change(const std::vector<std::string>& old_names, const std
 // The "    added:" / "    removed:" lists.
 void print_name_set_lists(std::ostream& out, const FeatureNameChanges& changes);
 void print_file_size_line(std::ostream& out, std::uint64_t old_bytes, std::uint64_t new_bytes);
-std::string optional_text(const std::optional<std::string>& text);
 std::string optional_real(const std::optional<double>& value);
 void print_summary_frame_end(std::ostream& out, const std::string& verdict_line, const char* note);
 

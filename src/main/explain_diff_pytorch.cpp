@@ -13,8 +13,8 @@ void explain_pytorch_change(std::ostream& out, const PyTorchSummary& old_model, 
       << format_percent_change(old_model.tensor_count, new_model.tensor_count) << ")\n";
   out << "  Parameters (est):  " << format_count_short(old_model.estimated_parameter_count) << " -> "
       << format_count_short(new_model.estimated_parameter_count) << " (" << parameters << ")\n";
-  out << "  Dominant dtype:    " << optional_text(old_model.dominant_dtype) << " -> "
-      << optional_text(new_model.dominant_dtype) << " ("
+  out << "  Dominant dtype:    " << optional_text_or_unknown(old_model.dominant_dtype) << " -> "
+      << optional_text_or_unknown(new_model.dominant_dtype) << " ("
       << same_or_changed(old_model.dominant_dtype, new_model.dominant_dtype) << ")\n";
   out << "  Param names:       " << old_model.param_names.size() << " -> " << new_model.param_names.size() << " ("
       << name_set_change(old_model.param_names, new_model.param_names, "names not recovered") << ")\n";

@@ -19,10 +19,21 @@ std::optional<std::string> depth_text(std::optional<std::int64_t> depth) {
   return format_max_depth(*depth);
 }
 
+// "{label}{old} -> {new} ({same|changed})" with the values rendered as given.
 template <class T>
 void print_triple(std::ostream& out, const char* label, const std::string& old_text, const std::string& new_text,
                   const std::optional<T>& a, const std::optional<T>& b) {
   out << label << old_text << " -> " << new_text << " (" << same_or_changed(a, b) << ")\n";
+}
+
+void print_triple(std::ostream& out, const char* label, const std::optional<std::string>& a,
+                  const std::optional<std::string>& b) {
+  print_triple(out, label, optional_text_or_unknown(a), optional_text_or_unknown(b), a, b);
+}
+
+void print_triple(std::ostream& out, const char* label, const std::optional<double>& a,
+                  const std::optional<double>& b) {
+  print_triple(out, label, optional_real(a), optional_real(b), a, b);
 }
 
 }  // namespace
@@ -41,16 +52,12 @@ void explain_lightgbm_change(std::ostream& out, const LightgbmSummary& old_model
   print_name_set_lists(out, names);
 
   out << "\nTraining config:\n";
-  print_triple(out, "  Objective:         ", optional_text(old_model.objective), optional_text(new_model.objective),
-               old_model.objective, new_model.objective);
-  print_triple(out, "  Boosting:          ", optional_text(old_model.boosting), optional_text(new_model.boosting),
-               old_model.boosting, new_model.boosting);
-  print_triple(out, "  Metric:            ", optional_text(old_model.metric), optional_text(new_model.metric),
-               old_model.metric, new_model.metric);
-  print_triple(out, "  Learning rate:     ", optional_real(old_model.learning_rate),
-               optional_real(new_model.learning_rate), old_model.learning_rate, new_model.learning_rate);
-  print_triple(out, "  Max depth:         ", optional_text(depth_text(old_model.max_depth)),
-               optional_text(depth_text(new_model.max_depth)), old_model.max_depth, new_model.max_depth);
+  print_triple(out, "  Objective:         ", old_model.objective, new_model.objective);
+  print_triple(out, "  Boosting:          ", old_model.boosting, new_model.boosting);
+  print_triple(out, "  Metric:            ", old_model.metric, new_model.metric);
+  print_triple(out, "  Learning rate:     ", old_model.learning_rate, new_model.learning_rate);
+  print_triple(out, "  Max depth:         ", optional_text_or_unknown(depth_text(old_model.max_depth)),
+               optional_text_or_unknown(depth_text(new_model.max_depth)), old_model.max_depth, new_model.max_depth);
 
   out << "\n";
   print_file_size_line(out, old_model.bytes, new_model.bytes);
@@ -70,10 +77,10 @@ void explain_lightgbm_change(std::ostream& out, const LightgbmSummary& old_model
   } else {
     phrase = "same spec, retrained with more/fewer trees";
   }
-  std::string features_word = old_model.feature_names.empty() && new_model.feature_names.empty() ? "unknown"
-                              : names_changed ? "+" + std::to_string(names.added.size()) + "/-" +
-                                                    std::to_string(names.removed.size())
-                                              : "unchanged";
+  std::string features_word =
+      old_model.feature_names.empty() && new_model.feature_names.empty() ? "unknown"
+      : names_changed ? "+" + std::to_string(names.added.size()) + "/-" + std::to_string(names.removed.size())
+                      : "unchanged";
   print_summary_frame_end(out,
                           "  " + phrase + "; trees " + format_percent_change(old_model.num_trees, new_model.num_trees) +
                               ", features " + features_word + ".\n",
@@ -97,14 +104,10 @@ void explain_catboost_change(std::ostream& out, const CbmSummary& old_model, con
   print_name_set_lists(out, names);
 
   out << "\nTraining config:\n";
-  print_triple(out, "  Loss:              ", optional_text(old_model.loss_function),
-               optional_text(new_model.loss_function), old_model.loss_function, new_model.loss_function);
-  print_triple(out, "  Eval metric:       ", optional_text(old_model.eval_metric), optional_text(new_model.eval_metric),
-               old_model.eval_metric, new_model.eval_metric);
-  print_triple(out, "  Learning rate:     ", optional_real(old_model.learning_rate),
-               optional_real(new_model.learning_rate), old_model.learning_rate, new_model.learning_rate);
-  print_triple(out, "  Grow policy:       ", optional_text(old_model.grow_policy), optional_text(new_model.grow_policy),
-               old_model.grow_policy, new_model.grow_policy);
+  print_triple(out, "  Loss:              ", old_model.loss_function, new_model.loss_function);
+  print_triple(out, "  Eval metric:       ", old_model.eval_metric, new_model.eval_metric);
+  print_triple(out, "  Learning rate:     ", old_model.learning_rate, new_model.learning_rate);
+  print_triple(out, "  Grow policy:       ", old_model.grow_policy, new_model.grow_policy);
 
   out << "\n";
   print_file_size_line(out, old_model.file_size_bytes, new_model.file_size_bytes);

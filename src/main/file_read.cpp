@@ -30,9 +30,7 @@ class FileDescriptor {
 }  // namespace
 
 Result<std::string> read_whole_file(const std::string& path) {
-  auto read_error = [&](int error_number) {
-    return fail("read " + path + ": " + os_error_text(error_number));
-  };
+  auto read_error = [&](int error_number) { return fail("read " + path + ": " + os_error_text(error_number)); };
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return read_error(errno);
   struct stat info {};

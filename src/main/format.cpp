@@ -50,9 +50,7 @@ std::string format_delta(std::uint64_t old_value, std::uint64_t new_value) {
   return "-" + std::to_string(old_value - new_value);
 }
 
-std::string format_max_depth(std::int64_t depth) {
-  return depth < 0 ? "unlimited" : std::to_string(depth);
-}
+std::string format_max_depth(std::int64_t depth) { return depth < 0 ? "unlimited" : std::to_string(depth); }
 
 std::string format_real(double value) {
   if (std::isnan(value)) return "NaN";
@@ -72,16 +70,14 @@ std::string format_percent_change(std::uint64_t old_value, std::uint64_t new_val
   if (old_value == 0 && new_value != 0) return "n/a (from zero)";
   double percent = 0.0;
   if (old_value != 0) {
-    percent = (static_cast<double>(new_value) - static_cast<double>(old_value)) * 100.0 /
-              static_cast<double>(old_value);
+    percent =
+        (static_cast<double>(new_value) - static_cast<double>(old_value)) * 100.0 / static_cast<double>(old_value);
   }
   if (std::fabs(percent) < 0.005) return "same";
   return format_signed_fixed(percent, 0) + "%";
 }
 
-std::string optional_text_or_unknown(const std::optional<std::string>& text) {
-  return text ? *text : "unknown";
-}
+std::string optional_text_or_unknown(const std::optional<std::string>& text) { return text ? *text : "unknown"; }
 
 std::optional<std::string> optional_count_text(std::optional<std::uint64_t> count) {
   if (!count) return std::nullopt;

@@ -22,13 +22,9 @@ Status print_pretty(std::ostream& out, const Document& document) {
 
 }  // namespace
 
-Status print_json_document(std::ostream& out, const Json& document) {
-  return print_pretty(out, document);
-}
+Status print_json_document(std::ostream& out, const Json& document) { return print_pretty(out, document); }
 
-Status print_json_document(std::ostream& out, const OrderedJson& document) {
-  return print_pretty(out, document);
-}
+Status print_json_document(std::ostream& out, const OrderedJson& document) { return print_pretty(out, document); }
 
 Status print_json_array(std::ostream& out, const std::vector<Json>& documents) {
   Json array = Json::array();

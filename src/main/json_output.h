@@ -2,18 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "main/status.h"
 
 namespace tarnwick {
 
-using Json = nlohmann::json;                // value trees: keys in byte order
+using Json = nlohmann::json;                 // value trees: keys in byte order
 using OrderedJson = nlohmann::ordered_json;  // documents written straight from records
 
 Status print_json_document(std::ostream& out, const Json& document);

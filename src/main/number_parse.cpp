@@ -18,8 +18,7 @@ constexpr const char* kTooSmall = "number too small to fit in target type";
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Accumulates digits left to right so the first offending character decides the reason.
-Result<std::uint64_t> accumulate_digits(std::string_view digits, std::uint64_t limit,
-                                        const char* overflow_reason) {
+Result<std::uint64_t> accumulate_digits(std::string_view digits, std::uint64_t limit, const char* overflow_reason) {
   if (digits.empty()) return fail(kInvalidDigit);
   std::uint64_t value = 0;
   for (char c : digits) {

@@ -81,8 +81,8 @@ Status diff_command(const Args& args, Io& io) {
   ArtifactKind old_kind = detect_artifact_kind(paths[0]);
   ArtifactKind new_kind = detect_artifact_kind(paths[1]);
   if (old_kind != new_kind || old_kind == ArtifactKind::Unknown) {
-    return fail("cannot diff different or unsupported artifact types: " + std::string(display_name(old_kind)) +
-                " vs " + std::string(display_name(new_kind)));
+    return fail("cannot diff different or unsupported artifact types: " + std::string(display_name(old_kind)) + " vs " +
+                std::string(display_name(new_kind)));
   }
   if (old_kind == ArtifactKind::CatBoost) return diff_catboost(paths[0], paths[1], deep, json, io);
   if (old_kind == ArtifactKind::TensorPlanJson) {
@@ -104,7 +104,7 @@ Status explain_command(const Args& args, Io& io) {
     } else if (arg == "--quiz") {
       quiz = true;
     } else if (arg == "--shapes" || arg == "--memory" || arg == "--math" || arg == "--compare") {
-      view = arg == "--shapes" ? LessonView::Shape
+      view = arg == "--shapes"   ? LessonView::Shape
              : arg == "--memory" ? LessonView::Memory
              : arg == "--math"   ? LessonView::Math
                                  : LessonView::Compare;

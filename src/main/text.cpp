@@ -56,8 +56,7 @@ std::uint32_t decode_code_point(std::string_view text, std::size_t i, std::size_
 
 bool is_unicode_whitespace(std::uint32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 }  // namespace
@@ -165,9 +164,6 @@ std::vector<std::string_view> split_whitespace(std::string_view text) {
   if (word_start != std::string_view::npos) words.push_back(text.substr(word_start));
   return words;
 }
-
-bool starts_with(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
-bool ends_with(std::string_view text, std::string_view suffix) { return text.ends_with(suffix); }
 
 namespace {
 

@@ -62,27 +62,29 @@ class Analyzer {
   Result<Shape> analyze(const Layer& layer, const LinearLayer& linear) {
     const Shape &w = linear.weights.shape, &b = linear.bias.shape;
     if (shape_.size() != 2) {
-      return validation_failed(layer.name, "Linear expects rank-2 input [batch, in_features].\n  Got input " +
-                                               shape_text(shape_) + ".");
+      return validation_failed(
+          layer.name, "Linear expects rank-2 input [batch, in_features].\n  Got input " + shape_text(shape_) + ".");
     }
     if (w.size() != 2) {
-      return validation_failed(layer.name, "Linear weights must be rank-2 [in_features, out_features].\n  Got weights " +
-                                               shape_text(w) + ".");
+      return validation_failed(
+          layer.name,
+          "Linear weights must be rank-2 [in_features, out_features].\n  Got weights " + shape_text(w) + ".");
     }
     std::uint64_t batch = shape_[0], in = shape_[1], rows = w[0], out = w[1];
     if (in != rows) {
       return validation_failed(
-          layer.name, "Cannot multiply input " + shape_text(shape_) + " by weights " + shape_text(w) +
-                          ".\n\nWhy:\n  Linear uses input @ weights.\n  For A @ B, A columns must equal B rows.\n  Got " +
-                          str(in) + " and " + str(rows) + ".\n\nFix:\n  Change weights shape to [" + str(in) + ", " +
-                          str(out) + "], or change the previous layer output to [batch, " + str(rows) + "].");
+          layer.name,
+          "Cannot multiply input " + shape_text(shape_) + " by weights " + shape_text(w) +
+              ".\n\nWhy:\n  Linear uses input @ weights.\n  For A @ B, A columns must equal B rows.\n  Got " + str(in) +
+              " and " + str(rows) + ".\n\nFix:\n  Change weights shape to [" + str(in) + ", " + str(out) +
+              "], or change the previous layer output to [batch, " + str(rows) + "].");
     }
     if (b.size() != 1 || b[0] != out) {
-      return validation_failed(layer.name, "Bias shape " + shape_text(b) + " does not match output features [" +
-                                               str(out) +
-                                               "].\n\nWhy:\n  Linear computes input @ weights + bias.\n  Bias must have "
-                                               "one value per output feature.\n\nFix:\n  Change bias shape to [" +
-                                               str(out) + "].");
+      return validation_failed(layer.name,
+                               "Bias shape " + shape_text(b) + " does not match output features [" + str(out) +
+                                   "].\n\nWhy:\n  Linear computes input @ weights + bias.\n  Bias must have "
+                                   "one value per output feature.\n\nFix:\n  Change bias shape to [" +
+                                   str(out) + "].");
     }
     Shape output = {batch, out};
     std::uint64_t params = shape_product(w) + shape_product(b);
@@ -94,23 +96,24 @@ class Analyzer {
 
     std::string in_text = shape_text(shape_), w_text = shape_text(w), b_text = shape_text(b),
                 out_text = shape_text(output);
-    add_blocks({layer.name + " (Linear)",
-                with_note(layer, "why: ",
-                          {"operation: output = input @ weights + bias", "input: " + in_text, "weights: " + w_text,
-                           "bias: " + b_text, "output: " + out_text,
-                           "shape rule: [batch, in_features] @ [in_features, out_features] -> [batch, out_features]",
-                           "params: " + str(params) + " values / " + str(4 * params) + " B",
-                           "compute: batch * out_features * in_features * 2 + bias adds = " + str(ops) + " ops"})},
-               {layer.name + ": linear projection",
-                with_note(layer, "Purpose: ",
-                          {"Input tensor: " + in_text, "Operation: output = input @ weights + bias", "weights: " + w_text,
-                           "bias: " + b_text, "Result shape: " + out_text,
-                           "Interpretation: each output feature is a weighted mixture of " + str(in) + " input features."})},
-               {layer.name + " (Linear)",
-                {"input: " + in_text, "weights: " + w_text, "bias: " + b_text},
-                out_text,
-                "[batch, in_features] @ [in_features, out_features] -> [batch, out_features], so " + in_text + " @ " +
-                    w_text + " -> " + out_text});
+    add_blocks(
+        {layer.name + " (Linear)",
+         with_note(layer, "why: ",
+                   {"operation: output = input @ weights + bias", "input: " + in_text, "weights: " + w_text,
+                    "bias: " + b_text, "output: " + out_text,
+                    "shape rule: [batch, in_features] @ [in_features, out_features] -> [batch, out_features]",
+                    "params: " + str(params) + " values / " + str(4 * params) + " B",
+                    "compute: batch * out_features * in_features * 2 + bias adds = " + str(ops) + " ops"})},
+        {layer.name + ": linear projection",
+         with_note(layer, "Purpose: ",
+                   {"Input tensor: " + in_text, "Operation: output = input @ weights + bias", "weights: " + w_text,
+                    "bias: " + b_text, "Result shape: " + out_text,
+                    "Interpretation: each output feature is a weighted mixture of " + str(in) + " input features."})},
+        {layer.name + " (Linear)",
+         {"input: " + in_text, "weights: " + w_text, "bias: " + b_text},
+         out_text,
+         "[batch, in_features] @ [in_features, out_features] -> [batch, out_features], so " + in_text + " @ " + w_text +
+             " -> " + out_text});
     return output;
   }
 
@@ -122,11 +125,11 @@ class Analyzer {
     }
     if (m[0] != shape_[1]) {
       std::string l = label;
-      return validation_failed(layer.name, "Input " + shape_text(shape_) + " cannot multiply " + l + " " + shape_text(m) +
-                                               ".\n\nWhy:\n  Self-attention starts with X @ " + l + ".\n  X columns must equal " +
-                                               l + " rows.\n  Got " + str(shape_[1]) + " and " + str(m[0]) +
-                                               ".\n\nFix:\n  Change " + l + " shape to [" + str(shape_[1]) +
-                                               ", projection_dim].");
+      return validation_failed(layer.name, "Input " + shape_text(shape_) + " cannot multiply " + l + " " +
+                                               shape_text(m) + ".\n\nWhy:\n  Self-attention starts with X @ " + l +
+                                               ".\n  X columns must equal " + l + " rows.\n  Got " + str(shape_[1]) +
+                                               " and " + str(m[0]) + ".\n\nFix:\n  Change " + l + " shape to [" +
+                                               str(shape_[1]) + ", projection_dim].");
     }
     return Status::ok();
   }
@@ -136,8 +139,8 @@ class Analyzer {
       return validation_failed(layer.name, "Self-attention expects rank-2 input [tokens, features].\n  Got input " +
                                                shape_text(shape_) + ".");
     }
-    for (auto [matrix, label] : {std::pair{&attention.wq, "Wq"}, std::pair{&attention.wk, "Wk"},
-                                 std::pair{&attention.wv, "Wv"}}) {
+    for (auto [matrix, label] :
+         {std::pair{&attention.wq, "Wq"}, std::pair{&attention.wk, "Wk"}, std::pair{&attention.wv, "Wv"}}) {
       if (Status checked = check_projection(layer, *matrix, label); !checked.is_ok()) return checked.error();
     }
     std::uint64_t t = shape_[0], f = shape_[1], dh = attention.wq.shape[1], dk = attention.wk.shape[1],
@@ -148,12 +151,12 @@ class Analyzer {
                                                "].\n\nWhy:\n  Attention scores use Q @ K^T, so Q and K must share "
                                                "head_dim.\n\nFix:\n  Make Wq and Wk output the same head_dim.");
     }
-    AttentionCost cost{layer.name, 0, 2 * t * f * dh, 2 * t * f * dh, 2 * t * f * dv, 2 * t * t * dh, 2 * t * t * dv,
-                       t, dh, dv};
+    AttentionCost cost{layer.name, 0, 2 * t * f * dh, 2 * t * f * dh, 2 * t * f * dv, 2 * t * t * dh, 2 * t * t * dv, t,
+                       dh,         dv};
     cost.total = cost.q_projection + cost.k_projection + cost.v_projection + cost.scores + cost.value_mix;
     Shape output = {t, dv};
-    std::uint64_t params = shape_product(attention.wq.shape) + shape_product(attention.wk.shape) +
-                           shape_product(attention.wv.shape);
+    std::uint64_t params =
+        shape_product(attention.wq.shape) + shape_product(attention.wk.shape) + shape_product(attention.wv.shape);
     std::uint64_t cost_bytes = std::max({t * dh * 4, t * dv * 4, t * t * 4});
     record(layer, params, cost.total, std::max(t * dv * 4, t * t * 4), cost_bytes,
            ": QKV projections + Q @ K^T + attention @ V", " (attention)");
@@ -161,8 +164,8 @@ class Analyzer {
     std::string qk = "[" + str(t) + ", " + str(dh) + "]", v = "[" + str(t) + ", " + str(dv) + "]",
                 tt = "[" + str(t) + ", " + str(t) + "]", out_text = shape_text(output), in_text = shape_text(shape_);
     const TensorFact intermediates[] = {
-        {layer.name + ".Q", qk, t * dh * 4},          {layer.name + ".K", qk, t * dh * 4},
-        {layer.name + ".V", v, t * dv * 4},           {layer.name + ".scores", tt, t * t * 4},
+        {layer.name + ".Q", qk, t * dh * 4},        {layer.name + ".K", qk, t * dh * 4},
+        {layer.name + ".V", v, t * dv * 4},         {layer.name + ".scores", tt, t * t * 4},
         {layer.name + ".attention", tt, t * t * 4}, {layer.name + ".output", v, t * dv * 4},
     };
     result_.tensors.insert(result_.tensors.end(), std::begin(intermediates), std::end(intermediates));
@@ -228,11 +231,11 @@ class Analyzer {
   }
 
   Result<Shape> analyze(const Layer& layer, const ReluLayer&) {
-    return analyze_elementwise(
-        layer, {"ReLU", "ReLU", "relu", "shape rule: element-wise operation keeps the same shape",
-                " element comparisons", ": ReLU activation", "Operation: max(0, x) element by element",
-                "Interpretation: negative values are clipped; the tensor shape does not change.",
-                "ReLU is element-wise, so it keeps the same shape."});
+    return analyze_elementwise(layer,
+                               {"ReLU", "ReLU", "relu", "shape rule: element-wise operation keeps the same shape",
+                                " element comparisons", ": ReLU activation", "Operation: max(0, x) element by element",
+                                "Interpretation: negative values are clipped; the tensor shape does not change.",
+                                "ReLU is element-wise, so it keeps the same shape."});
   }
 
   Result<Shape> analyze(const Layer& layer, const GeluLayer&) {

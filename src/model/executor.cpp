@@ -40,13 +40,13 @@ class Executor {
     std::uint64_t batch = input.shape[0], in = input.shape[1], outputs = linear.weights.shape[1];
     StepOutcome outcome{out, {}};
     outcome.report.title = layer.name + " (Linear)";
-    outcome.report.lines = with_note(
-        layer, {"operation: output = input @ weights + bias", "input: " + shape_text(input.shape),
-                "weights: " + shape_text(linear.weights.shape), "bias: " + shape_text(linear.bias.shape),
-                "output: " + shape_text(out.shape),
-                "memory: input " + str(input.bytes()) + " B, weights " + str(linear.weights.bytes()) + " B, output " +
-                    str(out.bytes()) + " B",
-                "estimated ops: " + str(batch * outputs * (2 * in + 1))});
+    outcome.report.lines =
+        with_note(layer, {"operation: output = input @ weights + bias", "input: " + shape_text(input.shape),
+                          "weights: " + shape_text(linear.weights.shape), "bias: " + shape_text(linear.bias.shape),
+                          "output: " + shape_text(out.shape),
+                          "memory: input " + str(input.bytes()) + " B, weights " + str(linear.weights.bytes()) +
+                              " B, output " + str(out.bytes()) + " B",
+                          "estimated ops: " + str(batch * outputs * (2 * in + 1))});
     if (values_) outcome.report.values = format_values("output", out);
     outcome.report.elapsed_ms = elapsed_ms(pass.value().elapsed);
     return outcome;
@@ -123,7 +123,8 @@ std::string bar(float probability) {
 
 }  // namespace
 
-std::optional<std::string> predict(const std::vector<float>& output, const std::optional<std::vector<std::string>>& labels) {
+std::optional<std::string> predict(const std::vector<float>& output,
+                                   const std::optional<std::vector<std::string>>& labels) {
   if (!labels || labels->empty() || output.empty()) return std::nullopt;
   std::size_t best = 0;
   for (std::size_t i = 1; i < output.size(); ++i) {

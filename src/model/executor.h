@@ -29,7 +29,8 @@ struct RunResult {
 
 Result<RunResult> execute_model(const Model& model, bool values, bool heatmap);
 // The label of the largest output value (IEEE total order; the later index wins ties).
-std::optional<std::string> predict(const std::vector<float>& output, const std::optional<std::vector<std::string>>& labels);
+std::optional<std::string> predict(const std::vector<float>& output,
+                                   const std::optional<std::vector<std::string>>& labels);
 std::string attention_heatmap(const Tensor& attention);
 
 }  // namespace tarnwick

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-
 #include <nlohmann/json.hpp>
 
 #include "main/format.h"
@@ -133,8 +132,8 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     if (stack_.size() >= kMaxPlanNesting) {
       PlanValue here;
       mark_position(here);
-      error_ = "recursion limit exceeded at line " + std::to_string(here.line) + " column " +
-               std::to_string(here.column);
+      error_ =
+          "recursion limit exceeded at line " + std::to_string(here.line) + " column " + std::to_string(here.column);
       return false;
     }
     PlanValue container;

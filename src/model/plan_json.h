@@ -20,10 +20,10 @@ struct PlanValue {
   std::int64_t integer = 0;
   std::uint64_t unsigned_integer = 0;
   double real = 0.0;
-  std::string text;  // string value, or the number as written
-  std::vector<PlanValue> items;                            // array elements
-  std::vector<PlanMember> members;  // object members in file order
-  std::size_t line = 1, column = 0;                        // where the value ended
+  std::string text;                  // string value, or the number as written
+  std::vector<PlanValue> items;      // array elements
+  std::vector<PlanMember> members;   // object members in file order
+  std::size_t line = 1, column = 0;  // where the value ended
 };
 
 struct PlanMember {

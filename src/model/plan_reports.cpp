@@ -60,7 +60,8 @@ Status trace_command(const Args& args, Io& io) {
     if (&tensor == &analysis.tensors.front() || tensor.bytes >= largest.bytes) largest = tensor;
   }
   std::vector<OpFact> bottlenecks = analysis.ops;
-  std::stable_sort(bottlenecks.begin(), bottlenecks.end(), [](const OpFact& a, const OpFact& b) { return a.ops > b.ops; });
+  std::stable_sort(bottlenecks.begin(), bottlenecks.end(),
+                   [](const OpFact& a, const OpFact& b) { return a.ops > b.ops; });
   if (bottlenecks.size() > 3) bottlenecks.resize(3);
   std::uint64_t memory = 0;
   for (const LayerCost& cost : analysis.layer_costs) memory += cost.bytes;
@@ -70,7 +71,8 @@ Status trace_command(const Args& args, Io& io) {
   out << "Layers: " << model.layers.size() << "\n";
   out << "Parameters: " << analysis.total_params << " values / " << analysis.param_bytes << " B\n\n";
   out << "Execution Plan:\n";
-  for (std::size_t i = 0; i < analysis.path.size(); ++i) out << (i ? "   |\n   v\n" : "") << "  " << analysis.path[i] << "\n";
+  for (std::size_t i = 0; i < analysis.path.size(); ++i)
+    out << (i ? "   |\n   v\n" : "") << "  " << analysis.path[i] << "\n";
   out << "\nEstimated Cost: " << analysis.total_ops << " ops\n";
   out << "Estimated Memory: " << format_bytes(memory) << "\n";
   out << "Hot Path:\n  " << hot.label << " (" << percent_of(hot.ops, analysis.total_ops) << "%)\n\n";
@@ -103,7 +105,8 @@ Status compare_command(const Args& args, Io& io) {
   out << pad_right("Total", 34) << " " << pad_left(std::to_string(analysis.total_ops), 10) << " "
       << pad_left(format_bytes(memory), 12) << " " << pad_left("100.0%", 9) << "\n";
   if (const LayerCost* heaviest = most_ops(analysis.layer_costs)) {
-    out << "\n" << heaviest->label << " consumes " << percent_of(heaviest->ops, analysis.total_ops) << "% of compute.\n";
+    out << "\n"
+        << heaviest->label << " consumes " << percent_of(heaviest->ops, analysis.total_ops) << "% of compute.\n";
   }
   return Status::ok();
 }
@@ -120,9 +123,10 @@ Status why_command(const Args& args, Io& io) {
   }
   for (const AttentionCost& cost : analysis.attention_costs) {
     out << "\nAttention layer: " << cost.layer << "\n  " << cost.total << " ops\n\nBreakdown:\n";
-    for (auto [label, ops] : {std::pair{"Q projection", cost.q_projection}, std::pair{"K projection", cost.k_projection},
-                              std::pair{"V projection", cost.v_projection}, std::pair{"Q @ K^T", cost.scores},
-                              std::pair{"attention @ V", cost.value_mix}}) {
+    for (auto [label, ops] :
+         {std::pair{"Q projection", cost.q_projection}, std::pair{"K projection", cost.k_projection},
+          std::pair{"V projection", cost.v_projection}, std::pair{"Q @ K^T", cost.scores},
+          std::pair{"attention @ V", cost.value_mix}}) {
       out << "  " << pad_right(label, 18) << " " << pad_left(std::to_string(ops), 8) << " ops\n";
     }
     std::uint64_t t = cost.tokens;
@@ -130,13 +134,13 @@ Status why_command(const Args& args, Io& io) {
         << "  Every token must compare itself against every other token.\n"
         << "  This layer has " << t << " tokens, so scores contains " << t << " x " << t << " = " << t * t
         << " pairwise comparisons.\n"
-        << "  Each comparison spans head_dim=" << cost.head_dim << ", then attention mixes value_dim="
-        << cost.value_dim << " values.\n"
+        << "  Each comparison spans head_dim=" << cost.head_dim << ", then attention mixes value_dim=" << cost.value_dim
+        << " values.\n"
         << "  The score and value-mixing terms grow roughly with tokens^2.\n"
         << "\nToken growth:\n";
     for (std::uint64_t tokens : {t, std::uint64_t{128}, std::uint64_t{256}}) {
-      out << "  " << pad_left(std::to_string(tokens), 3) << " tokens -> " << pad_left(std::to_string(tokens * tokens), 6)
-          << " pairwise comparisons\n";
+      out << "  " << pad_left(std::to_string(tokens), 3) << " tokens -> "
+          << pad_left(std::to_string(tokens * tokens), 6) << " pairwise comparisons\n";
     }
   }
   return Status::ok();

@@ -125,8 +125,8 @@ Result<LayerType> read_layer_type(const PlanValue& value) {
 
 Result<LayerSpec> read_layer_spec(const PlanValue& value) {
   Result<Fields> opened = Fields::open(value, "internally tagged enum LayerSpec",
-                                       {"type", "name", "explain", "weights", "bias", "in", "out", "out_features",
-                                        "wq", "wk", "wv", "tokens", "features", "head_dim", "value_dim"});
+                                       {"type", "name", "explain", "weights", "bias", "in", "out", "out_features", "wq",
+                                        "wk", "wv", "tokens", "features", "head_dim", "value_dim"});
   if (!opened.is_ok()) return opened.error();
   const Fields& fields = opened.value();
   Result<const PlanValue*> type_value = fields.required("type");
@@ -173,8 +173,9 @@ Result<ModelSpec> read_model_spec(const PlanValue& root) {
   for (Status status : {read_optional(fields, "name", spec.name, read_string),
                         read_optional(fields, "description", spec.description, read_string),
                         read_optional(fields, "input", spec.input, read_tensor_spec),
-                        read_optional(fields, "input_shape", spec.input_shape,
-                                      [](const PlanValue& v) { return read_sequence<std::uint64_t>(v, read_count); })}) {
+                        read_optional(fields, "input_shape", spec.input_shape, [](const PlanValue& v) {
+                          return read_sequence<std::uint64_t>(v, read_count);
+                        })}) {
     if (!status.is_ok()) return status.error();
   }
   Result<const PlanValue*> layers = fields.required("layers");

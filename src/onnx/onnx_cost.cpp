@@ -14,9 +14,23 @@ struct DataType {
 
 DataType data_type(std::optional<std::int32_t> code) {
   static constexpr std::array<DataType, 17> kTable = {{
-      {"unknown", 4}, {"float32", 4}, {"uint8", 1},   {"int8", 1},    {"uint16", 2}, {"int16", 2},
-      {"int32", 4},   {"int64", 8},   {"unknown", 4}, {"bool", 1},    {"float16", 2}, {"float64", 8},
-      {"uint32", 4},  {"uint64", 8},  {"unknown", 4}, {"unknown", 4}, {"bfloat16", 2},
+      {"unknown", 4},
+      {"float32", 4},
+      {"uint8", 1},
+      {"int8", 1},
+      {"uint16", 2},
+      {"int16", 2},
+      {"int32", 4},
+      {"int64", 8},
+      {"unknown", 4},
+      {"bool", 1},
+      {"float16", 2},
+      {"float64", 8},
+      {"uint32", 4},
+      {"uint64", 8},
+      {"unknown", 4},
+      {"unknown", 4},
+      {"bfloat16", 2},
   }};
   if (!code || *code < 0 || *code >= static_cast<std::int32_t>(kTable.size())) return kTable[0];
   return kTable[static_cast<std::size_t>(*code)];
@@ -90,10 +104,17 @@ std::optional<std::uint64_t> conv_ops(const Dims& w, const Dims& y) {
 }
 
 bool is_elementwise(const std::string& op) {
-  static const std::array<const char*, 11> kOps = {"Add",     "Sub",     "Mul",
-                                                   "Div",     "Relu",    "Gelu",
-                                                   "Tanh",    "Sigmoid", "Softmax",
-                                                   "BatchNormalization", "LayerNormalization"};
+  static const std::array<const char*, 11> kOps = {"Add",
+                                                   "Sub",
+                                                   "Mul",
+                                                   "Div",
+                                                   "Relu",
+                                                   "Gelu",
+                                                   "Tanh",
+                                                   "Sigmoid",
+                                                   "Softmax",
+                                                   "BatchNormalization",
+                                                   "LayerNormalization"};
   for (const char* candidate : kOps) {
     if (op == candidate) return true;
   }

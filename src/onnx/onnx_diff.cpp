@@ -128,8 +128,7 @@ Json diff_document(const OnnxSummary& old_model, const OnnxSummary& new_model) {
       {"nodes", count_change_json(old_model.nodes.size(), new_model.nodes.size())},
       {"initializers", count_change_json(old_model.initializers.size(), new_model.initializers.size())},
       {"parameter_values", count_change_json(old_model.parameter_values, new_model.parameter_values)},
-      {"parameter_memory_bytes",
-       count_change_json(old_model.parameter_memory_bytes, new_model.parameter_memory_bytes)},
+      {"parameter_memory_bytes", count_change_json(old_model.parameter_memory_bytes, new_model.parameter_memory_bytes)},
       {"estimated_ops", count_change_json(old_model.estimated_ops, new_model.estimated_ops)},
   };
   TensorChanges tensors = compare_initializers(old_model, new_model);

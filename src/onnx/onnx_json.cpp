@@ -34,7 +34,8 @@ Json most_expensive_ops(const OnnxSummary& summary) {
   });
   Json array = Json::array();
   for (std::size_t i = 0; i < present.size() && i < 10; ++i) {
-    array.push_back({{"name", present[i]->name}, {"op_type", present[i]->op_type}, {"estimated_ops", *present[i]->ops}});
+    array.push_back(
+        {{"name", present[i]->name}, {"op_type", present[i]->op_type}, {"estimated_ops", *present[i]->ops}});
   }
   return array;
 }

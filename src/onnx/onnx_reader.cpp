@@ -123,9 +123,12 @@ Status read_tensor(std::string_view bytes, OnnxInitializer& tensor) {
         if (field.wire_type == kLengthDelimited) tensor.raw_data_bytes = field.payload.size();
         feed_fingerprint(data_hash, field);
         return Status::ok();
-      case 4: case 5: case 6: case 7: case 10: case 11:
-        feed_fingerprint(data_hash, field);
-        return Status::ok();
+      case 4:
+      case 5:
+      case 6:
+      case 7:
+      case 10:
+      case 11: feed_fingerprint(data_hash, field); return Status::ok();
       case 13:
         if (field.wire_type == kLengthDelimited) {
           feed_fingerprint(external_hash, field);

@@ -68,8 +68,7 @@ Result<std::vector<ProtoField>> decode_fields(std::string_view bytes) {
         payload = take_bytes(bytes, position, 4, "protobuf fixed32 index overflow",
                              "protobuf fixed32 field exceeded input length");
         break;
-      default:
-        return fail("unsupported protobuf wire type " + std::to_string(field.wire_type));
+      default: return fail("unsupported protobuf wire type " + std::to_string(field.wire_type));
     }
     if (!payload.is_ok()) return payload.error();
     field.payload = payload.value();
@@ -81,11 +80,10 @@ Result<std::vector<ProtoField>> decode_fields(std::string_view bytes) {
 Result<std::string> decode_string(std::string_view bytes) {
   std::optional<Utf8Problem> problem = find_utf8_problem(bytes);
   if (!problem) return std::string(bytes);
-  std::string detail =
-      problem->error_length
-          ? "invalid utf-8 sequence of " + std::to_string(*problem->error_length) + " bytes from index " +
-                std::to_string(problem->valid_up_to)
-          : "incomplete utf-8 byte sequence from index " + std::to_string(problem->valid_up_to);
+  std::string detail = problem->error_length
+                           ? "invalid utf-8 sequence of " + std::to_string(*problem->error_length) +
+                                 " bytes from index " + std::to_string(problem->valid_up_to)
+                           : "incomplete utf-8 byte sequence from index " + std::to_string(problem->valid_up_to);
   return fail("invalid UTF-8 string in ONNX protobuf: " + detail);
 }
 

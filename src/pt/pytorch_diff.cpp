@@ -15,8 +15,7 @@ void print_text_diff(std::ostream& out, const PyTorchSummary& old_model, const P
   out << "Structure:\n";
   print_size_change(out, "File size", old_model.bytes, new_model.bytes);
   print_count_change(out, "Tensors (storages)", old_model.tensor_count, new_model.tensor_count);
-  print_count_change(out, "Parameters (est)", old_model.estimated_parameter_count,
-                     new_model.estimated_parameter_count);
+  print_count_change(out, "Parameters (est)", old_model.estimated_parameter_count, new_model.estimated_parameter_count);
   print_size_change(out, "Parameter bytes", old_model.total_parameter_bytes, new_model.total_parameter_bytes);
   print_text_change(out, "Dominant dtype", old_model.dominant_dtype, new_model.dominant_dtype);
 

@@ -168,8 +168,7 @@ Status read_entry(const PositionedFile& file, const DirectoryEntry& entry, Archi
     ++contents.tensor_count;
     contents.storage_bytes += entry.uncompressed_size;
     if (entry.uncompressed_size != 0) {
-      Result<std::string> sample =
-          read_entry_data(file, entry, std::min(entry.uncompressed_size, kStorageSampleBytes));
+      Result<std::string> sample = read_entry_data(file, entry, std::min(entry.uncompressed_size, kStorageSampleBytes));
       if (!sample.is_ok()) return sample.error();
       contents.learned_state.update(sample.value());
     }

@@ -5,8 +5,7 @@
 namespace tarnwick {
 
 Status run_deep_catboost_diff(std::ostream& out, const std::string& old_path, const std::string& new_path) {
-  CandidateOutcome outcome =
-      try_python_candidates({"-c", std::string(catboost_deep_diff_script), old_path, new_path});
+  CandidateOutcome outcome = try_python_candidates({"-c", std::string(catboost_deep_diff_script), old_path, new_path});
   if (outcome.output) {
     out << *outcome.output;
     return Status::ok();

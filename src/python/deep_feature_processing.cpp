@@ -26,8 +26,7 @@ std::string first_reason(const std::vector<std::string>& records) {
 
 void print_deep_feature_processing(std::ostream& out, const std::string& model_path,
                                    const std::vector<std::string>& recovered_names) {
-  CandidateOutcome outcome =
-      try_python_candidates({"-c", std::string(catboost_feature_processing_script), model_path});
+  CandidateOutcome outcome = try_python_candidates({"-c", std::string(catboost_feature_processing_script), model_path});
   if (outcome.output) {
     out << *outcome.output;
     return;

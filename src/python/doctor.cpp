@@ -14,8 +14,11 @@ OrderedJson doctor_json(const PythonProbe& probe) {
   bool python = probe.python_executable.has_value();
   bool catboost = probe.catboost_version.has_value();
   OrderedJson report;
-  report["built_in"] = {{"catboost_metadata", true}, {"lightgbm_text", true}, {"onnx_static_graph", true},
-                        {"pytorch_zip", true}, {"json_tensor_plans", true}};
+  report["built_in"] = {{"catboost_metadata", true},
+                        {"lightgbm_text", true},
+                        {"onnx_static_graph", true},
+                        {"pytorch_zip", true},
+                        {"json_tensor_plans", true}};
   OrderedJson optional;
   optional["python_available"] = python;
   optional["python_executable"] = ordered_optional(probe.python_executable);
@@ -23,8 +26,10 @@ OrderedJson doctor_json(const PythonProbe& probe) {
   optional["catboost_version"] = ordered_optional(probe.catboost_version);
   optional["tried_python"] = python_candidates();
   report["optional_python"] = optional;
-  report["commands"] = {{"inspect_artifacts", true}, {"diff_artifacts", true},
-                        {"inspect_deep_catboost", catboost}, {"diff_deep_catboost", catboost}};
+  report["commands"] = {{"inspect_artifacts", true},
+                        {"diff_artifacts", true},
+                        {"inspect_deep_catboost", catboost},
+                        {"diff_deep_catboost", catboost}};
   return report;
 }
 

@@ -28,7 +28,8 @@ Result<AttentionForward> attention_forward(const Tensor& x, const Tensor& wq, co
   if (Status s = step(transpose2d(pass.k), k_transposed, nullptr); !s.is_ok()) return s.error();
   if (Status s = step(matmul(pass.q, k_transposed), pass.scores, nullptr); !s.is_ok()) return s.error();
   float head_dim = wq.shape.size() >= 2 ? static_cast<float>(wq.shape[1]) : 0.0f;
-  if (Status s = step(scale(pass.scores, 1.0f / std::sqrt(head_dim)), pass.scaled, nullptr); !s.is_ok()) return s.error();
+  if (Status s = step(scale(pass.scores, 1.0f / std::sqrt(head_dim)), pass.scaled, nullptr); !s.is_ok())
+    return s.error();
   if (Status s = step(softmax(pass.scaled), pass.attention, nullptr); !s.is_ok()) return s.error();
   if (Status s = step(matmul(pass.attention, pass.v), pass.output, &pass.output_time); !s.is_ok()) return s.error();
   return pass;

@@ -16,9 +16,12 @@ std::optional<std::size_t> scan_from(std::string_view bytes, std::size_t open) {
   for (std::size_t i = open; i < bytes.size(); ++i) {
     char c = bytes[i];
     if (in_string) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') in_string = false;
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        in_string = false;
     } else if (c == '"') {
       in_string = true;
     } else if (c == '{') {

@@ -43,8 +43,7 @@ TEST(CatboostCorpus, SummariesAgreeWithTheJsonExports) {
   }
   // Every tree of codrna has the full depth, so trees and iterations agree exactly there.
   nlohmann::json codrna = load_export(corpus / "codrna.catboost-export.json");
-  EXPECT_EQ(read_cbm_summary((corpus / "codrna.cbm").string()).value().iterations,
-            codrna["oblivious_trees"].size());
+  EXPECT_EQ(read_cbm_summary((corpus / "codrna.cbm").string()).value().iterations, codrna["oblivious_trees"].size());
 }
 
 TEST(CatboostCorpus, WholeReportsOfTheRealModels) {

@@ -110,10 +110,9 @@ TEST(CatboostReport, JsonDocumentsAndFailures) {
 
 TEST(CatboostReport, DerivedCostAtTheEdges) {
   TempDir dir;
-  auto model = [](const std::string& flat) {
-    return "CBM1{\"boosting_options\":{},\"flat_params\":{" + flat + "}}";
-  };
-  testing::CommandRun depth64 = run_command({"inspect", "--json", dir.write("d64.cbm", model(R"("iterations":10,"depth":64)"))});
+  auto model = [](const std::string& flat) { return "CBM1{\"boosting_options\":{},\"flat_params\":{" + flat + "}}"; };
+  testing::CommandRun depth64 =
+      run_command({"inspect", "--json", dir.write("d64.cbm", model(R"("iterations":10,"depth":64)"))});
   nlohmann::json summary = nlohmann::json::parse(depth64.out)["summary"];
   EXPECT_EQ(summary["configured_max_split_checks_per_row"], 640);
   EXPECT_EQ(summary["max_leaf_slots"], nullptr);

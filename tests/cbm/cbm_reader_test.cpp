@@ -15,12 +15,11 @@ const std::string kParams =
 const std::string kMetrics = R"({"metrics":{"learn_best_error":{"RMSE":0.25}}})";
 
 std::string model_bytes(const std::string& params = kParams, const std::string& metrics = kMetrics) {
-  std::string bytes = std::string("CBM1\x01\x00\x00\x00", 8) + params + std::string("\x00\x07", 2) + metrics +
-                      std::string("\x00", 1) + "2024-01-02T03:04:05Z" + std::string("\x00", 1) +
-                      "train_finish_time" + std::string("\x00\x10", 2) + "user_age" + std::string("\x01", 1) +
-                      "Age_years" + std::string("\x01", 1) + "user_id:int" + std::string("\x01", 1) + "a_b_c" +
-                      std::string("\x01", 1) + "age" + std::string("\x02", 1) + "user_age" +
-                      std::string("\x02", 1) + "zip_code";
+  std::string bytes =
+      std::string("CBM1\x01\x00\x00\x00", 8) + params + std::string("\x00\x07", 2) + metrics + std::string("\x00", 1) +
+      "2024-01-02T03:04:05Z" + std::string("\x00", 1) + "train_finish_time" + std::string("\x00\x10", 2) + "user_age" +
+      std::string("\x01", 1) + "Age_years" + std::string("\x01", 1) + "user_id:int" + std::string("\x01", 1) + "a_b_c" +
+      std::string("\x01", 1) + "age" + std::string("\x02", 1) + "user_age" + std::string("\x02", 1) + "zip_code";
   return bytes;
 }
 

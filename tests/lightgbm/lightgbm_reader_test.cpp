@@ -10,10 +10,11 @@ namespace tarnwick {
 namespace {
 
 // A small model in LightGBM's text layout; `parameters` and `leaves` vary per test.
-std::string model_text(const std::string& parameters = "[boosting: gbdt]\n[objective: regression]\n"
-                                                       "[metric: auc]\n[num_leaves: 31]\n"
-                                                       "[learning_rate: 0.05]\n[max_depth: -1]\n"
-                                                       "[num_iterations: 100]\n",
+std::string model_text(const std::string& parameters =
+                           "[boosting: gbdt]\n[objective: regression]\n"
+                           "[metric: auc]\n[num_leaves: 31]\n"
+                           "[learning_rate: 0.05]\n[max_depth: -1]\n"
+                           "[num_iterations: 100]\n",
                        const std::string& leaves = "leaf_value=0.5 -0.25\n") {
   return "tree\nversion=v3\nnum_class=1\nnum_tree_per_iteration=1\nlabel_index=0\nmax_feature_idx=2\n"
          "objective=regression\nfeature_names=age income  city\nfeature_infos=none none none\n"
@@ -62,16 +63,19 @@ TEST(LightgbmReader, CrlfGivesTheSameSummaryExceptTheFileFingerprint) {
 
 TEST(LightgbmReader, FingerprintsSeparateConfigurationFromLearnedState) {
   LightgbmSummary base = summarize(model_text()).take();
-  LightgbmSummary retrained = summarize(model_text(
-      "[boosting: gbdt]\n[objective: regression]\n[metric: auc]\n[num_leaves: 31]\n"
-      "[learning_rate: 0.05]\n[max_depth: -1]\n[num_iterations: 100]\n",
-      "leaf_value=0.5 -0.26\n")).take();
-  LightgbmSummary reconfigured = summarize(model_text(
-      "[boosting: gbdt]\n[objective: regression]\n[metric: auc]\n[num_leaves: 31]\n"
-      "[learning_rate: 0.1]\n[max_depth: -1]\n[num_iterations: 100]\n")).take();
-  LightgbmSummary reordered = summarize(model_text(
-      "[objective: regression]\n[boosting: gbdt]\n[metric: auc]\n[num_leaves: 31]\n"
-      "[learning_rate: 0.05]\n[max_depth: -1]\n[num_iterations: 100]\n")).take();
+  LightgbmSummary retrained =
+      summarize(model_text("[boosting: gbdt]\n[objective: regression]\n[metric: auc]\n[num_leaves: 31]\n"
+                           "[learning_rate: 0.05]\n[max_depth: -1]\n[num_iterations: 100]\n",
+                           "leaf_value=0.5 -0.26\n"))
+          .take();
+  LightgbmSummary reconfigured =
+      summarize(model_text("[boosting: gbdt]\n[objective: regression]\n[metric: auc]\n[num_leaves: 31]\n"
+                           "[learning_rate: 0.1]\n[max_depth: -1]\n[num_iterations: 100]\n"))
+          .take();
+  LightgbmSummary reordered =
+      summarize(model_text("[objective: regression]\n[boosting: gbdt]\n[metric: auc]\n[num_leaves: 31]\n"
+                           "[learning_rate: 0.05]\n[max_depth: -1]\n[num_iterations: 100]\n"))
+          .take();
   EXPECT_NE(retrained.learned_state_fingerprint, base.learned_state_fingerprint);
   EXPECT_EQ(retrained.metadata_fingerprint, base.metadata_fingerprint);
   EXPECT_EQ(reconfigured.learned_state_fingerprint, base.learned_state_fingerprint);

@@ -83,8 +83,9 @@ TEST(LightgbmReport, JsonSummaryIsAnObjectOrAnArrayInRecordOrder) {
   std::string new_path = dir.write("new.txt", kNewModel);
   testing::CommandRun one = run_command({"lightgbm", "--json", old_path});
   ASSERT_EQ(one.status, 0) << one.err;
-  EXPECT_TRUE(one.out.starts_with("{\n  \"path\": \"old.txt\",\n  \"bytes\": 307,\n  \"is_lgbm\": true,\n"
-                                  "  \"file_fingerprint\": "));
+  EXPECT_TRUE(
+      one.out.starts_with("{\n  \"path\": \"old.txt\",\n  \"bytes\": 307,\n  \"is_lgbm\": true,\n"
+                          "  \"file_fingerprint\": "));
   EXPECT_NE(one.out.find("  \"max_depth\": -1,\n  \"num_iterations\": 2,\n  \"metric\": \"l2\",\n"
                          "  \"feature_names\": [\n    \"age\",\n"),
             std::string::npos);

@@ -13,7 +13,8 @@ using testing::run_command;
 using testing::TempDir;
 
 TEST(CheckRules, Percentages) {
-  for (const char* text : {"20", "20%", "20%%", " 20 ", "+20", "2e1%"}) EXPECT_EQ(parse_percentage(text).value(), 20.0) << text;
+  for (const char* text : {"20", "20%", "20%%", " 20 ", "+20", "2e1%"})
+    EXPECT_EQ(parse_percentage(text).value(), 20.0) << text;
   EXPECT_EQ(parse_percentage("-5").message(), "percentage must be non-negative: -5");
   EXPECT_EQ(parse_percentage("-0").message(), "percentage must be non-negative: -0");
   EXPECT_EQ(parse_percentage("abc").message(), "parse percentage `abc`: invalid float literal");
@@ -70,13 +71,17 @@ TEST(CheckCommand, ArgumentsKindsAndRefusalsComeBeforeAnyRead) {
       {{"check", "a.cbm", "b.cbm", "--max-size-growth"}, "--max-size-growth needs a percentage"},
       {{"check", "--max-ops-growth", "x", "a.cbm", "b.cbm"}, "parse percentage `x`: invalid float literal"},
       {{"check", "a.cbm", "b.onnx"}, "cannot check different or unsupported artifact types: CatBoost vs ONNX"},
-      {{"check", "a.json", "b.json"}, "check supports CatBoost, LightGBM, ONNX, and PyTorch artifacts, not tensor plan JSON."},
-      {{"check", "a.json", "b.cbm"}, "cannot check different or unsupported artifact types: tensor plan JSON vs CatBoost"},
-      {{"check", "--max-ops-growth", "10", "missing1.cbm", "missing2.cbm"}, "--max-ops-growth is only supported for ONNX artifacts."},
+      {{"check", "a.json", "b.json"},
+       "check supports CatBoost, LightGBM, ONNX, and PyTorch artifacts, not tensor plan JSON."},
+      {{"check", "a.json", "b.cbm"},
+       "cannot check different or unsupported artifact types: tensor plan JSON vs CatBoost"},
+      {{"check", "--max-ops-growth", "10", "missing1.cbm", "missing2.cbm"},
+       "--max-ops-growth is only supported for ONNX artifacts."},
       {{"check", "--fail-on-new-op", "--max-parameter-growth", "1", "m.cbm", "n.cbm"},
        "--max-parameter-growth is only supported for ONNX artifacts."},
       {{"check", "--fail-on-new-op", a, a}, "--fail-on-new-op is only supported for ONNX artifacts."},
-      {{"check", "--fail-on-feature-change", "a.onnx", "b.onnx"}, "--fail-on-feature-change is only supported for CatBoost artifacts."},
+      {{"check", "--fail-on-feature-change", "a.onnx", "b.onnx"},
+       "--fail-on-feature-change is only supported for CatBoost artifacts."},
       {{"check", "--fail-on-training-config-change", "a.onnx", "b.onnx"},
        "--fail-on-training-config-change is only supported for CatBoost artifacts."},
       {{"check", "--fail-on-training-config-change", "a.pt", "b.pt"},
@@ -125,7 +130,8 @@ TEST(CheckCommand, ReportsForLightgbmAndOnnx) {
   using testing::node;
   Message old_graph, new_graph;
   old_graph.add_message(1, node("Relu", "r", {"x"}, {"y"})).add_message(1, node("Gemm", "g", {"x"}, {"y"}));
-  new_graph.add_message(1, node("Relu", "r", {"x"}, {"y"})).add_message(1, node("Softmax", "s", {"x"}, {"y"}))
+  new_graph.add_message(1, node("Relu", "r", {"x"}, {"y"}))
+      .add_message(1, node("Softmax", "s", {"x"}, {"y"}))
       .add_message(1, node("Erf", "e", {"x"}, {"y"}));
   std::string old_onnx = dir.write("old.onnx", testing::model(old_graph));
   std::string new_onnx = dir.write("new.onnx", testing::model(new_graph));
@@ -134,8 +140,9 @@ TEST(CheckCommand, ReportsForLightgbmAndOnnx) {
   EXPECT_NE(onnx.out.find("  PASS estimated ops growth: 0.00% <= 0.00% (0 -> 0)\n"
                           "  FAIL no new ONNX operators: new operators: Erf, Softmax\n"),
             std::string::npos);
-  testing::CommandRun removed_only = run_command({"check", "--fail-on-new-op", new_onnx, dir.write("less.onnx",
-      testing::model(Message().add_message(1, node("Relu", "r", {"x"}, {"y"}))))});
+  testing::CommandRun removed_only =
+      run_command({"check", "--fail-on-new-op", new_onnx,
+                   dir.write("less.onnx", testing::model(Message().add_message(1, node("Relu", "r", {"x"}, {"y"}))))});
   EXPECT_EQ(removed_only.status, 0);
   EXPECT_NE(removed_only.out.find("  PASS no new ONNX operators: operator set unchanged\n"), std::string::npos);
 }

@@ -26,7 +26,8 @@ TEST(ExplainDiff, ArgumentsAndKinds) {
        "tensor plan JSON"},
       {{"explain-diff", "a.onnx", "b.cbm"},
        "explain-diff needs two artifacts of the same supported type (.onnx, .cbm, .lgb, .pt): ONNX vs CatBoost"},
-      {{"explain-diff", "/nonexistent/a.onnx", "/nonexistent/b.onnx"}, "read /nonexistent/a.onnx: No such file or directory"},
+      {{"explain-diff", "/nonexistent/a.onnx", "/nonexistent/b.onnx"},
+       "read /nonexistent/a.onnx: No such file or directory"},
   };
   for (const Case& c : cases) {
     testing::CommandRun run = run_command(c.args);
@@ -82,9 +83,11 @@ TEST(ExplainDiff, OnnxAttentionEstimatesAndIdenticalFiles) {
   EXPECT_NE(shrank.out.find("  Attention layers:  12 -> unknown\n"), std::string::npos);
   testing::CommandRun verdict = run_command({"explain-diff", one_norm, softmax});
   EXPECT_NE(verdict.out.find("Summary:\n  Parameters same, estimated cost same.\n"), std::string::npos);
-  testing::CommandRun layers = run_command({"explain-diff", dir.write("two.onnx", onnx_with({{"Softmax", 2}})), softmax});
-  EXPECT_NE(layers.out.find("Summary:\n  Grew from ~2 to ~12 attention layers; parameters same, estimated cost same.\n"),
-            std::string::npos);
+  testing::CommandRun layers =
+      run_command({"explain-diff", dir.write("two.onnx", onnx_with({{"Softmax", 2}})), softmax});
+  EXPECT_NE(
+      layers.out.find("Summary:\n  Grew from ~2 to ~12 attention layers; parameters same, estimated cost same.\n"),
+      std::string::npos);
 }
 
 std::string lightgbm_model(int trees, const std::string& names = "a b") {
@@ -98,13 +101,15 @@ TEST(ExplainDiff, TreeModelVerdicts) {
   std::string hundred = dir.write("a.txt", lightgbm_model(100));
   testing::CommandRun more_trees = run_command({"explain-diff", hundred, dir.write("b.txt", lightgbm_model(150))});
   ASSERT_EQ(more_trees.status, 0) << more_trees.err;
-  EXPECT_NE(more_trees.out.find("Summary:\n  same spec, retrained with more/fewer trees; trees +50%, features unchanged.\n"),
-            std::string::npos);
+  EXPECT_NE(
+      more_trees.out.find("Summary:\n  same spec, retrained with more/fewer trees; trees +50%, features unchanged.\n"),
+      std::string::npos);
   testing::CommandRun identical = run_command({"explain-diff", hundred, hundred});
   EXPECT_NE(identical.out.find("Learned state: unchanged (identical leaf values)\n\nSummary:\n"
                                "  same spec and features, retrained; trees same, features unchanged.\n"),
             std::string::npos);
-  testing::CommandRun renamed = run_command({"explain-diff", hundred, dir.write("c.txt", lightgbm_model(100, "a c d"))});
+  testing::CommandRun renamed =
+      run_command({"explain-diff", hundred, dir.write("c.txt", lightgbm_model(100, "a c d"))});
   EXPECT_NE(renamed.out.find("  Features:          2 -> 2 (+2 added, -1 removed)\n    added:   c, d\n    removed: b\n"),
             std::string::npos);
   EXPECT_NE(renamed.out.find("  feature set changed; trees same, features +2/-1.\n"), std::string::npos);
@@ -134,7 +139,8 @@ TEST(ExplainDiff, CorpusPairs) {
       {"pytorch/mlp.onnx", "pytorch/encoder.onnx", "main/mlp_vs_encoder.explain-diff.txt"},
   };
   for (const Case& c : cases) {
-    testing::CommandRun run = run_command({"explain-diff", (corpus / c.old_path).string(), (corpus / c.new_path).string()});
+    testing::CommandRun run =
+        run_command({"explain-diff", (corpus / c.old_path).string(), (corpus / c.new_path).string()});
     ASSERT_EQ(run.status, 0) << run.err;
     testing::expect_golden(run.out, c.golden);
   }

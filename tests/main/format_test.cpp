@@ -34,7 +34,7 @@ TEST(Renderings, ValueForms) {
       {format_bytes(1536), "1.5 KiB"},
       {format_bytes(1048576), "1.0 MiB"},
       {format_bytes(1048575), "1024.0 KiB"},
-      {format_bytes(1024 + 51), "1.0 KiB"},  // 1.0498 KiB
+      {format_bytes(1024 + 51), "1.0 KiB"},       // 1.0498 KiB
       {format_bytes(1024 * 2 + 256), "2.2 KiB"},  // 2.25 ties to even
       {format_bytes(1024 * 2 + 768), "2.8 KiB"},  // 2.75 ties to even
       {format_count_short(999), "999"},
@@ -97,8 +97,7 @@ TEST(ChangeLines, AllForms) {
       {captured([](std::ostream& o) { print_count_change(o, "Trees", 10, 7); }), "Trees:\n  10 -> 7 (-3)\n"},
       {captured([](std::ostream& o) { print_optional_count_change(o, "Depth", 6, std::nullopt); }),
        "Depth:\n  unknown\n"},
-      {captured([](std::ostream& o) { print_optional_count_change(o, "Depth", 6, 6); }),
-       "Depth:\n  6 -> 6 (same)\n"},
+      {captured([](std::ostream& o) { print_optional_count_change(o, "Depth", 6, 6); }), "Depth:\n  6 -> 6 (same)\n"},
       {captured([](std::ostream& o) { print_float_change(o, "Learning rate", 0.1, 0.1); }),
        "Learning rate:\n  0.100000 -> 0.100000 (same)\n"},
       {captured([](std::ostream& o) { print_float_change(o, "Learning rate", 0.1, 0.2); }),
@@ -122,7 +121,9 @@ TEST(ChangeLines, AllForms) {
       {captured([](std::ostream& o) { print_fingerprint_change(o, "Fp", std::nullopt, 255); }),
        "Fp:\n  unknown -> 0x00000000000000ff\n"},
       {captured([](std::ostream& o) { print_name_list(o, "    added:  ", {}); }), ""},
-      {captured([](std::ostream& o) { print_name_list(o, "    removed:", {"x", "y"}); }),
+      {captured([](std::ostream& o) {
+         print_name_list(o, "    removed:", {"x", "y"});
+       }),
        "    removed: x, y\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.expected);

@@ -75,12 +75,10 @@ TEST(ChangeJson, EntriesCompareAbsentAndPresentValues) {
   EXPECT_EQ(count_change_json(0, std::numeric_limits<std::uint64_t>::max()).dump(),
             R"({"changed":true,"delta":18446744073709551615,"new":18446744073709551615,"old":0})");
   EXPECT_EQ(float_change_json(0.5, 0.25).dump(), R"({"changed":true,"delta":-0.25,"new":0.25,"old":0.5})");
-  EXPECT_EQ(text_change_json(std::string("a"), std::string("a")).dump(),
-            R"({"changed":false,"new":"a","old":"a"})");
+  EXPECT_EQ(text_change_json(std::string("a"), std::string("a")).dump(), R"({"changed":false,"new":"a","old":"a"})");
   EXPECT_EQ(fingerprint_change_json(std::nullopt, 1).dump(),
             R"({"changed":true,"new":"0x0000000000000001","old":null})");
-  EXPECT_EQ(fingerprint_change_json(std::nullopt, std::nullopt).dump(),
-            R"({"changed":false,"new":null,"old":null})");
+  EXPECT_EQ(fingerprint_change_json(std::nullopt, std::nullopt).dump(), R"({"changed":false,"new":null,"old":null})");
 }
 
 }  // namespace

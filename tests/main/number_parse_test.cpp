@@ -67,8 +67,8 @@ TEST(NumberParse, SignedAndReal) {
 }
 
 TEST(InspectorArgs, ScansOptionsAnywhere) {
-  Result<InspectorArgs> scanned = scan_inspector_args({"a.cbm", "--limit", "+7", "--json", "b.cbm"},
-                                                      DeepOption::Accepted);
+  Result<InspectorArgs> scanned =
+      scan_inspector_args({"a.cbm", "--limit", "+7", "--json", "b.cbm"}, DeepOption::Accepted);
   ASSERT_TRUE(scanned.is_ok());
   EXPECT_EQ(scanned.value().limit, 7u);
   EXPECT_TRUE(scanned.value().json);

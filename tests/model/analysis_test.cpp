@@ -41,7 +41,9 @@ TEST(Analysis, CountsOfLinearAndAttentionLayers) {
   EXPECT_EQ(linear.layer_costs[0].label, "fc (linear)");
 
   ModelAnalysis attention = analyse(R"({"input_shape": [4, 8], "layers": [{"type": "self_attention", "name": "att",
-      "wq": )" + tensor("[8, 4]", 32) + R"(, "wk": )" + tensor("[8, 4]", 32) + R"(, "wv": )" + tensor("[8, 6]", 48) + "}]}");
+      "wq": )" + tensor("[8, 4]", 32) +
+                                    R"(, "wk": )" + tensor("[8, 4]", 32) + R"(, "wv": )" + tensor("[8, 6]", 48) +
+                                    "}]}");
   EXPECT_EQ(attention.total_ops, 1216u);
   EXPECT_EQ(attention.shape_flow.back(), (std::pair<std::string, std::string>{"att", "[4, 6]"}));
   ASSERT_EQ(attention.attention_costs.size(), 1u);
@@ -53,7 +55,8 @@ TEST(Analysis, CountsOfLinearAndAttentionLayers) {
   EXPECT_EQ(attention.tensors.size(), 6u);
   EXPECT_EQ(attention.tensors[3].label, "att.scores");
 
-  ModelAnalysis peak = analyse(R"({"input_shape": [4, 8], "layers": [{"type": "self_attention", "head_dim": 3, "value_dim": 2}]})");
+  ModelAnalysis peak =
+      analyse(R"({"input_shape": [4, 8], "layers": [{"type": "self_attention", "head_dim": 3, "value_dim": 2}]})");
   EXPECT_EQ(peak.peak_activation_bytes, 128u) << "the input is larger than the scores and the output";
 
   ModelAnalysis empty = analyse(R"({"input_shape": [1, 3], "layers": []})");
@@ -86,14 +89,16 @@ TEST(Analysis, ValidationReports) {
        "  Change bias shape to [3]."},
       {R"({"input_shape": [2, 2, 2], "layers": [{"type": "linear", "name": "fc", "weights": )" + tensor("[2, 2]", 4) +
            R"(, "out": 2}]})",
-       "Validation failed\n\nLayer: fc\nProblem:\n  Linear expects rank-2 input [batch, in_features].\n  Got input [2, 2, 2]."},
+       "Validation failed\n\nLayer: fc\nProblem:\n  Linear expects rank-2 input [batch, in_features].\n  Got input [2, "
+       "2, 2]."},
       {R"({"input_shape": [1, 2], "layers": [{"type": "linear", "name": "fc", "weights": )" + tensor("[2, 2, 1]", 4) +
            R"(, "out": 2}]})",
        "Validation failed\n\nLayer: fc\nProblem:\n  Linear weights must be rank-2 [in_features, out_features].\n"
        "  Got weights [2, 2, 1]."},
       {R"({"input_shape": [4], "layers": [{"type": "self_attention", "name": "att", "wq": )" + tensor("[8, 4]", 32) +
            R"(, "wk": )" + tensor("[8, 4]", 32) + R"(, "wv": )" + tensor("[8, 4]", 32) + "}]}",
-       "Validation failed\n\nLayer: att\nProblem:\n  Self-attention expects rank-2 input [tokens, features].\n  Got input [4]."},
+       "Validation failed\n\nLayer: att\nProblem:\n  Self-attention expects rank-2 input [tokens, features].\n  Got "
+       "input [4]."},
       {R"({"input_shape": [4, 8], "layers": [{"type": "self_attention", "name": "att", "wq": )" + tensor("[8, 4]", 32) +
            R"(, "wk": )" + tensor("[8, 5]", 40) + R"(, "wv": )" + tensor("[8, 4]", 32) + "}]}",
        "Validation failed\n\nLayer: att\nProblem:\n  Q shape [tokens, 4] cannot score against K shape [tokens, 5].\n\n"

@@ -44,7 +44,8 @@ TEST(LabReports, ExamplePlansWholeOutputs) {
     EXPECT_EQ(run.err, "");
     testing::expect_golden(without_timings(run.out), c.golden);
   }
-  EXPECT_EQ(run_command({"walkthrough", example("mlp.json")}).out, run_command({"explain-model", example("mlp.json")}).out);
+  EXPECT_EQ(run_command({"walkthrough", example("mlp.json")}).out,
+            run_command({"explain-model", example("mlp.json")}).out);
   EXPECT_EQ(run_command({"explain", "tiny-transformer"}).out, run_command({"explain", "transformer"}).out);
 }
 
@@ -53,8 +54,9 @@ TEST(LabReports, BrokenPlanFailsValidationWithTheReport) {
     testing::CommandRun run = run_command({command, example("broken_shape.json")});
     EXPECT_EQ(run.status, 1) << command;
     EXPECT_EQ(run.out, "") << command;
-    EXPECT_TRUE(run.err.starts_with("error: Validation failed\n\nLayer: decoder\nProblem:\n  Cannot multiply input [1, 8] "
-                                    "by weights [6, 2].\n"))
+    EXPECT_TRUE(
+        run.err.starts_with("error: Validation failed\n\nLayer: decoder\nProblem:\n  Cannot multiply input [1, 8] "
+                            "by weights [6, 2].\n"))
         << run.err;
   }
   testing::CommandRun run = run_command({"run", example("broken_shape.json")});
@@ -80,17 +82,22 @@ TEST(LabReports, EdgesOfTraceCompareWhyAndRun) {
   EXPECT_TRUE(compare_tied.out.ends_with("\nb (gelu) consumes 50.0% of compute.\n"));
 
   std::string zero = dir.write("zero.json", R"({"input_shape": [0, 3], "layers": [{"type": "relu", "name": "r"}]})");
-  EXPECT_NE(run_command({"compare", zero}).out.find("r (relu)                                    0          0 B       0.0%\n"),
+  EXPECT_NE(run_command({"compare", zero})
+                .out.find("r (relu)                                    0          0 B       0.0%\n"),
             std::string::npos);
 
   testing::CommandRun why = run_command({"why", example("mlp.json")});
-  EXPECT_EQ(why.out, "Why is attention expensive?\n---------------------------\nModel: tiny-mlp\n\nNo self-attention layers found.\n");
+  EXPECT_EQ(
+      why.out,
+      "Why is attention expensive?\n---------------------------\nModel: tiny-mlp\n\nNo self-attention layers found.\n");
   testing::CommandRun no_heatmap = run_command({"run", "--heatmap", example("mlp.json")});
   EXPECT_EQ(no_heatmap.out.find("heatmap"), std::string::npos);
 
-  std::string two_labels = dir.write("labels.json", R"({"input": {"shape": [1, 2], "data": [0.2, 0.8]}, "labels": ["no", "yes"], "layers": []})");
+  std::string two_labels = dir.write(
+      "labels.json", R"({"input": {"shape": [1, 2], "data": [0.2, 0.8]}, "labels": ["no", "yes"], "layers": []})");
   EXPECT_TRUE(run_command({"run", two_labels}).out.ends_with("Output: [0.2000, 0.8000]\nPrediction: yes\n"));
-  std::string one_label = dir.write("label.json", R"({"input": {"shape": [3], "data": [0.2, 0.8, 0.8]}, "labels": ["no"], "layers": []})");
+  std::string one_label =
+      dir.write("label.json", R"({"input": {"shape": [3], "data": [0.2, 0.8, 0.8]}, "labels": ["no"], "layers": []})");
   EXPECT_TRUE(run_command({"run", one_label}).out.ends_with("Prediction: class_2\n")) << "ties go to the later index";
 }
 
@@ -130,9 +137,11 @@ TEST(LabReports, CommandLines) {
   }
   testing::CommandRun bench = run_command({"bench", example("mlp.json"), "--iters", "3"});
   ASSERT_EQ(bench.status, 0) << bench.err;
-  EXPECT_EQ(without_timings(bench.out), "Benchmark: tiny-mlp\nIterations: 3\nTotal time: <t> ms\nAverage time: <t> ms\n"
-                                        "Last output: [0.1695, 0.2528, 0.5777]\nLast prediction: bird\n");
-  EXPECT_NE(run_command({"bench", example("tiny_attention_plan.json")}).out.find("Iterations: 1000\n"), std::string::npos);
+  EXPECT_EQ(without_timings(bench.out),
+            "Benchmark: tiny-mlp\nIterations: 3\nTotal time: <t> ms\nAverage time: <t> ms\n"
+            "Last output: [0.1695, 0.2528, 0.5777]\nLast prediction: bird\n");
+  EXPECT_NE(run_command({"bench", example("tiny_attention_plan.json")}).out.find("Iterations: 1000\n"),
+            std::string::npos);
 }
 
 }  // namespace

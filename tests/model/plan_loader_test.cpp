@@ -19,13 +19,22 @@ TEST(PlanLoader, ResolvesInputsDefaultsAndShapeOnlyLayers) {
       {R"({"input_shape": [3, 4], "layers": []})", {3, 4}, {}, {}},
       {R"({"layers": [{"type": "linear", "in": 4, "out": 3}]})", {1, 4}, {{4, 3}, {3}}, {"layer_1"}},
       {R"({"layers": [{"type": "linear", "weights": {"shape": [4, 3], "data": [0,0,0,0,0,0,0,0,0,0,0,0]}, "out": 3}]})",
-       {1, 4}, {{4, 3}, {3}}, {"layer_1"}},
-      {R"({"layers": [{"type": "self_attention", "tokens": 4, "head_dim": 8}]})", {4, 8}, {{8, 8}, {8, 8}, {8, 8}},
+       {1, 4},
+       {{4, 3}, {3}},
+       {"layer_1"}},
+      {R"({"layers": [{"type": "self_attention", "tokens": 4, "head_dim": 8}]})",
+       {4, 8},
+       {{8, 8}, {8, 8}, {8, 8}},
        {"layer_1"}},
       {R"({"input_shape": [2, 5], "layers": [{"type": "relu", "name": "r"}, {"type": "linear", "out_features": 3},
           {"type": "linear", "out": 2, "out_features": 7}, {"type": "self_attention", "head_dim": 4, "value_dim": 6}]})",
-       {2, 5}, {{5, 3}, {3}, {3, 2}, {2}, {2, 4}, {2, 4}, {2, 6}}, {"r", "layer_2", "layer_3", "layer_4"}},
-      {R"({"input_shape": [4, 8], "extra": 1, "layers": [{"type": "gelu", "surprise": [1, 2]}]})", {4, 8}, {}, {"layer_1"}},
+       {2, 5},
+       {{5, 3}, {3}, {3, 2}, {2}, {2, 4}, {2, 4}, {2, 6}},
+       {"r", "layer_2", "layer_3", "layer_4"}},
+      {R"({"input_shape": [4, 8], "extra": 1, "layers": [{"type": "gelu", "surprise": [1, 2]}]})",
+       {4, 8},
+       {},
+       {"layer_1"}},
   };
   for (const Case& c : cases) {
     Result<Model> model = load(c.plan);
@@ -77,17 +86,20 @@ TEST(PlanLoader, ResolutionFailures) {
        "shape-only self_attention layer needs rank-2 input [tokens, features]"},
       {R"({"input_shape": [3, 4], "layers": [{"type": "self_attention", "tokens": 5, "head_dim": 2}]})",
        "shape-only self_attention tokens=5 does not match input tokens=3"},
-      {R"({"input_shape": [3, 4], "layers": [{"type": "self_attention"}]})", "shape-only self_attention layer needs `head_dim`"},
+      {R"({"input_shape": [3, 4], "layers": [{"type": "self_attention"}]})",
+       "shape-only self_attention layer needs `head_dim`"},
       {R"({"input_shape": [1, 2], "layers": [{"type": "linear", "weights": {"shape": [2, 3], "data": [1, 2, 3, 4, 5]}, "out": 3}]})",
        "weights: shape [2, 3] expects 6 values, got 5"},
       {R"({"input": {"shape": [], "data": []}, "layers": []})", "input: shape [] expects 1 values, got 0"},
       // Nothing to take the next layer's dimensions from.
       {R"({"input": {"shape": [], "data": [1]}, "layers": [{"type": "linear", "weights": {"shape": [1, 1], "data": [1]}, "out": 1},
           {"type": "linear", "out": 2}]})",
-       "cannot follow the shape after layer `layer_1`: its input [] and weights [1, 1] leave no [rows, columns] to continue from"},
+       "cannot follow the shape after layer `layer_1`: its input [] and weights [1, 1] leave no [rows, columns] to "
+       "continue from"},
       {R"({"input_shape": [1, 2], "layers": [{"type": "linear", "weights": {"shape": [2], "data": [1, 2]}, "out": 2},
           {"type": "linear", "out": 2}]})",
-       "cannot follow the shape after layer `layer_1`: its input [1, 2] and weights [2] leave no [rows, columns] to continue from"},
+       "cannot follow the shape after layer `layer_1`: its input [1, 2] and weights [2] leave no [rows, columns] to "
+       "continue from"},
       {R"({"input_shape": [100000, 100000], "layers": []})",
        "input: shape [100000, 100000] is too large for the tensor lab (more than 16777216 values)"},
       {R"({"input_shape": [1, 2], "layers": [{"type": "linear", "out": 18446744073709551615}]})",
@@ -99,8 +111,10 @@ TEST(PlanLoader, ResolutionFailures) {
     EXPECT_EQ(model.message(), c.error) << c.plan;
   }
   // A numeric plan whose weights disagree with its input loads; validation reports it.
-  EXPECT_TRUE(load(R"({"input_shape": [1, 2], "layers": [{"type": "linear", "weights": {"shape": [3, 1], "data": [1, 2, 3]}, "out": 1}]})")
-                  .is_ok());
+  EXPECT_TRUE(
+      load(
+          R"({"input_shape": [1, 2], "layers": [{"type": "linear", "weights": {"shape": [3, 1], "data": [1, 2, 3]}, "out": 1}]})")
+          .is_ok());
 }
 
 TEST(PlanLoader, StrictTypedReadingWithPositions) {
@@ -116,7 +130,8 @@ TEST(PlanLoader, StrictTypedReadingWithPositions) {
       {R"({"layers": [{"type": "conv"}]})",
        "parse plan.json: unknown variant `conv`, expected one of `linear`, `self_attention`, `relu`, `gelu`, "
        "`softmax` at line 1 column 27"},
-      {R"({"input_shape": [1, -2], "layers": []})", "parse plan.json: invalid value: integer `-2`, expected u64 at line 1 column 23"},
+      {R"({"input_shape": [1, -2], "layers": []})",
+       "parse plan.json: invalid value: integer `-2`, expected u64 at line 1 column 23"},
       {R"({"input_shape": [1.5], "layers": []})",
        "parse plan.json: invalid type: floating point `1.5`, expected u64 at line 1 column 21"},
       {R"({"input_shape": "wide", "layers": []})",

@@ -93,7 +93,8 @@ TEST(OnnxReader, PackedDimsAndReadFailures) {
       {"", "ONNX ModelProto did not contain graph field"},
       {Message().add_varint(1, 8).bytes(), "ONNX ModelProto did not contain graph field"},
       {testing::model(Message().add_message(5, bad_packed)), "protobuf varint ended unexpectedly"},
-      {testing::model(bad_name), "invalid UTF-8 string in ONNX protobuf: invalid utf-8 sequence of 1 bytes from index 1"},
+      {testing::model(bad_name),
+       "invalid UTF-8 string in ONNX protobuf: invalid utf-8 sequence of 1 bytes from index 1"},
       {Message().add_bytes(7, "\x0B").add_message(7, good_graph).bytes(), "unsupported protobuf wire type 3"},
       {Message().add_bytes(7, "\x12\x05x").bytes(), "protobuf length-delimited field exceeded input length"},
   };
@@ -124,7 +125,9 @@ TEST(OnnxReader, ValueInfoTypesAndDimensions) {
     negative.add_bytes(1, "neg").add_message(2, Message().add_message(1, tensor_type));
   }
   Message graph;
-  graph.add_message(11, no_type).add_message(11, dims_mixed).add_message(11, negative)
+  graph.add_message(11, no_type)
+      .add_message(11, dims_mixed)
+      .add_message(11, negative)
       .add_message(12, no_type)
       .add_message(1, node("Relu", "r", {"x"}, {"bare"}));
   OnnxSummary s = summarize(testing::model(graph)).take();

@@ -13,8 +13,8 @@ using testing::int_attribute;
 using testing::Message;
 using testing::node;
 using testing::run_command;
-using testing::tensor_type_info;
 using testing::TempDir;
+using testing::tensor_type_info;
 
 // A small classifier: Gemm (transB) then Relu then Softmax, with a weight given as a graph input too.
 Message classifier_graph(const std::string& weight_bytes = std::string(16, '\x01')) {
@@ -150,8 +150,8 @@ TEST(OnnxExplain, VerdictsLayersAndHiddenSize) {
         "Why:\n  Hidden size is inferred from common weight dimensions, not model config.\n\nNote:\n"},
        {"no Softmax/MatMul", "Relu"}},
       {graph_with({{"Relu", 2}}, {{1, 1}}),
-       {"  - no Softmax/MatMul/LayerNormalization pattern found\n", "  Hidden size: unknown\n",
-        "Why:\n\nNote:\n", "  Estimated ops: 0\n"},
+       {"  - no Softmax/MatMul/LayerNormalization pattern found\n", "  Hidden size: unknown\n", "Why:\n\nNote:\n",
+        "  Estimated ops: 0\n"},
        {}},
       {graph_with({{"Attention", 1}, {"Softmax", 1}}),
        {"This model has transformer-like signals.\n", "  - 1 Attention operator\n", "  - 1 Softmax node\n",
@@ -162,7 +162,8 @@ TEST(OnnxExplain, VerdictsLayersAndHiddenSize) {
     testing::CommandRun run = run_command({"explain", dir.write("m.onnx", c.bytes)});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.out.starts_with("ONNX Architecture Explanation\n-----------------------------\nModel: m.onnx\n\n"));
-    for (const std::string& line : c.expected_lines) EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
+    for (const std::string& line : c.expected_lines)
+      EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
     for (const std::string& text : c.absent_lines) EXPECT_EQ(run.out.find(text), std::string::npos) << text;
   }
 }

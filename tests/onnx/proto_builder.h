@@ -89,8 +89,10 @@ inline std::string model(const Message& graph, std::int64_t ir_version = 8, cons
   Message opset;
   opset.add_varint(2, 17);
   Message model;
-  model.add_varint(1, static_cast<std::uint64_t>(ir_version)).add_bytes(2, producer).add_message(7, graph).add_message(
-      8, opset);
+  model.add_varint(1, static_cast<std::uint64_t>(ir_version))
+      .add_bytes(2, producer)
+      .add_message(7, graph)
+      .add_message(8, opset);
   return model.bytes();
 }
 

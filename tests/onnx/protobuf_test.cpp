@@ -48,13 +48,25 @@ TEST(Protobuf, FieldListsAndTheirFailures) {
   const std::string huge_length = "\x0A" + testing::varint(0xFFFFFFFFFFFFFFFFULL);
   const Case cases[] = {
       {"", nullptr, 0},
-      {"\x08\x96\x01\x12\x03" "abc\x1D" "abcd\x09" "12345678", nullptr, 4},
+      {"\x08\x96\x01\x12\x03"
+       "abc\x1D"
+       "abcd\x09"
+       "12345678",
+       nullptr, 4},
       {std::string("\x0A\x00", 2), nullptr, 1},
-      {"\x0A\x03" "ab", "protobuf length-delimited field exceeded input length", 0},
-      {"\x0A\x02" "ab", nullptr, 1},
+      {"\x0A\x03"
+       "ab",
+       "protobuf length-delimited field exceeded input length", 0},
+      {"\x0A\x02"
+       "ab",
+       nullptr, 1},
       {huge_length + "x", "protobuf length-delimited index overflow", 0},
-      {"\x0D" "abc", "protobuf fixed32 field exceeded input length", 0},
-      {"\x09" "1234567", "protobuf fixed64 field exceeded input length", 0},
+      {"\x0D"
+       "abc",
+       "protobuf fixed32 field exceeded input length", 0},
+      {"\x09"
+       "1234567",
+       "protobuf fixed64 field exceeded input length", 0},
       {"\x0B", "unsupported protobuf wire type 3", 0},
       {"\x0C", "unsupported protobuf wire type 4", 0},
       {"\x0E", "unsupported protobuf wire type 6", 0},
@@ -73,7 +85,9 @@ TEST(Protobuf, FieldListsAndTheirFailures) {
       EXPECT_EQ(fields.value().size(), c.fields);
     }
   }
-  std::string bytes = "\x08\x96\x01\x12\x03" "abc";
+  std::string bytes =
+      "\x08\x96\x01\x12\x03"
+      "abc";
   std::vector<ProtoField> fields = decode_fields(bytes).take();
   EXPECT_EQ(fields[0].field_number, 1u);
   EXPECT_EQ(fields[0].varint, 150u);

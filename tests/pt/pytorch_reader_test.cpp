@@ -68,8 +68,8 @@ TEST(PytorchReader, StorageSamplingIsCappedAtOneMebibyte) {
   TempDir dir;
   std::string big(3 * 1048576, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
-  Result<PyTorchSummary> read = read_bytes(
-      dir, build_zip({{"m/data.pkl", pickle_with_names({"w.weight"}, "HalfStorage")}, {"m/data/0", big}}));
+  Result<PyTorchSummary> read =
+      read_bytes(dir, build_zip({{"m/data.pkl", pickle_with_names({"w.weight"}, "HalfStorage")}, {"m/data/0", big}}));
   ASSERT_TRUE(read.is_ok()) << read.message();
   Fnv1a64 learned;
   learned.update(std::string_view(big).substr(0, 1048576));
@@ -79,7 +79,8 @@ TEST(PytorchReader, StorageSamplingIsCappedAtOneMebibyte) {
 
   std::string changed_late = big;
   changed_late[2000000] ^= 1;  // beyond the sample
-  EXPECT_EQ(read_bytes(dir, build_zip({{"m/data.pkl", "\x80x"}, {"m/data/0", changed_late}})).value()
+  EXPECT_EQ(read_bytes(dir, build_zip({{"m/data.pkl", "\x80x"}, {"m/data/0", changed_late}}))
+                .value()
                 .learned_state_fingerprint,
             read_bytes(dir, build_zip({{"m/data.pkl", "\x80x"}, {"m/data/0", big}})).value().learned_state_fingerprint);
 }
@@ -107,7 +108,8 @@ TEST(PytorchReader, LegacyPickleAndFailures) {
       {build_zip({{"archive/data/0", "abc"}}), dir_path + "/bad.pt: no data.pkl found inside the archive"},
       {build_zip({{"archive/data.pkl", ""}}), dir_path + "/bad.pt: no data.pkl found inside the archive"},
       // An EOCD signature too close to the end to hold its fields is passed over.
-      {"PK\x03\x04" + std::string(40, '\0') + "PK\x05\x06" + std::string(2, '\0'), dir_path + "/bad.pt: no zip EOCD record"},
+      {"PK\x03\x04" + std::string(40, '\0') + "PK\x05\x06" + std::string(2, '\0'),
+       dir_path + "/bad.pt: no zip EOCD record"},
       // A directory offset pointing past the end of the file.
       {"PK\x03\x04" + std::string("PK\x05\x06", 4) + le(0, 8) + le(46, 4) + le(1000, 4) + le(0, 2),
        "read: failed to fill whole buffer"},
@@ -132,7 +134,8 @@ TEST(PytorchReader, LegacyPickleAndFailures) {
 TEST(PytorchReader, EocdRightAtTheEndAndEmptyStorages) {
   TempDir dir;
   // No comment: the record is the last 22 bytes of the file.
-  std::string archive = build_zip({{"m/data.pkl", pickle_with_names({"a.weight"})}, {"m/data/0", ""}, {"m/data/1", ""}});
+  std::string archive =
+      build_zip({{"m/data.pkl", pickle_with_names({"a.weight"})}, {"m/data/0", ""}, {"m/data/1", ""}});
   Result<PyTorchSummary> read = read_bytes(dir, archive);
   ASSERT_TRUE(read.is_ok()) << read.message();
   EXPECT_EQ(read.value().tensor_count, 2u);
@@ -156,11 +159,13 @@ TEST(PytorchReader, TruncationsNeverReadOutsideTheFile) {
 
 TEST(PickleScan, NamesAndDtypes) {
   auto unicode = [](const std::string& text) { return "X" + le(text.size(), 4) + text; };
-  auto short_unicode = [](const std::string& text) { return std::string("\x8C") + static_cast<char>(text.size()) + text; };
+  auto short_unicode = [](const std::string& text) {
+    return std::string("\x8C") + static_cast<char>(text.size()) + text;
+  };
   std::string pickle = unicode("layer1.0.conv1.weight") + unicode("weight") + unicode("has space.x") + unicode("w") +
                        unicode(std::string(201, 'a') + ".b") + short_unicode("bn.running_mean") +
-                       unicode("layer1.0.conv1.weight") + unicode("plain") + short_unicode("running_var") +
-                       "q\x8C" + unicode("after.binput");
+                       unicode("layer1.0.conv1.weight") + unicode("plain") + short_unicode("running_var") + "q\x8C" +
+                       unicode("after.binput");
   EXPECT_EQ(scan_param_names(pickle), (std::vector<std::string>{"layer1.0.conv1.weight", "weight", "bn.running_mean",
                                                                 "running_var", "after.binput"}));
   EXPECT_TRUE(scan_param_names("X\x05\x00\x00").empty());

@@ -44,7 +44,8 @@ TEST(PytorchReport, TextReportsForZipAndLegacy) {
 TEST(PytorchReport, JsonKeepsRecordOrderAndDiffJsonSortsKeys) {
   TempDir dir;
   std::string a = dir.write("a.pt", build_zip({{"a/data.pkl", pickle_with_names({"x.weight"})}, {"a/data/0", "1234"}}));
-  std::string b = dir.write("b.pt", build_zip({{"b/data.pkl", pickle_with_names({"y.weight"})}, {"b/data/0", "12345678"}}));
+  std::string b =
+      dir.write("b.pt", build_zip({{"b/data.pkl", pickle_with_names({"y.weight"})}, {"b/data/0", "12345678"}}));
   testing::CommandRun one = run_command({"pytorch", "--json", a});
   ASSERT_EQ(one.status, 0) << one.err;
   EXPECT_TRUE(one.out.starts_with("{\n  \"path\": \"a.pt\",\n  \"bytes\": "));

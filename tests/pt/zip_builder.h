@@ -19,7 +19,7 @@ struct ZipEntry {
 };
 
 struct ZipOptions {
-  bool zip64_entries = false;  // sizes and offsets as 0xFFFFFFFF with a ZIP64 extra record
+  bool zip64_entries = false;    // sizes and offsets as 0xFFFFFFFF with a ZIP64 extra record
   bool zip64_directory = false;  // EOCD fields as 0xFFFFFFFF with a ZIP64 record and locator
   std::string comment;
 };
@@ -36,9 +36,9 @@ inline std::string build_zip(const std::vector<ZipEntry>& entries, const ZipOpti
       extra = le(1, 2) + le(24, 2) + le(entry.data.size(), 8) + le(entry.data.size(), 8) + le(offset, 8);
       size32 = offset32 = 0xFFFFFFFF;
     }
-    directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) +
-                 le(size32, 4) + le(size32, 4) + le(entry.name.size(), 2) + le(extra.size(), 2) + le(0, 2) +
-                 le(0, 2) + le(0, 2) + le(0, 4) + le(offset32, 4) + entry.name + extra;
+    directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(size32, 4) +
+                 le(size32, 4) + le(entry.name.size(), 2) + le(extra.size(), 2) + le(0, 2) + le(0, 2) + le(0, 2) +
+                 le(0, 4) + le(offset32, 4) + entry.name + extra;
   }
   std::uint64_t directory_offset = archive.size();
   archive += directory;
@@ -50,13 +50,14 @@ inline std::string build_zip(const std::vector<ZipEntry>& entries, const ZipOpti
     archive += "PK\x06\x07" + le(0, 4) + le(record_offset, 8) + le(1, 4);
     size_field = offset_field = 0xFFFFFFFF;
   }
-  archive += "PK\x05\x06" + le(0, 2) + le(0, 2) + le(entries.size(), 2) + le(entries.size(), 2) +
-             le(size_field, 4) + le(offset_field, 4) + le(options.comment.size(), 2) + options.comment;
+  archive += "PK\x05\x06" + le(0, 2) + le(0, 2) + le(entries.size(), 2) + le(entries.size(), 2) + le(size_field, 4) +
+             le(offset_field, 4) + le(options.comment.size(), 2) + options.comment;
   return archive;
 }
 
 // A pickle fragment naming the parameters the way torch.save does, with storage class names.
-inline std::string pickle_with_names(const std::vector<std::string>& names, const std::string& storage = "FloatStorage") {
+inline std::string pickle_with_names(const std::vector<std::string>& names,
+                                     const std::string& storage = "FloatStorage") {
   std::string pickle = "\x80\x02}q\x00(";
   for (const std::string& name : names) {
     pickle += "X" + le(name.size(), 4) + name + "ctorch\n" + storage + "\n";

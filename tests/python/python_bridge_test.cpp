@@ -63,7 +63,8 @@ TEST(PythonCandidates, EnvironmentVariableAndDefaults) {
 
 TEST(PythonRunner, CapturesOutputStatusAndStartFailures) {
   TempDir dir;
-  std::string noisy = executable(dir, "noisy", "#!/bin/sh\nread line && echo got-input\necho out; echo err >&2; exit 3\n");
+  std::string noisy =
+      executable(dir, "noisy", "#!/bin/sh\nread line && echo got-input\necho out; echo err >&2; exit 3\n");
   Result<PythonRun> run = run_python(noisy, {});
   ASSERT_TRUE(run.is_ok()) << run.message();
   EXPECT_EQ(run.value().exit_status, 3);
@@ -136,9 +137,11 @@ TEST(Doctor, SkipsFailingCandidatesAndProbesCatboost) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("\"python_available\": true,\n    \"python_executable\": \""), std::string::npos);
   // The catboost stand-in has no __version__, so the probe reports "installed".
-  EXPECT_NE(run.out.find("\"catboost_available\": true,\n    \"catboost_version\": \"installed\",\n    \"tried_python\": [\n"
-                         "      \"" + failing + "\",\n      \".venv/bin/python\",\n      \"python3\"\n    ]"),
-            std::string::npos)
+  EXPECT_NE(
+      run.out.find("\"catboost_available\": true,\n    \"catboost_version\": \"installed\",\n    \"tried_python\": [\n"
+                   "      \"" +
+                   failing + "\",\n      \".venv/bin/python\",\n      \"python3\"\n    ]"),
+      std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("\"diff_deep_catboost\": true"), std::string::npos);
 }
@@ -151,18 +154,24 @@ TEST(DeepCatboost, FallbackSectionNamesTheFirstFailure) {
   testing::CommandRun run = run_command({"explain", (corpus / "codrna.cbm").string()});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Feature Processing:\n  Exact float/categorical feature typing unavailable.\n"
-                         "  Reason: " + failing + ": ModuleNotFoundError: no catboost\n"
+                         "  Reason: " +
+                         failing +
+                         ": ModuleNotFoundError: no catboost\n"
                          "  Recovered feature names: 0\n\nLearned State:\n"),
             std::string::npos)
       << run.out;
 
-  testing::CommandRun deep = run_command({"diff", "--deep", (corpus / "codrna.cbm").string(), (corpus / "codrna.cbm").string()});
+  testing::CommandRun deep =
+      run_command({"diff", "--deep", (corpus / "codrna.cbm").string(), (corpus / "codrna.cbm").string()});
   EXPECT_EQ(deep.status, 1);
   EXPECT_NE(deep.out.find("Interpretation:\n"), std::string::npos) << "the static diff stays printed";
-  EXPECT_EQ(deep.err, "error: CatBoost deep diff needs Python with `catboost` installed. Tried:\n"
-                      "  " + failing + ": ModuleNotFoundError: no catboost\n"
-                      "  .venv/bin/python: No such file or directory\n"
-                      "  python3: No such file or directory\n");
+  EXPECT_EQ(deep.err,
+            "error: CatBoost deep diff needs Python with `catboost` installed. Tried:\n"
+            "  " +
+                failing +
+                ": ModuleNotFoundError: no catboost\n"
+                "  .venv/bin/python: No such file or directory\n"
+                "  python3: No such file or directory\n");
 }
 
 TEST(DeepCatboost, ScriptsRunEndToEndWithTheStandInPackage) {
@@ -175,7 +184,8 @@ TEST(DeepCatboost, ScriptsRunEndToEndWithTheStandInPackage) {
   testing::CommandRun inspect = run_command({"inspect", "--deep", credit});
   ASSERT_EQ(inspect.status, 0) << inspect.err;
   testing::expect_golden(inspect.out, "python/creditgermany.inspect-deep.txt");
-  EXPECT_NE(inspect.out.find("Feature Processing:\n  Float features: 20\n  Categorical features: 0\n"), std::string::npos);
+  EXPECT_NE(inspect.out.find("Feature Processing:\n  Float features: 20\n  Categorical features: 0\n"),
+            std::string::npos);
 
   testing::CommandRun deep = run_command({"diff", "--deep", codrna, credit});
   ASSERT_EQ(deep.status, 0) << deep.err;
@@ -186,8 +196,9 @@ TEST(DeepCatboost, ScriptsRunEndToEndWithTheStandInPackage) {
   testing::CommandRun itself = run_command({"diff", "--deep", codrna, codrna});
   ASSERT_EQ(itself.status, 0) << itself.err;
   EXPECT_NE(itself.out.find("  Split positions changed: 0\n"), std::string::npos);
-  EXPECT_NE(itself.out.find("  Leaf value diffs for paired slots: changed 0 / 64000, mean_abs=0, median_abs=0, max_abs=0\n"),
-            std::string::npos);
+  EXPECT_NE(
+      itself.out.find("  Leaf value diffs for paired slots: changed 0 / 64000, mean_abs=0, median_abs=0, max_abs=0\n"),
+      std::string::npos);
   // The scripts remove their temporary directories.
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
     EXPECT_EQ(entry.path().filename().string().rfind("vesprine-catboost-", 0), std::string::npos) << entry.path();
@@ -197,10 +208,14 @@ TEST(DeepCatboost, ScriptsRunEndToEndWithTheStandInPackage) {
 // Pickles `expression` (evaluated with the stand-in packages importable) into `path`.
 void write_pickle(const std::string& python, const std::string& path, const std::string& imports,
                   const std::string& expression) {
-  Result<PythonRun> run = run_python(python, {"-c", imports + "\nimport pickle, sys\n"
-                                                       "with open(sys.argv[1], 'wb') as f: pickle.dump(" + expression + ", f)",
+  Result<PythonRun> run = run_python(python, {"-c",
+                                              imports +
+                                                  "\nimport pickle, sys\n"
+                                                  "with open(sys.argv[1], 'wb') as f: pickle.dump(" +
+                                                  expression + ", f)",
                                               path});
-  ASSERT_TRUE(run.is_ok() && run.value().exit_status == 0) << (run.is_ok() ? run.value().standard_error : run.message());
+  ASSERT_TRUE(run.is_ok() && run.value().exit_status == 0)
+      << (run.is_ok() ? run.value().standard_error : run.message());
 }
 
 TEST(Convert, PicklesAndMlflowDirectoriesToNativeFiles) {
@@ -219,8 +234,9 @@ TEST(Convert, PicklesAndMlflowDirectoriesToNativeFiles) {
   EXPECT_NE(inspected.out.find("  found: 2\n  alpha\n  beta\n"), std::string::npos);
 
   std::filesystem::create_directories(work.path() / "mlflow_model");
-  work.write("mlflow_model/MLmodel", "artifact_path: model\nflavors:\n  python_function:\n    loader_module: x\n"
-                                     "  catboost:\n    model_type: CatBoostRegressor\n");
+  work.write("mlflow_model/MLmodel",
+             "artifact_path: model\nflavors:\n  python_function:\n    loader_module: x\n"
+             "  catboost:\n    model_type: CatBoostRegressor\n");
   write_pickle(python, work.path().string() + "/mlflow_model/model.pkl", "import catboost",
                "catboost.CatBoost().load_model('" + (corpus / "codrna.cbm").string() + "')");
   testing::CommandRun catboost = run_command({"convert", work.path().string() + "/mlflow_model/"});
@@ -253,11 +269,13 @@ TEST(Convert, ArgumentErrorsAndFailuresOfEveryCandidate) {
   write_pickle(python, unsupported, "", "{'not': 'a model'}");
   testing::CommandRun run = run_command({"convert", unsupported});
   EXPECT_EQ(run.status, 1);
-  const std::string message = ": convert: unsupported model type `builtins.dict`. Supported: LightGBM (-> .txt) and "
-                              "CatBoost (-> .cbm).";
-  EXPECT_EQ(run.err, "error: convert needs Python with the model's library installed (lightgbm or catboost).\n"
-                     "Point VESPRINE_PYTHON at a suitable interpreter. Tried:\n" +
-                         python + message + "\n.venv/bin/python: No such file or directory\npython3" + message + "\n");
+  const std::string message =
+      ": convert: unsupported model type `builtins.dict`. Supported: LightGBM (-> .txt) and "
+      "CatBoost (-> .cbm).";
+  EXPECT_EQ(run.err,
+            "error: convert needs Python with the model's library installed (lightgbm or catboost).\n"
+            "Point VESPRINE_PYTHON at a suitable interpreter. Tried:\n" +
+                python + message + "\n.venv/bin/python: No such file or directory\npython3" + message + "\n");
 }
 
 }  // namespace

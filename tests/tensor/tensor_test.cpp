@@ -73,10 +73,10 @@ TEST(Tensor, ValuesPrintout) {
 
 TEST(Tensor, AttentionForwardPassKeepsItsIntermediates) {
   Tensor x = make({2, 2}, {1.0f, 0.0f, 0.5f, 1.0f});
-  AttentionForward pass = attention_forward(x, make({2, 2}, {1.0f, 0.2f, 0.0f, 0.8f}),
-                                            make({2, 2}, {0.7f, 0.1f, 0.3f, 1.0f}),
-                                            make({2, 2}, {1.0f, -0.4f, 0.2f, 0.9f}))
-                              .take();
+  AttentionForward pass =
+      attention_forward(x, make({2, 2}, {1.0f, 0.2f, 0.0f, 0.8f}), make({2, 2}, {0.7f, 0.1f, 0.3f, 1.0f}),
+                        make({2, 2}, {1.0f, -0.4f, 0.2f, 0.9f}))
+          .take();
   const float expected_q[] = {1.0f, 0.2f, 0.5f, 0.9f};
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(pass.q.data[i], expected_q[i], 1e-6);
   EXPECT_NEAR(pass.scaled.data[0], pass.scores.data[0] / std::sqrt(2.0f), 1e-6);
