@@ -20,31 +20,18 @@
 #include "main/dispatch.h"
 #include "main/file_read.h"
 #include "main/format.h"
+#include "onnx/proto_builder.h"
 #include "pt/pytorch_summary.h"
+#include "pt/zip_builder.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string varint(std::uint64_t value) {
-  std::string bytes;
-  do {
-    std::uint8_t byte = value & 0x7F;
-    value >>= 7;
-    if (value) byte |= 0x80;
-    bytes.push_back(static_cast<char>(byte));
-  } while (value);
-  return bytes;
-}
+using tarnwick::testing::le;
+using tarnwick::testing::varint;
 
 std::string field(std::uint32_t number, const std::string& payload) {
   return varint((static_cast<std::uint64_t>(number) << 3) | 2) + varint(payload.size()) + payload;
-}
-
-std::string le(std::uint64_t value, int width) {
-  std::string bytes;
-  for (int i = 0; i < width; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-  return bytes;
 }
 
 std::string pseudo_random_bytes(std::size_t size, std::uint64_t seed) {

@@ -78,6 +78,32 @@ void merge(Group& into, Group& from) {
 
 }  // namespace
 
+std::optional<std::size_t> match_brace_at(std::string_view bytes, std::size_t open) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  bool escaped = false;
+  for (std::size_t i = open; i < bytes.size(); ++i) {
+    char c = bytes[i];
+    if (in_string) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{') {
+      ++depth;
+    } else if (c == '}') {
+      if (depth < 2) return i + 1;
+      --depth;
+    }
+  }
+  return std::nullopt;
+}
+
 BraceMatches::BraceMatches(std::string_view bytes, std::size_t from) : from_(from) {
   std::size_t braces = 0;
   for (std::size_t p = from; p < bytes.size(); ++p) braces += bytes[p] == '{';

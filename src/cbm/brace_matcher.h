@@ -9,6 +9,10 @@
 
 namespace tarnwick {
 
+// One past the brace that closes the '{' at `open`, scanning from there; nothing when the bytes
+// end first. Inside a string a backslash escapes the next byte and braces do not count.
+std::optional<std::size_t> match_brace_at(std::string_view bytes, std::size_t open);
+
 // For every '{' at or after `from`, in order, one past the brace that closes it as a scan
 // started at that '{' finds it, or nothing when such a scan reaches the end of the bytes.
 //

@@ -9,33 +9,6 @@ namespace tarnwick {
 
 namespace {
 
-// One past the brace that closes the brace at `open`, or nothing when the bytes run out first.
-std::optional<std::size_t> match_braces(std::string_view bytes, std::size_t open) {
-  std::size_t depth = 0;
-  bool in_string = false;
-  bool escaped = false;
-  for (std::size_t i = open; i < bytes.size(); ++i) {
-    char c = bytes[i];
-    if (in_string) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '{') {
-      ++depth;
-    } else if (c == '}') {
-      if (depth < 2) return i + 1;
-      --depth;
-    }
-  }
-  return std::nullopt;
-}
-
 // Deepest nesting of objects and arrays outside strings.
 std::size_t json_nesting(std::string_view text) {
   std::size_t depth = 0, deepest = 0;
@@ -97,7 +70,7 @@ std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view byte
       ++i;
       continue;
     }
-    std::optional<std::size_t> end = precomputed ? precomputed->end_of(i) : match_braces(bytes, i);
+    std::optional<std::size_t> end = precomputed ? precomputed->end_of(i) : match_brace_at(bytes, i);
     if (!end && !precomputed) precomputed.emplace(bytes, i);
     if (!end) {
       ++i;

@@ -9,31 +9,6 @@
 namespace tarnwick {
 namespace {
 
-// The definition: a separate scan from each brace.
-std::optional<std::size_t> scan_from(std::string_view bytes, std::size_t open) {
-  std::size_t depth = 0;
-  bool in_string = false, escaped = false;
-  for (std::size_t i = open; i < bytes.size(); ++i) {
-    char c = bytes[i];
-    if (in_string) {
-      if (escaped)
-        escaped = false;
-      else if (c == '\\')
-        escaped = true;
-      else if (c == '"')
-        in_string = false;
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '{') {
-      ++depth;
-    } else if (c == '}') {
-      if (depth < 2) return i + 1;
-      --depth;
-    }
-  }
-  return std::nullopt;
-}
-
 TEST(BraceMatcher, AgreesWithOneScanPerBraceOnRandomInput) {
   std::mt19937 random(12345);
   const char alphabet[] = {'{', '{', '}', '"', '\\', 'a'};
@@ -45,7 +20,7 @@ TEST(BraceMatcher, AgreesWithOneScanPerBraceOnRandomInput) {
     std::size_t rank = 0;
     for (std::size_t i = from; i < bytes.size(); ++i) {
       if (bytes[i] != '{') continue;
-      ASSERT_EQ(matches.end_of_rank(rank++), scan_from(bytes, i)) << bytes << " from " << from;
+      ASSERT_EQ(matches.end_of_rank(rank++), match_brace_at(bytes, i)) << bytes << " from " << from;
     }
   }
 }
