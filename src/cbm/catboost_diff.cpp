@@ -1,6 +1,7 @@
 #include <ostream>
 
 #include "cbm/catboost_commands.h"
+#include "main/artifact_pair.h"
 #include "main/change_lines.h"
 #include "main/feature_name_changes.h"
 #include "main/format.h"
@@ -93,13 +94,12 @@ void print_text_diff(std::ostream& out, const CbmSummary& old_model, const CbmSu
 }  // namespace
 
 Status diff_catboost(const std::string& old_path, const std::string& new_path, bool deep, bool json, Io& io) {
-  Result<CbmSummary> old_model = read_cbm_summary(old_path);
-  if (!old_model.is_ok()) return old_model.error();
-  Result<CbmSummary> new_model = read_cbm_summary(new_path);
-  if (!new_model.is_ok()) return new_model.error();
-  if (json) return print_json_document(io.out, catboost_diff_document(old_model.value(), new_model.value()));
+  Result<ArtifactPair<CbmSummary>> pair = read_artifact_pair(read_cbm_summary, old_path, new_path);
+  if (!pair.is_ok()) return pair.error();
+  const auto& [old_model, new_model] = pair.value();
+  if (json) return print_json_document(io.out, catboost_diff_document(old_model, new_model));
 
-  print_text_diff(io.out, old_model.value(), new_model.value());
+  print_text_diff(io.out, old_model, new_model);
   if (!deep) {
     io.out << "\nDeep Diff:\n"
               "  Run `tarnwick diff --deep <old.cbm> <new.cbm>` to decode trees, splits, leaf values, borders, and "

@@ -104,8 +104,7 @@ TopicQuestion topic_question(Topic topic) {
 }
 
 std::string normalized_answer(const std::string& text) {
-  std::string compact;
-  for (std::string_view word : split_whitespace(trim(text))) compact += word;
+  std::string compact = remove_whitespace(text);
   for (char& c : compact) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }

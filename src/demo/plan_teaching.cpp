@@ -6,17 +6,6 @@
 
 namespace tarnwick {
 
-namespace {
-
-// Trimmed and stripped of every white-space character, so "[ 1, 8 ]" reads as "[1,8]".
-std::string without_whitespace(const std::string& text) {
-  std::string compact;
-  for (std::string_view word : split_whitespace(trim(text))) compact += word;
-  return compact;
-}
-
-}  // namespace
-
 Status explain_model_command(const Args& args, Io& io) {
   Result<AnalysedPlan> plan = load_and_analyse(args, "usage: tarnwick explain-model examples/tiny_attention.json");
   if (!plan.is_ok()) return plan.error();
@@ -45,7 +34,7 @@ Status quiz_command(const Args& args, Io& io) {
     for (const std::string& line : question.prompt) io.out << "  " << line << "\n";
     Result<std::string> reply = prompt_line(io, "output shape> ");
     if (!reply.is_ok()) return reply.error();
-    if (without_whitespace(reply.value()) == without_whitespace(question.answer)) {
+    if (remove_whitespace(reply.value()) == remove_whitespace(question.answer)) {
       io.out << "Correct.\n";
       ++correct;
     } else {

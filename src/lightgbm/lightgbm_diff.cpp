@@ -2,6 +2,7 @@
 
 #include "lightgbm/lightgbm_commands.h"
 #include "lightgbm/lightgbm_summary.h"
+#include "main/artifact_pair.h"
 #include "main/change_lines.h"
 #include "main/feature_name_changes.h"
 #include "main/format.h"
@@ -75,19 +76,18 @@ void print_text_diff(std::ostream& out, const LightgbmSummary& old_model, const 
 }  // namespace
 
 Status diff_lightgbm(const std::string& old_path, const std::string& new_path, bool json, Io& io) {
-  Result<LightgbmSummary> old_model = read_lightgbm_summary(old_path);
-  if (!old_model.is_ok()) return old_model.error();
-  Result<LightgbmSummary> new_model = read_lightgbm_summary(new_path);
-  if (!new_model.is_ok()) return new_model.error();
+  Result<ArtifactPair<LightgbmSummary>> pair = read_artifact_pair(read_lightgbm_summary, old_path, new_path);
+  if (!pair.is_ok()) return pair.error();
+  const auto& [old_model, new_model] = pair.value();
   if (json) {
     Json document;
     document["type"] = "lightgbm";
     // Converted into value trees, so the summaries' keys print sorted like the rest.
-    document["old"] = Json(lightgbm_summary_json(old_model.value()));
-    document["new"] = Json(lightgbm_summary_json(new_model.value()));
+    document["old"] = Json(lightgbm_summary_json(old_model));
+    document["new"] = Json(lightgbm_summary_json(new_model));
     return print_json_document(io.out, document);
   }
-  print_text_diff(io.out, old_model.value(), new_model.value());
+  print_text_diff(io.out, old_model, new_model);
   return Status::ok();
 }
 

@@ -6,7 +6,9 @@
 #include "cbm/cbm_summary.h"
 #include "lightgbm/lightgbm_summary.h"
 #include "main/artifact_kind.h"
+#include "main/artifact_pair.h"
 #include "main/check_rules.h"
+#include "onnx/onnx_architecture.h"
 #include "onnx/onnx_summary.h"
 #include "pt/pytorch_summary.h"
 
@@ -72,16 +74,6 @@ Status print_report(Io& io, ArtifactKind kind, const std::string& old_name, cons
   return Status::ok();
 }
 
-// Reads old then new with `read`; the new file is not read when the old one fails.
-template <class Summary, class Reader>
-Result<std::pair<Summary, Summary>> read_pair(const std::vector<std::string>& paths, Reader read) {
-  Result<Summary> old_summary = read(paths[0]);
-  if (!old_summary.is_ok()) return old_summary.error();
-  Result<Summary> new_summary = read(paths[1]);
-  if (!new_summary.is_ok()) return new_summary.error();
-  return std::make_pair(old_summary.take(), new_summary.take());
-}
-
 Status refuse_non_onnx_growth(const CheckOptions& options) {
   if (options.max_ops_growth) return fail(kOnlyOnnxOps);
   if (options.max_parameter_growth) return fail(kOnlyOnnxParameters);
@@ -93,7 +85,7 @@ CheckResult training_config_check(bool same, const char* fields) { return {"trai
 
 Status check_catboost(const CheckArgs& args, Io& io) {
   if (Status refused = refuse_non_onnx_growth(args.options); !refused.is_ok()) return refused;
-  auto pair = read_pair<CbmSummary>(args.paths, read_cbm_summary);
+  auto pair = read_artifact_pair(read_cbm_summary, args.paths[0], args.paths[1]);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
   std::vector<CheckResult> results;
@@ -115,7 +107,7 @@ Status check_catboost(const CheckArgs& args, Io& io) {
 
 Status check_lightgbm(const CheckArgs& args, Io& io) {
   if (Status refused = refuse_non_onnx_growth(args.options); !refused.is_ok()) return refused;
-  auto pair = read_pair<LightgbmSummary>(args.paths, read_lightgbm_summary);
+  auto pair = read_artifact_pair(read_lightgbm_summary, args.paths[0], args.paths[1]);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
   std::vector<CheckResult> results;
@@ -134,12 +126,6 @@ Status check_lightgbm(const CheckArgs& args, Io& io) {
   return print_report(io, ArtifactKind::LightGBM, old_model.path, new_model.path, results);
 }
 
-std::set<std::string> operator_types(const OnnxSummary& summary) {
-  std::set<std::string> types;
-  for (const auto& [op, count] : summary.op_counts) types.insert(op);
-  return types;
-}
-
 CheckResult new_operator_check(const OnnxSummary& old_model, const OnnxSummary& new_model) {
   std::set<std::string> old_types = operator_types(old_model);
   std::string added;
@@ -156,7 +142,7 @@ Status check_onnx(const CheckArgs& args, Io& io) {
   if (options.fail_on_training_config_change) {
     return fail("--fail-on-training-config-change is only supported for CatBoost artifacts.");
   }
-  auto pair = read_pair<OnnxSummary>(args.paths, read_onnx_summary);
+  auto pair = read_artifact_pair(read_onnx_summary, args.paths[0], args.paths[1]);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
   std::vector<CheckResult> results;
@@ -183,7 +169,7 @@ Status check_pytorch(const CheckArgs& args, Io& io) {
   if (options.fail_on_training_config_change) {
     return fail("--fail-on-training-config-change is only supported for CatBoost/LightGBM artifacts.");
   }
-  auto pair = read_pair<PyTorchSummary>(args.paths, read_pytorch_summary);
+  auto pair = read_artifact_pair(read_pytorch_summary, args.paths[0], args.paths[1]);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
   std::vector<CheckResult> results;

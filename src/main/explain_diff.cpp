@@ -3,6 +3,7 @@
 #include "cbm/cbm_summary.h"
 #include "lightgbm/lightgbm_summary.h"
 #include "main/artifact_kind.h"
+#include "main/artifact_pair.h"
 #include "main/change_lines.h"
 #include "main/format.h"
 #include "onnx/onnx_summary.h"
@@ -19,15 +20,14 @@ void print_frame_start(std::ostream& out, ArtifactKind kind, const std::string& 
   out << "Type: " << display_name(kind) << "\nOld: " << old_name << "\nNew: " << new_name << "\n\nArchitecture:\n";
 }
 
-template <class Summary, class Reader, class Name, class Explain>
-Status explain_pair(const std::string& old_path, const std::string& new_path, ArtifactKind kind, Reader read, Name name,
-                    Explain explain, Io& io) {
-  Result<Summary> old_model = read(old_path);
-  if (!old_model.is_ok()) return old_model.error();
-  Result<Summary> new_model = read(new_path);
-  if (!new_model.is_ok()) return new_model.error();
-  print_frame_start(io.out, kind, name(old_model.value()), name(new_model.value()));
-  explain(io.out, old_model.value(), new_model.value());
+template <class Summary, class Name, class Explain>
+Status explain_pair(const std::string& old_path, const std::string& new_path, ArtifactKind kind,
+                    Result<Summary> (*read)(const std::string&), Name name, Explain explain, Io& io) {
+  Result<ArtifactPair<Summary>> pair = read_artifact_pair(read, old_path, new_path);
+  if (!pair.is_ok()) return pair.error();
+  const auto& [old_model, new_model] = pair.value();
+  print_frame_start(io.out, kind, name(old_model), name(new_model));
+  explain(io.out, old_model, new_model);
   return Status::ok();
 }
 

@@ -9,12 +9,6 @@ namespace tarnwick {
 
 namespace {
 
-std::set<std::string> operator_types(const OnnxSummary& summary) {
-  std::set<std::string> types;
-  for (const auto& [op, count] : summary.op_counts) types.insert(op);
-  return types;
-}
-
 std::vector<std::string> types_missing_from(const std::set<std::string>& types, const std::set<std::string>& other) {
   std::vector<std::string> missing;
   for (const std::string& type : types) {

@@ -165,6 +165,12 @@ std::vector<std::string_view> split_whitespace(std::string_view text) {
   return words;
 }
 
+std::string remove_whitespace(std::string_view text) {
+  std::string compact;
+  for (std::string_view word : split_whitespace(text)) compact += word;
+  return compact;
+}
+
 namespace {
 
 // The last normal component of a path, or empty when the path ends in ".." or is a root.

@@ -25,6 +25,8 @@ std::string decode_utf8_lossy(std::string_view bytes);
 // Trims Unicode white space from both ends of valid UTF-8 text.
 std::string_view trim(std::string_view text);
 std::vector<std::string_view> split_whitespace(std::string_view text);
+// The text with every white-space character removed: " [ 1, 8 ] " reads "[1,8]".
+std::string remove_whitespace(std::string_view text);
 
 // The last component of a path, when it has one and it is valid UTF-8; else the path as given.
 std::string display_file_name(const std::string& path);

@@ -14,12 +14,6 @@ Error validation_failed(const std::string& layer, const std::string& problem) {
   return fail("Validation failed\n\nLayer: " + layer + "\nProblem:\n  " + problem);
 }
 
-// Appends the author's note, when there is one, as the block's first line.
-Lines with_note(const Layer& layer, const char* prefix, Lines lines) {
-  if (layer.explain) lines.insert(lines.begin(), prefix + *layer.explain);
-  return lines;
-}
-
 class Analyzer {
  public:
   explicit Analyzer(const Model& model) : shape_(model.input.shape) {

@@ -14,11 +14,6 @@ namespace {
 
 std::string str(std::uint64_t value) { return std::to_string(value); }
 
-std::vector<std::string> with_note(const Layer& layer, std::vector<std::string> lines) {
-  if (layer.explain) lines.insert(lines.begin(), "why: " + *layer.explain);
-  return lines;
-}
-
 struct StepOutcome {
   Tensor output;
   StepReport report;
@@ -40,13 +35,13 @@ class Executor {
     std::uint64_t batch = input.shape[0], in = input.shape[1], outputs = linear.weights.shape[1];
     StepOutcome outcome{out, {}};
     outcome.report.title = layer.name + " (Linear)";
-    outcome.report.lines =
-        with_note(layer, {"operation: output = input @ weights + bias", "input: " + shape_text(input.shape),
-                          "weights: " + shape_text(linear.weights.shape), "bias: " + shape_text(linear.bias.shape),
-                          "output: " + shape_text(out.shape),
-                          "memory: input " + str(input.bytes()) + " B, weights " + str(linear.weights.bytes()) +
-                              " B, output " + str(out.bytes()) + " B",
-                          "estimated ops: " + str(batch * outputs * (2 * in + 1))});
+    outcome.report.lines = with_note(layer, "why: ",
+                                     {"operation: output = input @ weights + bias", "input: " + shape_text(input.shape),
+                                      "weights: " + shape_text(linear.weights.shape),
+                                      "bias: " + shape_text(linear.bias.shape), "output: " + shape_text(out.shape),
+                                      "memory: input " + str(input.bytes()) + " B, weights " +
+                                          str(linear.weights.bytes()) + " B, output " + str(out.bytes()) + " B",
+                                      "estimated ops: " + str(batch * outputs * (2 * in + 1))});
     if (values_) outcome.report.values = format_values("output", out);
     outcome.report.elapsed_ms = elapsed_ms(pass.value().elapsed);
     return outcome;
@@ -61,7 +56,7 @@ class Executor {
     StepOutcome outcome{pass.output, {}};
     outcome.report.title = layer.name + " (SelfAttention)";
     outcome.report.lines = with_note(
-        layer,
+        layer, "why: ",
         {"operation: softmax((X @ Wq) @ (X @ Wk)^T / sqrt(head_dim)) @ (X @ Wv)", "input: " + shape_text(input.shape),
          "Wq/Wk/Wv: " + shape_text(attention.wq.shape) + ", " + shape_text(attention.wk.shape) + ", " +
              shape_text(attention.wv.shape),
@@ -87,8 +82,9 @@ class Executor {
     if (!result.is_ok()) return result.error();
     StepOutcome outcome{result.value().output, {}};
     outcome.report.title = layer.name + " (" + kind + ")";
-    outcome.report.lines = with_note(layer, {"input/output: " + shape_text(input.shape), math,
-                                             std::string(ops_words) + str(shape_product(input.shape))});
+    outcome.report.lines = with_note(
+        layer, "why: ",
+        {"input/output: " + shape_text(input.shape), math, std::string(ops_words) + str(shape_product(input.shape))});
     if (values_) outcome.report.values = format_values("output", outcome.output);
     outcome.report.elapsed_ms = elapsed_ms(result.value().elapsed);
     return outcome;

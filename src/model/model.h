@@ -40,6 +40,12 @@ struct Model {
   std::optional<std::vector<std::string>> labels;
 };
 
+// The layer's report lines, with its author's note first (behind `prefix`) when it has one.
+inline std::vector<std::string> with_note(const Layer& layer, const char* prefix, std::vector<std::string> lines) {
+  if (layer.explain) lines.insert(lines.begin(), prefix + *layer.explain);
+  return lines;
+}
+
 // Reads and resolves a plan; every failure is one message ("read {}: {}", "parse {}: {}", ...).
 Result<Model> load_model(const std::string& path);
 // The same from plan text; `path` names the file in messages.

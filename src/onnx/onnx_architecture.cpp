@@ -11,6 +11,12 @@ std::uint64_t count_of(const OnnxSummary& summary, std::string_view op_type) {
   return 0;
 }
 
+std::set<std::string> operator_types(const OnnxSummary& summary) {
+  std::set<std::string> types;
+  for (const auto& [op, count] : summary.op_counts) types.insert(op);
+  return types;
+}
+
 std::optional<std::uint64_t> estimate_attention_layers(const OnnxSummary& summary) {
   std::uint64_t attention = count_of(summary, "Attention");
   std::uint64_t softmax = count_of(summary, "Softmax");

@@ -2,6 +2,7 @@
 #include <ostream>
 #include <set>
 
+#include "main/artifact_pair.h"
 #include "main/change_json.h"
 #include "main/change_lines.h"
 #include "main/format.h"
@@ -169,12 +170,11 @@ Json diff_document(const OnnxSummary& old_model, const OnnxSummary& new_model) {
 }  // namespace
 
 Status onnx_diff(const std::string& old_path, const std::string& new_path, bool json, Io& io) {
-  Result<OnnxSummary> old_model = read_onnx_summary(old_path);
-  if (!old_model.is_ok()) return old_model.error();
-  Result<OnnxSummary> new_model = read_onnx_summary(new_path);
-  if (!new_model.is_ok()) return new_model.error();
-  if (json) return print_json_document(io.out, diff_document(old_model.value(), new_model.value()));
-  print_text_diff(io.out, old_model.value(), new_model.value());
+  Result<ArtifactPair<OnnxSummary>> pair = read_artifact_pair(read_onnx_summary, old_path, new_path);
+  if (!pair.is_ok()) return pair.error();
+  const auto& [old_model, new_model] = pair.value();
+  if (json) return print_json_document(io.out, diff_document(old_model, new_model));
+  print_text_diff(io.out, old_model, new_model);
   return Status::ok();
 }
 

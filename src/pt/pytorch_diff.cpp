@@ -1,5 +1,6 @@
 #include <ostream>
 
+#include "main/artifact_pair.h"
 #include "main/change_lines.h"
 #include "main/feature_name_changes.h"
 #include "pt/pytorch_commands.h"
@@ -32,18 +33,17 @@ void print_text_diff(std::ostream& out, const PyTorchSummary& old_model, const P
 }  // namespace
 
 Status pytorch_diff(const std::string& old_path, const std::string& new_path, bool json, Io& io) {
-  Result<PyTorchSummary> old_model = read_pytorch_summary(old_path);
-  if (!old_model.is_ok()) return old_model.error();
-  Result<PyTorchSummary> new_model = read_pytorch_summary(new_path);
-  if (!new_model.is_ok()) return new_model.error();
+  Result<ArtifactPair<PyTorchSummary>> pair = read_artifact_pair(read_pytorch_summary, old_path, new_path);
+  if (!pair.is_ok()) return pair.error();
+  const auto& [old_model, new_model] = pair.value();
   if (json) {
     Json document;
     document["type"] = "pytorch";
-    document["old"] = Json(pytorch_summary_json(old_model.value()));
-    document["new"] = Json(pytorch_summary_json(new_model.value()));
+    document["old"] = Json(pytorch_summary_json(old_model));
+    document["new"] = Json(pytorch_summary_json(new_model));
     return print_json_document(io.out, document);
   }
-  print_text_diff(io.out, old_model.value(), new_model.value());
+  print_text_diff(io.out, old_model, new_model);
   return Status::ok();
 }
 
