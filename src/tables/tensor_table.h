@@ -1,0 +1,45 @@
+// The tensor table: every tensor of a checkpoint, exactly, whatever format stored it.
+// Each tensor reader (PyTorch, safetensors, GGUF, ONNX) fills it; every tensor report reads it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "main/json_output.h"
+
+namespace tarnwick {
+
+// A plain byte range holding a tensor's own bytes, little-endian, in element order.
+struct TensorBytes {
+  std::string file;  // the file that holds them (a shard of a sharded checkpoint, say)
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
+
+struct TensorEntry {
+  std::string name;
+  std::string dtype;                  // a canonical dtype name, or "unknown(<code>)"
+  std::vector<std::uint64_t> shape;   // GGUF in stored order
+  std::uint64_t numel = 0;            // product of shape
+  std::uint64_t bytes = 0;            // this tensor's own bytes
+  std::optional<std::uint64_t> offset;   // where its data starts in the file, when it has one
+  std::optional<std::string> storage;    // PyTorch storage key
+  // Where to read the tensor's bytes for a content fingerprint; absent when they are not one
+  // plain range (then `content_hash`, when the reader computed it itself, stands in).
+  std::optional<TensorBytes> data;
+  std::optional<std::uint64_t> content_hash;
+};
+
+struct TensorTable {
+  std::string path;
+  std::string format;  // "pytorch-zip", "pytorch-legacy", "safetensors", "gguf", "onnx"
+  Json metadata = Json::object();
+  std::vector<TensorEntry> tensors;  // file order
+  // PyTorch only: distinct storages, so tied weights count once.
+  std::optional<std::uint64_t> storage_count;
+  std::optional<std::uint64_t> storage_bytes;
+};
+
+}  // namespace tarnwick
