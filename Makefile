@@ -3,7 +3,7 @@ JOBS ?= 2
 BUILD := build
 ASAN_BUILD := build-asan
 
-.PHONY: deps build demo test test-release test-asan bench fuzz clean
+.PHONY: deps build demo test test-release test-asan bench fuzz install package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -30,6 +30,15 @@ test-asan: deps
 
 bench: build
 	./$(BUILD)/tarnwick_bench
+
+# The program, its manual page and its bash completion under PREFIX (DESTDIR is honoured).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the same files, written to $(BUILD).
+package: build
+	cmake --build $(BUILD) --target package
 
 FUZZ_SECONDS ?= 60
 fuzz: deps

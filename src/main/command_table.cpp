@@ -8,6 +8,7 @@
 #include "main/check_command.h"
 #include "main/explain_diff.h"
 #include "main/routing.h"
+#include "main/version_command.h"
 #include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
 #include "pt/pytorch_commands.h"
@@ -50,6 +51,8 @@ const std::array kCommands{
     Command{"demo", demo_command},
     Command{"explain-model", explain_model_command},
     Command{"walkthrough", explain_model_command},
+    Command{"version", version_command},
+    Command{"--version", version_command},
 };
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "main/usage_text.h"
+#include "main/version_command.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -34,6 +37,30 @@ TEST(Dispatch, UnknownWordsFailWithOneErrorLine) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, std::string("error: unknown command `") + word + "`. Try `tarnwick help`.\n");
   }
+}
+
+TEST(Dispatch, VersionWordsPrintOneLine) {
+  ASSERT_TRUE(std::regex_match(std::string(program_version()), std::regex("[0-9]+\\.[0-9]+\\.[0-9]+")));
+  const std::string line = "tarnwick " + std::string(program_version()) + "\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"version"}, 0, line, ""},
+           {{"--version"}, 0, line, ""},
+           {{"version", "extra"}, 1, "", "error: usage: tarnwick version\n"},
+           {{"--version", "--json"}, 1, "", "error: usage: tarnwick version\n"},
+           {{"-v"}, 1, "", "error: unknown command `-v`. Try `tarnwick help`.\n"},
+       }) {
+    testing::CommandRun run = run_command(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args.front();
+    EXPECT_EQ(run.out, c.out) << c.args.front();
+    EXPECT_EQ(run.err, c.err) << c.args.front();
+  }
+  EXPECT_EQ(kHelpText.find("version"), std::string_view::npos);
 }
 
 }  // namespace

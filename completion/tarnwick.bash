@@ -1,0 +1,90 @@
+# bash completion for tarnwick: command words and aliases, each command's options, and the
+# model files a command reads (directories are always offered, to walk into).
+
+_tarnwick_commands="help tour version doctor convert inspect diff explain explain-diff check
+contents scan profile catboost cbm lightgbm lgbm onnx pytorch pt trace summary compare why
+validate tensor-inspect run bench quiz demo explain-model walkthrough"
+
+# Options of each command word; aliases share their command's list.
+_tarnwick_options() {
+  case $1 in
+    inspect | catboost | cbm) echo "--deep --json --limit" ;;
+    lightgbm | lgbm | pytorch | pt | onnx | contents) echo "--json --limit" ;;
+    diff) echo "--contents --deep --json" ;;
+    check) echo "--max-size-growth --max-ops-growth --max-parameter-growth --fail-on-feature-change
+                 --fail-on-training-config-change --fail-on-new-op" ;;
+    scan | doctor) echo "--json" ;;
+    profile) echo "--json --limit --dim" ;;
+    convert) echo "--out" ;;
+    explain) echo "--step --quiz --shapes --memory --math --compare" ;;
+    run) echo "--values --heatmap" ;;
+    bench) echo "--iters" ;;
+    demo) echo "--step --values" ;;
+  esac
+}
+
+# File extensions (lower case) of the paths each command reads.
+_tarnwick_extensions() {
+  local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt|safetensors|gguf"
+  case $1 in
+    inspect) echo "$models|json" ;;
+    diff | explain-diff | check | contents) echo "$models" ;;
+    catboost | cbm) echo "cbm" ;;
+    lightgbm | lgbm) echo "lgb|txt" ;;
+    pytorch | pt) echo "pt|pth|bin|ckpt" ;;
+    onnx | profile) echo "onnx" ;;
+    scan) echo "pt|pth|bin|ckpt|pkl|pickle|onnx|safetensors|gguf" ;;
+    convert) echo "pkl|pickle" ;;
+    explain) echo "$models|json" ;;
+    trace | summary | compare | why | validate | tensor-inspect | run | bench | quiz | \
+      explain-model | walkthrough) echo "json" ;;
+  esac
+}
+
+# Adds the directories and the files with one of the extensions (either case) under $1.
+_tarnwick_paths() {
+  local cur=$1 extensions=$2 restore_extglob
+  restore_extglob=$(shopt -p extglob)
+  shopt -s extglob
+  local IFS=$'\n'
+  COMPREPLY+=($(compgen -d -- "$cur"))
+  local file
+  for file in $(compgen -f -X "!*.@($extensions|${extensions^^})" -- "$cur"); do
+    [[ -d $file ]] || COMPREPLY+=("$file")
+  done
+  eval "$restore_extglob"
+  compopt -o filenames 2>/dev/null
+}
+
+_tarnwick() {
+  COMPREPLY=()
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  if ((COMP_CWORD == 1)); then
+    COMPREPLY=($(compgen -W "$_tarnwick_commands --help --version" -- "$cur"))
+    return 0
+  fi
+  local command=${COMP_WORDS[1]}
+  case $prev in
+    --limit | --iters | --dim | --max-size-growth | --max-ops-growth | --max-parameter-growth)
+      return 0 ;;  # a number or NAME=VALUE follows
+    --out | -o)
+      _tarnwick_paths "$cur" "txt|cbm"
+      return 0 ;;
+  esac
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$(_tarnwick_options "$command")" -- "$cur"))
+    return 0
+  fi
+  if [[ $command == explain ]]; then
+    COMPREPLY=($(compgen -W "tensor matmul linear softmax attention transformer" -- "$cur"))
+  elif [[ $command == demo ]]; then
+    COMPREPLY=($(compgen -W "attention" -- "$cur"))
+    return 0
+  fi
+  local extensions
+  extensions=$(_tarnwick_extensions "$command")
+  [[ -n $extensions ]] && _tarnwick_paths "$cur" "$extensions"
+  return 0
+}
+
+complete -F _tarnwick tarnwick

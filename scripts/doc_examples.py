@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Keeps the command examples of the documentation true to the program.
+
+A markdown file marks each example with a comment naming the command, followed by a fenced
+block that this script fills with what the command prints:
+
+    <!-- run: tarnwick inspect corpus/pytorch/mlp.pt -->        the command line and its output
+    <!-- json: tarnwick onnx --json corpus/onnx/x.onnx -->      the JSON document alone
+
+Commands run in a scratch directory that holds `corpus` (the shared corpus), `examples` (the
+project's examples) and `fixtures` (small files written by fixtures.py), so the paths in the
+output read the same on every machine.
+
+JSON documents are described by key tables between `<!-- keys: NAME -->` and
+`<!-- end keys -->`: one row per key path (`a.b`, `list[].c`, `map.*` for the members of an
+object keyed by data), its types, its meaning. Every `json:` example and every hidden
+`<!-- covers: NAME: tarnwick ... -->` command of a section is checked against the section's
+table: each key path it holds must be listed with a matching type, each listed path must
+appear in one of them, and the members of every object must come in the section's key
+order (`Key order: sorted.` or `Key order: as listed.`).
+
+    doc_examples.py --write BINARY FILE...   regenerate the blocks in place
+    doc_examples.py --check BINARY FILE...   fail (exit 1) when a block or key table is stale
+Exit status 77 when the shared corpus is absent.
+"""
+
+import json
+import os
+import re
+import shlex
+import subprocess
+import sys
+import tempfile
+
+import fixtures
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CORPUS = os.path.normpath(os.path.join(ROOT, "..", "shared", "corpus"))
+
+MARKER = re.compile(r"^<!-- (run|json): (tarnwick .*) -->$")
+COVERS = re.compile(r"^<!-- covers: ([a-z_]+): (tarnwick .*) -->$")
+KEYS_START = re.compile(r"^<!-- keys: ([a-z_]+) -->$")
+KEYS_END = "<!-- end keys -->"
+SECTION = re.compile(r"^## `?([a-z_]+)`?")
+ORDER = re.compile(r"^Key order: (sorted|as listed)\.")
+
+
+def run(binary, workdir, command_line):
+    args = shlex.split(command_line)[1:]
+    env = dict(os.environ, VESPRINE_PYTHON="/nonexistent/python", PATH="/nonexistent")
+    result = subprocess.run([binary] + args, cwd=workdir, env=env, capture_output=True,
+                            text=True, check=False)
+    return result
+
+
+def run_block(binary, workdir, kind, command_line):
+    result = run(binary, workdir, command_line)
+    if kind == "json":
+        if result.returncode != 0:
+            raise SystemExit(f"`{command_line}` failed: {result.stderr.strip()}")
+        return "```json\n" + result.stdout + "```\n", result.stdout
+    text = f"$ {command_line}\n" + result.stdout + result.stderr
+    if result.returncode != 0:
+        text += f"$ echo $?\n{result.returncode}\n"
+    return "```text\n" + text + "```\n", None
+
+
+def regenerate(lines, binary, workdir):
+    """The file's lines with every marked block refilled, and the JSON documents by section."""
+    out, documents, i, section = [], [], 0, None
+    while i < len(lines):
+        line = lines[i]
+        out.append(line)
+        heading = SECTION.match(line)
+        if heading:
+            section = heading.group(1)
+        covers = COVERS.match(line.rstrip("\n"))
+        if covers:
+            text = run(binary, workdir, covers.group(2))
+            if text.returncode != 0:
+                raise SystemExit(f"`{covers.group(2)}` failed: {text.stderr.strip()}")
+            documents.append((covers.group(1), covers.group(2), text.stdout))
+        marker = MARKER.match(line.rstrip("\n"))
+        i += 1
+        if not marker:
+            continue
+        if i >= len(lines) or not lines[i].startswith("```"):
+            raise SystemExit(f"no fenced block after `{line.strip()}`")
+        i += 1
+        while i < len(lines) and lines[i] != "```\n":
+            i += 1
+        i += 1
+        block, document = run_block(binary, workdir, marker.group(1), marker.group(2))
+        out.append(block)
+        if document is not None:
+            documents.append((section, marker.group(2), document))
+    return out, documents
+
+
+class KeyTable:
+    def __init__(self, name):
+        self.name = name
+        self.rows = {}  # path -> set of types
+        self.order = []  # paths as listed
+        self.sorted_keys = True
+
+
+def read_key_tables(lines):
+    tables, current, section, order = {}, None, None, {}
+    for line in lines:
+        line = line.rstrip("\n")
+        heading = SECTION.match(line)
+        if heading:
+            section = heading.group(1)
+        rule = ORDER.match(line)
+        if rule and section:
+            order[section] = rule.group(1) == "sorted"
+        start = KEYS_START.match(line)
+        if start:
+            current = tables.setdefault(start.group(1), KeyTable(start.group(1)))
+            continue
+        if line == KEYS_END:
+            current = None
+            continue
+        if current is None or not line.startswith("| `"):
+            continue
+        cells = [cell.strip() for cell in line.strip("|").split("|")]
+        path = cells[0].strip("`")
+        types = {t.strip() for t in cells[1].split(" or ")}
+        current.rows[path] = types
+        current.order.append(path)
+    for name, table in tables.items():
+        table.sorted_keys = order.get(name, True)
+    return tables
+
+
+def json_type(value):
+    if value is None:
+        return "null"
+    if isinstance(value, bool):
+        return "boolean"
+    if isinstance(value, int):
+        return "integer"
+    if isinstance(value, float):
+        return "number"
+    if isinstance(value, str):
+        return "string"
+    if isinstance(value, list):
+        return "array"
+    return "object"
+
+
+def parent(path):
+    return path.rsplit(".", 1)[0] if "." in path else ""
+
+
+def walk(value, path, table, seen, problems, where):
+    """Records every key path of the value and checks its type and member order."""
+    if isinstance(value, dict):
+        keys = list(value.keys())
+        is_map = (path + ".*" if path else "*") in table.rows
+        if table.sorted_keys:
+            if keys != sorted(keys, key=lambda k: k.encode()):
+                problems.append(f"{where}: members of `{path or '(top)'}` are not in byte order")
+        elif not is_map:
+            listed = [p.rsplit(".", 1)[-1] for p in table.order
+                      if not p.endswith("[]") and parent(p) == path]
+            present = [k for k in listed if k in keys]
+            if present != keys:
+                problems.append(f"{where}: members of `{path or '(top)'}` come as {keys}, "
+                                f"the table lists {present}")
+        for key, member in value.items():
+            child = (path + "." if path else "") + ("*" if is_map else key)
+            visit(member, child, table, seen, problems, where)
+    elif isinstance(value, list):
+        for item in value:
+            visit(item, path + "[]", table, seen, problems, where)
+
+
+def visit(value, path, table, seen, problems, where):
+    seen.add(path)
+    if path not in table.rows:
+        problems.append(f"{where}: `{path}` is not in the key table of {table.name}")
+    elif json_type(value) not in table.rows[path]:
+        problems.append(f"{where}: `{path}` is {json_type(value)}, the table says "
+                        f"{' or '.join(sorted(table.rows[path]))}")
+    walk(value, path, table, seen, problems, where)
+
+
+def check_documents(tables, documents):
+    problems, seen = [], {name: set() for name in tables}
+    for section, command, text in documents:
+        if section not in tables:
+            problems.append(f"`{command}`: no key table for section {section}")
+            continue
+        document = json.loads(text)
+        if isinstance(document, list):  # several paths: one document each
+            for item in document:
+                walk(item, "", tables[section], seen[section], problems, command)
+        else:
+            walk(document, "", tables[section], seen[section], problems, command)
+    for name, table in tables.items():
+        for path in table.order:
+            if path not in seen[name]:
+                problems.append(f"{name}: `{path}` is listed but no example holds it")
+    return problems
+
+
+def main():
+    if len(sys.argv) < 4 or sys.argv[1] not in ("--write", "--check"):
+        raise SystemExit(__doc__)
+    mode, binary, files = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:]
+    if not os.path.isdir(CORPUS):
+        print(f"skipped: shared corpus not found at {CORPUS}")
+        return 77
+    failures = 0
+    with tempfile.TemporaryDirectory() as workdir:
+        os.symlink(CORPUS, os.path.join(workdir, "corpus"))
+        os.symlink(os.path.join(ROOT, "examples"), os.path.join(workdir, "examples"))
+        fixtures.write_all(os.path.join(workdir, "fixtures"))
+        for name in files:
+            path = os.path.join(ROOT, name)
+            with open(path, encoding="utf-8") as handle:
+                lines = handle.readlines()
+            fresh, documents = regenerate(lines, binary, workdir)
+            problems = check_documents(read_key_tables(lines), documents)
+            for problem in problems:
+                print(f"{name}: {problem}")
+            failures += len(problems)
+            if fresh == lines:
+                print(f"{name}: examples current ({len(documents)} JSON documents checked)")
+            elif mode == "--write":
+                with open(path, "w", encoding="utf-8") as handle:
+                    handle.writelines(fresh)
+                print(f"{name}: examples rewritten")
+            else:
+                failures += 1
+                with tempfile.NamedTemporaryFile("w", suffix=".md", delete=False) as handle:
+                    handle.writelines(fresh)
+                subprocess.run(["diff", "-u", path, handle.name], check=False)
+                os.unlink(handle.name)
+                print(f"{name}: examples are stale; run scripts/doc_examples.py --write")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,77 @@
+"""Small model files for the documentation examples, written byte by byte (nothing is loaded
+or unpickled): two versions of a safetensors checkpoint, a GGUF file and a pickle that would
+run a shell command if anything ever loaded it."""
+
+import json
+import os
+import struct
+
+
+def safetensors_bytes(tensors, metadata):
+    """tensors: list of (name, dtype, shape, data bytes), stored in that order."""
+    header, offset = {"__metadata__": metadata}, 0
+    for name, dtype, shape, data in tensors:
+        header[name] = {"dtype": dtype, "shape": shape, "data_offsets": [offset, offset + len(data)]}
+        offset += len(data)
+    text = json.dumps(header, separators=(",", ":")).encode()
+    text += b" " * (-len(text) % 8)
+    return struct.pack("<Q", len(text)) + text + b"".join(t[3] for t in tensors)
+
+
+def floats(*values):
+    return struct.pack(f"<{len(values)}f", *values)
+
+
+def gguf_string(text):
+    data = text.encode()
+    return struct.pack("<Q", len(data)) + data
+
+
+def gguf_bytes(values, tensors):
+    """values: list of (key, type code, packed value); tensors: list of (name, dims, ggml type,
+    data bytes). Version 3, alignment 32."""
+    out = b"GGUF" + struct.pack("<IQQ", 3, len(tensors), len(values))
+    for key, code, packed in values:
+        out += gguf_string(key) + struct.pack("<I", code) + packed
+    offset, data = 0, b""
+    for name, dims, ggml_type, tensor_data in tensors:
+        out += gguf_string(name) + struct.pack("<I", len(dims))
+        out += b"".join(struct.pack("<Q", d) for d in dims)
+        out += struct.pack("<IQ", ggml_type, offset)
+        padded = tensor_data + b"\0" * (-len(tensor_data) % 32)
+        data += padded
+        offset += len(padded)
+    out += b"\0" * (-len(out) % 32)
+    return out + data
+
+
+def write_all(directory):
+    os.makedirs(directory, exist_ok=True)
+    files = {
+        "tiny.safetensors": safetensors_bytes(
+            [("embed.weight", "F32", [2, 3], floats(1, 2, 3, 4, 5, 6)),
+             ("head.bias", "F16", [2], struct.pack("<2e", 0.5, -0.5)),
+             ("head.weight", "F32", [2, 2], floats(1, 0, 0, 1))],
+            {"format": "pt", "step": "1000"}),
+        "tiny_v2.safetensors": safetensors_bytes(
+            [("embed.weight", "F32", [2, 3], floats(1, 2, 3, 4, 5, 7)),
+             ("head.bias", "F16", [2], struct.pack("<2e", 0.5, -0.5)),
+             ("head.weight", "F32", [4], floats(1, 0, 0, 1)),
+             ("norm.weight", "BF16", [2], b"\x80\x3f\x80\x3f")],
+            {"format": "pt", "step": "2000"}),
+        "tiny.gguf": gguf_bytes(
+            [("general.architecture", 8, gguf_string("llama")),
+             ("general.name", 8, gguf_string("tiny")),
+             ("llama.context_length", 4, struct.pack("<I", 64)),
+             ("llama.embedding_length", 4, struct.pack("<I", 4)),
+             ("llama.block_count", 4, struct.pack("<I", 1)),
+             ("llama.attention.head_count", 4, struct.pack("<I", 2)),
+             ("general.file_type", 4, struct.pack("<I", 0))],
+            [("token_embd.weight", [4, 3], 0, floats(*range(12))),
+             ("blk.0.attn_q.weight", [4, 4], 1, struct.pack("<16e", *([0.25] * 16)))]),
+        # GLOBAL os.system, then a call of it with one argument; never loaded by anything here.
+        "shell.pkl": b"\x80\x02cos\nsystem\nX\x02\x00\x00\x00id\x85R.",
+    }
+    for name, data in files.items():
+        with open(os.path.join(directory, name), "wb") as handle:
+            handle.write(data)
