@@ -42,7 +42,7 @@ COVERS = re.compile(r"^<!-- covers: ([a-z_]+): (tarnwick .*) -->$")
 KEYS_START = re.compile(r"^<!-- keys: ([a-z_]+) -->$")
 KEYS_END = "<!-- end keys -->"
 SECTION = re.compile(r"^## `?([a-z_]+)`?")
-ORDER = re.compile(r"^Key order: (sorted|as listed)\.")
+ORDER = re.compile(r"Key order: (sorted|as listed)\.")
 
 
 def run(binary, workdir, command_line):
@@ -112,7 +112,7 @@ def read_key_tables(lines):
         heading = SECTION.match(line)
         if heading:
             section = heading.group(1)
-        rule = ORDER.match(line)
+        rule = ORDER.search(line)
         if rule and section:
             order[section] = rule.group(1) == "sorted"
         start = KEYS_START.match(line)
@@ -154,56 +154,75 @@ def parent(path):
     return path.rsplit(".", 1)[0] if "." in path else ""
 
 
-def walk(value, path, table, seen, problems, where):
-    """Records every key path of the value and checks its type and member order."""
-    if isinstance(value, dict):
-        keys = list(value.keys())
-        is_map = (path + ".*" if path else "*") in table.rows
-        if table.sorted_keys:
-            if keys != sorted(keys, key=lambda k: k.encode()):
-                problems.append(f"{where}: members of `{path or '(top)'}` are not in byte order")
-        elif not is_map:
-            listed = [p.rsplit(".", 1)[-1] for p in table.order
-                      if not p.endswith("[]") and parent(p) == path]
-            present = [k for k in listed if k in keys]
-            if present != keys:
-                problems.append(f"{where}: members of `{path or '(top)'}` come as {keys}, "
-                                f"the table lists {present}")
-        for key, member in value.items():
-            child = (path + "." if path else "") + ("*" if is_map else key)
-            visit(member, child, table, seen, problems, where)
-    elif isinstance(value, list):
-        for item in value:
-            visit(item, path + "[]", table, seen, problems, where)
+class Checker:
+    """Walks documents against the key tables; a type `object: NAME` sends the member to the
+    table NAME (a shared object), whose rows are then relative to that member."""
 
+    def __init__(self, tables):
+        self.tables = tables
+        self.seen = {name: set() for name in tables}
+        self.problems = []
 
-def visit(value, path, table, seen, problems, where):
-    seen.add(path)
-    if path not in table.rows:
-        problems.append(f"{where}: `{path}` is not in the key table of {table.name}")
-    elif json_type(value) not in table.rows[path]:
-        problems.append(f"{where}: `{path}` is {json_type(value)}, the table says "
-                        f"{' or '.join(sorted(table.rows[path]))}")
-    walk(value, path, table, seen, problems, where)
+    def document(self, section, command, value):
+        if section not in self.tables:
+            self.problems.append(f"`{command}`: no key table for section {section}")
+            return
+        table = self.tables[section]
+        for item in value if isinstance(value, list) else [value]:
+            self.walk(item, "", table, table.sorted_keys, command)
+
+    def walk(self, value, path, table, sorted_keys, where):
+        if isinstance(value, dict):
+            keys = list(value.keys())
+            is_map = (path + ".*" if path else "*") in table.rows
+            if sorted_keys:
+                if keys != sorted(keys, key=lambda k: k.encode()):
+                    self.problems.append(f"{where}: members of `{path or table.name}` are not in byte order")
+            elif not is_map:
+                listed = [p.rsplit(".", 1)[-1] for p in table.order
+                          if not p.endswith("[]") and parent(p) == path]
+                present = [k for k in listed if k in keys]
+                if present != keys:
+                    self.problems.append(f"{where}: members of `{path or table.name}` come as {keys}, "
+                                         f"the table lists {present}")
+            for key, member in value.items():
+                child = (path + "." if path else "") + ("*" if is_map else key)
+                self.visit(member, child, table, sorted_keys, where)
+        elif isinstance(value, list):
+            for item in value:
+                self.visit(item, path + "[]", table, sorted_keys, where)
+
+    def visit(self, value, path, table, sorted_keys, where):
+        self.seen[table.name].add(path)
+        if path not in table.rows:
+            self.problems.append(f"{where}: `{path}` is not in the key table {table.name}")
+            return
+        types = table.rows[path]
+        actual = json_type(value)
+        shapes = [t[len("object: "):] for t in types if t.startswith("object: ")]
+        if actual == "object" and shapes:
+            shape = self.tables.get(shapes[0])
+            if shape is None:
+                self.problems.append(f"{table.name}: `{path}` names the missing table {shapes[0]}")
+                return
+            self.walk(value, "", shape, sorted_keys, where)
+            return
+        if actual not in types:
+            self.problems.append(f"{where}: `{path}` is {actual}, the table {table.name} says "
+                                 f"{' or '.join(sorted(types))}")
+        self.walk(value, path, table, sorted_keys, where)
+
+    def unseen(self):
+        return [f"{name}: `{path}` is listed but no example holds it"
+                for name, table in self.tables.items() for path in table.order
+                if path not in self.seen[name]]
 
 
 def check_documents(tables, documents):
-    problems, seen = [], {name: set() for name in tables}
+    checker = Checker(tables)
     for section, command, text in documents:
-        if section not in tables:
-            problems.append(f"`{command}`: no key table for section {section}")
-            continue
-        document = json.loads(text)
-        if isinstance(document, list):  # several paths: one document each
-            for item in document:
-                walk(item, "", tables[section], seen[section], problems, command)
-        else:
-            walk(document, "", tables[section], seen[section], problems, command)
-    for name, table in tables.items():
-        for path in table.order:
-            if path not in seen[name]:
-                problems.append(f"{name}: `{path}` is listed but no example holds it")
-    return problems
+        checker.document(section, command, json.loads(text))
+    return checker.problems + checker.unseen()
 
 
 def main():
@@ -227,7 +246,7 @@ def main():
             for problem in problems:
                 print(f"{name}: {problem}")
             failures += len(problems)
-            if fresh == lines:
+            if "".join(fresh) == "".join(lines):
                 print(f"{name}: examples current ({len(documents)} JSON documents checked)")
             elif mode == "--write":
                 with open(path, "w", encoding="utf-8") as handle:

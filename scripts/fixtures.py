@@ -45,6 +45,12 @@ def gguf_bytes(values, tensors):
     return out + data
 
 
+def cbm_bytes(feature_names):
+    metadata = b'{"params":{"loss_function":{"type":"Logloss"}}}'
+    runs = b"".join(b"\x00\x01" + name.encode() for name in feature_names)
+    return b"CBM1\x00\x00\x00\x00" + metadata + runs + bytes(range(16))
+
+
 def write_all(directory):
     os.makedirs(directory, exist_ok=True)
     files = {
@@ -69,6 +75,10 @@ def write_all(directory):
              ("general.file_type", 4, struct.pack("<I", 0))],
             [("token_embd.weight", [4, 3], 0, floats(*range(12))),
              ("blk.0.attn_q.weight", [4, 4], 1, struct.pack("<16e", *([0.25] * 16)))]),
+        # CatBoost models as far as a static reader sees them: the signature, embedded JSON
+        # metadata and printable snake_case runs that read as feature names.
+        "named.cbm": cbm_bytes(["credit_amount", "age_years"]),
+        "named_v2.cbm": cbm_bytes(["credit_amount", "income_total"]),
         # GLOBAL os.system, then a call of it with one argument; never loaded by anything here.
         "shell.pkl": b"\x80\x02cos\nsystem\nX\x02\x00\x00\x00id\x85R.",
     }
