@@ -3,7 +3,7 @@
 # directory holding one file of each kind and a subdirectory.
 set -u
 export LC_ALL=C
-binary=$1
+binary=$(realpath "$1")
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/completion/tarnwick.bash"
 work=$(mktemp -d)

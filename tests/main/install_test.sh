@@ -63,7 +63,12 @@ if [ -n "$deb" ]; then
     check "the package holds /usr/$file" grep -qx "./usr/$file" "$work/package.list"
   done
   check "the package is named tarnwick" test "$(dpkg-deb -f "$deb" Package)" = tarnwick
-  check "the package depends on libxxhash0" bash -c "dpkg-deb -f '$deb' Depends | grep -q libxxhash0"
+  check "the package depends on the C++ runtime" bash -c "dpkg-deb -f '$deb' Depends | grep -q libstdc++6"
+  if ldd "$work/prefix/bin/tarnwick" | grep -q libxxhash; then
+    check "the package depends on libxxhash0" bash -c "dpkg-deb -f '$deb' Depends | grep -q libxxhash0"
+  fi
+  check "the packaged program is stripped" bash -c \
+    "dpkg-deb -x '$deb' '$work/unpacked' && file '$work/unpacked/usr/bin/tarnwick' | grep -q ', stripped'"
 fi
 
 # `make install PREFIX=...` is the same cmake install into that prefix.
