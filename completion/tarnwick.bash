@@ -10,7 +10,7 @@ _tarnwick_options() {
   case $1 in
     inspect | catboost | cbm) echo "--deep --json --limit" ;;
     lightgbm | lgbm | pytorch | pt | onnx | contents) echo "--json --limit" ;;
-    diff) echo "--contents --deep --json" ;;
+    diff) echo "--contents --deep --json --limit" ;;
     check) echo "--max-size-growth --max-ops-growth --max-parameter-growth --fail-on-feature-change
                  --fail-on-training-config-change --fail-on-new-op" ;;
     scan | doctor) echo "--json" ;;
