@@ -1,6 +1,7 @@
 """Small model files for the documentation examples, written byte by byte (nothing is loaded
-or unpickled): two versions of a safetensors checkpoint, a GGUF file and a pickle that would
-run a shell command if anything ever loaded it."""
+or unpickled): two versions of a safetensors checkpoint, a GGUF file, CatBoost files with
+feature names, an ONNX graph with a symbolic dim, a subgraph and external data, and a pickle
+that would run a shell command if anything ever loaded it."""
 
 import json
 import os
@@ -51,6 +52,38 @@ def cbm_bytes(feature_names):
     return b"CBM1\x00\x00\x00\x00" + metadata + runs + bytes(range(16))
 
 
+def write_onnx_with_subgraph_and_external_data(directory):
+    """Y = X @ W with X [batch, 4] and W stored in weights.bin, then an If whose branches pass
+    Y through. Written with python3-onnx's helpers; the bytes do not depend on its version."""
+    from onnx import TensorProto, helper
+
+    weights = floats(*[0.5] * 8)
+    with open(os.path.join(directory, "weights.bin"), "wb") as handle:
+        handle.write(weights)
+    w = TensorProto(name="W", data_type=TensorProto.FLOAT, dims=[4, 2])
+    w.data_location = TensorProto.EXTERNAL
+    for key, value in (("location", "weights.bin"), ("offset", "0"), ("length", str(len(weights)))):
+        entry = w.external_data.add()
+        entry.key, entry.value = key, value
+    def branch(name):
+        return helper.make_graph([helper.make_node("Identity", ["Y"], [name + "_out"], name=name)], name,
+                                 [], [helper.make_tensor_value_info(name + "_out", TensorProto.FLOAT, None)])
+    graph = helper.make_graph(
+        [helper.make_node("MatMul", ["X", "W"], ["Y"], name="project"),
+         helper.make_node("Constant", [], ["flag"], name="flag",
+                          value=helper.make_tensor("flag_value", TensorProto.BOOL, [], [True])),
+         helper.make_node("If", ["flag"], ["Z"], name="choose", then_branch=branch("then"),
+                          else_branch=branch("else"))],
+        "branchy",
+        [helper.make_tensor_value_info("X", TensorProto.FLOAT, ["batch", 4])],
+        [helper.make_tensor_value_info("Z", TensorProto.FLOAT, ["batch", 2])],
+        [w])
+    model = helper.make_model(graph, producer_name="tarnwick-fixtures", ir_version=8,
+                              opset_imports=[helper.make_opsetid("", 13)])
+    with open(os.path.join(directory, "branchy.onnx"), "wb") as handle:
+        handle.write(model.SerializeToString())
+
+
 def write_all(directory):
     os.makedirs(directory, exist_ok=True)
     files = {
@@ -72,7 +105,10 @@ def write_all(directory):
              ("llama.embedding_length", 4, struct.pack("<I", 4)),
              ("llama.block_count", 4, struct.pack("<I", 1)),
              ("llama.attention.head_count", 4, struct.pack("<I", 2)),
-             ("general.file_type", 4, struct.pack("<I", 0))],
+             ("general.file_type", 4, struct.pack("<I", 0)),
+             ("llama.rope.dimension_sections", 9, struct.pack("<IQ4i", 5, 4, 1, 1, 0, 0)),
+             ("tokenizer.ggml.tokens", 9,
+              struct.pack("<IQ", 8, 20) + b"".join(gguf_string(f"tok{i}") for i in range(20)))],
             [("token_embd.weight", [4, 3], 0, floats(*range(12))),
              ("blk.0.attn_q.weight", [4, 4], 1, struct.pack("<16e", *([0.25] * 16)))]),
         # CatBoost models as far as a static reader sees them: the signature, embedded JSON
@@ -85,3 +121,4 @@ def write_all(directory):
     for name, data in files.items():
         with open(os.path.join(directory, name), "wb") as handle:
             handle.write(data)
+    write_onnx_with_subgraph_and_external_data(directory)
