@@ -65,7 +65,7 @@ class TreeParser {
     auto found = fields_.find(key);
     std::vector<T> values;
     if (found == fields_.end()) {
-      if (expected == 0) return values;
+      if (expected == 0 || expected == kAny) return values;
       return broken(std::string(key) + " is missing");
     }
     for (std::string_view word : split_whitespace(found->second)) {
@@ -98,8 +98,8 @@ class TreeParser {
     auto left = list<std::int64_t>("left_child", nodes, parse_signed);
     auto right = list<std::int64_t>("right_child", nodes, parse_signed);
     auto values = list<double>("leaf_value", nodes + 1, parse_real);
-    auto boundaries = list<std::uint64_t>("cat_boundaries", 0, parse_unsigned);
-    auto words = list<std::uint32_t>("cat_threshold", 0, [](std::string_view w) {
+    auto boundaries = list<std::uint64_t>("cat_boundaries", kAny, parse_unsigned);
+    auto words = list<std::uint32_t>("cat_threshold", kAny, [](std::string_view w) {
       Result<std::uint64_t> v = parse_unsigned(w);
       if (v.is_ok() && v.value() > 0xFFFFFFFFu) return Result<std::uint64_t>(fail("number too large to fit in target type"));
       return v;

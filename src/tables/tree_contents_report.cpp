@@ -26,6 +26,10 @@ std::string split_text(const TreeTable& table, const TreeSplit& split) {
   return label + " in {" + categories + "}";
 }
 
+std::string plural(std::uint64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 void print_more(std::ostream& out, std::string_view indent, std::size_t total, std::size_t limit) {
   if (total > limit) out << indent << "... " << total - limit << " more\n";
 }
@@ -59,7 +63,7 @@ void print_depths(std::ostream& out, const TreeTotals& totals) {
   out << "\nDepths:\n";
   if (totals.trees_by_depth.empty()) out << "  none\n";
   for (auto [depth, trees] : totals.trees_by_depth) {
-    out << "  " << depth << ": " << trees << (trees == 1 ? " tree" : " trees") << "\n";
+    out << "  " << depth << ": " << plural(trees, "tree") << "\n";
   }
 }
 
@@ -69,8 +73,8 @@ void print_features(std::ostream& out, const TreeTable& table, std::size_t limit
   for (std::size_t i = 0; i < table.features.size() && i < limit; ++i) {
     const TreeFeature& feature = table.features[i];
     out << "  " << feature_label(feature) << " (" << feature.type << "): ";
-    if (table.format == "catboost") out << feature.borders.size() << " borders, ";
-    out << feature.split_count << " splits\n";
+    if (table.format == "catboost") out << plural(feature.borders.size(), "border") << ", ";
+    out << plural(feature.split_count, "split") << "\n";
   }
   print_more(out, "  ", table.features.size(), limit);
 }
