@@ -216,6 +216,14 @@ class CoreDecoder {
       return broken(std::to_string(sizes.value().size()) + " tree sizes but " +
                     std::to_string(starts.value().size()) + " tree start offsets");
     }
+    // Each split (or node) belongs to one tree, so the trees together cannot claim more than are
+    // stored; this also bounds the work to the core's size.
+    std::uint64_t claimed = 0;
+    for (std::int32_t size : sizes.value()) claimed += size < 0 ? 0 : static_cast<std::uint64_t>(size);
+    if (claimed > splits.value().size()) {
+      return broken("the tree sizes add up to " + std::to_string(claimed) + " splits but the core holds " +
+                    std::to_string(splits.value().size()));
+    }
     splits_ = splits.take();
     leaf_values_ = leaf_values.take();
     steps_ = steps.take();
@@ -331,6 +339,12 @@ class CoreDecoder {
       }
       if (std::uint64_t{leaf} + dimension > leaf_values_.size()) {
         return broken("tree " + std::to_string(tree.index) + " leaf " + std::to_string(leaf) + " out of range");
+      }
+      // Leaves own their values: together they cannot take more than are stored.
+      next_leaf_value_ += dimension;
+      if (next_leaf_value_ > leaf_values_.size()) {
+        return broken("tree " + std::to_string(tree.index) + " takes leaf values past the " +
+                      std::to_string(leaf_values_.size()) + " stored");
       }
       tree.leaf_values.insert(tree.leaf_values.end(), leaf_values_.begin() + leaf,
                               leaf_values_.begin() + static_cast<std::ptrdiff_t>(leaf + dimension));

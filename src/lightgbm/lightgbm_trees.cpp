@@ -112,6 +112,8 @@ class TreeParser {
     tree.index = index_;
     tree.leaves = leaves.value();
     tree.leaf_values = values.take();
+    // Each categorical split owns its range of bitset words, so the words are read once each.
+    std::vector<bool> range_used(boundaries.value().size(), false);
     for (std::size_t node = 0; node < nodes; ++node) {
       std::int64_t feature = features.value()[node];
       if (feature < 0 || static_cast<std::uint64_t>(feature) >= feature_count) {
@@ -122,7 +124,7 @@ class TreeParser {
       split.feature = static_cast<std::uint64_t>(feature);
       if (decisions.value()[node] & kCategoricalDecision) {
         Result<std::vector<std::uint32_t>> categories =
-            categories_of(thresholds.value()[node], boundaries.value(), words.value());
+            categories_of(thresholds.value()[node], boundaries.value(), words.value(), range_used);
         if (!categories.is_ok()) return categories.error();
         split.categories = categories.take();
       } else {
@@ -149,11 +151,14 @@ class TreeParser {
 
   // A categorical split's threshold picks a range of bitset words; set bits are categories.
   Result<std::vector<std::uint32_t>> categories_of(double threshold, const std::vector<std::uint64_t>& boundaries,
-                                                   const std::vector<std::uint32_t>& words) const {
+                                                   const std::vector<std::uint32_t>& words,
+                                                   std::vector<bool>& range_used) const {
     if (!(threshold >= 0) || threshold + 1 >= static_cast<double>(boundaries.size())) {
       return broken("categorical threshold " + format_real(threshold) + " has no cat_boundaries entry");
     }
     auto at = static_cast<std::size_t>(threshold);
+    if (range_used[at]) return broken("categorical threshold " + format_real(threshold) + " is used twice");
+    range_used[at] = true;
     std::uint64_t begin = boundaries[at], end = boundaries[at + 1];
     if (begin > end || end > words.size()) return broken("cat_boundaries run past cat_threshold");
     std::vector<std::uint32_t> categories;

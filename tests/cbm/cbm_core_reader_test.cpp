@@ -240,6 +240,22 @@ TEST(CbmCoreReader, HostileCoresGiveOneClearError) {
          return build_core(model).file();
        },
        "tree 0 leaf 4294967280 out of range"},
+      {"trees claiming the same splits",
+       [] {
+         CoreModel model = symmetric_model();
+         model.sizes = {2, 2};
+         model.starts = {0, 0};
+         return build_core(model).file();
+       },
+       "the tree sizes add up to 4 splits but the core holds 3"},
+      {"leaves sharing their values",
+       [] {
+         CoreModel model = node_model();
+         model.leaf_values = {10, 20};
+         model.leaf_ids = {kNoLeaf, 0, kNoLeaf, 1, 1};
+         return build_core(model).file();
+       },
+       "tree 0 takes leaf values past the 2 stored"},
       {"one-hot feature without its categorical feature",
        [] {
          CoreModel model;

@@ -74,6 +74,10 @@ TEST(LightgbmTrees, BrokenTreesGiveOneClearError) {
        "Tree=0\nnum_leaves=2\nsplit_feature=1\nthreshold=0\ndecision_type=1\nleft_child=-1\nright_child=-2\n"
        "leaf_value=1 2\ncat_boundaries=0 9\ncat_threshold=1\n",
        "LightGBM tree 0: cat_boundaries run past cat_threshold"},
+      {"bitset range used twice",
+       "Tree=0\nnum_leaves=3\nsplit_feature=1 1\nthreshold=0 0\ndecision_type=1 1\nleft_child=-1 -2\n"
+       "right_child=1 -3\nleaf_value=1 2 3\ncat_boundaries=0 1\ncat_threshold=1\n",
+       "LightGBM tree 0: categorical threshold 0 is used twice"},
       {"bad number", "Tree=0\nnum_leaves=1\nleaf_value=x\n", "LightGBM tree 0: leaf_value: invalid float literal: x"},
       {"missing split line", "Tree=0\nnum_leaves=2\nleaf_value=1 2\n", "LightGBM tree 0: split_feature is missing"},
   };
