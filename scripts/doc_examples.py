@@ -16,7 +16,7 @@ JSON documents are described by key tables between `<!-- keys: NAME -->` and
 object keyed by data), its types, its meaning. Every `json:` example and every hidden
 `<!-- covers: NAME: tarnwick ... -->` command of a section is checked against the section's
 table: each key path it holds must be listed with a matching type, each listed path must
-appear in one of them, and the members of every object must come in the section's key
+appear in one of them (unless its meaning begins "(in no example)"), and the members of every object must come in the section's key
 order (`Key order: sorted.` or `Key order: as listed.`).
 
     doc_examples.py --write BINARY FILE...   regenerate the blocks in place
@@ -42,6 +42,7 @@ COVERS = re.compile(r"^<!-- covers: ([a-z_]+): (tarnwick .*) -->$")
 KEYS_START = re.compile(r"^<!-- keys: ([a-z_]+) -->$")
 KEYS_END = "<!-- end keys -->"
 SECTION = re.compile(r"^## `?([a-z_]+)`?")
+UNREACHED = "(in no example)"
 ORDER = re.compile(r"Key order: (sorted|as listed)\.")
 
 
@@ -102,6 +103,7 @@ class KeyTable:
         self.name = name
         self.rows = {}  # path -> set of types
         self.order = []  # paths as listed
+        self.unreached = set()  # paths no example can show, marked as such in the table
         self.sorted_keys = True
 
 
@@ -129,6 +131,8 @@ def read_key_tables(lines):
         types = {t.strip() for t in cells[1].split(" or ")}
         current.rows[path] = types
         current.order.append(path)
+        if len(cells) > 2 and cells[2].startswith(UNREACHED):
+            current.unreached.add(path)
     for name, table in tables.items():
         table.sorted_keys = order.get(name, True)
     return tables
@@ -215,7 +219,7 @@ class Checker:
     def unseen(self):
         return [f"{name}: `{path}` is listed but no example holds it"
                 for name, table in self.tables.items() for path in table.order
-                if path not in self.seen[name]]
+                if path not in self.seen[name] and path not in table.unreached]
 
 
 def check_documents(tables, documents):
