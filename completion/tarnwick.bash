@@ -25,10 +25,11 @@ _tarnwick_options() {
 
 # File extensions (lower case) of the paths each command reads.
 _tarnwick_extensions() {
-  local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt|safetensors|gguf"
+  local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf"
   case $1 in
     inspect) echo "$models|json" ;;
-    diff | explain-diff | check | contents) echo "$models" ;;
+    explain-diff | check) echo "$models" ;;
+    diff | contents) echo "$models|$tensors" ;;
     catboost | cbm) echo "cbm" ;;
     lightgbm | lgbm) echo "lgb|txt" ;;
     pytorch | pt) echo "pt|pth|bin|ckpt" ;;
