@@ -6,6 +6,7 @@
 #include "gguf/ggml_types.h"
 #include "gguf/gguf_values.h"
 #include "main/checked_math.h"
+#include "main/json_text.h"
 
 namespace tarnwick {
 
@@ -13,7 +14,6 @@ namespace {
 
 constexpr std::uint64_t kDefaultAlignment = 32;
 
-std::string json_quoted(const std::string& text) { return Json(text).dump(); }
 
 struct TensorInfo {
   TensorEntry entry;

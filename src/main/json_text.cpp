@@ -110,6 +110,13 @@ std::string pretty_text(const Value& value) {
 }  // namespace
 
 std::string pretty_json_text(const Json& value) { return pretty_text(value); }
+
+std::string json_quoted(const std::string& text) {
+  std::string quoted;
+  append_escaped(quoted, text);
+  return quoted;
+}
+
 std::string pretty_json_text(const OrderedJson& value) { return pretty_text(value); }
 
 Json json_signed_magnitude(bool negative, std::uint64_t magnitude) {

@@ -11,6 +11,8 @@ namespace tarnwick {
 
 std::string pretty_json_text(const Json& value);
 std::string pretty_json_text(const OrderedJson& value);
+// A string as a JSON string literal, for messages that quote a name taken from a file.
+std::string json_quoted(const std::string& text);
 
 // An integer that may lie outside both 64-bit types: negative magnitudes above 2^63 are held as
 // a tagged binary value whose bytes are the decimal text, printed as a bare number.

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "main/checked_math.h"
+#include "main/json_text.h"
 #include "main/file_read.h"
 #include "onnx/protobuf.h"
 #include "tables/content_hash.h"
@@ -166,7 +167,7 @@ Result<TensorEntry> tensor_entry(const std::string& path, std::string_view file,
   std::uint64_t numel = 1;
   for (std::uint64_t dim : tensor.dims) {
     std::optional<std::uint64_t> product = checked_multiply(numel, dim);
-    if (!product) return fail("initializer " + Json(tensor.name).dump() + ": shape product overflows 64 bits");
+    if (!product) return fail("initializer " + json_quoted(tensor.name) + ": shape product overflows 64 bits");
     numel = *product;
   }
   entry.numel = numel;
@@ -174,7 +175,7 @@ Result<TensorEntry> tensor_entry(const std::string& path, std::string_view file,
   entry.dtype = dtype ? std::string(dtype->name) : "unknown(" + std::to_string(tensor.data_type) + ")";
   if (dtype && dtype->bits > 0) {
     std::optional<std::uint64_t> bits = checked_multiply(numel, dtype->bits);
-    if (!bits) return fail("initializer " + Json(tensor.name).dump() + ": byte size overflows 64 bits");
+    if (!bits) return fail("initializer " + json_quoted(tensor.name) + ": byte size overflows 64 bits");
     entry.bytes = *bits / 8 + (*bits % 8 != 0 ? 1 : 0);
   }
   if (tensor.external) return entry;

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "main/checked_math.h"
+#include "main/json_text.h"
 #include "pt/positioned_file.h"
 #include "safetensors/safetensors_dtypes.h"
 #include "safetensors/safetensors_reader.h"
@@ -10,7 +11,6 @@ namespace tarnwick {
 
 namespace {
 
-std::string json_quoted(const std::string& name) { return OrderedJson(name).dump(); }
 
 std::uint64_t read_u64_le(std::string_view bytes) {
   std::uint64_t value = 0;

@@ -3,6 +3,7 @@
 #include <set>
 #include <system_error>
 
+#include "main/json_text.h"
 #include "pt/positioned_file.h"
 #include "safetensors/safetensors_reader.h"
 #include "tables/strict_json.h"
@@ -15,7 +16,6 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kIndexSuffix = ".safetensors.index.json";
 
-std::string json_quoted(const std::string& text) { return OrderedJson(text).dump(); }
 
 bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "main/json_text.h"
+
 namespace tarnwick {
 
 Result<OrderedJson> parse_strict_json(std::string_view text) {
@@ -22,7 +24,7 @@ Result<OrderedJson> parse_strict_json(std::string_view text) {
   };
   try {
     OrderedJson document = OrderedJson::parse(text, watch_keys);
-    if (duplicate) return fail("duplicate key " + OrderedJson(*duplicate).dump());
+    if (duplicate) return fail("duplicate key " + json_quoted(*duplicate));
     return document;
   } catch (const OrderedJson::exception& error) {
     // Drop the library's "[json.exception.parse_error.101] " tag.
