@@ -47,11 +47,11 @@ std::optional<ArtifactKind> kind_from_extension(const std::string& path) {
 
 ArtifactKind detect_artifact_kind(const std::string& path) {
   if (auto kind = kind_from_extension(path)) return *kind;
-  if (read_file_prefix(path, 4, false) == "CBM1") return ArtifactKind::CatBoost;
-  if (looks_like_lightgbm_text(read_file_prefix(path, kLightgbmProbeBytes, true))) {
-    return ArtifactKind::LightGBM;
-  }
-  if (read_file_prefix(path, 1, false) == "\x80") return ArtifactKind::PyTorch;
+  // One read of the head serves every content test, so a pipe is classified as well as a file.
+  std::string head = read_file_head(path, kLightgbmProbeBytes);
+  if (head.starts_with("CBM1")) return ArtifactKind::CatBoost;
+  if (looks_like_lightgbm_text(head)) return ArtifactKind::LightGBM;
+  if (head.starts_with('\x80')) return ArtifactKind::PyTorch;
   return ArtifactKind::Unknown;
 }
 
