@@ -63,10 +63,12 @@ Status print_report(Io& io, ArtifactKind kind, const std::string& old_name, cons
                     const std::vector<CheckResult>& results) {
   std::ostream& out = io.out;
   out << "Model Check\n-----------\n";
-  out << "Type: " << display_name(kind) << "\nOld: " << escape_control(old_name) << "\nNew: " << escape_control(new_name) << "\n\nChecks:\n";
+  out << "Type: " << display_name(kind) << "\nOld: " << escape_control(old_name)
+      << "\nNew: " << escape_control(new_name) << "\n\nChecks:\n";
   bool all_passed = true;
   for (const CheckResult& result : results) {
-    out << "  " << (result.passed ? "PASS" : "FAIL") << " " << result.name << ": " << escape_control(result.detail) << "\n";
+    out << "  " << (result.passed ? "PASS" : "FAIL") << " " << result.name << ": " << escape_control(result.detail)
+        << "\n";
     all_passed = all_passed && result.passed;
   }
   if (results.empty()) out << "  PASS artifact pair is readable; no check rules were configured\n";

@@ -77,18 +77,10 @@ void append_value(std::string& out, const Value& value, std::size_t indent) {
       out += "\n" + outer + "]";
       return;
     }
-    case nlohmann::json::value_t::string:
-      append_escaped(out, value.template get_ref<const std::string&>());
-      return;
-    case nlohmann::json::value_t::boolean:
-      out += value.template get<bool>() ? "true" : "false";
-      return;
-    case nlohmann::json::value_t::number_integer:
-      out += std::to_string(value.template get<std::int64_t>());
-      return;
-    case nlohmann::json::value_t::number_unsigned:
-      out += std::to_string(value.template get<std::uint64_t>());
-      return;
+    case nlohmann::json::value_t::string: append_escaped(out, value.template get_ref<const std::string&>()); return;
+    case nlohmann::json::value_t::boolean: out += value.template get<bool>() ? "true" : "false"; return;
+    case nlohmann::json::value_t::number_integer: out += std::to_string(value.template get<std::int64_t>()); return;
+    case nlohmann::json::value_t::number_unsigned: out += std::to_string(value.template get<std::uint64_t>()); return;
     case nlohmann::json::value_t::number_float: {
       double number = value.template get<double>();
       out += std::isfinite(number) ? shortest_json_number(number) : "null";
@@ -104,9 +96,7 @@ void append_value(std::string& out, const Value& value, std::size_t indent) {
       return;
     }
     case nlohmann::json::value_t::null:
-    case nlohmann::json::value_t::discarded:
-      out += "null";
-      return;
+    case nlohmann::json::value_t::discarded: out += "null"; return;
   }
 }
 

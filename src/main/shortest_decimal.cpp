@@ -60,7 +60,7 @@ std::string exponent_text(int exponent) {
 }  // namespace
 
 std::string shortest_json_number(double value) {
-  constexpr int kMinPoint = -4;   // 0.0001 is the smallest magnitude written positionally
+  constexpr int kMinPoint = -4;  // 0.0001 is the smallest magnitude written positionally
   constexpr int kMaxPoint = 15;  // up to fifteen integer digits written positionally
   ShortestDecimal decimal = shortest_decimal(value);
   std::string text = decimal.negative ? "-" : "";

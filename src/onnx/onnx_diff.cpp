@@ -118,8 +118,8 @@ void print_text_diff(std::ostream& out, const OnnxSummary& old_model, const Onnx
 
   out << "\nOperator Count Changes:\n";
   for (const OpCountChange& change : compare_op_counts(old_model, new_model)) {
-    out << "  " << pad_right(escape_control(change.op), 24) << " " << change.old_count << " -> " << change.new_count << " ("
-        << format_delta(change.old_count, change.new_count) << ")\n";
+    out << "  " << pad_right(escape_control(change.op), 24) << " " << change.old_count << " -> " << change.new_count
+        << " (" << format_delta(change.old_count, change.new_count) << ")\n";
   }
 }
 

@@ -82,8 +82,8 @@ void print_cost(std::ostream& out, const OnnxSummary& summary) {
   if (present.empty()) return;
   out << "  Most expensive:\n";
   for (std::size_t i = 0; i < present.size() && i < 5; ++i) {
-    out << "    " << pad_right(escape_control(present[i]->name), 24) << " " << pad_right(escape_control(present[i]->op_type), 12) << " "
-        << *present[i]->ops << " ops\n";
+    out << "    " << pad_right(escape_control(present[i]->name), 24) << " "
+        << pad_right(escape_control(present[i]->op_type), 12) << " " << *present[i]->ops << " ops\n";
   }
 }
 
@@ -95,8 +95,8 @@ void print_initializers(std::ostream& out, const OnnxSummary& summary, std::uint
   }
   for (std::size_t i = 0; i < summary.initializers.size() && i < limit; ++i) {
     const OnnxInitializer& initializer = summary.initializers[i];
-    out << "  " << escape_control(initializer.name) << " " << format_dims(initializer.dims) << " " << element_count(initializer)
-        << " values / " << format_bytes(estimated_bytes(initializer));
+    out << "  " << escape_control(initializer.name) << " " << format_dims(initializer.dims) << " "
+        << element_count(initializer) << " values / " << format_bytes(estimated_bytes(initializer));
     if (initializer.raw_data_bytes > 0) {
       out << ", raw " << format_bytes(initializer.raw_data_bytes);
     } else if (is_external(initializer)) {
@@ -140,7 +140,8 @@ void print_report(std::ostream& out, const OnnxSummary& summary, std::uint64_t l
   out << "\nOperator Mix:\n";
   if (summary.op_counts.empty()) out << "  none\n";
   for (std::size_t i = 0; i < summary.op_counts.size() && i < limit; ++i) {
-    out << "  " << pad_right(escape_control(summary.op_counts[i].first), 24) << " " << summary.op_counts[i].second << "\n";
+    out << "  " << pad_right(escape_control(summary.op_counts[i].first), 24) << " " << summary.op_counts[i].second
+        << "\n";
   }
   print_more(out, summary.op_counts.size(), limit);
 

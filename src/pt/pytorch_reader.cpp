@@ -78,7 +78,7 @@ struct DirectoryEntry {
   std::string name;
   std::uint64_t uncompressed_size = 0;
   std::uint64_t local_header_offset = 0;
-  std::size_t total_length = 0;  // fixed part, name, extra and comment
+  std::size_t total_length = 0;          // fixed part, name, extra and comment
   std::uint64_t compression_method = 0;  // 0: stored, the data is the bytes themselves
   std::uint32_t crc32 = 0;               // of the uncompressed data
 };

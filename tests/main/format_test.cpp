@@ -169,8 +169,9 @@ TEST(Renderings, NotANumberAndInfinityReadOneWayEverywhere) {
       {format_signed_fixed(-nan, 6), "NaN"},
       {format_signed_fixed(inf, 6), "+inf"},
       {format_signed_fixed(-inf, 6), "-inf"},
-      {captured([](std::ostream& o) { print_float_change(o, "Lr", std::numeric_limits<double>::infinity(),
-                                                         std::numeric_limits<double>::infinity()); }),
+      {captured([](std::ostream& o) {
+         print_float_change(o, "Lr", std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity());
+       }),
        "Lr:\n  inf -> inf (same)\n"},
       {captured([](std::ostream& o) { print_float_change(o, "Lr", -std::nan(""), std::nan("")); }),
        "Lr:\n  NaN -> NaN (same)\n"},
@@ -191,7 +192,9 @@ TEST(ChangeLines, TextFromFilesHasItsControlCharactersEscaped) {
        "  Producer: x\\nStatus: PASS\n"},
       {captured([](std::ostream& o) { print_text_change(o, "Loss", std::string("a\x1b[31m"), std::string("b")); }),
        "Loss:\n  a\\u{1b}[31m -> b (changed)\n"},
-      {captured([](std::ostream& o) { print_name_list(o, "    added:  ", {"t\tab", "caf\xC3\xA9"}); }),
+      {captured([](std::ostream& o) {
+         print_name_list(o, "    added:  ", {"t\tab", "caf\xC3\xA9"});
+       }),
        "    added:   t\\tab, caf\xC3\xA9\n"},
       {captured([](std::ostream& o) { print_limited_names(o, "found", {"a\rb"}, 5); }), "  found: 1\n  a\\rb\n"},
   };

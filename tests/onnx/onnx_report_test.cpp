@@ -116,8 +116,9 @@ TEST(OnnxReport, NamesFromTheFileCannotForgeLinesOrTerminalSequences) {
       .add_message(11, tensor_type_info("x\r", 1, {"batch\x1b", "4"}))
       .add_message(12, tensor_type_info("z", 1, {"2", "4"}))
       .add_message(13, tensor_type_info("y", 1, {"2", "4"}));
-  std::string path = dir.write("m\xFF.onnx", testing::model(graph, 8, "pro\x1b]0;title\x07"
-                                                                     "ducer"));
+  std::string path = dir.write("m\xFF.onnx", testing::model(graph, 8,
+                                                            "pro\x1b]0;title\x07"
+                                                            "ducer"));
   struct Case {
     std::vector<std::string> command;
     std::vector<std::string> lines;
@@ -125,8 +126,8 @@ TEST(OnnxReport, NamesFromTheFileCannotForgeLinesOrTerminalSequences) {
   const Case cases[] = {
       {{"inspect"},
        {"Model: m\\xff.onnx\n", "  Producer: pro\\u{1b}]0;title\\u{07}ducer\n", "  Graph: g\\nStatus: PASS\n",
-        "  x\\r [batch\\u{1b}, 4] float32\n", "  Evil\\tOp                 1\n", "  W\\u{7f} [2, 2] 4 values / 16 B, raw 16 B\n",
-        "    probs\\u{1b}[2J\\u{1b}[31m Softmax      8 ops\n"}},
+        "  x\\r [batch\\u{1b}, 4] float32\n", "  Evil\\tOp                 1\n",
+        "  W\\u{7f} [2, 2] 4 values / 16 B, raw 16 B\n", "    probs\\u{1b}[2J\\u{1b}[31m Softmax      8 ops\n"}},
       {{"explain"}, {"Model: m\\xff.onnx\n"}},
       {{"diff", path}, {"Old: m\\xff.onnx\nNew: m\\xff.onnx\n"}},
       {{"explain-diff", path}, {"Old: m\\xff.onnx\nNew: m\\xff.onnx\n"}},

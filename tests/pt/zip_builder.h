@@ -1,4 +1,5 @@
-// Writes zip archives (stored entries unless an entry says otherwise) for the PyTorch tests, with optional ZIP64 records.
+// Writes zip archives (stored entries unless an entry says otherwise) for the PyTorch tests, with optional ZIP64
+// records.
 #pragma once
 
 #include <cstdint>
@@ -35,16 +36,17 @@ inline std::string build_zip(const std::vector<ZipEntry>& entries, const ZipOpti
     std::uint64_t offset = archive.size();
     std::uint64_t full_size = entry.uncompressed_size.value_or(entry.data.size());
     archive += "PK\x03\x04" + le(20, 2) + le(0, 2) + le(entry.method, 2) + le(0, 4) + le(entry.crc32, 4) +
-               le(entry.data.size(), 4) + le(full_size, 4) + le(entry.name.size(), 2) + le(3, 2) + entry.name + "pad" + entry.data;
+               le(entry.data.size(), 4) + le(full_size, 4) + le(entry.name.size(), 2) + le(3, 2) + entry.name + "pad" +
+               entry.data;
     std::string extra;
     std::uint64_t size32 = entry.data.size(), full32 = full_size, offset32 = offset;
     if (options.zip64_entries) {
       extra = le(1, 2) + le(24, 2) + le(full_size, 8) + le(entry.data.size(), 8) + le(offset, 8);
       size32 = full32 = offset32 = 0xFFFFFFFF;
     }
-    directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(entry.method, 2) + le(0, 4) +
-                 le(entry.crc32, 4) + le(size32, 4) + le(full32, 4) + le(entry.name.size(), 2) + le(extra.size(), 2) + le(0, 2) + le(0, 2) + le(0, 2) +
-                 le(0, 4) + le(offset32, 4) + entry.name + extra;
+    directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(entry.method, 2) + le(0, 4) + le(entry.crc32, 4) +
+                 le(size32, 4) + le(full32, 4) + le(entry.name.size(), 2) + le(extra.size(), 2) + le(0, 2) + le(0, 2) +
+                 le(0, 2) + le(0, 4) + le(offset32, 4) + entry.name + extra;
   }
   std::uint64_t directory_offset = archive.size();
   archive += directory;

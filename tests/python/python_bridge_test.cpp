@@ -344,9 +344,9 @@ TEST(Convert, ALibraryThatFailsToImportInAnyWaySkipsItsRule) {
   std::filesystem::create_directories(broken.path() / "lightgbm");
   broken.write("lightgbm/__init__.py", "raise OSError('libgomp.so.1: cannot open shared object file')\n");
   std::string python = python_with_standins(bin);
-  std::string broken_python = executable(
-      bin, "broken-python",
-      "#!/bin/sh\nPYTHONPATH='" + broken.path().string() + ":" + kStandins + "' exec python3 \"$@\"\n");
+  std::string broken_python =
+      executable(bin, "broken-python",
+                 "#!/bin/sh\nPYTHONPATH='" + broken.path().string() + ":" + kStandins + "' exec python3 \"$@\"\n");
   std::string source = work.path().string() + "/cat.pkl";
   write_pickle(python, source, "import catboost",
                "catboost.CatBoost().load_model('" + (corpus / "codrna.cbm").string() + "')");
