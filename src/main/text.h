@@ -39,7 +39,5 @@ std::string last_path_component(const std::string& path);
 std::string escape_control(std::string_view text);
 // The text after the last dot of the last component; empty when there is none.
 std::string path_extension(const std::string& path);
-// Text taken from a file, made safe for a terminal: control characters become \n, \t, \r or \xNN.
-std::string escape_control_characters(std::string_view text);
 
 }  // namespace tarnwick

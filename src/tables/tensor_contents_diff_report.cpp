@@ -37,7 +37,7 @@ void print_tensor_list(std::ostream& out, std::string_view heading, const std::v
   out << "\n" << heading << ":\n";
   if (tensors.empty()) out << "  none\n";
   for (std::size_t i = 0; i < tensors.size() && i < limit; ++i) {
-    out << "  " << escape_control_characters(tensors[i]->name) << " " << tensor_shape_and_dtype(*tensors[i]) << "\n";
+    out << "  " << escape_control(tensors[i]->name) << " " << tensor_shape_and_dtype(*tensors[i]) << "\n";
   }
   if (tensors.size() > limit) out << "  ... " << tensors.size() - limit << " more\n";
 }
@@ -47,8 +47,8 @@ std::string change_text(const TensorChange& change) {
   for (const std::string& what : change.what) {
     if (!text.empty()) text += ", ";
     if (what == "dtype") {
-      text += "dtype " + escape_control_characters(change.old_tensor->dtype) + " -> " +
-              escape_control_characters(change.new_tensor->dtype);
+      text += "dtype " + escape_control(change.old_tensor->dtype) + " -> " +
+              escape_control(change.new_tensor->dtype);
     } else if (what == "shape") {
       text += "shape " + shape_text(change.old_tensor->shape) + " -> " + shape_text(change.new_tensor->shape);
     } else {
@@ -90,8 +90,8 @@ OrderedJson contents_diff_json(const TensorTable& old_table, const TensorTable& 
 Status print_contents_diff(std::ostream& out, const TensorTable& old_table, const TensorTable& new_table,
                            const TensorContentsDiff& diff, std::uint64_t limit) {
   out << "Contents Diff\n-------------\n";
-  out << "Old: " << escape_control_characters(old_table.path) << " (" << old_table.format << ")\n";
-  out << "New: " << escape_control_characters(new_table.path) << " (" << new_table.format << ")\n";
+  out << "Old: " << escape_control(old_table.path) << " (" << old_table.format << ")\n";
+  out << "New: " << escape_control(new_table.path) << " (" << new_table.format << ")\n";
 
   out << "\nStructure:\n";
   print_count_change(out, "Tensors", old_table.tensors.size(), new_table.tensors.size());
@@ -113,7 +113,7 @@ Status print_contents_diff(std::ostream& out, const TensorTable& old_table, cons
   if (diff.changed.empty()) out << "  none\n";
   for (std::size_t i = 0; i < diff.changed.size() && i < limit; ++i) {
     const TensorChange& change = diff.changed[i];
-    out << "  " << escape_control_characters(change.old_tensor->name) << ": " << change_text(change) << "\n";
+    out << "  " << escape_control(change.old_tensor->name) << ": " << change_text(change) << "\n";
   }
   if (diff.changed.size() > limit) out << "  ... " << diff.changed.size() - limit << " more\n";
   return Status::ok();

@@ -22,12 +22,12 @@ std::vector<std::pair<std::string, std::uint64_t>> dtype_mix(const TensorTable& 
 }
 
 std::string metadata_value_text(const Json& value) {
-  if (value.is_string()) return escape_control_characters(value.get_ref<const std::string&>());
+  if (value.is_string()) return escape_control(value.get_ref<const std::string&>());
   // A long GGUF array, summarised by the reader.
   if (value.is_object() && value.size() == 2 && value.contains("type") && value.contains("count")) {
-    return "array of " + value["count"].dump() + " " + escape_control_characters(value["type"].is_string() ? value["type"].get<std::string>() : value["type"].dump()) + " values";
+    return "array of " + value["count"].dump() + " " + escape_control(value["type"].is_string() ? value["type"].get<std::string>() : value["type"].dump()) + " values";
   }
-  return escape_control_characters(value.dump());
+  return escape_control(value.dump());
 }
 
 void print_more(std::ostream& out, std::size_t total, std::uint64_t limit) {
@@ -43,7 +43,7 @@ void print_metadata(std::ostream& out, const Json& metadata, std::uint64_t limit
   std::uint64_t shown = 0;
   for (const auto& [key, value] : metadata.items()) {
     if (shown++ == limit) break;
-    out << "  " << escape_control_characters(key) << ": " << metadata_value_text(value) << "\n";
+    out << "  " << escape_control(key) << ": " << metadata_value_text(value) << "\n";
   }
   print_more(out, metadata.size(), limit);
 }
@@ -67,7 +67,7 @@ void print_tensor_rows(std::ostream& out, const TensorTable& table, std::uint64_
   std::vector<Row> rows{{"Name", "Dtype", "Shape", "Parameters", "Bytes"}};
   for (const TensorEntry& tensor : table.tensors) {
     if (rows.size() > limit) break;
-    rows.push_back({escape_control_characters(tensor.name), escape_control_characters(tensor.dtype),
+    rows.push_back({escape_control(tensor.name), escape_control(tensor.dtype),
                     shape_text(tensor.shape), std::to_string(tensor.numel), format_bytes(tensor.bytes)});
   }
   std::size_t name_width = 0, dtype_width = 0, shape_width = 0, parameters_width = 0, bytes_width = 0;
@@ -101,7 +101,7 @@ Result<TensorTotals> tensor_totals(const TensorTable& table) {
 }
 
 std::string tensor_shape_and_dtype(const TensorEntry& tensor) {
-  return escape_control_characters(tensor.dtype) + " " + shape_text(tensor.shape);
+  return escape_control(tensor.dtype) + " " + shape_text(tensor.shape);
 }
 
 Result<OrderedJson> tensor_contents_json(const TensorTable& table) {
@@ -142,7 +142,7 @@ Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::u
   Result<TensorTotals> totals = tensor_totals(table);
   if (!totals.is_ok()) return totals.error();
   out << "Tensor Contents\n---------------\n";
-  out << "Model: " << escape_control_characters(table.path) << "\n";
+  out << "Model: " << escape_control(table.path) << "\n";
   out << "Format: " << table.format << "\n";
   out << "Tensors: " << table.tensors.size() << "\n";
   out << "Parameters: " << format_count_short(totals.value().parameters) << " (" << totals.value().parameters << ")\n";
@@ -154,7 +154,7 @@ Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::u
   std::vector<std::pair<std::string, std::uint64_t>> mix = dtype_mix(table);
   if (mix.empty()) out << "  none\n";
   for (const auto& [dtype, count] : mix) {
-    out << "  " << escape_control_characters(dtype) << ": " << count << (count == 1 ? " tensor\n" : " tensors\n");
+    out << "  " << escape_control(dtype) << ": " << count << (count == 1 ? " tensor\n" : " tensors\n");
   }
   print_metadata(out, table.metadata, limit);
   print_tensor_rows(out, table, limit);
