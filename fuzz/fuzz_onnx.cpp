@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "onnx/onnx_commands.h"
+#include "onnx/profile/profile_report.h"
 #include "onnx/protobuf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -10,5 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)tarnwick::decode_fields(bytes);
   tarnwick::Result<tarnwick::OnnxSummary> summary = tarnwick::summarize_onnx_bytes("fuzz.onnx", bytes);
   if (summary.is_ok()) (void)tarnwick::onnx_inspect_document(summary.value()).dump();
+  tarnwick::Result<tarnwick::OnnxModel> model = tarnwick::decode_onnx_model(bytes);
+  if (model.is_ok()) (void)tarnwick::profile_document(tarnwick::profile_model("fuzz.onnx", model.value(), {})).dump();
   return 0;
 }

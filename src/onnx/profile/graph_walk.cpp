@@ -75,6 +75,7 @@ class Walker {
         known = false;
       } else if (auto bound = dims_.bound.find(text); bound != dims_.bound.end()) {
         shape.push_back(bound->second);
+        dims_.used.insert(text);
       } else {
         dims_.assumed[text] = 1;
         shape.push_back(1);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ namespace tarnwick {
 struct DimBindings {
   std::map<std::string, std::int64_t> bound;    // given by the user
   std::map<std::string, std::int64_t> assumed;  // symbolic dims met and taken as 1
+  std::set<std::string> used;                    // bound dims the model has
 };
 
 struct WalkedNode {

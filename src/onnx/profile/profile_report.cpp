@@ -60,7 +60,9 @@ void print_totals(std::ostream& out, const ModelProfile& p) {
 void print_dims(std::ostream& out, const ModelProfile& p) {
   out << "\nSymbolic Dims:\n";
   if (p.dims.assumed.empty() && p.dims.bound.empty()) out << "  none\n";
-  for (const auto& [name, value] : p.dims.bound) out << "  " << escaped(name) << " = " << value << " (given)\n";
+  for (const auto& [name, value] : p.dims.bound) {
+    out << "  " << escaped(name) << " = " << value << (p.dims.used.count(name) ? " (given)\n" : " (given, not in the model)\n");
+  }
   for (const auto& [name, value] : p.dims.assumed) out << "  " << escaped(name) << " = " << value << " (assumed)\n";
 }
 
@@ -70,7 +72,7 @@ void print_op_types(std::ostream& out, const ModelProfile& p, std::uint64_t limi
   for (std::size_t k = 0; k < p.by_op_type.size() && k < limit; ++k) {
     const OpTypeCost& row = p.by_op_type[k];
     std::uint64_t flops = node_flops({row.macs, row.other_ops});
-    out << "  " << pad_right(escaped(row.op_type), 24) << " " << pad_left(std::to_string(row.count), 5) << " nodes  "
+    out << "  " << pad_right(escaped(row.op_type), 24) << " " << pad_left(std::to_string(row.count), 5) << (row.count == 1 ? " node   " : " nodes  ")
         << pad_left(format_count_short(row.macs), 7) << " MACs  " << pad_left(format_count_short(row.other_ops), 7)
         << " other  " << pad_left(share(flops, p.flops), 6) << " of FLOPs\n";
   }
