@@ -226,8 +226,8 @@ class Walker {
 }  // namespace
 
 bool node_resolved(const WalkedNode& node) {
-  for (const KnownValue& output : node.outputs)
-    if (!output.shape) return false;
+  for (std::size_t k = 0; k < node.outputs.size(); ++k)
+    if (!node.node->outputs[k].empty() && !node.outputs[k].shape) return false;
   return true;
 }
 

@@ -58,7 +58,8 @@ struct GraphWalk {
 // `opset` picks the versioned forms of Squeeze, Unsqueeze, Split, Slice, Pad, Reduce*.
 GraphWalk walk_model_graph(const OnnxGraph& graph, std::int64_t opset, DimBindings& dims);
 
-// Whether a walked node got a static shape for every output.
+// Whether a walked node got a static shape for every output it names (omitted optional outputs
+// have empty names).
 bool node_resolved(const WalkedNode& node);
 
 }  // namespace tarnwick
