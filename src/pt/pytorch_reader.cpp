@@ -78,7 +78,9 @@ struct DirectoryEntry {
   std::string name;
   std::uint64_t uncompressed_size = 0;
   std::uint64_t local_header_offset = 0;
-  std::size_t total_length = 0;  // fixed part, name, extra and comment
+  std::size_t total_length = 0;          // fixed part, name, extra and comment
+  std::uint64_t compression_method = 0;  // 0: stored, the data is the bytes themselves
+  std::uint32_t crc32 = 0;               // of the uncompressed data
 };
 
 // Replaces 0xFFFFFFFF sizes and offsets from the ZIP64 extra record (header id 1).
@@ -111,6 +113,8 @@ std::optional<DirectoryEntry> parse_entry(std::string_view directory, std::size_
               comment_length = read_le(directory, at + 32, 2);
   if (46 + name_length + extra_length > directory.size() - at) return std::nullopt;
   DirectoryEntry entry;
+  entry.compression_method = read_le(directory, at + 10, 2);
+  entry.crc32 = static_cast<std::uint32_t>(read_le(directory, at + 16, 4));
   entry.uncompressed_size = read_le(directory, at + 24, 4);
   entry.local_header_offset = read_le(directory, at + 42, 4);
   entry.name = decode_utf8_lossy(directory.substr(at + 46, name_length));
@@ -155,7 +159,26 @@ struct ArchiveContents {
   Fnv1a64 structure;
 };
 
-Status read_entry(const PositionedFile& file, const DirectoryEntry& entry, ArchiveContents& contents) {
+// A compressed blob's bytes in the file are not its contents: its CRC-32 of the uncompressed
+// data stands in for the sample.
+Status hash_storage_sample(const PositionedFile& file, const DirectoryEntry& entry, ArchiveContents& contents) {
+  if (entry.uncompressed_size == 0) return Status::ok();
+  if (entry.compression_method != 0) {
+    contents.learned_state.update(le64(entry.crc32).substr(0, 4));
+    return Status::ok();
+  }
+  Result<std::string> sample = read_entry_data(file, entry, std::min(entry.uncompressed_size, kStorageSampleBytes));
+  if (!sample.is_ok()) return sample.error();
+  contents.learned_state.update(sample.value());
+  return Status::ok();
+}
+
+Status read_entry(const PositionedFile& file, const std::string& path, const DirectoryEntry& entry,
+                  ArchiveContents& contents) {
+  if (is_pickle_entry(entry.name) && entry.compression_method != 0) {
+    return fail(path + ": the pickle entry `" + entry.name + "` is compressed (zip method " +
+                std::to_string(entry.compression_method) + "); only stored entries can be read");
+  }
   if (is_pickle_entry(entry.name)) {
     Result<std::string> pickle = read_entry_data(file, entry, entry.uncompressed_size);
     if (!pickle.is_ok()) return pickle.error();
@@ -167,11 +190,8 @@ Status read_entry(const PositionedFile& file, const DirectoryEntry& entry, Archi
   } else if (is_storage_entry(entry.name)) {
     ++contents.tensor_count;
     contents.storage_bytes += entry.uncompressed_size;
-    if (entry.uncompressed_size != 0) {
-      Result<std::string> sample = read_entry_data(file, entry, std::min(entry.uncompressed_size, kStorageSampleBytes));
-      if (!sample.is_ok()) return sample.error();
-      contents.learned_state.update(sample.value());
-    }
+    Status sampled = hash_storage_sample(file, entry, contents);
+    if (!sampled.is_ok()) return sampled;
     contents.learned_state.update(le64(entry.uncompressed_size));
   }
   contents.structure.update(entry.name);
@@ -195,7 +215,7 @@ Result<PyTorchSummary> read_zip(const PositionedFile& file, const std::string& p
   ArchiveContents contents;
   std::size_t at = 0;
   while (std::optional<DirectoryEntry> entry = parse_entry(directory.value(), at)) {
-    Status status = read_entry(file, *entry, contents);
+    Status status = read_entry(file, path, *entry, contents);
     if (!status.is_ok()) return status.error();
     at += entry->total_length;
   }
@@ -234,7 +254,7 @@ Result<PyTorchSummary> read_pytorch_summary(const std::string& path) {
   if (!head.is_ok()) return fail("read " + path + ": " + head.message());
 
   PyTorchSummary summary;
-  summary.path = display_file_name(path);
+  summary.path = last_path_component(path);
   summary.bytes = file.size();
   if (head.value() == "PK\x03\x04") return read_zip(file, path, std::move(summary));
   if (!head.value().empty() && head.value()[0] == '\x80') return read_legacy(file, std::move(summary));
