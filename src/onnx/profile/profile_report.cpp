@@ -1,7 +1,6 @@
 #include "onnx/profile/profile_report.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "main/format.h"
 #include "main/text.h"
@@ -12,20 +11,7 @@ namespace tarnwick {
 namespace {
 
 // Names come from the file: control characters are shown escaped.
-std::string escaped(std::string_view text) {
-  std::string shown;
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02x", byte);
-      shown += code;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
+std::string escaped(std::string_view text) { return escape_control(text); }
 
 std::string count_text(std::uint64_t count) {
   std::string exact = std::to_string(count);
