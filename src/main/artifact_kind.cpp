@@ -69,6 +69,9 @@ ArtifactKind detect_contents_kind(const std::string& path) {
   if (ends_with(".gguf")) return ArtifactKind::GGUF;
   ArtifactKind kind = detect_artifact_kind(path);
   if (kind != ArtifactKind::Unknown) return kind;
+  // Both tensor formats are read by position, so only a regular file can be one (and a pipe's
+  // head, already taken above, is not read twice).
+  if (!std::filesystem::is_regular_file(path, error)) return ArtifactKind::Unknown;
   std::string head = read_file_head(path, 9);
   if (head.size() >= 4 && head.compare(0, 4, "GGUF") == 0) return ArtifactKind::GGUF;
   if (head.size() == 9 && head[8] == '{') {

@@ -255,7 +255,3 @@ std::string path_extension(const std::string& path) {
 }
 
 }  // namespace tarnwick
-
-namespace tarnwick {
-
-}  // namespace tarnwick

@@ -9,8 +9,8 @@
 
 namespace tarnwick {
 
-// Fills `content_hash` of each selected tensor that has a byte range and no hash yet. Ranges are
-// read in file order with large positioned reads, so a checkpoint is read once, front to back.
+// Fills `content_hash` of each selected tensor that has a byte range and no hash yet, reading
+// each file once, front to back, through a read-only mapping.
 // `selected` is indexed like `table.tensors`; empty selects every tensor.
 Status fill_content_hashes(TensorTable& table, const std::vector<bool>& selected = {});
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "main/status.h"
+#include "main/text.h"
 #include "tables/tree_table.h"
 
 namespace tarnwick {

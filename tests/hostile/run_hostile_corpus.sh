@@ -56,6 +56,8 @@ for file in "$corpus"/lightgbm/*; do artifact_commands "$file" lightgbm; done
 for file in "$corpus"/onnx/*; do
   artifact_commands "$file" onnx
   run_one "$file" check --max-ops-growth 0 --max-parameter-growth 0 --fail-on-new-op "$file" "$file"
+  run_one "$file" profile "$file"
+  run_one "$file" profile --json --dim batch=3 "$file"
 done
 for file in "$corpus"/pytorch/*; do artifact_commands "$file" pytorch; done
 for file in "$corpus"/plan/*; do

@@ -192,6 +192,22 @@ TEST(ProfileGraph, BranchesThatDisagreeLeaveTheOutputUnknown) {
   EXPECT_EQ(run->profile.walk.subgraphs[0].path, "node_1/then_branch");
 }
 
+TEST(ProfileGraph, OmittedOptionalOutputsAreNotCounted) {
+  Message graph;
+  graph.add_message(1, node("LSTM", "lstm", {"x", "w", "r"}, {"", "h"}).add_message(5, testing::int_attribute("hidden_size", 4)))
+      .add_message(5, testing::initializer("w", {1, 16, 3}, 1, std::string(16 * 3 * 4, '\0')))
+      .add_message(5, testing::initializer("r", {1, 16, 4}, 1, std::string(16 * 4 * 4, '\0')))
+      .add_message(11, tensor_type_info("x", 1, {"5", "2", "3"}))
+      .add_message(12, tensor_type_info("h", 1, {"1", "2", "4"}));
+  auto run = profile_of(graph, 14);
+  const ModelProfile& p = run->profile;
+  EXPECT_EQ(p.output_count, 1u);
+  EXPECT_EQ(p.outputs_resolved, 1u);
+  EXPECT_EQ(p.nodes_resolved, 1u);
+  EXPECT_EQ(p.macs, 4u * (3 + 4) * 4 * 5 * 2);
+  EXPECT_EQ(p.stated.agree, 1u);
+}
+
 TEST(ProfileGraph, PeakActivation) {
   using Step = ActivationStep;
   struct Case {

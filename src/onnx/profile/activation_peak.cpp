@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 
+#include "onnx/profile/known_value.h"
+
 namespace tarnwick {
 
 std::uint64_t peak_activation_bytes(const std::vector<ActivationStep>& steps, const std::set<std::string>& graph_outputs) {
@@ -11,7 +13,7 @@ std::uint64_t peak_activation_bytes(const std::vector<ActivationStep>& steps, co
   for (std::size_t k = 0; k < steps.size(); ++k)
     for (const std::string& name : steps[k].consumes) last_use[name] = k;
   std::map<std::string, std::uint64_t> live;
-  std::uint64_t total = 0, peak = 0;
+  WideUnsigned total = 0, peak = 0;  // sums of 64-bit sizes from the file
   for (std::size_t k = 0; k < steps.size(); ++k) {
     for (const auto& [name, bytes] : steps[k].produces) {
       if (!bytes || name.empty() || live.count(name)) continue;
@@ -31,7 +33,7 @@ std::uint64_t peak_activation_bytes(const std::vector<ActivationStep>& steps, co
     for (const std::string& name : steps[k].consumes) release(name);
     for (const auto& produced : steps[k].produces) release(produced.first);
   }
-  return peak;
+  return peak > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(peak);
 }
 
 }  // namespace tarnwick

@@ -75,6 +75,7 @@ class Walker {
         known = false;
       } else if (auto bound = dims_.bound.find(text); bound != dims_.bound.end()) {
         shape.push_back(bound->second);
+        dims_.used.insert(text);
       } else {
         dims_.assumed[text] = 1;
         shape.push_back(1);
@@ -225,8 +226,8 @@ class Walker {
 }  // namespace
 
 bool node_resolved(const WalkedNode& node) {
-  for (const KnownValue& output : node.outputs)
-    if (!output.shape) return false;
+  for (std::size_t k = 0; k < node.outputs.size(); ++k)
+    if (!node.node->outputs[k].empty() && !node.outputs[k].shape) return false;
   return true;
 }
 

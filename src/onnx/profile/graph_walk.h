@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ namespace tarnwick {
 struct DimBindings {
   std::map<std::string, std::int64_t> bound;    // given by the user
   std::map<std::string, std::int64_t> assumed;  // symbolic dims met and taken as 1
+  std::set<std::string> used;                    // bound dims the model has
 };
 
 struct WalkedNode {
@@ -56,7 +58,8 @@ struct GraphWalk {
 // `opset` picks the versioned forms of Squeeze, Unsqueeze, Split, Slice, Pad, Reduce*.
 GraphWalk walk_model_graph(const OnnxGraph& graph, std::int64_t opset, DimBindings& dims);
 
-// Whether a walked node got a static shape for every output.
+// Whether a walked node got a static shape for every output it names (omitted optional outputs
+// have empty names).
 bool node_resolved(const WalkedNode& node);
 
 }  // namespace tarnwick

@@ -12,6 +12,10 @@ inline constexpr std::size_t kMaxTrackedValues = 64;
 
 using Dims = std::vector<std::int64_t>;
 
+// For arithmetic on dims and sizes taken from a file, which may sit near the 64-bit limits.
+__extension__ typedef __int128 WideInt;
+__extension__ typedef unsigned __int128 WideUnsigned;
+
 struct KnownValue {
   std::optional<std::int32_t> elem_type;
   std::optional<Dims> shape;                      // every dim static and >= 0

@@ -98,9 +98,10 @@ ModelProfile profile_model(const std::string& path, const OnnxModel& model, std:
   for (const WalkedNode& walked : profile.walk.nodes) {
     ++profile.node_count;
     if (node_resolved(walked)) ++profile.nodes_resolved;
-    for (const KnownValue& output : walked.outputs) {
+    for (std::size_t k = 0; k < walked.outputs.size(); ++k) {
+      if (walked.node->outputs[k].empty()) continue;
       ++profile.output_count;
-      if (output.shape) ++profile.outputs_resolved;
+      if (walked.outputs[k].shape) ++profile.outputs_resolved;
     }
     if (walked.cost.macs) ++profile.nodes_costed;
     profile.macs = saturating_add(profile.macs, walked.cost.macs.value_or(0));

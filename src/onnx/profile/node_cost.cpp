@@ -104,7 +104,7 @@ Count recurrent_macs(const OnnxGraphNode& node, const Dims* x, const Dims* y) {
   Count seq = dim_at(x, batch_first ? 1 : 0), batch = dim_at(x, batch_first ? 0 : 1), input = dim_at(x, 2);
   Count dirs = dim_at(y, batch_first ? 2 : 1), hidden = dim_at(y, 3);
   if (!input || !hidden) return std::nullopt;
-  return product({gates, *input + *hidden, hidden, seq, batch, dirs});
+  return product({gates, checked_add(*input, *hidden), hidden, seq, batch, dirs});
 }
 
 }  // namespace

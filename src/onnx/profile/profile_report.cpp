@@ -1,7 +1,6 @@
 #include "onnx/profile/profile_report.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "main/format.h"
 #include "main/text.h"
@@ -12,20 +11,7 @@ namespace tarnwick {
 namespace {
 
 // Names come from the file: control characters are shown escaped.
-std::string escaped(std::string_view text) {
-  std::string shown;
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02x", byte);
-      shown += code;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
+std::string escaped(std::string_view text) { return escape_control(text); }
 
 std::string count_text(std::uint64_t count) {
   std::string exact = std::to_string(count);
@@ -60,7 +46,9 @@ void print_totals(std::ostream& out, const ModelProfile& p) {
 void print_dims(std::ostream& out, const ModelProfile& p) {
   out << "\nSymbolic Dims:\n";
   if (p.dims.assumed.empty() && p.dims.bound.empty()) out << "  none\n";
-  for (const auto& [name, value] : p.dims.bound) out << "  " << escaped(name) << " = " << value << " (given)\n";
+  for (const auto& [name, value] : p.dims.bound) {
+    out << "  " << escaped(name) << " = " << value << (p.dims.used.count(name) ? " (given)\n" : " (given, not in the model)\n");
+  }
   for (const auto& [name, value] : p.dims.assumed) out << "  " << escaped(name) << " = " << value << " (assumed)\n";
 }
 
@@ -70,7 +58,7 @@ void print_op_types(std::ostream& out, const ModelProfile& p, std::uint64_t limi
   for (std::size_t k = 0; k < p.by_op_type.size() && k < limit; ++k) {
     const OpTypeCost& row = p.by_op_type[k];
     std::uint64_t flops = node_flops({row.macs, row.other_ops});
-    out << "  " << pad_right(escaped(row.op_type), 24) << " " << pad_left(std::to_string(row.count), 5) << " nodes  "
+    out << "  " << pad_right(escaped(row.op_type), 24) << " " << pad_left(std::to_string(row.count), 5) << (row.count == 1 ? " node   " : " nodes  ")
         << pad_left(format_count_short(row.macs), 7) << " MACs  " << pad_left(format_count_short(row.other_ops), 7)
         << " other  " << pad_left(share(flops, p.flops), 6) << " of FLOPs\n";
   }

@@ -70,7 +70,8 @@ Outputs conv_rule(const RuleInput& in) {
   const Dims* w = in.shape(1);
   if (outputs.empty() || !x || !w || x->size() < 3 || w->size() != x->size()) return outputs;
   std::int64_t group = in.int_attribute("group", 1);
-  if (group <= 0 || (*x)[1] != (*w)[1] * group) return outputs;
+  std::int64_t channels;
+  if (group <= 0 || __builtin_mul_overflow((*w)[1], group, &channels) || (*x)[1] != channels) return outputs;
   std::optional<Dims> kernel = kernel_of(in, x->size() - 2, w);
   if (!kernel) return outputs;
   std::optional<Dims> spatial = windowed_spatial(in, *x, *kernel);
@@ -93,7 +94,9 @@ Outputs conv_transpose_rule(const RuleInput& in) {
   if (!kernel) return outputs;
   std::optional<WindowParams> params = window_params(in, *kernel);
   if (!params) return outputs;
-  Dims result{(*x)[0], (*w)[1] * group};
+  std::int64_t channels;
+  if (__builtin_mul_overflow((*w)[1], group, &channels)) return outputs;
+  Dims result{(*x)[0], channels};
   const std::vector<std::int64_t>* output_shape = in.ints_attribute("output_shape");
   const std::vector<std::int64_t>* output_padding = in.ints_attribute("output_padding");
   if (output_padding && !output_padding->empty() && output_padding->size() != spatial) return outputs;
@@ -103,16 +106,16 @@ Outputs conv_transpose_rule(const RuleInput& in) {
   } else {
     for (std::size_t k = 0; k < spatial; ++k) {
       std::int64_t padding = output_padding && !output_padding->empty() ? (*output_padding)[k] : 0;
-      std::int64_t size;
+          WideInt size;
       if (params->auto_pad == "SAME_UPPER" || params->auto_pad == "SAME_LOWER") {
-        size = (*x)[k + 2] * params->strides[k];
+        size = WideInt((*x)[k + 2]) * params->strides[k];
       } else {
-        std::int64_t pads = params->auto_pad == "VALID" ? 0 : params->pads[k] + params->pads[k + spatial];
-        size = params->strides[k] * ((*x)[k + 2] - 1) + padding + ((*kernel)[k] - 1) * params->dilations[k] + 1 -
-               pads;
+        WideInt pads = params->auto_pad == "VALID" ? 0 : WideInt(params->pads[k]) + params->pads[k + spatial];
+        size = WideInt(params->strides[k]) * ((*x)[k + 2] - 1) + padding +
+               (WideInt((*kernel)[k]) - 1) * params->dilations[k] + 1 - pads;
       }
-      if (size < 0) return outputs;
-      result.push_back(size);
+      if (size < 0 || size > INT64_MAX) return outputs;
+      result.push_back(static_cast<std::int64_t>(size));
     }
   }
   outputs[0] = shaped(in.type(0), result);

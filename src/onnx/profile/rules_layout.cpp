@@ -162,7 +162,7 @@ Outputs concat_rule(const RuleInput& in) {
     if (shape.size() != result.size()) return outputs;
     for (std::size_t d = 0; d < shape.size(); ++d) {
       if (d == *axis) {
-        result[d] += shape[d];
+        if (__builtin_add_overflow(result[d], shape[d], &result[d])) return outputs;
       } else if (shape[d] != result[d]) {
         return outputs;
       }
@@ -215,8 +215,7 @@ Outputs split_rule(const RuleInput& in) {
   if (sizes.size() != outputs.size()) return outputs;
   std::int64_t sum = 0;
   for (std::int64_t size : sizes) {
-    if (size < 0) return outputs;
-    sum += size;
+    if (size < 0 || __builtin_add_overflow(sum, size, &sum)) return outputs;
   }
   if (sum != total) return outputs;
   for (std::size_t k = 0; k < outputs.size(); ++k) {
@@ -383,8 +382,9 @@ Outputs pad_rule(const RuleInput& in) {
   if (pads.size() != 2 * axes.size()) return outputs;
   Dims result = *x;
   for (std::size_t k = 0; k < axes.size(); ++k) {
-    result[axes[k]] += pads[k] + pads[k + axes.size()];
-    if (result[axes[k]] < 0) return outputs;
+      WideInt padded = WideInt(result[axes[k]]) + pads[k] + pads[k + axes.size()];
+    if (padded < 0 || padded > INT64_MAX) return outputs;
+    result[axes[k]] = static_cast<std::int64_t>(padded);
   }
   outputs[0] = shaped(in.type(0), result);
   return outputs;
@@ -506,13 +506,15 @@ Outputs depth_space_rule(const RuleInput& in) {
   Outputs outputs(in.node.outputs.size());
   const Dims* x = in.shape(0);
   std::int64_t block = in.int_attribute("blocksize", 0);
-  if (outputs.empty() || !x || x->size() != 4 || block <= 0) return outputs;
+  if (outputs.empty() || !x || x->size() != 4 || block <= 0 || block > (1 << 20)) return outputs;
   Dims result = *x;
   if (in.node.op_type == "DepthToSpace") {
     if (result[1] % (block * block) != 0) return outputs;
+    if (result[2] > INT64_MAX / block || result[3] > INT64_MAX / block) return outputs;
     result = {result[0], result[1] / (block * block), result[2] * block, result[3] * block};
   } else {
     if (result[2] % block != 0 || result[3] % block != 0) return outputs;
+    if (result[1] > INT64_MAX / (block * block)) return outputs;
     result = {result[0], result[1] * block * block, result[2] / block, result[3] / block};
   }
   outputs[0] = shaped(in.type(0), result);

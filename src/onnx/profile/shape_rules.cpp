@@ -72,17 +72,24 @@ std::optional<WindowParams> window_params(const RuleInput& in, const Dims& kerne
   return params;
 }
 
+// Wide arithmetic: every operand comes from the file and may be near the 64-bit limits.
 std::optional<std::int64_t> window_output(std::int64_t input, std::size_t axis, const WindowParams& params) {
-  std::int64_t stride = params.strides[axis];
-  std::int64_t effective_kernel = (params.kernel[axis] - 1) * params.dilations[axis] + 1;
-  if (params.auto_pad == "SAME_UPPER" || params.auto_pad == "SAME_LOWER") return (input + stride - 1) / stride;
-  std::int64_t padded = input;
-  if (params.auto_pad != "VALID") padded += params.pads[axis] + params.pads[axis + params.kernel.size()];
-  if (params.auto_pad != "VALID" && params.auto_pad != "NOTSET" && !params.auto_pad.empty()) return std::nullopt;
-  std::int64_t span = padded - effective_kernel;
-  if (span < 0) return std::nullopt;
-  std::int64_t positions = params.ceil_mode ? (span + stride - 1) / stride : span / stride;
-  return positions + 1;
+  WideInt stride = params.strides[axis];
+  WideInt effective_kernel = (WideInt(params.kernel[axis]) - 1) * params.dilations[axis] + 1;
+  WideInt result;
+  if (params.auto_pad == "SAME_UPPER" || params.auto_pad == "SAME_LOWER") {
+    result = (WideInt(input) + stride - 1) / stride;
+  } else if (params.auto_pad == "VALID" || params.auto_pad == "NOTSET" || params.auto_pad.empty()) {
+    WideInt padded = input;
+    if (params.auto_pad != "VALID") padded += WideInt(params.pads[axis]) + params.pads[axis + params.kernel.size()];
+    WideInt span = padded - effective_kernel;
+    if (span < 0) return std::nullopt;
+    result = (params.ceil_mode ? (span + stride - 1) / stride : span / stride) + 1;
+  } else {
+    return std::nullopt;
+  }
+  if (result < 0 || result > INT64_MAX) return std::nullopt;
+  return static_cast<std::int64_t>(result);
 }
 
 }  // namespace tarnwick

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "proto_builder.h"
+#include "test_support.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::Message;
+using testing::node;
+using testing::run_command;
+using testing::tensor_type_info;
+
+Message graph_attribute(const std::string& name, const Message& graph) {
+  return Message().add_bytes(1, name).add_message(6, graph).add_varint(20, 5);
+}
+
+Message ints_attribute(const std::string& name, const std::vector<std::int64_t>& values) {
+  Message attribute;
+  attribute.add_bytes(1, name);
+  for (std::int64_t value : values) attribute.add_varint(8, static_cast<std::uint64_t>(value));
+  return attribute.add_varint(20, 7);
+}
+
+Message external_tensor(const std::string& name, std::vector<std::uint64_t> dims,
+                        const std::vector<std::pair<std::string, std::string>>& entries) {
+  Message tensor;
+  for (std::uint64_t dim : dims) tensor.add_varint(1, dim);
+  tensor.add_varint(2, 1).add_bytes(8, name);
+  for (const auto& [key, value] : entries) tensor.add_message(13, Message().add_bytes(1, key).add_bytes(2, value));
+  return tensor.add_varint(14, 1);
+}
+
+// A small convolutional model with a symbolic batch, an If, weights in other files (one of them
+// pointing outside the model's directory) and a name with a control character.
+std::string sample_model() {
+  Message then_branch;
+  then_branch.add_message(1, node("Relu", "then_relu", {"pooled"}, {"t"})).add_message(12, tensor_type_info("t", 1, {"?"}));
+  Message else_branch;
+  else_branch.add_message(1, node("Sigmoid", "else_sigmoid", {"pooled"}, {"e"}))
+      .add_message(12, tensor_type_info("e", 1, {"?"}));
+  Message graph;
+  graph.add_bytes(2, "sample")
+      .add_message(1, node("Conv", "conv\x01", {"x", "w", "b"}, {"c"})
+                          .add_message(5, ints_attribute("pads", {1, 1, 1, 1}))
+                          .add_message(5, ints_attribute("strides", {2, 2})))
+      .add_message(1, node("Relu", "", {"c"}, {"r"}))
+      .add_message(1, node("GlobalAveragePool", "pool", {"r"}, {"pooled"}))
+      .add_message(1, node("If", "gate", {"flag"}, {"gated"})
+                          .add_message(5, graph_attribute("then_branch", then_branch))
+                          .add_message(5, graph_attribute("else_branch", else_branch)))
+      .add_message(1, node("Flatten", "flat", {"gated"}, {"f"}))
+      .add_message(1, node("MatMul", "head", {"f", "fc"}, {"y"}))
+      .add_message(1, node("TopK", "top", {"y", "k"}, {"values", "indices"}))
+      .add_message(5, external_tensor("w", {8, 3, 3, 3}, {{"location", "weights.bin"}, {"offset", "0"}, {"length", "864"}}))
+      .add_message(5, external_tensor("b", {8}, {{"location", "../outside.bin"}}))
+      .add_message(5, external_tensor("fc", {8, 10}, {{"location", "weights.bin"}, {"offset", "864"}}))
+      .add_message(5, testing::initializer("k", {1}, 7, std::string("\x03\0\0\0\0\0\0\0", 8)))
+      .add_message(11, tensor_type_info("x", 1, {"batch", "3", "32", "32"}))
+      .add_message(11, tensor_type_info("flag", 9, {}))
+      .add_message(12, tensor_type_info("values", 1, {"batch", "3"}))
+      .add_message(12, tensor_type_info("indices", 7, {"batch", "3"}))
+      .add_message(13, tensor_type_info("c", 1, {"1", "8", "16", "16"}))
+      .add_message(13, tensor_type_info("r", 1, {"1", "8", "16", "15"}));
+  return testing::model(graph);
+}
+
+TEST(ProfileReport, WholeReports) {
+  testing::TempDir dir;
+  std::string path = dir.write("sample.onnx", sample_model());
+  dir.write("weights.bin", std::string(864 + 100, '\0'));
+  struct Case {
+    std::vector<std::string> args;
+    const char* golden;
+  };
+  const Case cases[] = {
+      {{"profile", "--limit", "3", path}, "onnx/sample.profile.txt"},
+      {{"profile", "--dim", "batch=4", "--dim", "seq=9", path}, "onnx/sample_batch4.profile.txt"},
+  };
+  for (const Case& c : cases) {
+    testing::CommandRun run = run_command(c.args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    testing::expect_golden(run.out, c.golden);
+  }
+  testing::CommandRun json = run_command({"profile", "--json", "--limit", "1", path});
+  ASSERT_EQ(json.status, 0) << json.err;
+  std::string text = json.out;
+  text.replace(text.find(path), path.size(), "sample.onnx");
+  testing::expect_golden(text, "onnx/sample.profile.json");
+}
+
+TEST(ProfileReport, ArgumentErrors) {
+  testing::TempDir dir;
+  std::string path = dir.write("m.onnx", sample_model());
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"profile"}, "error: usage: tarnwick profile [--json] [--limit N] [--dim NAME=VALUE]... <model.onnx>\n"},
+      {{"profile", "--dim"}, "error: --dim needs NAME=VALUE\n"},
+      {{"profile", "--dim", "batch", path}, "error: --dim needs NAME=VALUE, got `batch`\n"},
+      {{"profile", "--dim", "=3", path}, "error: --dim needs NAME=VALUE, got `=3`\n"},
+      {{"profile", "--dim", "batch=-1", path}, "error: parse --dim batch: invalid digit found in string\n"},
+      {{"profile", "--dim", "batch=", path}, "error: parse --dim batch: cannot parse integer from empty string\n"},
+      {{"profile", "--dim", "batch=9223372036854775808", path},
+       "error: parse --dim batch: number too large to fit in target type\n"},
+      {{"profile", "--limit", "x", path}, "error: parse --limit: invalid digit found in string\n"},
+      {{"profile", path, path}, "error: unexpected argument `" + path + "`\n"},
+  };
+  for (const Case& c : cases) {
+    testing::CommandRun run = run_command(c.args);
+    EXPECT_EQ(run.status, 1) << c.error;
+    EXPECT_EQ(run.out, "") << c.error;
+    EXPECT_EQ(run.err, c.error);
+  }
+}
+
+TEST(ProfileCorpus, WholeReportsOfRealModels) {
+  TARNWICK_REQUIRE_CORPUS("onnx");
+  std::filesystem::path pytorch = testing::corpus_dir() / "pytorch";
+  testing::CommandRun resnet = run_command({"profile", (corpus / "light__light_resnet50.onnx.onnx").string()});
+  ASSERT_EQ(resnet.status, 0) << resnet.err;
+  testing::expect_golden(resnet.out, "onnx/resnet50.profile.txt");
+  std::string mlp_path = (pytorch / "mlp.onnx").string();
+  testing::CommandRun mlp = run_command({"profile", "--json", mlp_path});
+  ASSERT_EQ(mlp.status, 0) << mlp.err;
+  std::string text = mlp.out;
+  text.replace(text.find(mlp_path), mlp_path.size(), "mlp.onnx");
+  testing::expect_golden(text, "onnx/mlp.profile.json");
+}
+
+}  // namespace
+}  // namespace tarnwick
