@@ -13,6 +13,7 @@
 #include "pt/pytorch_commands.h"
 #include "python/convert.h"
 #include "python/doctor.h"
+#include "scan/scan_command.h"
 
 namespace tarnwick {
 
@@ -50,6 +51,7 @@ const std::array kCommands{
     Command{"demo", demo_command},
     Command{"explain-model", explain_model_command},
     Command{"walkthrough", explain_model_command},
+    Command{"scan", scan_command},
 };
 
 }  // namespace
