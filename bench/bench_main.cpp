@@ -8,9 +8,13 @@
 // against a bare FNV-1a pass; peak resident memory from VmHWM after resetting it.
 // PyTorch: inspecting a generated checkpoint of at least 1 GiB reads only the tail, the
 // directory, the pickle and at most 1 MiB per storage; bytes read come from /proc/self/io.
+// contents: a 1 GiB safetensors file (and a 1 GiB PyTorch checkpoint once its tensor reader
+// exists) reads only the header or the pickle and directory; `diff --contents` of two 1 GiB
+// files hashes every tensor byte within 1.5x of `cat old new > /dev/null` from the page cache.
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +26,8 @@
 #include "main/dispatch.h"
 #include "main/file_read.h"
 #include "main/format.h"
+#include "pt/pytorch_tensors.h"
+#include "safetensors/safetensors_builder.h"
 #include "onnx/proto_builder.h"
 #include "pickle/pickle_builder.h"
 #include "pt/pytorch_summary.h"
@@ -240,6 +246,84 @@ void bench_scan(const std::filesystem::path& dir) {
   std::filesystem::remove(file);
 }
 
+// 256 float32 tensors of 4 MiB; `changed` tensors get a different first byte.
+void write_large_safetensors(const std::filesystem::path& path, int changed) {
+  const int count = 256;
+  const std::uint64_t tensor_bytes = 4u << 20;
+  nlohmann::ordered_json header = nlohmann::ordered_json::object();
+  for (int i = 0; i < count; ++i) {
+    header["layers." + std::to_string(i) + ".weight"] = {
+        {"dtype", "F32"}, {"shape", {tensor_bytes / 4}}, {"data_offsets", {i * tensor_bytes, (i + 1) * tensor_bytes}}};
+  }
+  std::string text = header.dump();
+  while (text.size() % 8 != 0) text.push_back(' ');
+  std::ofstream out(path, std::ios::binary);
+  out << tarnwick::testing::u64_le(text.size()) << text;
+  std::string block = pseudo_random_bytes(tensor_bytes, 5);
+  for (int i = 0; i < count; ++i) {
+    block[0] = static_cast<char>(i < changed ? 1 : 0);
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
+}
+
+std::string run_quietly(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  std::istringstream in;
+  if (tarnwick::run_tarnwick(args, in, out, err) != 0) std::cerr << err.str();
+  return out.str();
+}
+
+void report_contents_reads(const char* label, const std::filesystem::path& file) {
+  std::uint64_t size = std::filesystem::file_size(file);
+  std::uint64_t before = bytes_read_so_far();
+  auto start = Clock::now();
+  std::string report = run_quietly({"contents", "--json", file.string()});
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::uint64_t read = bytes_read_so_far() - before;
+  std::printf("contents --json, %s: %.1f MiB file, %zu bytes of report\n", label, size / 1048576.0, report.size());
+  std::printf("  bytes read: %llu (%.4f%% of the file; header/pickle and directory only)\n",
+              static_cast<unsigned long long>(read), 100.0 * read / size);
+  std::printf("  time: %.3f s\n", seconds);
+}
+
+void report_diff_speed(const char* label, const std::filesystem::path& old_file, const std::filesystem::path& new_file) {
+  std::string cat = "cat '" + old_file.string() + "' '" + new_file.string() + "' > /dev/null";
+  if (std::system(cat.c_str()) != 0) std::cerr << "cat failed\n";  // into the page cache
+  double bare = best_seconds(3, [&] {
+    if (std::system(cat.c_str()) != 0) std::cerr << "cat failed\n";
+  });
+  std::string report;
+  double diff = best_seconds(3, [&] { report = run_quietly({"diff", "--contents", "--json", old_file.string(), new_file.string()}); });
+  std::uint64_t size = std::filesystem::file_size(old_file) + std::filesystem::file_size(new_file);
+  std::printf("diff --contents, %s: two files, %.1f MiB in all\n", label, size / 1048576.0);
+  std::printf("  cat old new > /dev/null: %.3f s (%.0f MiB/s)\n", bare, size / 1048576.0 / bare);
+  std::printf("  diff --contents --json:  %.3f s (%.0f MiB/s)\n", diff, size / 1048576.0 / diff);
+  std::printf("  ratio: %.2fx (target at most 1.5x); %zu bytes of report\n", diff / bare, report.size());
+}
+
+void bench_contents(const std::filesystem::path& dir) {
+  std::filesystem::path old_file = dir / "old.safetensors", new_file = dir / "new.safetensors";
+  write_large_safetensors(old_file, 0);
+  write_large_safetensors(new_file, 3);
+  report_contents_reads("safetensors", old_file);
+  report_diff_speed("safetensors", old_file, new_file);
+  std::filesystem::remove(old_file);
+  std::filesystem::remove(new_file);
+
+  std::filesystem::path old_checkpoint = dir / "old.pt", new_checkpoint = dir / "new.pt";
+  write_checkpoint(old_checkpoint, 256, 4u << 20);
+  tarnwick::Result<tarnwick::TensorTable> table = tarnwick::read_pytorch_tensor_table(old_checkpoint.string());
+  if (!table.is_ok()) {
+    std::printf("contents --json, pytorch: skipped (%s)\n", table.message().c_str());
+  } else {
+    write_checkpoint(new_checkpoint, 256, 4u << 20);
+    report_contents_reads("pytorch", old_checkpoint);
+    report_diff_speed("pytorch", old_checkpoint, new_checkpoint);
+    std::filesystem::remove(new_checkpoint);
+  }
+  std::filesystem::remove(old_checkpoint);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -250,6 +334,7 @@ int main(int argc, char** argv) {
   if (which == "all" || which == "onnx") bench_onnx(dir);
   if (which == "all" || which == "pytorch") bench_pytorch(dir);
   if (which == "all" || which == "cbm") bench_cbm(dir);
+  if (which == "all" || which == "contents") bench_contents(dir);
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "demo/teaching.h"
 #include "lightgbm/lightgbm_commands.h"
 #include "main/check_command.h"
+#include "main/contents_command.h"
 #include "main/explain_diff.h"
 #include "main/routing.h"
 #include "model/plan_commands.h"
@@ -32,6 +33,7 @@ const std::array kCommands{
     Command{"explain", explain_command},
     Command{"explain-diff", explain_diff_command},
     Command{"check", check_command},
+    Command{"contents", contents_command},
     Command{"catboost", catboost_command},
     Command{"cbm", catboost_command},
     Command{"lightgbm", lightgbm_command},

@@ -206,3 +206,30 @@ std::string path_extension(const std::string& path) {
 }
 
 }  // namespace tarnwick
+
+namespace tarnwick {
+
+std::string escape_control_characters(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      escaped.push_back(c);
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else {
+      const char* digits = "0123456789abcdef";
+      escaped += "\\x";
+      escaped.push_back(digits[byte >> 4]);
+      escaped.push_back(digits[byte & 0xF]);
+    }
+  }
+  return escaped;
+}
+
+}  // namespace tarnwick

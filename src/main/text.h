@@ -32,5 +32,7 @@ std::string remove_whitespace(std::string_view text);
 std::string display_file_name(const std::string& path);
 // The text after the last dot of the last component; empty when there is none.
 std::string path_extension(const std::string& path);
+// Text taken from a file, made safe for a terminal: control characters become \n, \t, \r or \xNN.
+std::string escape_control_characters(std::string_view text);
 
 }  // namespace tarnwick
