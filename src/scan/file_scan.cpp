@@ -11,6 +11,14 @@ namespace tarnwick::scan {
 
 namespace {
 
+// An 8-byte header length that fits in the file, then the header's opening brace.
+bool looks_like_safetensors(std::string_view head, std::uint64_t file_size) {
+  if (head.size() < 9 || head[8] != '{') return false;
+  std::uint64_t length = 0;
+  for (int i = 7; i >= 0; --i) length = (length << 8) | static_cast<std::uint8_t>(head[i]);
+  return length <= file_size - 8;
+}
+
 bool is_pickle_extension(const std::string& extension) {
   for (const char* known : {"pkl", "pickle", "pt", "pth", "bin", "ckpt", "tar"}) {
     if (extension == known) return true;
@@ -39,7 +47,7 @@ FileScan scan_file(const std::string& path) {
     return scan;
   }
   const PositionedFile& file = *opened.value();
-  Result<std::string> head = file.read_prefix(8);
+  Result<std::string> head = file.read_prefix(9);
   if (!head.is_ok()) {
     scan.add("unscannable", "read: " + head.message());
     return scan;
@@ -50,7 +58,8 @@ FileScan scan_file(const std::string& path) {
     scan_zip(file, scan);
   } else if (head.value().starts_with("GGUF") || extension == "gguf") {
     scan_gguf(path, scan);
-  } else if (extension == "safetensors" || path.ends_with(".safetensors.index.json")) {
+  } else if (extension == "safetensors" || path.ends_with(".safetensors.index.json") ||
+             looks_like_safetensors(head.value(), file.size())) {
     scan_safetensors(path, scan);
   } else if (extension == "onnx") {
     scan_onnx(path, scan);
