@@ -2,6 +2,8 @@
 //
 // ONNX: `onnx --json` on a generated model of at least 512 MiB, against a bare FNV-1a pass over
 // the same bytes (both read the file from the page cache).
+// ONNX profile: `profile --json` on the same kind of model with its input declared, against
+// `onnx --json` on it (the profile should cost no more than the inspection).
 // CatBoost: 100 MiB bodies full of braces stay fast (every unclosed brace would otherwise cost a
 // scan to the end of the file).
 // Scan: a generated 100 MiB pickle shaped like a huge state dict (memoised strings and imports),
@@ -54,8 +56,9 @@ std::string pseudo_random_bytes(std::size_t size, std::uint64_t seed) {
   return bytes;
 }
 
-// A graph of `count` MatMul nodes over float32 initializers of `rows` x 1024 with raw data.
-void write_onnx(const std::filesystem::path& path, int count, std::uint64_t rows) {
+// A graph of `count` MatMul nodes over float32 initializers of `rows` x 1024 with raw data;
+// `graph_extra` adds graph fields (a declared input, for the profile).
+void write_onnx(const std::filesystem::path& path, int count, std::uint64_t rows, const std::string& graph_extra = "") {
   std::ofstream out(path, std::ios::binary);
   std::string graph_fields;
   std::string raw = pseudo_random_bytes(rows * 1024 * 4, 7);
@@ -67,7 +70,7 @@ void write_onnx(const std::filesystem::path& path, int count, std::uint64_t rows
     initializers += field(5, varint(1 << 3 | 0) + varint(rows) + varint(1 << 3 | 0) + varint(1024) + varint(2 << 3) +
                                  varint(1) + field(8, name) + field(9, raw));
   }
-  std::string graph = field(2, "bench") + nodes + initializers;
+  std::string graph = field(2, "bench") + nodes + initializers + graph_extra;
   std::string model = varint(1 << 3) + varint(8) + field(2, "tarnwick-bench") + field(7, graph);
   out.write(model.data(), static_cast<std::streamsize>(model.size()));
 }
@@ -145,6 +148,31 @@ void bench_onnx(const std::filesystem::path& dir) {
   std::printf("  read + bare FNV-1a pass: %.3f s (%.0f MiB/s)\n", bare, size / 1048576.0 / bare);
   std::printf("  onnx --json:             %.3f s (%.0f MiB/s)\n", inspect, size / 1048576.0 / inspect);
   std::printf("  ratio: %.2fx (target at most 1.3x)   [%llx]\n", inspect / bare,
+              static_cast<unsigned long long>(sink & 1));
+  std::filesystem::remove(model);
+}
+
+void bench_profile(const std::filesystem::path& dir) {
+  std::filesystem::path model = dir / "large_profiled.onnx";
+  std::uint64_t rows = 1024 + 16;
+  std::string input = field(11, tarnwick::testing::tensor_type_info("x", 1, {"batch", std::to_string(rows)}).bytes());
+  write_onnx(model, 128, rows, input);
+  std::uint64_t size = std::filesystem::file_size(model);
+  std::uint64_t sink = 0;
+  auto timed = [&](const std::vector<std::string>& args) {
+    return best_seconds(3, [&] {
+      std::ostringstream out, err;
+      std::istringstream in;
+      if (tarnwick::run_tarnwick(args, in, out, err) != 0) std::cerr << err.str();
+      sink ^= out.str().size();
+    });
+  };
+  double inspect = timed({"onnx", "--json", model.string()});
+  double profile = timed({"profile", "--json", model.string()});
+  std::printf("onnx profile --json: %.1f MiB file, 128 MatMul nodes\n", size / 1048576.0);
+  std::printf("  onnx --json:    %.3f s\n", inspect);
+  std::printf("  profile --json: %.3f s\n", profile);
+  std::printf("  ratio: %.2fx (target at most 1.0x)   [%llx]\n", profile / inspect,
               static_cast<unsigned long long>(sink & 1));
   std::filesystem::remove(model);
 }
@@ -332,6 +360,7 @@ int main(int argc, char** argv) {
   std::string which = argc > 1 ? argv[1] : "all";
   if (which == "all" || which == "scan") bench_scan(dir);
   if (which == "all" || which == "onnx") bench_onnx(dir);
+  if (which == "all" || which == "profile") bench_profile(dir);
   if (which == "all" || which == "pytorch") bench_pytorch(dir);
   if (which == "all" || which == "cbm") bench_cbm(dir);
   if (which == "all" || which == "contents") bench_contents(dir);

@@ -11,6 +11,7 @@
 #include "main/routing.h"
 #include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
+#include "onnx/profile/profile_command.h"
 #include "pt/pytorch_commands.h"
 #include "python/convert.h"
 #include "python/doctor.h"
@@ -39,6 +40,7 @@ const std::array kCommands{
     Command{"lightgbm", lightgbm_command},
     Command{"lgbm", lightgbm_command},
     Command{"onnx", onnx_command},
+    Command{"profile", profile_command},
     Command{"pytorch", pytorch_command},
     Command{"pt", pytorch_command},
     Command{"trace", trace_command},
