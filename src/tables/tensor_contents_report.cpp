@@ -95,15 +95,6 @@ Result<TensorTotals> tensor_totals(const TensorTable& table) {
   return totals;
 }
 
-std::string shape_text(const std::vector<std::uint64_t>& shape) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < shape.size(); ++i) {
-    if (i) text += ", ";
-    text += std::to_string(shape[i]);
-  }
-  return text + "]";
-}
-
 std::string tensor_shape_and_dtype(const TensorEntry& tensor) {
   return escape_control_characters(tensor.dtype) + " " + shape_text(tensor.shape);
 }
