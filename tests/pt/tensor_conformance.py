@@ -6,7 +6,8 @@ torch.load(path, map_location="cpu", weights_only=True) loads each checkpoint (t
 only tensors, state dicts and plain containers, so the restricted loader suffices); the loaded
 object is flattened into name -> (dtype, shape) by key paths joined with "." (dicts by key, lists
 and tuples by index), which must equal tarnwick's tensor table in names, order, dtypes, shapes and
-element counts. Closes with "N passed, N failed".
+element counts; where tarnwick gives a tensor's file offset, the bytes there must equal the
+tensor's own bytes as torch loaded them. Closes with "N passed, N failed".
 """
 import json
 import subprocess
@@ -35,6 +36,22 @@ def flatten(value, prefix, out):
     return out
 
 
+def tensors_of(value, prefix, out):
+    if isinstance(value, torch.Tensor):
+        out.append((prefix, value))
+    elif isinstance(value, dict):
+        for key, item in value.items():
+            tensors_of(item, f"{prefix}.{key}" if prefix else str(key), out)
+    elif isinstance(value, (list, tuple)):
+        for index, item in enumerate(value):
+            tensors_of(item, f"{prefix}.{index}" if prefix else str(index), out)
+    return out
+
+
+def raw_bytes(tensor):
+    return tensor.detach().contiguous().reshape(-1).view(torch.uint8).numpy().tobytes()
+
+
 def check(binary, path):
     loaded = torch.load(path, map_location="cpu", weights_only=True)
     expected = flatten(loaded, "", [])
@@ -44,6 +61,13 @@ def check(binary, path):
     document = json.loads(run.stdout)
     actual = [(t["name"], t["dtype"], t["shape"], t["numel"], t["bytes"]) for t in document["tensors"]]
     problems = []
+    with open(path, "rb") as stream:
+        for tensor, (name, value) in zip(document["tensors"], tensors_of(loaded, "", [])):
+            if tensor.get("offset") is None:
+                continue
+            stream.seek(tensor["offset"])
+            if stream.read(tensor["bytes"]) != raw_bytes(value):
+                problems.append(f"{name}: the bytes at offset {tensor['offset']} are not the tensor's")
     if document.get("format") not in ("pytorch-zip", "pytorch-legacy"):
         problems.append(f"format {document.get('format')!r}")
     if len(actual) != len(expected):
