@@ -217,12 +217,22 @@ TEST(PytorchTensorTable, BrokenCheckpointsAreErrors) {
 }
 
 TEST(PytorchTensorTable, SharedNestingIsRefusedNotWalkedExponentially) {
-  PickleBuilder p;
-  p.proto(2).op(')');
-  for (int i = 0; i < 5000; ++i) p.op('2').op(0x86);
-  std::string zip = build_zip({{"a/data.pkl", p.stop().str()}});
+  PickleBuilder deep;
+  deep.proto(2).op(')');
+  for (int i = 0; i < 5000; ++i) deep.op('2').op(0x86);
+  // Three levels of lists holding the level below 100 times: 10^6 paths over 300 values.
+  PickleBuilder wide;
+  wide.proto(2).op(']').binput(0);
+  for (int level = 1; level <= 3; ++level) {
+    wide.mark();
+    for (int i = 0; i < 100; ++i) wide.binget(static_cast<std::uint8_t>(level - 1));
+    wide.op('l').binput(static_cast<std::uint8_t>(level));
+  }
   TempDir dir;
-  EXPECT_EQ(read_table(dir, zip).substr(0, 7), "error: ");
+  EXPECT_EQ(read_table(dir, build_zip({{"a/data.pkl", deep.stop().str()}})),
+            "error: " + dir.path().string() + "/m.pt: the pickle nests values more than 512 deep");
+  EXPECT_EQ(read_table(dir, build_zip({{"a/data.pkl", wide.stop().str()}})),
+            "error: " + dir.path().string() + "/m.pt: the pickle shares values too often to name its tensors");
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 #include <filesystem>
 
+#include "gguf/gguf_builder.h"
 #include "onnx/proto_builder.h"
 #include "pickle/pickle_builder.h"
 #include "scan/file_scan.h"
 #include "scan/import_trace.h"
+#include "safetensors/safetensors_builder.h"
 #include "test_support.h"
 #include "pt/zip_builder.h"
 
@@ -264,6 +266,39 @@ TEST(Scan, OnnxExternalDataMustStayBesideTheModel) {
     EXPECT_EQ(scan.format, "onnx");
     EXPECT_EQ(scan.verdict(), c.verdict) << c.location;
     EXPECT_EQ(findings_of(scan), c.finding) << c.location;
+  }
+}
+
+TEST(Scan, SafetensorsAndGgufMustKeepTheirLayoutRules) {
+  using testing::SafetensorsTensor;
+  std::string good_safetensors = testing::safetensors_file({{"w", "F32", {2}, std::string(8, 'x')}});
+  std::string overlapping = testing::safetensors_raw(
+      R"({"a":{"dtype":"F32","shape":[2],"data_offsets":[0,8]},"b":{"dtype":"F32","shape":[2],"data_offsets":[4,12]}})",
+      std::string(12, 'x'));
+  std::string good_gguf = testing::GgufBuilder().kv_u32("general.alignment", 32).tensor("w", {4}, 0, std::string(16, 'x')).build();
+  std::string lying_gguf = testing::GgufBuilder().counts(1000, 0).build();
+  struct LayoutCase {
+    const char* file;
+    std::string bytes;
+    const char* format;
+    const char* verdict;
+  };
+  const std::vector<LayoutCase> cases = {
+      {"good.safetensors", good_safetensors, "safetensors", "safe"},
+      {"overlap.safetensors", overlapping, "safetensors", "unsafe"},
+      {"renamed.bin", good_safetensors, "safetensors", "safe"},
+      {"good.gguf", good_gguf, "gguf", "safe"},
+      {"lying.gguf", lying_gguf, "gguf", "unsafe"},
+  };
+  TempDir dir;
+  for (const LayoutCase& c : cases) {
+    scan::FileScan scan = scan::scan_file(dir.write(c.file, c.bytes));
+    EXPECT_EQ(scan.format, c.format) << c.file;
+    EXPECT_EQ(scan.verdict(), c.verdict) << c.file << "\n" << findings_of(scan);
+    EXPECT_TRUE(scan.imports.empty()) << c.file;
+    if (std::string(c.verdict) == "unsafe") {
+      EXPECT_TRUE(findings_of(scan).starts_with("unsafe: breaks the format's layout rules: ")) << findings_of(scan);
+    }
   }
 }
 
