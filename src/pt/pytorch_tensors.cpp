@@ -28,12 +28,14 @@ struct StorageBytes {
   std::uint64_t length = 0;
 };
 
+// Row-major strides; dimensions of size 1 may carry any stride, as torch's own test allows.
+// Called once the element count is known to fit 64 bits, so `expected` cannot wrap.
 bool is_contiguous(const PickledTensor& tensor) {
-  std::int64_t expected = 1;
+  std::uint64_t expected = 1;
   for (std::size_t i = tensor.shape.size(); i-- > 0;) {
     if (tensor.shape[i] == 0) return true;
-    if (tensor.shape[i] != 1 && tensor.stride[i] != expected) return false;
-    expected *= static_cast<std::int64_t>(tensor.shape[i]);
+    if (tensor.shape[i] != 1 && static_cast<std::uint64_t>(tensor.stride[i]) != expected) return false;
+    expected *= tensor.shape[i];
   }
   return true;
 }
@@ -70,8 +72,9 @@ Status fill_table(TensorTable& table, const std::vector<PickledTensor>& tensors,
       entry.storage = storage.key;
       distinct.emplace(storage.key, storage.numel * storage.element_size);
       auto found = storages.find(storage.key);
+      std::optional<std::uint64_t> elements = checked_add(storage.view_offset, pickled.storage_offset);
       std::optional<std::uint64_t> first =
-          checked_multiply(storage.view_offset + pickled.storage_offset, storage.element_size);
+          elements ? checked_multiply(*elements, storage.element_size) : std::nullopt;
       if (found != storages.end() && storage.element_size != 0 && first && *first <= found->second.length) {
         entry.offset = found->second.start + *first;
         if (is_contiguous(pickled) && entry.bytes <= found->second.length - *first) {
