@@ -436,10 +436,14 @@ Result<ValueId> Machine::run(std::string_view bytes, std::uint64_t start) {
   stack_.clear();
   marks_.clear();
   memo_.clear();
+  truncated_ = false;
   OpcodeReader reader(bytes, start);
   while (true) {
     Result<Opcode> opcode = reader.next();
-    if (!opcode.is_ok()) return opcode.error();
+    if (!opcode.is_ok()) {
+      truncated_ = reader.truncated();
+      return opcode.error();
+    }
     ++stats_.steps;
     if (opcode.value().code == op::kStop) {
       end_ = reader.position();
@@ -448,6 +452,7 @@ Result<ValueId> Machine::run(std::string_view bytes, std::uint64_t start) {
       return result.value();
     }
     if (opcode.value().code == op::kFrame && opcode.value().integer > bytes.size() - reader.position()) {
+      truncated_ = true;
       return fail("FRAME at offset " + std::to_string(opcode.value().position) + " runs past the end of the pickle");
     }
     Status status = execute(opcode.value());

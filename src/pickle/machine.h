@@ -32,6 +32,8 @@ class Machine {
   std::size_t value_count() const { return values_.size(); }
   std::uint64_t end() const { return end_; }
   const MachineStats& stats() const { return stats_; }
+  // True when the last run failed only because the bytes ended before its STOP.
+  bool truncated() const { return truncated_; }
 
  private:
   ValueId make(Value value);
@@ -51,6 +53,7 @@ class Machine {
   std::unordered_map<std::uint64_t, ValueId> memo_;
   MachineStats stats_;
   std::uint64_t end_ = 0;
+  bool truncated_ = false;
 };
 
 }  // namespace tarnwick::pickle

@@ -114,6 +114,7 @@ std::string opcode_name(std::uint8_t code) {
 
 Result<std::string_view> OpcodeReader::take(std::uint64_t length, std::uint64_t opcode_position) {
   if (length > bytes_.size() - at_) {
+    truncated_ = true;
     return fail("pickle ends inside the argument of " + opcode_name(static_cast<std::uint8_t>(bytes_[opcode_position])) +
                 " at offset " + std::to_string(opcode_position));
   }
@@ -125,6 +126,7 @@ Result<std::string_view> OpcodeReader::take(std::uint64_t length, std::uint64_t 
 Result<std::string_view> OpcodeReader::take_line(std::uint64_t opcode_position) {
   std::size_t end = bytes_.find('\n', at_);
   if (end == std::string_view::npos) {
+    truncated_ = true;
     return fail("pickle ends inside the text line of " +
                 opcode_name(static_cast<std::uint8_t>(bytes_[opcode_position])) + " at offset " +
                 std::to_string(opcode_position));
@@ -143,7 +145,10 @@ Result<std::uint64_t> OpcodeReader::take_le(int width, std::uint64_t opcode_posi
 }
 
 Result<Opcode> OpcodeReader::next() {
-  if (at_end()) return fail("pickle ends without a STOP opcode");
+  if (at_end()) {
+    truncated_ = true;
+    return fail("pickle ends without a STOP opcode");
+  }
   Opcode opcode;
   opcode.position = at_;
   opcode.code = static_cast<std::uint8_t>(bytes_[at_]);

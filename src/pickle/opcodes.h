@@ -65,6 +65,8 @@ class OpcodeReader {
   Result<Opcode> next();
   std::uint64_t position() const { return at_; }
   bool at_end() const { return at_ >= bytes_.size(); }
+  // True once `next` failed because the bytes ran out (more bytes might have completed it).
+  bool truncated() const { return truncated_; }
 
  private:
   Result<std::string_view> take(std::uint64_t length, std::uint64_t opcode_position);
@@ -73,6 +75,7 @@ class OpcodeReader {
 
   std::string_view bytes_;
   std::uint64_t at_;
+  bool truncated_ = false;
 };
 
 }  // namespace tarnwick::pickle

@@ -143,7 +143,8 @@ struct LegacyPickles {
   std::uint64_t end = 0;       // where the raw storages begin
 };
 
-// The five pickles, read from a prefix that doubles until they fit.
+// The five pickles, read from a prefix that doubles while they run past its end; a pickle that
+// fails for any other reason fails at once, so a broken file is not read whole.
 Result<LegacyPickles> run_legacy_pickles(const PositionedFile& file) {
   std::uint64_t length = std::min(file.size(), kFirstLegacyRead);
   while (true) {
@@ -165,7 +166,7 @@ Result<LegacyPickles> run_legacy_pickles(const PositionedFile& file) {
       pickles.end = at;
       return pickles;
     }
-    if (length == file.size()) {
+    if (length == file.size() || !pickles.machine.truncated()) {
       return fail("pickle " + std::to_string(pickles.roots.size() + 1) + " of 5: " + status.message());
     }
     length = std::min(file.size(), length * 2);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 
 #include "pickle/pickle_builder.h"
@@ -214,6 +215,29 @@ TEST(PytorchTensorTable, BrokenCheckpointsAreErrors) {
     std::string out = read_table(dir, c.bytes);
     EXPECT_TRUE(out.starts_with("error: ") && out.find(c.expected_end) != std::string::npos) << c.name << ": " << out;
   }
+}
+
+std::uint64_t bytes_read_so_far() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// A broken legacy pickle in front of 16 MiB of storage: only the first MiB is read, once.
+TEST(PytorchTensorTable, BrokenLegacyPickleIsNotReadToTheEndOfTheFile) {
+  std::string broken = PickleBuilder().proto(2).op('}').op(0xf0).stop().str();
+  TempDir dir;
+  std::string path = dir.write("big.pth", legacy_file(broken, std::string(16u << 20, '\0')));
+  std::uint64_t before = bytes_read_so_far();
+  Result<TensorTable> table = read_pytorch_tensor_table(path);
+  std::uint64_t read = bytes_read_so_far() - before;
+  ASSERT_FALSE(table.is_ok());
+  EXPECT_EQ(table.message(), path + ": pickle 4 of 5: unknown opcode 0xf0 at offset 98");
+  EXPECT_LE(read, (1u << 20) + 4096);
 }
 
 TEST(PytorchTensorTable, SharedNestingIsRefusedNotWalkedExponentially) {
