@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "main/json_text.h"
 #include "pt/pytorch_summary.h"
 #include "pt/pytorch_tensors.h"
 #include "scan/file_scan.h"
@@ -23,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   ::close(fd);
   tarnwick::Result<tarnwick::PyTorchSummary> summary = tarnwick::read_pytorch_summary(path);
-  if (summary.is_ok()) (void)tarnwick::pytorch_summary_json(summary.value()).dump();
+  if (summary.is_ok()) (void)tarnwick::pretty_json_text(tarnwick::pytorch_summary_json(summary.value()));
   tarnwick::scan_param_names(std::string_view(reinterpret_cast<const char*>(data), size));
   // The exact tensor table and the safety scan walk the same bytes with the pickle machine.
   (void)tarnwick::read_pytorch_tensor_table(path);

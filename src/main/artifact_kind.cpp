@@ -47,11 +47,11 @@ std::optional<ArtifactKind> kind_from_extension(const std::string& path) {
 
 ArtifactKind detect_artifact_kind(const std::string& path) {
   if (auto kind = kind_from_extension(path)) return *kind;
-  if (read_file_prefix(path, 4, false) == "CBM1") return ArtifactKind::CatBoost;
-  if (looks_like_lightgbm_text(read_file_prefix(path, kLightgbmProbeBytes, true))) {
-    return ArtifactKind::LightGBM;
-  }
-  if (read_file_prefix(path, 1, false) == "\x80") return ArtifactKind::PyTorch;
+  // One read of the head serves every content test, so a pipe is classified as well as a file.
+  std::string head = read_file_head(path, kLightgbmProbeBytes);
+  if (head.starts_with("CBM1")) return ArtifactKind::CatBoost;
+  if (looks_like_lightgbm_text(head)) return ArtifactKind::LightGBM;
+  if (head.starts_with('\x80')) return ArtifactKind::PyTorch;
   return ArtifactKind::Unknown;
 }
 
@@ -69,7 +69,7 @@ ArtifactKind detect_contents_kind(const std::string& path) {
   if (ends_with(".gguf")) return ArtifactKind::GGUF;
   ArtifactKind kind = detect_artifact_kind(path);
   if (kind != ArtifactKind::Unknown) return kind;
-  std::string head = read_file_prefix(path, 9, false);
+  std::string head = read_file_head(path, 9);
   if (head.size() >= 4 && head.compare(0, 4, "GGUF") == 0) return ArtifactKind::GGUF;
   if (head.size() == 9 && head[8] == '{') {
     std::uint64_t header_length = 0;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 namespace tarnwick {
 
@@ -27,6 +28,22 @@ class FileDescriptor {
   int fd_;
 };
 
+bool is_stream(const struct stat& info) { return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode); }
+
+// Heads already consumed from pipes by read_file_head, by path, until the reader takes them.
+std::map<std::string, std::string>& consumed_heads() {
+  static std::map<std::string, std::string> heads;
+  return heads;
+}
+
+std::string take_consumed_head(const std::string& path) {
+  auto found = consumed_heads().find(path);
+  if (found == consumed_heads().end()) return {};
+  std::string head = std::move(found->second);
+  consumed_heads().erase(found);
+  return head;
+}
+
 }  // namespace
 
 Result<std::string> read_whole_file(const std::string& path) {
@@ -40,6 +57,10 @@ Result<std::string> read_whole_file(const std::string& path) {
   // Read straight into the final buffer; a file that grows meanwhile is read to its end.
   std::string contents(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0, '\0');
   std::size_t filled = 0;
+  if (is_stream(info)) {
+    contents = take_consumed_head(path);
+    filled = contents.size();
+  }
   while (true) {
     if (filled == contents.size()) contents.resize(contents.size() + (1 << 16));
     ssize_t got = ::read(file.get(), contents.data() + filled, contents.size() - filled);
@@ -54,20 +75,25 @@ Result<std::string> read_whole_file(const std::string& path) {
   return contents;
 }
 
-std::string read_file_prefix(const std::string& path, std::size_t limit, bool single_read) {
+std::string read_file_head(const std::string& path, std::size_t limit) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return {};
   std::string bytes(limit, '\0');
   std::size_t filled = 0;
+  bool failed = false;
   while (filled < limit) {
     ssize_t got = ::read(file.get(), bytes.data() + filled, limit - filled);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return {};
-    if (got == 0) break;
+    if (got <= 0) {
+      failed = got < 0;
+      break;
+    }
     filled += static_cast<std::size_t>(got);
-    if (single_read) break;
   }
   bytes.resize(filled);
+  struct stat info {};
+  if (::fstat(file.get(), &info) == 0 && is_stream(info)) consumed_heads()[path] += bytes;
+  if (failed) return {};
   return bytes;
 }
 

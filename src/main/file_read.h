@@ -9,8 +9,10 @@ namespace tarnwick {
 
 // The whole file in memory; fails with "read {path}: {os error}".
 Result<std::string> read_whole_file(const std::string& path);
-// At most `limit` bytes from the start of the file with one read; empty on any failure.
-std::string read_file_prefix(const std::string& path, std::size_t limit, bool single_read);
+// The first `limit` bytes of the file (fewer when it is shorter), read in one bounded loop; empty
+// on any failure. A pipe cannot be read twice, so what this takes from one is kept and handed
+// to the next read_whole_file of the same path.
+std::string read_file_head(const std::string& path, std::size_t limit);
 std::string os_error_text(int error_number);
 
 }  // namespace tarnwick

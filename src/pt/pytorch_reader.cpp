@@ -43,7 +43,26 @@ struct ArchiveContents {
   Fnv1a64 structure;
 };
 
-Status read_entry(const PositionedFile& file, const ZipEntry& entry, ArchiveContents& contents) {
+// A compressed blob's bytes in the file are not its contents: its CRC-32 of the uncompressed
+// data stands in for the sample.
+Status hash_storage_sample(const PositionedFile& file, const ZipEntry& entry, ArchiveContents& contents) {
+  if (entry.uncompressed_size == 0) return Status::ok();
+  if (entry.method != 0) {
+    contents.learned_state.update(le64(entry.crc32).substr(0, 4));
+    return Status::ok();
+  }
+  Result<std::string> sample = read_entry_data(file, entry, std::min(entry.uncompressed_size, kStorageSampleBytes));
+  if (!sample.is_ok()) return sample.error();
+  contents.learned_state.update(sample.value());
+  return Status::ok();
+}
+
+Status read_entry(const PositionedFile& file, const std::string& path, const ZipEntry& entry,
+                  ArchiveContents& contents) {
+  if (is_pickle_entry(entry.name) && entry.method != 0) {
+    return fail(path + ": the pickle entry `" + entry.name + "` is compressed (zip method " +
+                std::to_string(entry.method) + "); only stored entries can be read");
+  }
   if (is_pickle_entry(entry.name)) {
     Result<std::string> pickle = read_entry_data(file, entry, entry.uncompressed_size);
     if (!pickle.is_ok()) return pickle.error();
@@ -55,11 +74,8 @@ Status read_entry(const PositionedFile& file, const ZipEntry& entry, ArchiveCont
   } else if (is_storage_entry(entry.name)) {
     ++contents.tensor_count;
     contents.storage_bytes += entry.uncompressed_size;
-    if (entry.uncompressed_size != 0) {
-      Result<std::string> sample = read_entry_data(file, entry, std::min(entry.uncompressed_size, kStorageSampleBytes));
-      if (!sample.is_ok()) return sample.error();
-      contents.learned_state.update(sample.value());
-    }
+    Status sampled = hash_storage_sample(file, entry, contents);
+    if (!sampled.is_ok()) return sampled;
     contents.learned_state.update(le64(entry.uncompressed_size));
   }
   contents.structure.update(entry.name);
@@ -80,7 +96,7 @@ Result<PyTorchSummary> read_zip(const PositionedFile& file, const std::string& p
 
   ArchiveContents contents;
   for (const ZipEntry& entry : entries.value()) {
-    Status status = read_entry(file, entry, contents);
+    Status status = read_entry(file, path, entry, contents);
     if (!status.is_ok()) return status.error();
   }
   if (!contents.pickle || contents.pickle->empty()) return fail(path + ": no data.pkl found inside the archive");
@@ -118,7 +134,7 @@ Result<PyTorchSummary> read_pytorch_summary(const std::string& path) {
   if (!head.is_ok()) return fail("read " + path + ": " + head.message());
 
   PyTorchSummary summary;
-  summary.path = display_file_name(path);
+  summary.path = last_path_component(path);
   summary.bytes = file.size();
   if (head.value() == "PK\x03\x04") return read_zip(file, path, std::move(summary));
   if (!head.value().empty() && head.value()[0] == '\x80') return read_legacy(file, std::move(summary));

@@ -102,6 +102,7 @@ std::optional<ZipEntry> parse_entry(std::string_view directory, std::size_t at) 
   ZipEntry entry;
   entry.method = static_cast<std::uint16_t>(read_le(directory, at + 10, 2));
   entry.compressed_size = compressed;
+  entry.crc32 = static_cast<std::uint32_t>(read_le(directory, at + 16, 4));
   entry.uncompressed_size = read_le(directory, at + 24, 4);
   entry.local_header_offset = read_le(directory, at + 42, 4);
   entry.name = decode_utf8_lossy(directory.substr(at + 46, name_length));

@@ -17,6 +17,7 @@ struct ZipEntry {
   std::uint64_t compressed_size = 0;
   std::uint64_t uncompressed_size = 0;
   std::uint64_t local_header_offset = 0;
+  std::uint32_t crc32 = 0;  // of the uncompressed data
   std::size_t total_length = 0;  // fixed part, name, extra and comment
 };
 

@@ -5,6 +5,7 @@
 #include "main/text.h"
 #include "tables/tensor_contents_diff.h"
 #include "tables/tensor_contents_report.h"
+#include "tensor/tensor.h"
 
 namespace tarnwick {
 

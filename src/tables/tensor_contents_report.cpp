@@ -7,6 +7,7 @@
 #include "main/checked_math.h"
 #include "main/format.h"
 #include "main/text.h"
+#include "tensor/tensor.h"
 
 namespace tarnwick {
 
@@ -22,6 +23,10 @@ std::vector<std::pair<std::string, std::uint64_t>> dtype_mix(const TensorTable& 
 
 std::string metadata_value_text(const Json& value) {
   if (value.is_string()) return escape_control_characters(value.get_ref<const std::string&>());
+  // A long GGUF array, summarised by the reader.
+  if (value.is_object() && value.size() == 2 && value.contains("type") && value.contains("count")) {
+    return "array of " + value["count"].dump() + " " + escape_control_characters(value["type"].is_string() ? value["type"].get<std::string>() : value["type"].dump()) + " values";
+  }
   return escape_control_characters(value.dump());
 }
 

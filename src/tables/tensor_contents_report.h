@@ -18,7 +18,6 @@ struct TensorTotals {
 
 // Fails when a sum overflows 64 bits (only possible for tensors of unknown size).
 Result<TensorTotals> tensor_totals(const TensorTable& table);
-std::string shape_text(const std::vector<std::uint64_t>& shape);
 std::string tensor_shape_and_dtype(const TensorEntry& tensor);
 
 Result<OrderedJson> tensor_contents_json(const TensorTable& table);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "../gguf/gguf_builder.h"
 #include "../onnx/proto_builder.h"
@@ -123,6 +124,39 @@ TEST(ContentsCommand, SameTensorsInDifferentFormatsShowNoChange) {
     EXPECT_EQ(document["unchanged_count"], 2) << run.out;
     EXPECT_TRUE(document["changed"].empty()) << run.out;
   }
+}
+
+std::uint64_t bytes_read_so_far() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// 32 MiB of tensor data behind small headers: `contents` reads the headers, not the data.
+TEST(ContentsCommand, ReadsHeadersNotTensorData) {
+  if (bytes_read_so_far() == 0) GTEST_SKIP() << "/proc/self/io is not available";
+  const std::string data(32u << 20, '\x07');
+  TempDir dir;
+  std::string safetensors = dir.write("big.safetensors", safetensors_file({{"w", "U8", {data.size()}, data}}));
+  GgufBuilder gguf;
+  gguf.kv_string("general.architecture", "llama").tensor("w", {data.size()}, 24, data);
+  std::string gguf_path = dir.write("big.gguf", gguf.build());
+  for (const std::string& path : {safetensors, gguf_path}) {
+    SCOPED_TRACE(path);
+    std::uint64_t before = bytes_read_so_far();
+    CommandRun run = run_command({"contents", "--json", path});
+    std::uint64_t read = bytes_read_so_far() - before;
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_LT(read, 2u << 20);  // at most one header window
+  }
+  std::uint64_t before = bytes_read_so_far();
+  CommandRun diff = run_command({"diff", "--contents", safetensors, safetensors});
+  ASSERT_EQ(diff.status, 0) << diff.err;
+  EXPECT_GE(bytes_read_so_far() - before, 2 * data.size());  // both sides hashed in full
 }
 
 TEST(ContentsCommand, RefusesWhatItCannotRead) {
