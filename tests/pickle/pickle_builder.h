@@ -54,7 +54,7 @@ class PickleBuilder {
 };
 
 // Torch's spelling of one tensor inside a state dict (protocol 2, GLOBAL imports).
-struct StorageSpec {
+struct StorageId {
   std::string storage_class = "FloatStorage";
   std::string key = "0";
   std::uint64_t numel = 0;
@@ -62,7 +62,7 @@ struct StorageSpec {
   bool legacy = false;
 };
 
-inline void tensor(PickleBuilder& p, const StorageSpec& storage, std::uint64_t offset,
+inline void tensor(PickleBuilder& p, const StorageId& storage, std::uint64_t offset,
                    const std::vector<std::uint64_t>& shape, const std::vector<std::uint64_t>& stride) {
   p.global("torch._utils", "_rebuild_tensor_v2").mark();
   p.mark().short_unicode("storage").global("torch", storage.storage_class).short_unicode(storage.key);

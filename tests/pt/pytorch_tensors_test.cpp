@@ -14,7 +14,7 @@ namespace {
 
 using testing::build_zip;
 using testing::PickleBuilder;
-using testing::StorageSpec;
+using testing::StorageId;
 using testing::TempDir;
 
 // One line per tensor: name dtype [shape] numel bytes @offset storage data.
@@ -49,13 +49,13 @@ std::string state_dict_pickle(const std::vector<std::pair<std::string, std::func
   return p.stop().str();
 }
 
-auto tensor_of(StorageSpec storage, std::uint64_t offset, std::vector<std::uint64_t> shape,
+auto tensor_of(StorageId storage, std::uint64_t offset, std::vector<std::uint64_t> shape,
                std::vector<std::uint64_t> stride) {
   return [=](PickleBuilder& p) { testing::tensor(p, storage, offset, shape, stride); };
 }
 
 TEST(PytorchTensorTable, ZipStateDictWithTiedWeightsAndViews) {
-  StorageSpec floats{"FloatStorage", "0", 6}, halves{"HalfStorage", "1", 4};
+  StorageId floats{"FloatStorage", "0", 6}, halves{"HalfStorage", "1", 4};
   std::string pickle = state_dict_pickle({
       {"enc.weight", tensor_of(floats, 0, {2, 3}, {3, 1})},
       {"dec.weight", tensor_of(floats, 0, {2, 3}, {3, 1})},
@@ -121,7 +121,7 @@ TEST(PytorchTensorTable, EveryStorageClassNamesItsDtype) {
 }
 
 TEST(PytorchTensorTable, NestedTrainingCheckpointNamesKeyPaths) {
-  StorageSpec w{"FloatStorage", "0", 2}, m{"FloatStorage", "1", 2}, v{"FloatStorage", "2", 2};
+  StorageId w{"FloatStorage", "0", 2}, m{"FloatStorage", "1", 2}, v{"FloatStorage", "2", 2};
   PickleBuilder p;
   p.proto(2).op('}').mark();
   p.short_unicode("model");
@@ -168,8 +168,8 @@ std::string legacy_file(std::string object_pickle, const std::string& storage_da
 }
 
 TEST(PytorchTensorTable, LegacyFivePicklesThenStoragesInKeyOrder) {
-  StorageSpec k0{"FloatStorage", "k0", 6, {}, true}, k1{"HalfStorage", "k1", 2, {}, true};
-  StorageSpec view{"FloatStorage", "k0", 6, {3, 3}, true};
+  StorageId k0{"FloatStorage", "k0", 6, {}, true}, k1{"HalfStorage", "k1", 2, {}, true};
+  StorageId view{"FloatStorage", "k0", 6, {3, 3}, true};
   std::string object = state_dict_pickle({
       {"a.weight", tensor_of(k0, 0, {2, 3}, {3, 1})},
       {"a.bias", tensor_of(k1, 0, {2}, {1})},
@@ -191,7 +191,7 @@ TEST(PytorchTensorTable, LegacyFivePicklesThenStoragesInKeyOrder) {
 }
 
 TEST(PytorchTensorTable, BrokenCheckpointsAreErrors) {
-  StorageSpec k0{"FloatStorage", "k0", 6, {}, true}, k1{"HalfStorage", "k1", 2, {}, true};
+  StorageId k0{"FloatStorage", "k0", 6, {}, true}, k1{"HalfStorage", "k1", 2, {}, true};
   std::string object = state_dict_pickle({{"w", tensor_of(k0, 0, {6}, {1})}, {"b", tensor_of(k1, 0, {2}, {1})}});
   std::string good_data = PickleBuilder().le(2, 8).raw("hhhh").le(6, 8).raw(std::string(24, 'f')).str();
   std::string legacy = legacy_file(object, good_data);

@@ -16,7 +16,7 @@ namespace {
 
 using testing::build_zip;
 using testing::PickleBuilder;
-using testing::StorageSpec;
+using testing::StorageId;
 using testing::TempDir;
 
 // posix.system("echo pwned") the way pickle writes os.system on Linux (protocol 2).
@@ -29,7 +29,7 @@ std::string clean_state_dict() {
   p.proto(2);
   testing::begin_state_dict(p);
   p.short_unicode("w");
-  testing::tensor(p, StorageSpec{"FloatStorage", "0", 2}, 0, {2}, {1});
+  testing::tensor(p, StorageId{"FloatStorage", "0", 2}, 0, {2}, {1});
   testing::end_state_dict(p);
   return p.stop().str();
 }
