@@ -55,7 +55,7 @@ void print_structure(std::ostream& out, const TreeTable& table, const TreeTotals
     out << "  Bias: " << (bias.empty() ? "unknown" : bias) << "\n";
   } else {
     out << "  Classes: " << format_optional_count(table.num_class) << "\n";
-    out << "  Objective: " << (table.objective ? escape_control(*table.objective) : "unknown") << "\n";
+    out << "  Objective: " << (table.objective ? escape_tree_control(*table.objective) : "unknown") << "\n";
   }
 }
 

@@ -32,7 +32,7 @@ std::string tree_format_title(const std::string& format) {
   return format == "catboost" ? "CatBoost binary model" : "LightGBM text model";
 }
 
-std::string escape_control(std::string_view text) {
+std::string escape_tree_control(std::string_view text) {
   std::string escaped;
   for (char c : text) {
     auto byte = static_cast<unsigned char>(c);
@@ -54,7 +54,7 @@ std::string escape_control(std::string_view text) {
 }
 
 std::string feature_label(const TreeFeature& feature) {
-  return feature.name ? escape_control(*feature.name) : "#" + std::to_string(feature.index);
+  return feature.name ? escape_tree_control(*feature.name) : "#" + std::to_string(feature.index);
 }
 
 }  // namespace tarnwick
