@@ -15,6 +15,7 @@
 #include "pt/pytorch_commands.h"
 #include "python/convert.h"
 #include "python/doctor.h"
+#include "scan/scan_command.h"
 
 namespace tarnwick {
 
@@ -54,6 +55,7 @@ const std::array kCommands{
     Command{"demo", demo_command},
     Command{"explain-model", explain_model_command},
     Command{"walkthrough", explain_model_command},
+    Command{"scan", scan_command},
 };
 
 }  // namespace
