@@ -6,6 +6,8 @@
 // `onnx --json` on it (the profile should cost no more than the inspection).
 // CatBoost: 100 MiB bodies full of braces stay fast (every unclosed brace would otherwise cost a
 // scan to the end of the file).
+// Scan: a generated 100 MiB pickle shaped like a huge state dict (memoised strings and imports),
+// against a bare FNV-1a pass; peak resident memory from VmHWM after resetting it.
 // PyTorch: inspecting a generated checkpoint of at least 1 GiB reads only the tail, the
 // directory, the pickle and at most 1 MiB per storage; bytes read come from /proc/self/io.
 // contents: a 1 GiB safetensors file (and a 1 GiB PyTorch checkpoint once its tensor reader
@@ -29,7 +31,9 @@
 #include "pt/pytorch_tensors.h"
 #include "safetensors/safetensors_builder.h"
 #include "onnx/proto_builder.h"
+#include "pickle/pickle_builder.h"
 #include "pt/pytorch_summary.h"
+#include "scan/file_scan.h"
 #include "pt/zip_builder.h"
 
 namespace {
@@ -213,6 +217,63 @@ void bench_pytorch(const std::filesystem::path& dir) {
   std::filesystem::remove(checkpoint);
 }
 
+
+std::uint64_t peak_resident_bytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmHWM:")) return std::stoull(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+std::uint64_t resident_bytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmRSS:")) return std::stoull(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+// A protocol-4 OrderedDict of tensors as torch writes them, until the pickle passes `size` bytes.
+void write_large_pickle(const std::filesystem::path& path, std::size_t size) {
+  tarnwick::testing::PickleBuilder p;
+  p.proto(4).global("collections", "OrderedDict").op(0x94).op(')').op('R').op(0x94).mark();
+  p.global("torch._utils", "_rebuild_tensor_v2").op(0x94).global("torch", "FloatStorage").op(0x94);
+  std::string bytes;
+  for (std::uint64_t i = 0; p.str().size() + bytes.size() < size; ++i) {
+    tarnwick::testing::PickleBuilder t;
+    t.short_unicode("layers." + std::to_string(i) + ".weight").op(0x94).op(0x68).le(2, 1).mark().mark();
+    t.short_unicode("storage").op(0x94).op('h').le(3, 1).short_unicode(std::to_string(i)).op(0x94);
+    t.short_unicode("cpu").op(0x94).integer(4096).op('t').op('Q').integer(0).integer(64).integer(64).op(0x86);
+    t.integer(64).integer(1).op(0x86).op(0x89).op('h').le(0, 1).op(')').op('R').op('t').op('R').op(0x94);
+    bytes += t.str();
+    if (i % 1000 == 999) bytes += "u(";
+  }
+  std::string whole = p.str() + bytes + "u.";
+  std::ofstream(path, std::ios::binary).write(whole.data(), static_cast<std::streamsize>(whole.size()));
+}
+
+void bench_scan(const std::filesystem::path& dir) {
+  std::filesystem::path file = dir / "large.pkl";
+  write_large_pickle(file, 100u << 20);
+  std::uint64_t size = std::filesystem::file_size(file);
+  double bare = best_seconds(1, [&] { (void)tarnwick::fnv1a64(tarnwick::read_whole_file(file.string()).value()); });
+  std::ofstream("/proc/self/clear_refs") << "5";
+  std::uint64_t baseline = resident_bytes();
+  tarnwick::scan::FileScan scan;
+  double seconds = best_seconds(1, [&] { scan = tarnwick::scan::scan_file(file.string()); });
+  std::uint64_t peak = peak_resident_bytes() - std::min(baseline, peak_resident_bytes());
+  std::printf("scan: %.1f MiB pickle, %llu opcodes, verdict %s\n", size / 1048576.0,
+              static_cast<unsigned long long>(scan.steps), scan.verdict().c_str());
+  std::printf("  time: %.3f s (read + bare FNV-1a pass %.3f s); ratio %.1fx (target at most 10x)\n", seconds, bare,
+              seconds / bare);
+  std::printf("  peak memory above baseline: %.1f MiB; ratio %.2fx the file (target at most 3x)\n",
+              peak / 1048576.0, static_cast<double>(peak) / size);
+  std::filesystem::remove(file);
+}
+
 // 256 float32 tensors of 4 MiB; `changed` tensors get a different first byte.
 void write_large_safetensors(const std::filesystem::path& path, int changed) {
   const int count = 256;
@@ -297,6 +358,7 @@ int main(int argc, char** argv) {
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::string which = argc > 1 ? argv[1] : "all";
+  if (which == "all" || which == "scan") bench_scan(dir);
   if (which == "all" || which == "onnx") bench_onnx(dir);
   if (which == "all" || which == "profile") bench_profile(dir);
   if (which == "all" || which == "pytorch") bench_pytorch(dir);

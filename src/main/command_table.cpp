@@ -16,6 +16,7 @@
 #include "pt/pytorch_commands.h"
 #include "python/convert.h"
 #include "python/doctor.h"
+#include "scan/scan_command.h"
 
 namespace tarnwick {
 
@@ -55,6 +56,7 @@ const std::array kCommands{
     Command{"demo", demo_command},
     Command{"explain-model", explain_model_command},
     Command{"walkthrough", explain_model_command},
+    Command{"scan", scan_command},
     Command{"version", version_command},
     Command{"--version", version_command},
 };

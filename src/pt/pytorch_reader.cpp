@@ -1,21 +1,14 @@
 #include "main/format.h"
 #include "main/text.h"
 #include "pt/positioned_file.h"
+#include "pt/zip_directory.h"
 #include "pt/pytorch_summary.h"
 
 namespace tarnwick {
 
 namespace {
 
-constexpr std::uint64_t kEocdSearchBytes = 65557;  // 22-byte record plus the longest comment
 constexpr std::uint64_t kStorageSampleBytes = 1048576;
-constexpr std::uint32_t kZip32Max = 0xFFFFFFFF;
-
-std::uint64_t read_le(std::string_view bytes, std::size_t at, int width) {
-  std::uint64_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
-  return value;
-}
 
 std::string le64(std::uint64_t value) {
   std::string bytes(8, '\0');
@@ -23,117 +16,8 @@ std::string le64(std::uint64_t value) {
   return bytes;
 }
 
-struct DirectoryLocation {
-  std::uint64_t offset = 0;
-  std::uint64_t size = 0;
-};
-
-// The 20-byte ZIP64 locator just before the EOCD record at `record_position`. Behind a comment
-// of maximal length it lies before the searched tail, so it is read from the file then.
-Result<std::string> zip64_locator(const PositionedFile& file, std::string_view tail, std::uint64_t tail_start,
-                                  std::uint64_t record_position) {
-  if (record_position - tail_start >= 20) {
-    return std::string(tail.substr(static_cast<std::size_t>(record_position - tail_start) - 20, 20));
-  }
-  return file.read_at(record_position - 20, 20);
-}
-
-// Directory size and offset from the ZIP64 record, when a locator points at one.
-Status apply_zip64_record(const PositionedFile& file, std::string_view locator, DirectoryLocation& location) {
-  if (!locator.starts_with("PK\x06\x07")) return Status::ok();
-  Result<std::string> record = file.read_at(read_le(locator, 8, 8), 56);
-  if (!record.is_ok()) return record.error();
-  if (record.value().starts_with("PK\x06\x06")) {
-    location.size = read_le(record.value(), 40, 8);
-    location.offset = read_le(record.value(), 48, 8);
-  }
-  return Status::ok();
-}
-
-// The end-of-central-directory record, searched backwards from the end of the tail; a hit
-// too close to the end to hold its fields is passed over.
-Result<DirectoryLocation> locate_directory(const PositionedFile& file, const std::string& path) {
-  std::uint64_t tail_length = std::min<std::uint64_t>(file.size(), kEocdSearchBytes);
-  std::uint64_t tail_start = file.size() - tail_length;
-  Result<std::string> tail_read = file.read_at(tail_start, tail_length);
-  if (!tail_read.is_ok()) return tail_read.error();
-  std::string_view tail = tail_read.value();
-  for (std::size_t at = tail.size() < 4 ? std::string_view::npos : tail.size() - 4; at != std::string_view::npos;
-       at = at == 0 ? std::string_view::npos : at - 1) {
-    if (tail.substr(at, 4) != "PK\x05\x06" || at + 20 > tail.size()) continue;
-    DirectoryLocation location{read_le(tail, at + 16, 4), read_le(tail, at + 12, 4)};
-    bool needs_zip64 = location.offset == kZip32Max || location.size == kZip32Max;
-    std::uint64_t record_position = tail_start + at;
-    if (!needs_zip64 || record_position < 20) return location;
-    Result<std::string> locator = zip64_locator(file, tail, tail_start, record_position);
-    if (!locator.is_ok()) return locator.error();
-    Status applied = apply_zip64_record(file, locator.value(), location);
-    if (!applied.is_ok()) return applied.error();
-    return location;
-  }
-  return fail(path + ": no zip EOCD record");
-}
-
-struct DirectoryEntry {
-  std::string name;
-  std::uint64_t uncompressed_size = 0;
-  std::uint64_t local_header_offset = 0;
-  std::size_t total_length = 0;          // fixed part, name, extra and comment
-  std::uint64_t compression_method = 0;  // 0: stored, the data is the bytes themselves
-  std::uint32_t crc32 = 0;               // of the uncompressed data
-};
-
-// Replaces 0xFFFFFFFF sizes and offsets from the ZIP64 extra record (header id 1).
-void apply_zip64_extra(std::string_view extra, std::uint64_t compressed_size, DirectoryEntry& entry) {
-  std::size_t at = 0;
-  while (at + 4 <= extra.size()) {
-    std::uint64_t id = read_le(extra, at, 2), size = read_le(extra, at + 2, 2);
-    std::string_view data = extra.substr(at + 4, std::min<std::size_t>(size, extra.size() - at - 4));
-    at += 4 + size;
-    if (id != 1) continue;
-    std::size_t cursor = 0;
-    auto take = [&](std::uint64_t& value) {
-      if (cursor + 8 <= data.size()) value = read_le(data, cursor, 8);
-      cursor += 8;
-    };
-    if (entry.uncompressed_size == kZip32Max) take(entry.uncompressed_size);
-    if (compressed_size == kZip32Max) cursor += 8;
-    if (entry.local_header_offset == kZip32Max) take(entry.local_header_offset);
-    return;
-  }
-}
-
-// The entry at `at`, or nothing when its fixed part, name or extra field does not fit in D.
-std::optional<DirectoryEntry> parse_entry(std::string_view directory, std::size_t at) {
-  if (directory.size() < 46 || at > directory.size() - 46 || directory.substr(at, 4) != "PK\x01\x02") {
-    return std::nullopt;
-  }
-  std::uint64_t compressed = read_le(directory, at + 20, 4);
-  std::size_t name_length = read_le(directory, at + 28, 2), extra_length = read_le(directory, at + 30, 2),
-              comment_length = read_le(directory, at + 32, 2);
-  if (46 + name_length + extra_length > directory.size() - at) return std::nullopt;
-  DirectoryEntry entry;
-  entry.compression_method = read_le(directory, at + 10, 2);
-  entry.crc32 = static_cast<std::uint32_t>(read_le(directory, at + 16, 4));
-  entry.uncompressed_size = read_le(directory, at + 24, 4);
-  entry.local_header_offset = read_le(directory, at + 42, 4);
-  entry.name = decode_utf8_lossy(directory.substr(at + 46, name_length));
-  entry.total_length = 46 + name_length + extra_length + comment_length;
-  if (entry.uncompressed_size == kZip32Max || entry.local_header_offset == kZip32Max) {
-    apply_zip64_extra(directory.substr(at + 46 + name_length, extra_length), compressed, entry);
-  }
-  return entry;
-}
-
-Result<std::uint64_t> data_position(const PositionedFile& file, std::uint64_t local_header_offset) {
-  Result<std::string> header = file.read_at(local_header_offset, 30);
-  if (!header.is_ok()) return header.error();
-  if (!header.value().starts_with("PK\x03\x04")) return fail("bad local header");
-  return local_header_offset + 30 + read_le(header.value(), 26, 2) + read_le(header.value(), 28, 2);
-}
-
-Result<std::string> read_entry_data(const PositionedFile& file, const DirectoryEntry& entry, std::uint64_t length) {
-  Result<std::uint64_t> position = data_position(file, entry.local_header_offset);
+Result<std::string> read_entry_data(const PositionedFile& file, const ZipEntry& entry, std::uint64_t length) {
+  Result<std::uint64_t> position = zip_data_position(file, entry.local_header_offset);
   if (!position.is_ok()) return position.error();
   return file.read_at(position.value(), length);
 }
@@ -161,9 +45,9 @@ struct ArchiveContents {
 
 // A compressed blob's bytes in the file are not its contents: its CRC-32 of the uncompressed
 // data stands in for the sample.
-Status hash_storage_sample(const PositionedFile& file, const DirectoryEntry& entry, ArchiveContents& contents) {
+Status hash_storage_sample(const PositionedFile& file, const ZipEntry& entry, ArchiveContents& contents) {
   if (entry.uncompressed_size == 0) return Status::ok();
-  if (entry.compression_method != 0) {
+  if (entry.method != 0) {
     contents.learned_state.update(le64(entry.crc32).substr(0, 4));
     return Status::ok();
   }
@@ -173,11 +57,11 @@ Status hash_storage_sample(const PositionedFile& file, const DirectoryEntry& ent
   return Status::ok();
 }
 
-Status read_entry(const PositionedFile& file, const std::string& path, const DirectoryEntry& entry,
+Status read_entry(const PositionedFile& file, const std::string& path, const ZipEntry& entry,
                   ArchiveContents& contents) {
-  if (is_pickle_entry(entry.name) && entry.compression_method != 0) {
+  if (is_pickle_entry(entry.name) && entry.method != 0) {
     return fail(path + ": the pickle entry `" + entry.name + "` is compressed (zip method " +
-                std::to_string(entry.compression_method) + "); only stored entries can be read");
+                std::to_string(entry.method) + "); only stored entries can be read");
   }
   if (is_pickle_entry(entry.name)) {
     Result<std::string> pickle = read_entry_data(file, entry, entry.uncompressed_size);
@@ -207,17 +91,13 @@ void fill_from_pickle(PyTorchSummary& summary, std::string_view pickle) {
 }
 
 Result<PyTorchSummary> read_zip(const PositionedFile& file, const std::string& path, PyTorchSummary summary) {
-  Result<DirectoryLocation> location = locate_directory(file, path);
-  if (!location.is_ok()) return location.error();
-  Result<std::string> directory = file.read_at(location.value().offset, location.value().size);
-  if (!directory.is_ok()) return directory.error();
+  Result<std::vector<ZipEntry>> entries = read_zip_directory(file, path);
+  if (!entries.is_ok()) return entries.error();
 
   ArchiveContents contents;
-  std::size_t at = 0;
-  while (std::optional<DirectoryEntry> entry = parse_entry(directory.value(), at)) {
-    Status status = read_entry(file, path, *entry, contents);
+  for (const ZipEntry& entry : entries.value()) {
+    Status status = read_entry(file, path, entry, contents);
     if (!status.is_ok()) return status.error();
-    at += entry->total_length;
   }
   if (!contents.pickle || contents.pickle->empty()) return fail(path + ": no data.pkl found inside the archive");
 

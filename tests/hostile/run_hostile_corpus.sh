@@ -49,6 +49,8 @@ artifact_commands() {
   run_one "$file" diff --json "$file" "$file"
   run_one "$file" check --max-size-growth 0 "$file" "$file"
   run_one "$file" explain-diff "$file" "$file"
+  run_one "$file" scan "$file"
+  run_one "$file" scan --json "$file"
 }
 
 for file in "$corpus"/cbm/*; do artifact_commands "$file" catboost; done

@@ -1,0 +1,59 @@
+// The value-building pickle machine: runs one pickle's opcodes over inert values. It never
+// imports or calls anything; every value, stack slot and memo entry comes from at least one
+// opcode byte, so all of them are bounded by the pickle's length.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "main/status.h"
+#include "pickle/opcodes.h"
+#include "pickle/value.h"
+
+namespace tarnwick::pickle {
+
+struct MachineStats {
+  std::uint64_t steps = 0;            // opcodes executed
+  std::uint64_t values_built = 0;
+  std::uint64_t max_stack_depth = 0;  // values and marks together
+  std::uint64_t memo_size = 0;
+};
+
+class Machine {
+ public:
+  // Runs the pickle starting at `start` up to and including its STOP; `end()` then tells
+  // where the next pickle (or raw data) begins. Each run starts with an empty stack and memo;
+  // values of earlier runs stay readable.
+  Result<ValueId> run(std::string_view bytes, std::uint64_t start = 0);
+
+  const Value& at(ValueId id) const { return values_[id]; }
+  std::size_t value_count() const { return values_.size(); }
+  std::uint64_t end() const { return end_; }
+  const MachineStats& stats() const { return stats_; }
+  // True when the last run failed only because the bytes ended before its STOP.
+  bool truncated() const { return truncated_; }
+
+ private:
+  ValueId make(Value value);
+  Status push(ValueId id);
+  Result<ValueId> pop();
+  Result<ValueId> top() const;
+  Result<std::vector<ValueId>> pop_to_mark();
+  Status execute(const Opcode& opcode);
+  Status execute_container(const Opcode& opcode);
+  Status execute_call(const Opcode& opcode);
+  Status execute_memo(const Opcode& opcode);
+  Result<ValueId> scalar(const Opcode& opcode);
+
+  std::vector<Value> values_;
+  std::vector<ValueId> stack_;
+  std::vector<std::size_t> marks_;  // stack heights at each MARK
+  std::unordered_map<std::uint64_t, ValueId> memo_;
+  MachineStats stats_;
+  std::uint64_t end_ = 0;
+  bool truncated_ = false;
+};
+
+}  // namespace tarnwick::pickle

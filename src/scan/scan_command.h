@@ -1,0 +1,11 @@
+// `tarnwick scan [--json] <file>...`: a safety gate for model files.
+#pragma once
+
+#include "main/io.h"
+#include "main/status.h"
+
+namespace tarnwick {
+
+Status scan_command(const Args& args, Io& io);
+
+}  // namespace tarnwick

@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "gguf/gguf_builder.h"
+#include "onnx/proto_builder.h"
+#include "pickle/pickle_builder.h"
+#include "scan/file_scan.h"
+#include "scan/import_trace.h"
+#include "safetensors/safetensors_builder.h"
+#include "test_support.h"
+#include "pt/zip_builder.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::build_zip;
+using testing::PickleBuilder;
+using testing::StorageId;
+using testing::TempDir;
+
+// posix.system("echo pwned") the way pickle writes os.system on Linux (protocol 2).
+void system_call(PickleBuilder& p, const std::string& module = "posix") {
+  p.global(module, "system").short_unicode("echo pwned").op(0x85).op('R');
+}
+
+std::string clean_state_dict() {
+  PickleBuilder p;
+  p.proto(2);
+  testing::begin_state_dict(p);
+  p.short_unicode("w");
+  testing::tensor(p, StorageId{"FloatStorage", "0", 2}, 0, {2}, {1});
+  testing::end_state_dict(p);
+  return p.stop().str();
+}
+
+std::string checkpoint_zip(const std::vector<testing::ZipEntry>& pickles) {
+  std::vector<testing::ZipEntry> entries = pickles;
+  entries.push_back({"a/data/0", "12345678"});
+  entries.push_back({"a/version", "3\n"});
+  return build_zip(entries);
+}
+
+// Marks the first central-directory entry (and its local header) as deflated.
+std::string with_first_entry_compressed(std::string zip) {
+  zip[8] = 8;
+  zip[zip.find("PK\x01\x02") + 10] = 8;
+  return zip;
+}
+
+std::string legacy_with_object(const std::string& object) {
+  std::string magic = PickleBuilder().proto(2).op(0x8a).le(10, 1).raw("\x6c\xfc\x9c\x46\xf9\x20\x6a\xa8\x50\x19").stop().str();
+  std::string protocol = PickleBuilder().proto(2).integer(1001).stop().str();
+  std::string sys = PickleBuilder().proto(2).op('}').stop().str();
+  std::string keys = PickleBuilder().proto(2).op(']').short_unicode("0").op('a').stop().str();
+  return magic + protocol + sys + object + keys + PickleBuilder().le(2, 8).raw("12345678").str();
+}
+
+std::string imports_of(const scan::FileScan& scan) {
+  std::string out;
+  for (const scan::ScanImport& i : scan.imports) {
+    out += (out.empty() ? "" : ", ") + i.module + "." + i.name + " " + i.verdict + " x" + std::to_string(i.count);
+  }
+  return out;
+}
+
+std::string findings_of(const scan::FileScan& scan) {
+  std::string out;
+  for (const scan::ScanFinding& f : scan.findings) out += f.severity + ": " + f.message + "\n";
+  return out;
+}
+
+struct Case {
+  const char* name;
+  const char* file;
+  std::string bytes;
+  const char* format;
+  const char* verdict;
+  const char* imports;
+  const char* finding;  // a line every such file must report
+};
+
+std::vector<Case> malicious_cases() {
+  std::string evil_object;
+  {
+    PickleBuilder p;
+    p.proto(2);
+    testing::begin_state_dict(p);
+    p.short_unicode("w");
+    system_call(p);
+    testing::end_state_dict(p);
+    evil_object = p.stop().str();
+  }
+  PickleBuilder memo;
+  memo.proto(4).short_unicode("os").op(0x94).short_unicode("system").op(0x94).op('0').op('0');
+  memo.op('h').le(0, 1).op('h').le(1, 1).op(0x93).short_unicode("id").op(0x85).op('R').stop();
+  PickleBuilder eval;
+  eval.proto(2).global("builtins", "eval").short_unicode("1").op(0x85).op('R');
+  eval.stack_global("builtins", "exec").short_unicode("pass").op(0x85).op('R').op(0x86).stop();
+  PickleBuilder inst;
+  inst.mark().short_unicode("ls").line('i', "subprocess\nPopen").stop();
+  PickleBuilder obj;
+  obj.proto(1).mark().global("subprocess", "Popen").short_unicode("ls").op('o').stop();
+  PickleBuilder nested;
+  nested.proto(2).op('}').short_unicode("model").op('}').short_unicode("x").op(']').mark().integer(1);
+  system_call(nested);
+  nested.op('e').op('s').op('s').stop();
+  PickleBuilder truncated_after_payload;
+  truncated_after_payload.proto(2);
+  system_call(truncated_after_payload);
+  truncated_after_payload.short_unicode("more");
+  std::string cut = truncated_after_payload.str();
+  cut.pop_back();
+  PickleBuilder loader;
+  loader.proto(2).global("torch.storage", "_load_from_bytes").op('B').le(1, 4).raw("x").op(0x85).op('R').stop();
+  PickleBuilder torch_prefix;
+  torch_prefix.proto(2).global("torch.nn.modules.linear", "Linear").op(')').op(0x81).stop();
+  PickleBuilder call_result;
+  call_result.proto(2).global("collections", "OrderedDict").op(')').op('R').op(')').op('R').stop();
+
+  return {
+      {"os.system through GLOBAL in a zip", "evil.pt", checkpoint_zip({{"a/data.pkl", evil_object}}), "pytorch-zip",
+       "unsafe", "collections.OrderedDict allowed x2, posix.system dangerous x1",
+       "unsafe: a/data.pkl imports posix.system (dangerous, through GLOBAL)"},
+      {"os.system through STACK_GLOBAL with memoised strings", "memo.pkl", memo.str(), "pickle", "unsafe",
+       "os.system dangerous x1", "unsafe: the pickle imports os.system (dangerous, through STACK_GLOBAL)"},
+      {"builtins.eval and exec", "eval.pkl", eval.str(), "pickle", "unsafe",
+       "builtins.eval dangerous x1, builtins.exec dangerous x1",
+       "unsafe: the pickle imports builtins.exec (dangerous, through STACK_GLOBAL)"},
+      {"subprocess.Popen via INST", "inst.pkl", inst.str(), "pickle", "unsafe", "subprocess.Popen dangerous x1",
+       "unsafe: the pickle imports subprocess.Popen (dangerous, through INST)"},
+      {"subprocess.Popen via OBJ", "obj.pkl", obj.str(), "pickle", "unsafe", "subprocess.Popen dangerous x1",
+       "unsafe: the pickle imports subprocess.Popen (dangerous, through GLOBAL)"},
+      {"payload in the fourth pickle of a legacy file", "legacy.pth", legacy_with_object(evil_object),
+       "pytorch-legacy", "unsafe", "collections.OrderedDict allowed x2, posix.system dangerous x1",
+       "unsafe: pickle 4 of 5 imports posix.system (dangerous, through GLOBAL)"},
+      {"a second data.pkl in a zip", "two.pt",
+       checkpoint_zip({{"a/data.pkl", clean_state_dict()}, {"a/data.pkl", evil_object}}), "pytorch-zip", "unsafe",
+       "collections.OrderedDict allowed x5, torch._utils._rebuild_tensor_v2 allowed x1, torch.FloatStorage allowed x1, "
+       "posix.system dangerous x1",
+       "info: 2 pickle entries in the archive, all scanned"},
+      {"a payload inside a nested container", "nested.ckpt", nested.str(), "pickle", "unsafe", "posix.system dangerous x1",
+       "unsafe: the pickle imports posix.system (dangerous, through GLOBAL)"},
+      {"a compressed pickle entry", "packed.pt", with_first_entry_compressed(checkpoint_zip({{"a/data.pkl", clean_state_dict()}})),
+       "pytorch-zip", "unscannable", "",
+       "unscannable: a/data.pkl is compressed (method 8); its pickle is not read without inflating it"},
+      {"a truncated stream", "cut.pkl", clean_state_dict().substr(0, 40), "pickle", "unscannable",
+       "collections.OrderedDict allowed x1",
+       "unscannable: the pickle: pickle ends inside the text line of GLOBAL at offset 33"},
+      {"a payload before the truncation", "cut_evil.pkl", cut, "pickle", "unsafe", "posix.system dangerous x1",
+       "unscannable: the pickle: pickle ends inside the argument of SHORT_BINUNICODE at offset 30"},
+      {"a pickle of 0x80 alone", "lone.pkl", "\x80", "pickle", "unscannable", "",
+       "unscannable: the pickle: pickle ends inside the argument of PROTO at offset 0"},
+      {"an unknown opcode", "odd.pkl", PickleBuilder().proto(2).none().op(0xf0).stop().str(), "pickle", "unscannable", "",
+       "unscannable: the pickle: unknown opcode 0xf0 at offset 3"},
+      {"STACK_GLOBAL over a value that is no string", "computed.pkl",
+       PickleBuilder().proto(4).integer(1).short_unicode("system").op(0x93).stop().str(), "pickle", "unscannable", "",
+       "unscannable: the pickle: STACK_GLOBAL takes a module or name that is not a plain string (STACK_GLOBAL at "
+       "offset 12); a loader stops here"},
+      {"torch.storage._load_from_bytes", "load.pt", loader.str(), "pickle", "unsafe",
+       "torch.storage._load_from_bytes dangerous x1",
+       "unsafe: the pickle imports torch.storage._load_from_bytes (dangerous, through GLOBAL)"},
+      {"a torch module outside the allowed names", "module.pt", torch_prefix.str(), "pickle", "unsafe",
+       "torch.nn.modules.linear.Linear not allowed x1",
+       "unsafe: the pickle imports torch.nn.modules.linear.Linear (not allowed, through GLOBAL)"},
+      {"calling the result of a call", "call.pkl", call_result.str(), "pickle", "unsafe", "collections.OrderedDict allowed x1",
+       "unsafe: the pickle: REDUCE at offset 30 calls a value that is not an imported name"},
+      {"a clean zip checkpoint", "clean.pt", checkpoint_zip({{"a/data.pkl", clean_state_dict()}}), "pytorch-zip", "safe",
+       "collections.OrderedDict allowed x3, torch._utils._rebuild_tensor_v2 allowed x1, torch.FloatStorage allowed x1",
+       ""},
+      {"a text file", "notes.txt", "hello", "unknown", "unscannable", "",
+       "unscannable: not a format the scan knows (PyTorch, pickle, ONNX, safetensors, GGUF)"},
+  };
+}
+
+TEST(Scan, MaliciousFilesGetTheirVerdictAndNameTheImport) {
+  TempDir dir;
+  for (const Case& c : malicious_cases()) {
+    scan::FileScan scan = scan::scan_file(dir.write(c.file, c.bytes));
+    EXPECT_EQ(scan.format, c.format) << c.name;
+    EXPECT_EQ(scan.verdict(), c.verdict) << c.name << "\n" << findings_of(scan);
+    EXPECT_EQ(imports_of(scan), c.imports) << c.name;
+    std::string findings = findings_of(scan);
+    if (*c.finding != '\0') EXPECT_NE(findings.find(std::string(c.finding) + "\n"), std::string::npos) << c.name << "\n" << findings;
+    if (std::string(c.verdict) == "safe") EXPECT_EQ(findings, "") << c.name;
+  }
+}
+
+std::string normalised(std::string text, const std::string& dir) {
+  for (std::size_t at = text.find(dir); at != std::string::npos; at = text.find(dir, at)) text.replace(at, dir.size(), "<dir>");
+  return text;
+}
+
+TEST(Scan, ReportsAndExitStatus) {
+  TempDir dir;
+  std::vector<Case> cases = malicious_cases();
+  std::string evil = dir.write("evil.pt", cases[0].bytes), memo = dir.write("memo.pkl", cases[1].bytes),
+              lone = dir.write("lone.pkl", "\x80"), clean = dir.write("clean.pt", cases[17].bytes);
+  testing::CommandRun text = testing::run_command({"scan", evil, memo, lone, clean});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_EQ(text.err, "error: scan found unsafe content in 3 file(s)\n");
+  testing::expect_golden(normalised(text.out, dir.path().string()), "scan/scan_report.txt");
+  testing::CommandRun json = testing::run_command({"scan", "--json", evil, lone, clean});
+  EXPECT_EQ(json.status, 1);
+  testing::expect_golden(normalised(json.out, dir.path().string()), "scan/scan_report.json");
+  testing::CommandRun safe = testing::run_command({"scan", clean});
+  EXPECT_EQ(safe.status, 0);
+  EXPECT_EQ(safe.err, "");
+  EXPECT_EQ(testing::run_command({"scan"}).err, "error: usage: tarnwick scan [--json] <file> [more...]\n");
+}
+
+TEST(Scan, EveryCorpusCheckpointIsSafe) {
+  TARNWICK_REQUIRE_CORPUS("pytorch");
+  int scanned = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    std::string extension = entry.path().extension().string();
+    if (extension == ".onnx") continue;
+    scan::FileScan scan = scan::scan_file(entry.path().string());
+    EXPECT_EQ(scan.verdict(), "safe") << entry.path() << "\n" << findings_of(scan);
+    EXPECT_TRUE(scan.format == "pytorch-zip" || scan.format == "pytorch-legacy") << entry.path();
+    EXPECT_EQ(scan.pickles_scanned, scan.format == "pytorch-legacy" ? 5u : 1u) << entry.path();
+    ++scanned;
+  }
+  EXPECT_EQ(scanned, 10);
+}
+
+testing::Message external_tensor(const std::string& name, const std::string& location) {
+  testing::Message entry, tensor;
+  entry.add_bytes(1, "location").add_bytes(2, location);
+  tensor.add_varint(1, 4).add_varint(2, 1).add_bytes(8, name).add_message(13, entry).add_varint(14, 1);
+  return tensor;
+}
+
+TEST(Scan, OnnxExternalDataMustStayBesideTheModel) {
+  struct OnnxCase {
+    const char* location;
+    bool in_subgraph;
+    const char* verdict;
+    const char* finding;
+  };
+  const std::vector<OnnxCase> cases = {
+      {"weights.bin", false, "safe", ""},
+      {"data/./w.bin", true, "safe", ""},
+      {"/etc/passwd", false, "unsafe", "unsafe: initializer w reads external data from an absolute path: /etc/passwd\n"},
+      {"C:\\secret", false, "unsafe", "unsafe: initializer w reads external data from an absolute path: C:\\secret\n"},
+      {"data/../../x.bin", true, "unsafe",
+       "unsafe: initializer w (in if/then_branch) reads external data outside the model's directory: "
+       "data/../../x.bin\n"},
+      {"", false, "unsafe", "unsafe: initializer w keeps external data without a location\n"},
+  };
+  TempDir dir;
+  for (const OnnxCase& c : cases) {
+    testing::Message graph;
+    graph.add_message(1, testing::node("Relu", "n", {"x"}, {"y"}));
+    if (c.in_subgraph) {
+      testing::Message body, attribute, node;
+      body.add_message(5, external_tensor("w", c.location));
+      attribute.add_bytes(1, "then_branch").add_message(6, body).add_varint(20, 5);
+      node = testing::node("If", "if", {"c"}, {"z"});
+      node.add_message(5, attribute);
+      graph.add_message(1, node);
+    } else {
+      graph.add_message(5, external_tensor("w", c.location));
+    }
+    scan::FileScan scan = scan::scan_file(dir.write("m.onnx", testing::model(graph)));
+    EXPECT_EQ(scan.format, "onnx");
+    EXPECT_EQ(scan.verdict(), c.verdict) << c.location;
+    EXPECT_EQ(findings_of(scan), c.finding) << c.location;
+  }
+}
+
+TEST(Scan, SafetensorsAndGgufMustKeepTheirLayoutRules) {
+  using testing::SafetensorsTensor;
+  std::string good_safetensors = testing::safetensors_file({{"w", "F32", {2}, std::string(8, 'x')}});
+  std::string overlapping = testing::safetensors_raw(
+      R"({"a":{"dtype":"F32","shape":[2],"data_offsets":[0,8]},"b":{"dtype":"F32","shape":[2],"data_offsets":[4,12]}})",
+      std::string(12, 'x'));
+  std::string good_gguf = testing::GgufBuilder().kv_u32("general.alignment", 32).tensor("w", {4}, 0, std::string(16, 'x')).build();
+  std::string lying_gguf = testing::GgufBuilder().counts(1000, 0).build();
+  struct LayoutCase {
+    const char* file;
+    std::string bytes;
+    const char* format;
+    const char* verdict;
+  };
+  const std::vector<LayoutCase> cases = {
+      {"good.safetensors", good_safetensors, "safetensors", "safe"},
+      {"overlap.safetensors", overlapping, "safetensors", "unsafe"},
+      {"renamed.bin", good_safetensors, "safetensors", "safe"},
+      {"good.gguf", good_gguf, "gguf", "safe"},
+      {"lying.gguf", lying_gguf, "gguf", "unsafe"},
+  };
+  TempDir dir;
+  for (const LayoutCase& c : cases) {
+    scan::FileScan scan = scan::scan_file(dir.write(c.file, c.bytes));
+    EXPECT_EQ(scan.format, c.format) << c.file;
+    EXPECT_EQ(scan.verdict(), c.verdict) << c.file << "\n" << findings_of(scan);
+    EXPECT_TRUE(scan.imports.empty()) << c.file;
+    if (std::string(c.verdict) == "unsafe") {
+      EXPECT_TRUE(findings_of(scan).starts_with("unsafe: breaks the format's layout rules: ")) << findings_of(scan);
+    }
+  }
+}
+
+// A pickle of a million memoised strings is followed in one step per opcode and holds one slot
+// per memo entry, never more.
+TEST(Scan, WorkAndSlotsGrowWithThePickleOnly) {
+  PickleBuilder p;
+  p.proto(4).op(']').op(0x94).mark();
+  const int items = 1000000;
+  for (int i = 0; i < items; ++i) {
+    p.short_unicode("k").op(0x94);
+    if (i % 1000 == 999) p.op('e').mark();
+  }
+  p.op('e').stop();
+  std::string bytes = p.str();
+  scan::PickleTrace trace = scan::trace_pickle(bytes);
+  EXPECT_TRUE(trace.stopped);
+  EXPECT_TRUE(trace.unscannable.empty());
+  EXPECT_EQ(trace.steps, 4u + 2u * items + 2u * (items / 1000) + 2u);
+  EXPECT_LE(trace.max_slots, items + 1000u + 3u);
+
+  PickleBuilder dup;
+  dup.op(')');
+  for (int i = 0; i < 200000; ++i) dup.op('2').op(0x86);
+  scan::PickleTrace nested = scan::trace_pickle(dup.stop().str());
+  EXPECT_TRUE(nested.stopped);
+  EXPECT_EQ(nested.steps, 400002u);
+  EXPECT_LE(nested.max_slots, 2u);
+}
+
+}  // namespace
+}  // namespace tarnwick
