@@ -69,7 +69,7 @@ ArtifactKind detect_contents_kind(const std::string& path) {
   if (ends_with(".gguf")) return ArtifactKind::GGUF;
   ArtifactKind kind = detect_artifact_kind(path);
   if (kind != ArtifactKind::Unknown) return kind;
-  std::string head = read_file_prefix(path, 9, false);
+  std::string head = read_file_head(path, 9);
   if (head.size() >= 4 && head.compare(0, 4, "GGUF") == 0) return ArtifactKind::GGUF;
   if (head.size() == 9 && head[8] == '{') {
     std::uint64_t header_length = 0;
