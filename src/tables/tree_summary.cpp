@@ -1,10 +1,9 @@
 #include "tables/tree_summary.h"
 
-#include <cstdio>
-
 #include "cbm/cbm_core_reader.h"
 #include "lightgbm/lightgbm_trees.h"
 #include "main/file_read.h"
+#include "main/text.h"
 
 namespace tarnwick {
 
@@ -32,29 +31,8 @@ std::string tree_format_title(const std::string& format) {
   return format == "catboost" ? "CatBoost binary model" : "LightGBM text model";
 }
 
-std::string escape_control(std::string_view text) {
-  std::string escaped;
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      escaped += "\\n";
-    } else if (c == '\t') {
-      escaped += "\\t";
-    } else if (c == '\r') {
-      escaped += "\\r";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      escaped += hex;
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
-
 std::string feature_label(const TreeFeature& feature) {
-  return feature.name ? escape_control(*feature.name) : "#" + std::to_string(feature.index);
+  return feature.name ? escape_control_characters(*feature.name) : "#" + std::to_string(feature.index);
 }
 
 }  // namespace tarnwick

@@ -29,7 +29,5 @@ Result<TreeTable> read_tree_table(const std::string& path);
 std::string tree_format_title(const std::string& format);
 // The feature's name with control characters escaped, or "#<index>" when it has none.
 std::string feature_label(const TreeFeature& feature);
-// Control characters as \n, \t, \xHH; everything else as it is.
-std::string escape_control(std::string_view text);
 
 }  // namespace tarnwick

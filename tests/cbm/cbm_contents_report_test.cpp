@@ -105,6 +105,23 @@ TEST(TreeContentsReport, DiffOfAModelWithItselfFindsNoChange) {
   EXPECT_EQ(document["borders_changed"], Json::array());
 }
 
+// The command line reaches the same reports: contents and diff --contents route tree kinds here.
+TEST(TreeContentsReport, CommandLineGivesTheSameReports) {
+  TARNWICK_REQUIRE_CORPUS("");
+  std::string credit = (corpus / "catboost/creditgermany.cbm").string();
+  std::string codrna = (corpus / "catboost/codrna.cbm").string();
+  testing::CommandRun text = testing::run_command({"contents", credit});
+  ASSERT_EQ(text.status, 0) << text.err;
+  testing::expect_golden(corpus_relative(text.out), "cbm/creditgermany.contents.txt");
+  testing::CommandRun diff = testing::run_command({"diff", "--contents", "--json", codrna, credit});
+  ASSERT_EQ(diff.status, 0) << diff.err;
+  testing::expect_golden(corpus_relative(diff.out), "cbm/codrna_vs_creditgermany.contents-diff.json");
+  testing::CommandRun limited = testing::run_command({"contents", "--limit", "1", (corpus / "lightgbm/mixed_categorical.txt").string()});
+  ASSERT_EQ(limited.status, 0) << limited.err;
+  EXPECT_NE(limited.out.find("  Column_0 (categorical): 0 splits\n  ... 4 more\n"), std::string::npos);
+  EXPECT_NE(limited.out.find("    Column_4 <= 0.7909287073472474\n    ... 17 more\n"), std::string::npos);
+}
+
 TEST(TreeContentsReport, ErrorsAreOneMessage) {
   testing::TempDir dir;
   testing::CoreModel model;
