@@ -49,6 +49,9 @@ artifact_commands() {
   run_one "$file" diff --json "$file" "$file"
   run_one "$file" check --max-size-growth 0 "$file" "$file"
   run_one "$file" explain-diff "$file" "$file"
+  run_one "$file" contents "$file"
+  run_one "$file" contents --json "$file"
+  run_one "$file" diff --contents "$file" "$file"
 }
 
 for file in "$corpus"/cbm/*; do artifact_commands "$file" catboost; done
