@@ -20,8 +20,7 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
 bool same_split(const TreeSplit& a, const TreeSplit& b) {
   bool same_threshold = a.threshold.has_value() == b.threshold.has_value() &&
                         (!a.threshold || std::memcmp(&*a.threshold, &*b.threshold, sizeof(double)) == 0);
-  return a.feature == b.feature && same_threshold && a.categories == b.categories &&
-         a.one_hot_value == b.one_hot_value;
+  return a.feature == b.feature && same_threshold && a.categories == b.categories && a.one_hot_value == b.one_hot_value;
 }
 
 bool same_splits(const Tree& a, const Tree& b) {
@@ -149,8 +148,8 @@ void print_tree_contents_diff_text(std::ostream& out, const TreeTable& old_table
                diff.borders_changed, limit);
 }
 
-Status print_tree_contents_diff(const std::string& old_path, const std::string& new_path, bool json,
-                                std::size_t limit, Io& io) {
+Status print_tree_contents_diff(const std::string& old_path, const std::string& new_path, bool json, std::size_t limit,
+                                Io& io) {
   Result<TreeTable> old_table = read_tree_table(old_path);
   if (!old_table.is_ok()) return old_table.error();
   Result<TreeTable> new_table = read_tree_table(new_path);
