@@ -53,9 +53,9 @@ class CoreDecoder {
       : buffer_(buffer), trees_(trees), table_(table) {}
 
   Status decode() {
-    for (auto step : {&CoreDecoder::read_float_features, &CoreDecoder::read_source_features,
-                      &CoreDecoder::read_one_hot_features, &CoreDecoder::read_borders_features,
-                      &CoreDecoder::read_model_values, &CoreDecoder::read_trees}) {
+    for (auto step :
+         {&CoreDecoder::read_float_features, &CoreDecoder::read_source_features, &CoreDecoder::read_one_hot_features,
+          &CoreDecoder::read_borders_features, &CoreDecoder::read_model_values, &CoreDecoder::read_trees}) {
       Status status = (this->*step)();
       if (!status.is_ok()) return status;
     }
@@ -114,9 +114,9 @@ class CoreDecoder {
       const char* type;
       std::vector<std::uint64_t>* by_index;
     };
-    for (const Kind& kind : {Kind{trees::kCatFeatures, "categorical", &categorical_by_index_},
-                             Kind{trees::kTextFeatures, "text", nullptr},
-                             Kind{trees::kEmbeddingFeatures, "embedding", nullptr}}) {
+    for (const Kind& kind :
+         {Kind{trees::kCatFeatures, "categorical", &categorical_by_index_}, Kind{trees::kTextFeatures, "text", nullptr},
+          Kind{trees::kEmbeddingFeatures, "embedding", nullptr}}) {
       Result<FbVector> features = buffer_.vector_field(trees_, kind.slot, 4);
       if (!features.is_ok()) return features.error();
       for (std::uint32_t i = 0; i < features.value().count; ++i) {
@@ -131,7 +131,8 @@ class CoreDecoder {
         TreeFeature& feature = add_feature(kind.type, name.value(), stated_index(flat_index.value()));
         if (kind.by_index && index.value() >= 0) {
           auto at = static_cast<std::size_t>(index.value());
-          if (at >= features.value().count) return broken("categorical feature index " + std::to_string(at) + " out of range");
+          if (at >= features.value().count)
+            return broken("categorical feature index " + std::to_string(at) + " out of range");
           kind.by_index->resize(features.value().count, kNoFeature);
           (*kind.by_index)[at] = feature.index;
         }
@@ -148,7 +149,8 @@ class CoreDecoder {
       Result<FbTable> entry = buffer_.table_element(features.value(), i);
       if (!entry.is_ok()) return entry.error();
       Result<std::int32_t> cat_index = buffer_.int32_field(entry.value(), one_hot::kCatIndex, -1);
-      Result<std::vector<std::int64_t>> values = read_vector<std::int64_t, std::int32_t>(entry.value(), one_hot::kValues);
+      Result<std::vector<std::int64_t>> values =
+          read_vector<std::int64_t, std::int32_t>(entry.value(), one_hot::kValues);
       if (!cat_index.is_ok()) return cat_index.error();
       if (!values.is_ok()) return values.error();
       auto at = static_cast<std::size_t>(cat_index.value());
@@ -194,7 +196,8 @@ class CoreDecoder {
     if (!scale.is_ok()) return scale.error();
     if (!bias.is_ok()) return bias.error();
     if (!multi_bias.is_ok()) return multi_bias.error();
-    if (dimension.value() < 1) return broken("approx dimension " + std::to_string(dimension.value()) + " is not positive");
+    if (dimension.value() < 1)
+      return broken("approx dimension " + std::to_string(dimension.value()) + " is not positive");
     table_.approx_dimension = static_cast<std::uint64_t>(dimension.value());
     table_.scale = scale.value();
     table_.bias = multi_bias.value().empty() ? std::vector<double>{bias.value()} : multi_bias.take();
@@ -213,8 +216,8 @@ class CoreDecoder {
       if (!status.is_ok()) return status;
     }
     if (sizes.value().size() != starts.value().size()) {
-      return broken(std::to_string(sizes.value().size()) + " tree sizes but " +
-                    std::to_string(starts.value().size()) + " tree start offsets");
+      return broken(std::to_string(sizes.value().size()) + " tree sizes but " + std::to_string(starts.value().size()) +
+                    " tree start offsets");
     }
     // Each split (or node) belongs to one tree, so the trees together cannot claim more than are
     // stored; this also bounds the work to the core's size.
@@ -262,8 +265,8 @@ class CoreDecoder {
   Result<TreeSplit> split_at(std::size_t position, std::uint64_t tree) {
     std::int32_t number = splits_[position];
     if (number < 0 || static_cast<std::size_t>(number) >= binary_.size()) {
-      return broken("tree " + std::to_string(tree) + " splits on binary feature " + std::to_string(number) +
-                    " of " + std::to_string(binary_.size()));
+      return broken("tree " + std::to_string(tree) + " splits on binary feature " + std::to_string(number) + " of " +
+                    std::to_string(binary_.size()));
     }
     const BinaryFeature& binary = binary_[static_cast<std::size_t>(number)];
     TreeSplit split;
@@ -333,7 +336,8 @@ class CoreDecoder {
       }
       if (leaf == kNotALeaf) {
         if (step.left == 0 || step.right == 0) {
-          return broken("tree " + std::to_string(tree.index) + " node " + std::to_string(node) + " ends without a leaf");
+          return broken("tree " + std::to_string(tree.index) + " node " + std::to_string(node) +
+                        " ends without a leaf");
         }
         continue;
       }

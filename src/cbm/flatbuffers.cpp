@@ -31,7 +31,8 @@ Result<FbTable> FlatBuffer::table_at(std::uint32_t position) const {
   table.vtable = static_cast<std::uint32_t>(vtable);
   table.vtable_size = load<std::uint16_t>(table.vtable);
   table.table_size = load<std::uint16_t>(table.vtable + 2);
-  if (table.vtable_size < 4 || table.vtable_size % 2 != 0 || std::uint64_t{table.vtable} + table.vtable_size > bytes_.size()) {
+  if (table.vtable_size < 4 || table.vtable_size % 2 != 0 ||
+      std::uint64_t{table.vtable} + table.vtable_size > bytes_.size()) {
     return broken(table.vtable, "vtable of " + std::to_string(table.vtable_size) + " bytes past the end");
   }
   if (table.table_size < 4 || std::uint64_t{position} + table.table_size > bytes_.size()) {

@@ -101,7 +101,8 @@ class TreeParser {
     auto boundaries = list<std::uint64_t>("cat_boundaries", kAny, parse_unsigned);
     auto words = list<std::uint32_t>("cat_threshold", kAny, [](std::string_view w) {
       Result<std::uint64_t> v = parse_unsigned(w);
-      if (v.is_ok() && v.value() > 0xFFFFFFFFu) return Result<std::uint64_t>(fail("number too large to fit in target type"));
+      if (v.is_ok() && v.value() > 0xFFFFFFFFu)
+        return Result<std::uint64_t>(fail("number too large to fit in target type"));
       return v;
     });
     for (const std::string* problem : {error_of(features), error_of(thresholds), error_of(decisions), error_of(left),
@@ -184,12 +185,14 @@ class TreeParser {
       pending.pop_back();
       if (node < 0) {
         std::uint64_t leaf = static_cast<std::uint64_t>(~node);
-        if (leaf >= leaves || leaf_seen[leaf]++) return broken("leaf " + std::to_string(leaf) + " is out of range or reached twice");
+        if (leaf >= leaves || leaf_seen[leaf]++)
+          return broken("leaf " + std::to_string(leaf) + " is out of range or reached twice");
         deepest = std::max(deepest, depth);
         continue;
       }
       auto at = static_cast<std::size_t>(node);
-      if (at >= left.size() || seen[at]) return broken("node " + std::to_string(node) + " is out of range or reached twice");
+      if (at >= left.size() || seen[at])
+        return broken("node " + std::to_string(node) + " is out of range or reached twice");
       seen[at] = true;
       pending.push_back({left[at], depth + 1});
       pending.push_back({right[at], depth + 1});

@@ -20,8 +20,7 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
 bool same_split(const TreeSplit& a, const TreeSplit& b) {
   bool same_threshold = a.threshold.has_value() == b.threshold.has_value() &&
                         (!a.threshold || std::memcmp(&*a.threshold, &*b.threshold, sizeof(double)) == 0);
-  return a.feature == b.feature && same_threshold && a.categories == b.categories &&
-         a.one_hot_value == b.one_hot_value;
+  return a.feature == b.feature && same_threshold && a.categories == b.categories && a.one_hot_value == b.one_hot_value;
 }
 
 bool same_splits(const Tree& a, const Tree& b) {
@@ -125,8 +124,8 @@ void print_tree_contents_diff_text(std::ostream& out, const TreeTable& old_table
   TreeContentsDiff diff = diff_tree_tables(old_table, new_table);
   print_title(out, "Tree Contents Diff");
   out << "Format: " << tree_format_title(old_table.format) << "\n";
-  out << "Old: " << display_file_name(old_table.path) << "\n";
-  out << "New: " << display_file_name(new_table.path) << "\n";
+  out << "Old: " << escape_control_characters(old_table.path) << "\n";
+  out << "New: " << escape_control_characters(new_table.path) << "\n";
   out << "\nTrees:\n";
   out << "  Stored trees: " << diff.old_tree_count << " -> " << diff.new_tree_count << " ("
       << format_delta(diff.old_tree_count, diff.new_tree_count) << ")\n";
@@ -149,8 +148,8 @@ void print_tree_contents_diff_text(std::ostream& out, const TreeTable& old_table
                diff.borders_changed, limit);
 }
 
-Status print_tree_contents_diff(const std::string& old_path, const std::string& new_path, bool json,
-                                std::size_t limit, Io& io) {
+Status print_tree_contents_diff(const std::string& old_path, const std::string& new_path, bool json, std::size_t limit,
+                                Io& io) {
   Result<TreeTable> old_table = read_tree_table(old_path);
   if (!old_table.is_ok()) return old_table.error();
   Result<TreeTable> new_table = read_tree_table(new_path);

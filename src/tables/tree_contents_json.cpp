@@ -44,8 +44,10 @@ Json split_json(const TreeTable& table, const TreeSplit& split) {
 Json tree_json(const TreeTable& table, const Tree& tree) {
   Json splits = Json::array();
   for (const TreeSplit& split : tree.splits) splits.push_back(split_json(table, split));
-  return {{"index", tree.index},       {"depth", tree.depth},
-          {"leaves", tree.leaves},     {"splits", std::move(splits)},
+  return {{"index", tree.index},
+          {"depth", tree.depth},
+          {"leaves", tree.leaves},
+          {"splits", std::move(splits)},
           {"leaf_values", reals(tree.leaf_values)}};
 }
 

@@ -26,17 +26,17 @@ struct TreeSplit {
   // Go right when value > threshold (CatBoost), left when value <= threshold (LightGBM). Absent for
   // a split on a set of categories.
   std::optional<double> threshold;
-  std::vector<std::uint32_t> categories;  // LightGBM categorical split: the categories going left
+  std::vector<std::uint32_t> categories;      // LightGBM categorical split: the categories going left
   std::optional<std::int64_t> one_hot_value;  // CatBoost one-hot split: equal to this value
   std::uint64_t binary_feature = 0;           // CatBoost: the model's split number (the export's split_index)
 };
 
 struct Tree {
   std::uint64_t index = 0;
-  bool symmetric = false;  // CatBoost oblivious trees: one split per level, 2^depth leaves
+  bool symmetric = false;   // CatBoost oblivious trees: one split per level, 2^depth leaves
   std::uint64_t depth = 0;  // levels of splits on the longest path
   std::uint64_t leaves = 0;
-  std::vector<TreeSplit> splits;   // symmetric: level order; otherwise node order
+  std::vector<TreeSplit> splits;    // symmetric: level order; otherwise node order
   std::vector<double> leaf_values;  // leaves x approx dimension, leaf-major
 };
 

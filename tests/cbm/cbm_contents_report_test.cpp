@@ -61,7 +61,8 @@ TEST(TreeContentsReport, CodrnaJsonHoldsEveryTree) {
   EXPECT_EQ(document["leaf_count"], 64000);
   EXPECT_EQ(document["features"].size(), 8u);
   EXPECT_EQ(document["features"][0]["borders"].size(), 179u);
-  EXPECT_EQ(document["trees"][0]["splits"][1], Json({{"feature", 1}, {"threshold", 0.36363649368286133}, {"split_index", 194}}));
+  EXPECT_EQ(document["trees"][0]["splits"][1],
+            Json({{"feature", 1}, {"threshold", 0.36363649368286133}, {"split_index", 194}}));
   EXPECT_EQ(printed.out.back(), '\n');
 }
 
@@ -82,8 +83,9 @@ TEST(TreeContentsReport, DiffsOfCorpusPairs) {
     const char* new_path;
     const char* golden;
   };
-  for (const Pair& pair : {Pair{"catboost/codrna.cbm", "catboost/creditgermany.cbm", "cbm/codrna_vs_creditgermany.contents-diff"},
-                           Pair{"lightgbm/mtpl2.txt", "lightgbm/mtpl2_small.txt", "lightgbm/mtpl2_vs_mtpl2_small.contents-diff"}}) {
+  for (const Pair& pair :
+       {Pair{"catboost/codrna.cbm", "catboost/creditgermany.cbm", "cbm/codrna_vs_creditgermany.contents-diff"},
+        Pair{"lightgbm/mtpl2.txt", "lightgbm/mtpl2_small.txt", "lightgbm/mtpl2_vs_mtpl2_small.contents-diff"}}) {
     SCOPED_TRACE(pair.golden);
     for (bool json : {false, true}) {
       Printed printed = contents_diff((corpus / pair.old_path).string(), (corpus / pair.new_path).string(), json);
@@ -105,6 +107,24 @@ TEST(TreeContentsReport, DiffOfAModelWithItselfFindsNoChange) {
   EXPECT_EQ(document["borders_changed"], Json::array());
 }
 
+// The command line reaches the same reports: contents and diff --contents route tree kinds here.
+TEST(TreeContentsReport, CommandLineGivesTheSameReports) {
+  TARNWICK_REQUIRE_CORPUS("");
+  std::string credit = (corpus / "catboost/creditgermany.cbm").string();
+  std::string codrna = (corpus / "catboost/codrna.cbm").string();
+  testing::CommandRun text = testing::run_command({"contents", credit});
+  ASSERT_EQ(text.status, 0) << text.err;
+  testing::expect_golden(corpus_relative(text.out), "cbm/creditgermany.contents.txt");
+  testing::CommandRun diff = testing::run_command({"diff", "--contents", "--json", codrna, credit});
+  ASSERT_EQ(diff.status, 0) << diff.err;
+  testing::expect_golden(corpus_relative(diff.out), "cbm/codrna_vs_creditgermany.contents-diff.json");
+  testing::CommandRun limited =
+      testing::run_command({"contents", "--limit", "1", (corpus / "lightgbm/mixed_categorical.txt").string()});
+  ASSERT_EQ(limited.status, 0) << limited.err;
+  EXPECT_NE(limited.out.find("  Column_0 (categorical): 0 splits\n  ... 4 more\n"), std::string::npos);
+  EXPECT_NE(limited.out.find("    Column_4 <= 0.7909287073472474\n    ... 17 more\n"), std::string::npos);
+}
+
 TEST(TreeContentsReport, ErrorsAreOneMessage) {
   testing::TempDir dir;
   testing::CoreModel model;
@@ -123,9 +143,9 @@ TEST(TreeContentsReport, ErrorsAreOneMessage) {
        broken + ": CatBoost core of 2147483647 bytes runs past the end of the file (8 bytes)"},
       {[&] { return contents_diff(lgb, broken, true); },
        broken + ": CatBoost core of 2147483647 bytes runs past the end of the file (8 bytes)"},
-      {[&] { return contents_diff(lgb, cbm, false); },
-       "diff --contents compares models of one format: " + lgb + " is LightGBM text model, " + cbm +
-           " is CatBoost binary model"},
+      {[&] { return contents_diff(lgb, cbm, false); }, "diff --contents compares models of one format: " + lgb +
+                                                           " is LightGBM text model, " + cbm +
+                                                           " is CatBoost binary model"},
   };
   for (const Case& c : cases) {
     Printed printed = c.run();

@@ -45,8 +45,8 @@ inline BuiltCore build_core(const CoreModel& model) {
   using B = FlatBufferBuilder;
   B builder;
   B::Table root = builder.table({{0, B::reference()}, {1, B::reference()}});
-  std::map<int, std::string> fields = {{1, B::reference()}, {2, B::reference()}, {3, B::reference()},
-                                       {5, B::reference()}, {8, B::reference()}};
+  std::map<int, std::string> fields = {
+      {1, B::reference()}, {2, B::reference()}, {3, B::reference()}, {5, B::reference()}, {8, B::reference()}};
   if (model.approx_dimension) fields[0] = B::raw(*model.approx_dimension);
   if (!model.categorical_names.empty()) fields[4] = B::reference();
   if (!model.one_hot_values.empty()) fields[6] = B::reference();
@@ -78,7 +78,8 @@ inline BuiltCore build_core(const CoreModel& model) {
   builder.point(trees.fields[5], features);
   built.first_feature_reference = features + 4;
   for (std::size_t i = 0; i < model.float_borders.size(); ++i) {
-    std::map<int, std::string> feature = {{1, B::raw(std::int32_t(i))}, {2, B::raw(std::int32_t(i))}, {3, B::reference()}};
+    std::map<int, std::string> feature = {
+        {1, B::raw(std::int32_t(i))}, {2, B::raw(std::int32_t(i))}, {3, B::reference()}};
     if (!model.float_names.empty()) feature[4] = B::reference();
     B::Table table = builder.table(feature);
     builder.point(features + 4 + 4 * i, table.position);

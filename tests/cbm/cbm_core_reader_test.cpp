@@ -1,9 +1,10 @@
+#include "cbm/cbm_core_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "cbm/cbm_core_builder.h"
-#include "cbm/cbm_core_reader.h"
 #include "tables/tree_contents.h"
 #include "tables/tree_summary.h"
 #include "test_support.h"
@@ -175,11 +176,15 @@ TEST(CbmCoreReader, HostileCoresGiveOneClearError) {
        },
        "vtable of 65534 bytes past the end"},
       {"offset pointing at itself",
-       [] { return broken_core(symmetric_model(), [](BuiltCore& b) { put<std::uint32_t>(b.core, b.first_feature_reference, 0); }); },
+       [] {
+         return broken_core(symmetric_model(),
+                            [](BuiltCore& b) { put<std::uint32_t>(b.core, b.first_feature_reference, 0); });
+       },
        "offset pointing at itself"},
       {"count of 2^31",
        [] {
-         return broken_core(symmetric_model(), [](BuiltCore& b) { put<std::uint32_t>(b.core, b.splits_vector, 0x80000000u); });
+         return broken_core(symmetric_model(),
+                            [](BuiltCore& b) { put<std::uint32_t>(b.core, b.splits_vector, 0x80000000u); });
        },
        "vector of 2147483648 elements past the end"},
       {"leaf values short",

@@ -51,6 +51,9 @@ artifact_commands() {
   run_one "$file" explain-diff "$file" "$file"
   run_one "$file" scan "$file"
   run_one "$file" scan --json "$file"
+  run_one "$file" contents "$file"
+  run_one "$file" contents --json "$file"
+  run_one "$file" diff --contents "$file" "$file"
 }
 
 for file in "$corpus"/cbm/*; do artifact_commands "$file" catboost; done

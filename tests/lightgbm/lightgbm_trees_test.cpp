@@ -1,6 +1,7 @@
+#include "lightgbm/lightgbm_trees.h"
+
 #include <gtest/gtest.h>
 
-#include "lightgbm/lightgbm_trees.h"
 #include "tables/tree_contents.h"
 #include "tables/tree_contents_json.h"
 #include "test_support.h"
