@@ -61,6 +61,11 @@ class PrecomputedMatches {
 
 std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view bytes) {
   std::vector<EmbeddedJsonObject> objects;
+  for_each_embedded_json_object(bytes, [&](EmbeddedJsonObject&& object) { objects.push_back(std::move(object)); });
+  return objects;
+}
+
+void for_each_embedded_json_object(std::string_view bytes, const std::function<void(EmbeddedJsonObject&&)>& visit) {
   // Matching brace by brace is linear while braces close; from the first brace that never
   // closes on, all remaining braces are matched in one pass instead of one scan each.
   std::optional<PrecomputedMatches> precomputed;
@@ -77,11 +82,10 @@ std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view byte
       continue;
     }
     if (std::optional<nlohmann::json> value = parse_span(bytes.substr(i, *end - i))) {
-      objects.push_back({std::move(*value), i, *end});
+      visit({std::move(*value), i, *end});
     }
     i = *end;
   }
-  return objects;
 }
 
 }  // namespace tarnwick

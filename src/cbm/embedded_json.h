@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,8 @@ struct EmbeddedJsonObject {
 
 // Spans ascending and disjoint; spans that do not parse as one JSON document are left out.
 std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view bytes);
+// The same objects handed over one at a time, so that none has to be kept.
+void for_each_embedded_json_object(std::string_view bytes, const std::function<void(EmbeddedJsonObject&&)>& visit);
 
 // Spans nested deeper than this are not parsed: their value could not be serialised safely.
 inline constexpr std::size_t kMaxEmbeddedJsonNesting = 512;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "main/format.h"
 #include "main/text.h"
 #include "pt/positioned_file.h"
@@ -76,6 +78,7 @@ Result<DirectoryLocation> locate_directory(const PositionedFile& file, const std
 
 struct DirectoryEntry {
   std::string name;
+  std::uint64_t compressed_size = 0;
   std::uint64_t uncompressed_size = 0;
   std::uint64_t local_header_offset = 0;
   std::size_t total_length = 0;  // fixed part, name, extra and comment
@@ -95,7 +98,7 @@ void apply_zip64_extra(std::string_view extra, std::uint64_t compressed_size, Di
       cursor += 8;
     };
     if (entry.uncompressed_size == kZip32Max) take(entry.uncompressed_size);
-    if (compressed_size == kZip32Max) cursor += 8;
+    if (compressed_size == kZip32Max) take(entry.compressed_size);
     if (entry.local_header_offset == kZip32Max) take(entry.local_header_offset);
     return;
   }
@@ -111,6 +114,7 @@ std::optional<DirectoryEntry> parse_entry(std::string_view directory, std::size_
               comment_length = read_le(directory, at + 32, 2);
   if (46 + name_length + extra_length > directory.size() - at) return std::nullopt;
   DirectoryEntry entry;
+  entry.compressed_size = compressed;
   entry.uncompressed_size = read_le(directory, at + 24, 4);
   entry.local_header_offset = read_le(directory, at + 42, 4);
   entry.name = decode_utf8_lossy(directory.substr(at + 46, name_length));
@@ -186,18 +190,84 @@ void fill_from_pickle(PyTorchSummary& summary, std::string_view pickle) {
   summary.estimated_parameter_count = summary.total_parameter_bytes / element_size;
 }
 
+// How many bytes of an entry's data the reader takes; 0 for entries it only hashes.
+std::uint64_t bytes_taken(const DirectoryEntry& entry) {
+  if (is_pickle_entry(entry.name)) return entry.uncompressed_size;
+  if (is_version_entry(entry.name)) return std::min<std::uint64_t>(entry.uncompressed_size, 32);
+  if (is_storage_entry(entry.name)) return std::min(entry.uncompressed_size, kStorageSampleBytes);
+  return 0;
+}
+
+struct EntrySpan {
+  std::uint64_t start = 0;  // the local header
+  std::uint64_t end = 0;    // one past the last byte read or stored
+  std::size_t entry = 0;
+};
+
+std::string entry_label(const std::string& name) {
+  std::string label;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      static const char kHex[] = "0123456789abcdef";
+      label += "\\x";
+      label += kHex[(c >> 4) & 0xF];
+      label += kHex[c & 0xF];
+    } else {
+      label += c;
+    }
+  }
+  return label;
+}
+
+// Real archives store every entry in its own stretch of the file. A directory whose entries
+// share data would let a small file claim (and make the reader sample) the same bytes over
+// and over, so entries whose header-to-data spans overlap are refused. Only entries whose data
+// is read are placed; the walk stops at the first one whose data does not fit in the file,
+// leaving that entry's read to report the error as before.
+Status refuse_overlapping_entries(const PositionedFile& file, const std::string& path,
+                                  const std::vector<DirectoryEntry>& entries) {
+  std::vector<EntrySpan> spans;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const DirectoryEntry& entry = entries[i];
+    std::uint64_t taken = bytes_taken(entry);
+    if (taken == 0 && !is_pickle_entry(entry.name) && !is_version_entry(entry.name)) continue;
+    Result<std::uint64_t> position = data_position(file, entry.local_header_offset);
+    if (!position.is_ok()) break;  // the read itself reports the failure
+    std::uint64_t end = position.value() + std::max(taken, entry.compressed_size);
+    if (end < position.value() || end > file.size()) break;
+    spans.push_back({entry.local_header_offset, std::max(end, entry.local_header_offset + 30), i});
+  }
+  std::sort(spans.begin(), spans.end(), [](const EntrySpan& a, const EntrySpan& b) {
+    return a.start != b.start ? a.start < b.start : a.entry < b.entry;
+  });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].start < spans[i - 1].end) {
+      std::size_t first = std::min(spans[i - 1].entry, spans[i].entry), second = std::max(spans[i - 1].entry, spans[i].entry);
+      return fail(path + ": zip entries `" + entry_label(entries[first].name) + "` and `" +
+                  entry_label(entries[second].name) + "` overlap in the file");
+    }
+  }
+  return Status::ok();
+}
+
 Result<PyTorchSummary> read_zip(const PositionedFile& file, const std::string& path, PyTorchSummary summary) {
   Result<DirectoryLocation> location = locate_directory(file, path);
   if (!location.is_ok()) return location.error();
   Result<std::string> directory = file.read_at(location.value().offset, location.value().size);
   if (!directory.is_ok()) return directory.error();
 
-  ArchiveContents contents;
-  std::size_t at = 0;
-  while (std::optional<DirectoryEntry> entry = parse_entry(directory.value(), at)) {
-    Status status = read_entry(file, *entry, contents);
-    if (!status.is_ok()) return status.error();
+  std::vector<DirectoryEntry> entries;
+  for (std::size_t at = 0; std::optional<DirectoryEntry> entry = parse_entry(directory.value(), at);) {
     at += entry->total_length;
+    entries.push_back(std::move(*entry));
+  }
+  Status placed = refuse_overlapping_entries(file, path, entries);
+  if (!placed.is_ok()) return placed.error();
+
+  ArchiveContents contents;
+  for (const DirectoryEntry& entry : entries) {
+    Status status = read_entry(file, entry, contents);
+    if (!status.is_ok()) return status.error();
   }
   if (!contents.pickle || contents.pickle->empty()) return fail(path + ": no data.pkl found inside the archive");
 
