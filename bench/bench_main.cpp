@@ -26,6 +26,7 @@
 #include "hostile_inputs.h"
 #include "main/format.h"
 #include "pt/pytorch_summary.h"
+#include "pt/zip_builder.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ void report(const std::string& label, double figure, double bound, const char* u
               figure / bound, within ? "ok" : "OVER");
 }
 
-std::uint64_t file_size(const Path& path) { return std::filesystem::file_size(path); }
+std::uint64_t size_of(const Path& path) { return std::filesystem::file_size(path); }
 
 // The bare program the readers are held to: one read sized from the metadata, then FNV-1a.
 double bare_read_fnv_seconds(const Path& path) {
@@ -85,7 +86,7 @@ struct HostileCase {
   std::string label;
   std::function<void(const Path&)> write;
   std::vector<std::string> args;  // "{}" stands for the file
-  std::vector<std::string> env;
+  std::vector<std::string> env = {};
   double allowance_bytes = 0;  // added to the memory bound (the capture limit of the Python bridge)
 };
 
@@ -142,7 +143,7 @@ void bench_hostile(const Path& dir) {
       if (arg == "{}") arg = file.string();
     }
     ChildRun run = run_tarnwick(args, 1, c.env);
-    double size = static_cast<double>(file_size(file));
+    double size = static_cast<double>(size_of(file));
     std::printf("%s: %.1f KB, exit %d%s%s\n", c.label.c_str(), size / 1e3, run.exit_status,
                 run.first_error_line.empty() ? "" : ", ", run.first_error_line.substr(0, 110).c_str());
     report("time", run.seconds, 2.0, "s");
@@ -162,7 +163,7 @@ void bench_hostile(const Path& dir) {
 void bench_onnx(const Path& dir) {
   Path model = dir / "large.onnx";
   bench::write_onnx_model(model, 12, 3584, 3584);  // 12 float32 3584 x 3584 initializers: about 588 MiB
-  double size = static_cast<double>(file_size(model));
+  double size = static_cast<double>(size_of(model));
   double bare = bare_read_fnv_seconds(model);
   ChildRun inspect = run_tarnwick({"onnx", "--json", model.string()}, 3);
   ChildRun python = bench::run_child({"python3", "-c", "import onnx, sys; onnx.load(sys.argv[1])", model.string()});
@@ -177,7 +178,7 @@ void bench_onnx(const Path& dir) {
 void bench_lightgbm(const Path& dir) {
   Path model = dir / "large.txt";
   bench::write_lightgbm_model(model, 210u << 20);
-  double size = static_cast<double>(file_size(model));
+  double size = static_cast<double>(size_of(model));
   double bare = bare_read_fnv_seconds(model);
   ChildRun inspect = run_tarnwick({"lightgbm", "--json", model.string()}, 3);
   std::printf("lightgbm --json, %.1f MiB model (exit %d)\n", size / kMiB, inspect.exit_status);
@@ -189,7 +190,7 @@ void bench_lightgbm(const Path& dir) {
 void bench_cbm(const Path& dir) {
   Path file = dir / "large.cbm";
   bench::write_cbm_body(file, "{}", 100u << 20);
-  double size = static_cast<double>(file_size(file));
+  double size = static_cast<double>(size_of(file));
   double bare = bare_read_fnv_seconds(file);
   ChildRun inspect = run_tarnwick({"catboost", "--json", file.string()}, 1);
   std::printf("catboost --json, 100 MiB of braces (exit %d)\n", inspect.exit_status);
@@ -240,7 +241,7 @@ void bench_pytorch(const Path& dir) {
     out << directory << "PK\x05\x06" + le(0, 2) + le(0, 2) + le(258, 2) + le(258, 2) + le(directory.size(), 4) +
                             le(offset, 4) + le(0, 2);
   }
-  double size = static_cast<double>(file_size(checkpoint));
+  double size = static_cast<double>(size_of(checkpoint));
   std::uint64_t before = bytes_read_so_far();
   auto start = Clock::now();
   tarnwick::Result<tarnwick::PyTorchSummary> summary = tarnwick::read_pytorch_summary(checkpoint.string());

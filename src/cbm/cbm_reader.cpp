@@ -85,12 +85,13 @@ bool is_metrics_document(const json& value) { return at_pointer(&value, "/metric
 // and how often each compact object text occurs (a file of millions of `{}` holds one text).
 struct ObjectDigest {
   std::optional<json> params, metrics;
-  Fnv1a64 learned_state;
+  Fnv1a64 whole_file, learned_state;  // fed side by side over the bytes around the objects
   std::size_t hashed_to = 0;
   std::map<std::string, std::uint64_t> text_counts;
 
   void add(std::string_view bytes, EmbeddedJsonObject&& object) {
-    learned_state.update(bytes.substr(hashed_to, object.start - hashed_to));
+    Fnv1a64::update_both(whole_file, learned_state, bytes.substr(hashed_to, object.start - hashed_to));
+    whole_file.update(bytes.substr(object.start, object.end - object.start));
     hashed_to = object.end;
     ++text_counts[object.value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace)];
     if (!params && is_params_document(object.value)) params = object.value;
@@ -154,10 +155,10 @@ void read_printable_fields(std::string_view bytes, CbmSummary& summary) {
   summary.feature_names.assign(names.begin(), names.end());
 }
 
-std::uint64_t learned_state_fingerprint(std::string_view bytes, const ObjectDigest& digest) {
-  Fnv1a64 hash = digest.learned_state;
-  hash.update(bytes.substr(digest.hashed_to));
-  return hash.digest();
+// Hashes the bytes after the last object into both fingerprints.
+void finish_hashes(std::string_view bytes, ObjectDigest& digest) {
+  Fnv1a64::update_both(digest.whole_file, digest.learned_state, bytes.substr(digest.hashed_to));
+  digest.hashed_to = bytes.size();
 }
 
 // Compact texts of the parsed objects, sorted and joined: order and layout in the file do not matter.
@@ -188,8 +189,9 @@ Result<CbmSummary> summarize_cbm_bytes(const std::string& path, std::string_view
   summary.file_size_bytes = bytes.size();
   read_training_fields(digest, summary);
   read_printable_fields(bytes, summary);
-  summary.full_artifact_fingerprint = fnv1a64(bytes);
-  summary.learned_state_fingerprint = learned_state_fingerprint(bytes, digest);
+  finish_hashes(bytes, digest);
+  summary.full_artifact_fingerprint = digest.whole_file.digest();
+  summary.learned_state_fingerprint = digest.learned_state.digest();
   summary.metadata_fingerprint = metadata_fingerprint(digest);
   return summary;
 }

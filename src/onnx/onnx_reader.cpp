@@ -2,6 +2,7 @@
 #include <set>
 
 #include "main/file_read.h"
+#include "main/fnv_lanes.h"
 #include "main/format.h"
 #include "main/number_parse.h"
 #include "main/text.h"
@@ -39,20 +40,26 @@ Status read_optional_string(const ProtoField& field, std::optional<std::string>&
 std::int32_t low_32_bits(std::uint64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
 
 // Field number (4 bytes LE), wire type, then the payload or the varint value (8 bytes LE).
-void feed_fingerprint(std::optional<Fnv1a64>& hash, const ProtoField& field) {
-  if (!hash) hash.emplace();
-  char header[5];
+// The bytes are only listed here; they are hashed once the whole graph is read.
+void feed_fingerprint(std::optional<FnvJob>& job, const ProtoField& field) {
+  if (!job) job.emplace();
+  char header[13];
   for (int i = 0; i < 4; ++i) header[i] = static_cast<char>((field.field_number >> (8 * i)) & 0xFF);
   header[4] = static_cast<char>(field.wire_type);
-  hash->update(std::string_view(header, 5));
   if (!field.payload.empty()) {
-    hash->update(field.payload);
+    job->add(std::string_view(header, 5), field.payload);
     return;
   }
-  char value[8];
-  for (int i = 0; i < 8; ++i) value[i] = static_cast<char>((field.varint >> (8 * i)) & 0xFF);
-  hash->update(std::string_view(value, 8));
+  for (int i = 0; i < 8; ++i) header[5 + i] = static_cast<char>((field.varint >> (8 * i)) & 0xFF);
+  job->add(std::string_view(header, 13), {});
 }
+
+// Data fingerprints of large initializers, hashed side by side after the graph is read.
+struct PendingDigest {
+  std::size_t initializer = 0;
+  FnvJob job;
+};
+constexpr std::uint64_t kHashLaterBytes = 1 << 16;
 
 Status read_opset(std::string_view bytes, OpsetImport& opset) {
   return walk_message(bytes, [&](const ProtoField& field) {
@@ -102,8 +109,9 @@ Status read_packed_dims(std::string_view payload, std::vector<std::uint64_t>& di
   return Status::ok();
 }
 
-Status read_tensor(std::string_view bytes, OnnxInitializer& tensor) {
-  std::optional<Fnv1a64> data_hash, external_hash;
+// The data fingerprint of a small tensor is hashed at once; a large one's job goes to `later`.
+Status read_tensor(std::string_view bytes, OnnxInitializer& tensor, std::optional<FnvJob>& data_hash) {
+  std::optional<FnvJob> external_hash;
   Status status = walk_message(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
       case 1:
@@ -138,8 +146,11 @@ Status read_tensor(std::string_view bytes, OnnxInitializer& tensor) {
       default: return Status::ok();
     }
   });
-  if (data_hash) tensor.data_fingerprint = data_hash->digest();
-  if (external_hash) tensor.external_data_fingerprint = external_hash->digest();
+  if (data_hash && data_hash->total_bytes() < kHashLaterBytes) {
+    tensor.data_fingerprint = data_hash->digest_alone();
+    data_hash.reset();
+  }
+  if (external_hash) tensor.external_data_fingerprint = external_hash->digest_alone();
   return status;
 }
 
@@ -229,8 +240,27 @@ struct GraphContents {
   std::vector<CostedNode> costed;
   std::set<std::string, std::less<>> shapes_wanted;  // the names costed nodes look up
   std::vector<OnnxInitializer> initializers;
+  std::vector<PendingDigest> pending_digests;
   std::vector<OnnxValueInfo> inputs, outputs, value_info;
 };
+
+Status read_initializer(std::string_view payload, GraphContents& graph) {
+  std::optional<FnvJob> data_hash;
+  Status status = read_tensor(payload, graph.initializers.emplace_back(), data_hash);
+  if (data_hash) graph.pending_digests.push_back({graph.initializers.size() - 1, std::move(*data_hash)});
+  return status;
+}
+
+void finish_pending_digests(GraphContents& graph) {
+  std::vector<FnvJob*> jobs;
+  for (PendingDigest& pending : graph.pending_digests) jobs.push_back(&pending.job);
+  std::vector<std::uint64_t> digests;
+  hash_side_by_side(jobs, digests);
+  for (std::size_t i = 0; i < digests.size(); ++i) {
+    graph.initializers[graph.pending_digests[i].initializer].data_fingerprint = digests[i];
+  }
+  graph.pending_digests.clear();
+}
 
 Status fold_node(std::string_view payload, GraphContents& graph) {
   OnnxNode node;
@@ -253,7 +283,7 @@ Status read_graph(std::string_view bytes, GraphContents& graph) {
     switch (field.field_number) {
       case 1: return fold_node(field.payload, graph);
       case 2: return read_optional_string(field, graph.name);
-      case 5: return read_tensor(field.payload, graph.initializers.emplace_back());
+      case 5: return read_initializer(field.payload, graph);
       case 11: return read_value_info(field.payload, graph.inputs.emplace_back());
       case 12: return read_value_info(field.payload, graph.outputs.emplace_back());
       case 13: return read_value_info(field.payload, graph.value_info.emplace_back());
@@ -358,7 +388,9 @@ Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_vi
     if (is_field(field, 7, kLengthDelimited)) {
       GraphContents contents;
       Status read = read_graph(field.payload, contents);
-      if (read.is_ok()) graph = std::move(contents);
+      if (!read.is_ok()) return read;
+      finish_pending_digests(contents);
+      graph = std::move(contents);
       return read;
     }
     if (is_field(field, 8, kLengthDelimited)) return read_opset(field.payload, summary.opset_imports.emplace_back());

@@ -129,7 +129,7 @@ TEST(PytorchZipOverlap, EntriesSharingDataAreRefused) {
   const Case cases[] = {
       {honest, nullptr},
       {with_shared_entry("archive/data/1", 4),
-       "m.pt: zip entries `archive/data/0` and `archive/data/1` overlap in the file"},
+       ": zip entries `archive/data/0` and `archive/data/1` overlap in the file"},
       {with_shared_entry("archive/data/\x01", 4),  // not a storage blob: only hashed, never read
        nullptr},
       {with_shared_entry("archive/data/1", 0), nullptr},  // empty storages are not read either
@@ -140,7 +140,7 @@ TEST(PytorchZipOverlap, EntriesSharingDataAreRefused) {
       EXPECT_TRUE(read.is_ok()) << read.message();
     } else {
       ASSERT_FALSE(read.is_ok());
-      EXPECT_EQ(read.message(), std::string(dir.path() / "m.pt") + c.error + 4);
+      EXPECT_EQ(read.message(), (dir.path() / "m.pt").string() + c.error);
     }
   }
 }
