@@ -19,7 +19,7 @@ struct RunCost {
 inline constexpr std::uint64_t kRunWorkBudget = std::uint64_t{1} << 30;
 inline constexpr std::uint64_t kRunMemoryBudget = std::uint64_t{256} << 20;
 // All iterations of `bench` together.
-inline constexpr std::uint64_t kBenchWorkBudget = std::uint64_t{1} << 32;
+inline constexpr std::uint64_t kBenchWorkBudget = std::uint64_t{1} << 34;
 
 // Follows the shapes the way execution would; stops at the first layer whose shapes do not
 // fit, leaving that layer's error to the execution itself.
