@@ -1,5 +1,6 @@
 #include "cbm/embedded_json.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "cbm/brace_matcher.h"
@@ -32,7 +33,11 @@ std::size_t json_nesting(std::string_view text) {
   return deepest;
 }
 
+bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 std::optional<nlohmann::json> parse_span(std::string_view span) {
+  // An empty object is common enough in crafted files (millions of `{}`) to skip the parser for.
+  if (span.size() >= 2 && std::all_of(span.begin() + 1, span.end() - 1, is_json_space)) return nlohmann::json::object();
   if (!is_valid_utf8(span) || json_nesting(span) > kMaxEmbeddedJsonNesting) return std::nullopt;
   nlohmann::json value = nlohmann::json::parse(span, nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 #include <utility>
+#include <vector>
+#include <algorithm>
 
 namespace tarnwick {
 
@@ -62,27 +64,41 @@ void FileBytes::release() {
 
 namespace {
 
-// Reads to the end of a stream, refusing more than `limit` bytes.
+// Reads to the end of a stream, refusing more than `limit` bytes. The bytes are gathered in
+// blocks and joined once at the end, so a stream that is refused never held more than the limit
+// and one that is read is never copied while growing.
 Result<FileBytes> read_stream(int fd, const std::string& path, std::uint64_t limit) {
-  std::string contents;
-  std::size_t filled = 0;
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::vector<std::string> blocks;
+  std::uint64_t total = 0;
   while (true) {
-    if (filled == contents.size()) {
-      if (contents.size() > limit) {
-        return fail("read " + path + ": more than " + std::to_string(limit >> 20) +
-                    " MiB from a file that is not a regular file");
-      }
-      contents.resize(std::min<std::uint64_t>(std::max<std::size_t>(2 * contents.size(), 1 << 16), limit + 1));
+    if (blocks.empty() || blocks.back().size() == kBlock) {
+      blocks.emplace_back();
+      blocks.back().reserve(kBlock);
     }
-    ssize_t got = ::read(fd, contents.data() + filled, contents.size() - filled);
+    std::string& block = blocks.back();
+    std::size_t filled = block.size();
+    block.resize(kBlock);
+    ssize_t got = ::read(fd, block.data() + filled, kBlock - filled);
+    block.resize(filled + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     if (got < 0) {
       if (errno == EINTR) continue;
       return fail("read " + path + ": " + os_error_text(errno));
     }
     if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
+    total += static_cast<std::uint64_t>(got);
+    if (total > limit) {
+      return fail("read " + path + ": more than " + std::to_string(limit >> 20) +
+                  " MiB from a file that is not a regular file");
+    }
   }
-  contents.resize(filled);
+  if (blocks.size() == 1) return FileBytes(std::move(blocks.front()));
+  std::string contents;
+  contents.reserve(static_cast<std::size_t>(total));
+  for (std::string& block : blocks) {
+    contents += block;
+    std::string().swap(block);
+  }
   return FileBytes(std::move(contents));
 }
 

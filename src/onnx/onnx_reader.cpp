@@ -237,6 +237,8 @@ struct GraphContents {
   std::uint64_t node_count = 0;
   bool nodes_mention_attention = false;
   std::map<std::string, std::uint64_t> op_counts;
+  std::string last_op;
+  std::uint64_t* last_count = nullptr;
   std::vector<CostedNode> costed;
   std::set<std::string, std::less<>> shapes_wanted;  // the names costed nodes look up
   std::vector<OnnxInitializer> initializers;
@@ -266,7 +268,12 @@ Status fold_node(std::string_view payload, GraphContents& graph) {
   OnnxNode node;
   Status status = read_node(payload, node);
   if (!status.is_ok()) return status;
-  ++graph.op_counts[node.op_type];
+  // Neighbouring nodes mostly share their operator: count into the last one's entry directly.
+  if (graph.last_count == nullptr || graph.last_op != node.op_type) {
+    graph.last_count = &graph.op_counts[node.op_type];
+    graph.last_op = node.op_type;
+  }
+  ++*graph.last_count;
   if (!graph.nodes_mention_attention) graph.nodes_mention_attention = node_mentions_attention(node);
   if (has_cost_formula(node.op_type)) {
     graph.costed.push_back({payload, graph.node_count});

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <unordered_map>
 
 #include "main/format.h"
 #include "main/text.h"
@@ -226,11 +227,19 @@ std::string entry_label(const std::string& name) {
 // leaving that entry's read to report the error as before.
 Status refuse_overlapping_entries(const PositionedFile& file, const std::string& path,
                                   const std::vector<DirectoryEntry>& entries) {
+  auto refuse = [&](std::size_t first, std::size_t second) {
+    return fail(path + ": zip entries `" + entry_label(entries[std::min(first, second)].name) + "` and `" +
+                entry_label(entries[std::max(first, second)].name) + "` overlap in the file");
+  };
   std::vector<EntrySpan> spans;
+  std::unordered_map<std::uint64_t, std::size_t> by_header;  // local header offset -> entry
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const DirectoryEntry& entry = entries[i];
     std::uint64_t taken = bytes_taken(entry);
     if (taken == 0 && !is_pickle_entry(entry.name) && !is_version_entry(entry.name)) continue;
+    // Two entries on one local header overlap whatever their sizes: found without reading it again.
+    auto [seen, fresh] = by_header.emplace(entry.local_header_offset, i);
+    if (!fresh) return refuse(seen->second, i);
     Result<std::uint64_t> position = data_position(file, entry.local_header_offset);
     if (!position.is_ok()) break;  // the read itself reports the failure
     std::uint64_t end = position.value() + std::max(taken, entry.compressed_size);
@@ -241,11 +250,7 @@ Status refuse_overlapping_entries(const PositionedFile& file, const std::string&
     return a.start != b.start ? a.start < b.start : a.entry < b.entry;
   });
   for (std::size_t i = 1; i < spans.size(); ++i) {
-    if (spans[i].start < spans[i - 1].end) {
-      std::size_t first = std::min(spans[i - 1].entry, spans[i].entry), second = std::max(spans[i - 1].entry, spans[i].entry);
-      return fail(path + ": zip entries `" + entry_label(entries[first].name) + "` and `" +
-                  entry_label(entries[second].name) + "` overlap in the file");
-    }
+    if (spans[i].start < spans[i - 1].end) return refuse(spans[i - 1].entry, spans[i].entry);
   }
   return Status::ok();
 }

@@ -95,8 +95,10 @@ DrainEnd drain(pid_t child, Pipe& out, Pipe& err, PythonRun& run, const CaptureL
       if (fds[k].fd < 0 || fds[k].revents == 0) continue;
       ssize_t got = ::read(fds[k].fd, buffer, sizeof buffer);
       if (got > 0) {
+        // Checked before appending, so the buffers never grow past the limit.
+        std::size_t kept = run.standard_output.size() + run.standard_error.size();
+        if (kept + static_cast<std::size_t>(got) > limits.max_bytes) return DrainEnd::kOverLimit;
         texts[k]->append(buffer, static_cast<std::size_t>(got));
-        if (run.standard_output.size() + run.standard_error.size() > limits.max_bytes) return DrainEnd::kOverLimit;
       } else if (got == 0 || errno != EINTR) {
         pipes[k]->close_read();
       }
