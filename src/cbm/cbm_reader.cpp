@@ -93,7 +93,10 @@ struct ObjectDigest {
     Fnv1a64::update_both(whole_file, learned_state, bytes.substr(hashed_to, object.start - hashed_to));
     whole_file.update(bytes.substr(object.start, object.end - object.start));
     hashed_to = object.end;
-    ++text_counts[object.value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace)];
+    std::string text = object.value.empty() && object.value.is_object()
+                           ? std::string("{}")
+                           : object.value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
+    text_counts[std::move(text)] += object.repeats;
     if (!params && is_params_document(object.value)) params = object.value;
     if (!metrics && is_metrics_document(object.value)) metrics = std::move(object.value);
   }

@@ -66,7 +66,12 @@ class PrecomputedMatches {
 
 std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view bytes) {
   std::vector<EmbeddedJsonObject> objects;
-  for_each_embedded_json_object(bytes, [&](EmbeddedJsonObject&& object) { objects.push_back(std::move(object)); });
+  for_each_embedded_json_object(bytes, [&](EmbeddedJsonObject&& object) {
+    std::size_t width = (object.end - object.start) / object.repeats;
+    for (std::size_t k = 0; k < object.repeats; ++k) {
+      objects.push_back({object.value, object.start + k * width, object.start + (k + 1) * width, 1});
+    }
+  });
   return objects;
 }
 
@@ -78,6 +83,14 @@ void for_each_embedded_json_object(std::string_view bytes, const std::function<v
   while (i < bytes.size()) {
     if (bytes[i] != '{') {
       ++i;
+      continue;
+    }
+    // `{}` closes where it opens whatever came before, so a run of them needs no matching.
+    std::size_t pairs = 0;
+    while (i + 2 * pairs + 1 < bytes.size() && bytes[i + 2 * pairs] == '{' && bytes[i + 2 * pairs + 1] == '}') ++pairs;
+    if (pairs > 0) {
+      visit({nlohmann::json::object(), i, i + 2 * pairs, pairs});
+      i += 2 * pairs;
       continue;
     }
     std::optional<std::size_t> end = precomputed ? precomputed->end_of(i) : match_brace_at(bytes, i);
