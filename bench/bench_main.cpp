@@ -95,37 +95,50 @@ void bench_hostile(const Path& dir) {
   constexpr std::uint64_t k10MB = 10'000'000;
   std::string script = (dir / "python").string();
   const HostileCase cases[] = {
-      {"pytorch name scan, long BINUNICODE headers", [](const Path& p) { bench::write_pickle_long_headers(p, k10MB); },
+      {"pytorch name scan, long BINUNICODE headers",
+       [](const Path& p) { bench::write_pickle_long_headers(p, k10MB); },
        {"pytorch", "--json", "{}"}},
-      {"pytorch zip, 160000 entries on one blob", [](const Path& p) { bench::write_zip_shared_blob(p, 160000); },
+      {"pytorch zip, 160000 entries on one blob",
+       [](const Path& p) { bench::write_zip_shared_blob(p, 160000); },
        {"pytorch", "--json", "{}"}},
       {"onnx, Relu nodes on a 400000-dim output",
-       [](const Path& p) { bench::write_onnx_relu_on_big_shape(p, 400000, k10MB); }, {"onnx", "--json", "{}"}},
-      {"onnx, 5 million empty nodes", [](const Path& p) { bench::write_onnx_empty_nodes(p, 5'000'000); },
+       [](const Path& p) { bench::write_onnx_relu_on_big_shape(p, 400000, k10MB); },
        {"onnx", "--json", "{}"}},
-      {"onnx, 10 MB of packed dims (text)", [](const Path& p) { bench::write_onnx_packed_dims(p, k10MB); },
+      {"onnx, 5 million empty nodes",
+       [](const Path& p) { bench::write_onnx_empty_nodes(p, 5'000'000); },
+       {"onnx", "--json", "{}"}},
+      {"onnx, 10 MB of packed dims (text)",
+       [](const Path& p) { bench::write_onnx_packed_dims(p, k10MB); },
        {"onnx", "{}"}},
       {"cbm, 10 MB of {}", [](const Path& p) { bench::write_cbm_body(p, "{}", k10MB); }, {"catboost", "--json", "{}"}},
-      {"lightgbm, 10 MB of feature names", [](const Path& p) { bench::write_lightgbm_feature_names(p, k10MB); },
+      {"lightgbm, 10 MB of feature names",
+       [](const Path& p) { bench::write_lightgbm_feature_names(p, k10MB); },
        {"lightgbm", "--json", "{}"}},
       {"plan, 10 MB of input data", [](const Path& p) { bench::write_plan_data(p, k10MB); }, {"validate", "{}"}},
-      {"plan [4096,4096] x linear 4096, run", [](const Path& p) { bench::write_linear_plan(p, 1, 4096, true); },
+      {"plan [4096,4096] x linear 4096, run",
+       [](const Path& p) { bench::write_linear_plan(p, 1, 4096, true); },
        {"run", "{}"}},
-      {"plan [4096,4096] x linear 4096, bench", [](const Path& p) { bench::write_linear_plan(p, 1, 4096, true); },
+      {"plan [4096,4096] x linear 4096, bench",
+       [](const Path& p) { bench::write_linear_plan(p, 1, 4096, true); },
        {"bench", "{}"}},
-      {"plan, ten linear layers of 4096, trace", [](const Path& p) { bench::write_linear_plan(p, 10, 4096, false); },
+      {"plan, ten linear layers of 4096, trace",
+       [](const Path& p) { bench::write_linear_plan(p, 10, 4096, false); },
        {"trace", "{}"}},
-      {"plan, ten linear layers of 4096, run", [](const Path& p) { bench::write_linear_plan(p, 10, 4096, false); },
+      {"plan, ten linear layers of 4096, run",
+       [](const Path& p) { bench::write_linear_plan(p, 10, 4096, false); },
        {"run", "{}"}},
       {"plan, 1000 linear layers of 4096, validate",
-       [](const Path& p) { bench::write_linear_plan(p, 1000, 4096, false); }, {"validate", "{}"}},
+       [](const Path& p) { bench::write_linear_plan(p, 1000, 4096, false); },
+       {"validate", "{}"}},
       {"python bridge, interpreter floods its output",
        [&](const Path& p) {
          bench::write_text(p, "");
          bench::write_text(script, "#!/bin/sh\nexec /usr/bin/yes tarnwick\n");
          std::filesystem::permissions(script, std::filesystem::perms::owner_all);
        },
-       {"doctor"}, {"VESPRINE_PYTHON=" + script, "PATH=/nonexistent"}, 64 * kMiB},
+       {"doctor"},
+       {"VESPRINE_PYTHON=" + script, "PATH=/nonexistent"},
+       64 * kMiB},
       {"python bridge, child left holding the pipe",
        [&](const Path& p) {
          bench::write_text(p, "");
@@ -133,7 +146,8 @@ void bench_hostile(const Path& dir) {
                                        "'\necho \"$0\"\n");
          std::filesystem::permissions(script, std::filesystem::perms::owner_all);
        },
-       {"doctor"}, {"VESPRINE_PYTHON=" + script, "PATH=/nonexistent"}},
+       {"doctor"},
+       {"VESPRINE_PYTHON=" + script, "PATH=/nonexistent"}},
   };
   for (const HostileCase& c : cases) {
     Path file = dir / "hostile";
@@ -166,7 +180,8 @@ void bench_onnx(const Path& dir) {
   double size = static_cast<double>(size_of(model));
   double bare = bare_read_fnv_seconds(model);
   ChildRun inspect = run_tarnwick({"onnx", "--json", model.string()}, 3);
-  ChildRun python = bench::run_child({"/usr/bin/python3", "-c", "import onnx, sys; onnx.load(sys.argv[1])", model.string()});
+  ChildRun python =
+      bench::run_child({"/usr/bin/python3", "-c", "import onnx, sys; onnx.load(sys.argv[1])", model.string()});
   std::printf("onnx --json, %.1f MiB model (exit %d); onnx.load %s\n", size / kMiB, inspect.exit_status,
               python.exit_status == 0 ? "ran" : "failed");
   report("time against read + bare FNV-1a pass (1.05x)", inspect.seconds, 1.05 * bare, "s");
@@ -249,8 +264,9 @@ void bench_pytorch(const Path& dir) {
     }
     add("archive/version", "3\n");
     using tarnwick::testing::le;
-    out << directory << "PK\x05\x06" + le(0, 2) + le(0, 2) + le(258, 2) + le(258, 2) + le(directory.size(), 4) +
-                            le(offset, 4) + le(0, 2);
+    out << directory
+        << "PK\x05\x06" + le(0, 2) + le(0, 2) + le(258, 2) + le(258, 2) + le(directory.size(), 4) + le(offset, 4) +
+               le(0, 2);
   }
   double size = static_cast<double>(size_of(checkpoint));
   std::uint64_t before = bytes_read_so_far();

@@ -90,8 +90,8 @@ void write_zip_shared_blob(const Path& path, int entries) {
   std::uint64_t blob_at = local("archive/data/0", blob);
   for (int i = 0; i < entries; ++i) central("archive/data/" + std::to_string(i), blob.size(), blob_at);
   out.put(directory);
-  out.put("PK\x05\x06" + le(0, 2) + le(0, 2) + le(0xFFFF, 2) + le(0xFFFF, 2) + le(directory.size(), 4) +
-          le(offset, 4) + le(0, 2));
+  out.put("PK\x05\x06" + le(0, 2) + le(0, 2) + le(0xFFFF, 2) + le(0xFFFF, 2) + le(directory.size(), 4) + le(offset, 4) +
+          le(0, 2));
 }
 
 void write_onnx_relu_on_big_shape(const Path& path, std::uint64_t dims, std::uint64_t size) {
@@ -162,8 +162,9 @@ void write_lightgbm_feature_names(const Path& path, std::uint64_t size) {
 
 void write_lightgbm_model(const Path& path, std::uint64_t size) {
   Writer out(path);
-  out.put("tree\nversion=v4\nnum_class=1\nnum_tree_per_iteration=1\nlabel_index=0\nmax_feature_idx=27\n"
-          "objective=binary sigmoid:1\nfeature_names=");
+  out.put(
+      "tree\nversion=v4\nnum_class=1\nnum_tree_per_iteration=1\nlabel_index=0\nmax_feature_idx=27\n"
+      "objective=binary sigmoid:1\nfeature_names=");
   for (int f = 0; f < 28; ++f) out.put("f" + std::to_string(f) + (f < 27 ? " " : "\n"));
   out.put("tree_sizes=\n\n");
   std::string values;
@@ -186,8 +187,9 @@ void write_lightgbm_model(const Path& path, std::uint64_t size) {
     out.put(text);
     written += text.size();
   }
-  out.put("end of trees\n\nparameters:\n[boosting: gbdt]\n[objective: binary]\n[learning_rate: 0.1]\n"
-          "end of parameters\n\npandas_categorical:null\n");
+  out.put(
+      "end of trees\n\nparameters:\n[boosting: gbdt]\n[objective: binary]\n[learning_rate: 0.1]\n"
+      "end of parameters\n\npandas_categorical:null\n");
 }
 
 void write_plan_data(const Path& path, std::uint64_t size) {
@@ -201,7 +203,8 @@ void write_plan_data(const Path& path, std::uint64_t size) {
 void write_linear_plan(const Path& path, int layers, std::uint64_t width, bool square_input) {
   std::string plan = R"({"input_shape":[)" + std::to_string(square_input ? width : 1) + "," + std::to_string(width) +
                      R"(],"layers":[)";
-  for (int i = 0; i < layers; ++i) plan += std::string(i ? "," : "") + R"({"type":"linear","out":)" + std::to_string(width) + "}";
+  for (int i = 0; i < layers; ++i)
+    plan += std::string(i ? "," : "") + R"({"type":"linear","out":)" + std::to_string(width) + "}";
   write_text(path, plan + "]}");
 }
 

@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
-#include <algorithm>
 
 namespace tarnwick {
 

@@ -9,7 +9,8 @@ namespace tarnwick {
 
 void FnvJob::add(std::string_view inline_bytes, std::string_view view) {
   Piece piece;
-  piece.inline_length = static_cast<std::uint8_t>(std::min<std::size_t>(inline_bytes.size(), sizeof piece.inline_bytes));
+  piece.inline_length =
+      static_cast<std::uint8_t>(std::min<std::size_t>(inline_bytes.size(), sizeof piece.inline_bytes));
   std::memcpy(piece.inline_bytes, inline_bytes.data(), piece.inline_length);
   piece.view = view;
   pieces_.push_back(piece);

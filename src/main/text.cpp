@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include <cstdint>
-
 namespace tarnwick {
 
 namespace {

@@ -1,6 +1,7 @@
+#include "main/file_read.h"
+
 #include <gtest/gtest.h>
 
-#include "main/file_read.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -21,8 +22,7 @@ TEST(FileRead, RegularFilesWholeAndStreamsBounded) {
       {dir.write("small", "abc\n"), 16, std::string("abc\n"), ""},
       {dir.write("large", large), 16, large, ""},  // a regular file is not held to the stream limit
       {"/dev/null", 16, std::string(), ""},
-      {"/dev/zero", 1 << 20, std::nullopt,
-       "read /dev/zero: more than 1 MiB from a file that is not a regular file"},
+      {"/dev/zero", 1 << 20, std::nullopt, "read /dev/zero: more than 1 MiB from a file that is not a regular file"},
       {dir.path().string(), 16, std::nullopt, "read " + dir.path().string() + ": Is a directory"},
       {dir.path().string() + "/missing", 16, std::nullopt,
        "read " + dir.path().string() + "/missing: No such file or directory"},

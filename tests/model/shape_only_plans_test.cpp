@@ -66,22 +66,28 @@ TEST(ShapeOnlyPlans, RunAndBenchRefusePlansOverTheirBudget) {
     std::string error;
   };
   const Case cases[] = {
-      {kSquare4096, {"run"},
+      {kSquare4096,
+       {"run"},
        "error: plan needs about 68719476736 multiply-adds for a run, over the tensor lab's budget of 1073741824; "
        "shape-only commands such as `validate` and `trace` still work\n"},
-      {kSquare4096, {"bench"},
+      {kSquare4096,
+       {"bench"},
        "error: plan needs about 68719476736 multiply-adds for a run, over the tensor lab's budget of 1073741824; "
        "shape-only commands such as `validate` and `trace` still work\n"},
-      {ten_linear_layers(), {"run"},
+      {ten_linear_layers(),
+       {"run"},
        "error: plan needs about 640.3 MiB of tensors to run (671432704 bytes), over the tensor lab's budget of "
        "256.0 MiB; shape-only commands such as `validate` and `trace` still work\n"},
-      {R"({"input_shape":[2048,2048],"layers":[{"type":"linear","out":1024}]})", {"run"},
+      {R"({"input_shape":[2048,2048],"layers":[{"type":"linear","out":1024}]})",
+       {"run"},
        "error: plan needs about 4294967296 multiply-adds for a run, over the tensor lab's budget of 1073741824; "
        "shape-only commands such as `validate` and `trace` still work\n"},
-      {kFeedForward, {"bench", "--iters", "100"},
+      {kFeedForward,
+       {"bench", "--iters", "100"},
        "error: plan needs about 344.2 MiB of tensors to run (360891392 bytes), over the tensor lab's budget of "
        "256.0 MiB; shape-only commands such as `validate` and `trace` still work\n"},
-      {R"({"input_shape":[64,1024],"layers":[{"type":"linear","out":1024}]})", {"bench", "--iters", "1000"},
+      {R"({"input_shape":[64,1024],"layers":[{"type":"linear","out":1024}]})",
+       {"bench", "--iters", "1000"},
        "error: plan needs about 67108864000 multiply-adds for 1000 runs, over the tensor lab's budget of "
        "17179869184; shape-only commands such as `validate` and `trace` still work\n"},
   };

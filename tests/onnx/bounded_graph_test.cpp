@@ -50,7 +50,8 @@ TEST(OnnxBoundedWork, ManyEstimatesKeepTheReportableOnes) {
   for (int i = 0; i < 6000; ++i) {
     std::string output = "y" + std::to_string(i);
     graph.add_message(5, initializer(output, 1, static_cast<std::uint64_t>(i % 3000)));
-    graph.add_message(1, Message().add_bytes(2, output).add_bytes(3, "n" + std::to_string(9999 - i)).add_bytes(4, "Relu"));
+    graph.add_message(1,
+                      Message().add_bytes(2, output).add_bytes(3, "n" + std::to_string(9999 - i)).add_bytes(4, "Relu"));
   }
   Result<OnnxSummary> summary = summarize_onnx_bytes("m.onnx", model_with_graph(graph));
   ASSERT_TRUE(summary.is_ok()) << summary.message();
@@ -105,7 +106,9 @@ TEST(OnnxBoundedWork, FieldsAreStreamedAfterTheLevelIsChecked) {
   const Case cases[] = {
       {"\x08\x01\x10\x02", 2, nullptr},
       // A malformed last field is reported before the first one is visited.
-      {"\x08\x01\x12\x05" "ab", 0, "protobuf length-delimited field exceeded input length"},
+      {"\x08\x01\x12\x05"
+       "ab",
+       0, "protobuf length-delimited field exceeded input length"},
       {"\x08\x01\x0B", 0, "unsupported protobuf wire type 3"},
   };
   for (const Case& c : cases) {

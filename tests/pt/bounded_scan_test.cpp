@@ -58,7 +58,9 @@ std::vector<std::string> reference_scan(std::string_view pickle) {
 }
 
 std::string unicode(const std::string& text) { return "X" + le(text.size(), 4) + text; }
-std::string short_unicode(const std::string& text) { return std::string("\x8C") + static_cast<char>(text.size()) + text; }
+std::string short_unicode(const std::string& text) {
+  return std::string("\x8C") + static_cast<char>(text.size()) + text;
+}
 
 TEST(PickleScanWork, AgreesWithTheDirectScan) {
   std::uint64_t state = 88172645463325252ULL;

@@ -1,7 +1,7 @@
 // The Python bridge run end to end with stand-in interpreters and stand-in packages.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
