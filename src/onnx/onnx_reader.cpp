@@ -265,6 +265,11 @@ void finish_pending_digests(GraphContents& graph) {
 }
 
 Status fold_node(std::string_view payload, GraphContents& graph) {
+  if (payload.empty()) {  // a node without fields: an "Unknown" operator, no names, no estimate
+    ++graph.op_counts["Unknown"];
+    ++graph.node_count;
+    return Status::ok();
+  }
   OnnxNode node;
   Status status = read_node(payload, node);
   if (!status.is_ok()) return status;
