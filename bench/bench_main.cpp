@@ -7,6 +7,10 @@
 // 1.05x) and python's onnx.load (at most half), peak at most 1.1x the file; `lightgbm --json`
 // on >= 200 MB (at most 1.3x the bare pass, peak 1.1x); `catboost` on 100 MB of braces (2x, 4x).
 // PyTorch: inspecting a 1 GiB checkpoint reads only the parts it needs (bytes from /proc/self/io).
+// ONNX profile: `profile --json` on a large model with its input declared costs no more than
+// `onnx --json` on it. contents: a 1 GiB safetensors file (and a 1 GiB PyTorch checkpoint once
+// its tensor reader exists) reads only the header or the pickle and directory; `diff --contents`
+// of two 1 GiB files hashes every tensor byte within 1.5x of `cat old new > /dev/null`.
 // Commands run as child processes: time is wall time, memory the child's peak resident set.
 #include <fcntl.h>
 #include <signal.h>
@@ -19,12 +23,17 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "child_run.h"
 #include "hostile_inputs.h"
+#include "main/dispatch.h"
 #include "main/format.h"
+#include "onnx/proto_builder.h"
+#include "pt/pytorch_tensors.h"
+#include "safetensors/safetensors_builder.h"
 #include "pt/pytorch_summary.h"
 #include "pt/zip_builder.h"
 
@@ -235,13 +244,12 @@ std::uint64_t bytes_read_so_far() {
   return 0;
 }
 
-void bench_pytorch(const Path& dir) {
-  Path checkpoint = dir / "large.pt";
+// `count` storages of `storage_bytes` in torch.save's layout.
+void write_checkpoint(const Path& checkpoint, int count, std::size_t storage_bytes) {
   {
-    // 256 storages of 4 MiB in torch.save's layout: 1 GiB of weights.
     std::ofstream out(checkpoint, std::ios::binary);
     std::string directory, pickle = "\x80\x02}q\x00(";
-    for (int i = 0; i < 256; ++i) {
+    for (int i = 0; i < count; ++i) {
       std::string name = "layers." + std::to_string(i) + ".weight";
       pickle += "X" + tarnwick::testing::le(name.size(), 4) + name + "ctorch\nFloatStorage\n";
     }
@@ -257,17 +265,23 @@ void bench_pytorch(const Path& dir) {
       offset += header.size() + data.size();
     };
     add("archive/data.pkl", pickle + "u.");
-    std::string blob(4u << 20, '\x11');
-    for (int i = 0; i < 256; ++i) {
+    std::string blob(storage_bytes, '\x11');
+    for (int i = 0; i < count; ++i) {
       blob[0] = static_cast<char>(i);
       add("archive/data/" + std::to_string(i), blob);
     }
     add("archive/version", "3\n");
     using tarnwick::testing::le;
+    std::uint64_t entries = static_cast<std::uint64_t>(count) + 2;
     out << directory
-        << "PK\x05\x06" + le(0, 2) + le(0, 2) + le(258, 2) + le(258, 2) + le(directory.size(), 4) + le(offset, 4) +
-               le(0, 2);
+        << "PK\x05\x06" + le(0, 2) + le(0, 2) + le(entries, 2) + le(entries, 2) + le(directory.size(), 4) +
+               le(offset, 4) + le(0, 2);
   }
+}
+
+void bench_pytorch(const Path& dir) {
+  Path checkpoint = dir / "large.pt";
+  write_checkpoint(checkpoint, 256, 4u << 20);  // 1 GiB of weights
   double size = static_cast<double>(size_of(checkpoint));
   std::uint64_t before = bytes_read_so_far();
   auto start = Clock::now();
@@ -281,6 +295,103 @@ void bench_pytorch(const Path& dir) {
   std::filesystem::remove(checkpoint);
 }
 
+void bench_profile(const Path& dir) {
+  Path model = dir / "large_profiled.onnx";
+  std::uint64_t rows = 1024 + 16;
+  std::string input = tarnwick::testing::Message()
+                          .add_message(11, tarnwick::testing::tensor_type_info("x", 1, {"batch", std::to_string(rows)}))
+                          .bytes();
+  bench::write_onnx_model(model, 128, rows, 1024, input);
+  double size = static_cast<double>(size_of(model));
+  ChildRun inspect = run_tarnwick({"onnx", "--json", model.string()}, 3);
+  ChildRun profile = run_tarnwick({"profile", "--json", model.string()}, 3);
+  std::printf("profile --json, %.1f MiB model, 128 MatMul nodes (exit %d)\n", size / kMiB, profile.exit_status);
+  report("time against onnx --json (1.0x)", profile.seconds, inspect.seconds, "s");
+  std::filesystem::remove(model);
+}
+
+// 256 float32 tensors of 4 MiB; `changed` tensors get a different first byte.
+void write_large_safetensors(const Path& path, int changed) {
+  const int count = 256;
+  const std::uint64_t tensor_bytes = 4u << 20;
+  nlohmann::ordered_json header = nlohmann::ordered_json::object();
+  for (int i = 0; i < count; ++i) {
+    header["layers." + std::to_string(i) + ".weight"] = {
+        {"dtype", "F32"}, {"shape", {tensor_bytes / 4}}, {"data_offsets", {i * tensor_bytes, (i + 1) * tensor_bytes}}};
+  }
+  std::string text = header.dump();
+  while (text.size() % 8 != 0) text.push_back(' ');
+  std::ofstream out(path, std::ios::binary);
+  out << tarnwick::testing::u64_le(text.size()) << text;
+  std::string block(tensor_bytes, '\0');
+  std::uint64_t state = 5;
+  for (char& c : block) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    c = static_cast<char>(state);
+  }
+  for (int i = 0; i < count; ++i) {
+    block[0] = static_cast<char>(i < changed ? 1 : 0);
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
+}
+
+// In this process, so bytes read come from /proc/self/io; the command then runs as a child for
+// its time and memory.
+void report_contents_reads(const char* label, const Path& file) {
+  double size = static_cast<double>(size_of(file));
+  std::ostringstream out, err;
+  std::istringstream in;
+  std::uint64_t before = bytes_read_so_far();
+  int status = tarnwick::run_tarnwick({"contents", "--json", file.string()}, in, out, err);
+  double read = static_cast<double>(bytes_read_so_far() - before);
+  if (status != 0) std::cerr << err.str();
+  ChildRun contents = run_tarnwick({"contents", "--json", file.string()});
+  std::printf("contents --json, %s: %.1f MiB file (exit %d)\n", label, size / kMiB, contents.exit_status);
+  report("bytes read (header/pickle and directory, 1 MiB)", read / kMiB, 1.0, "MiB");
+  report("time", contents.seconds, 2.0, "s");
+}
+
+double cat_seconds(const Path& old_file, const Path& new_file) {
+  double best = 1e300;
+  for (int round = 0; round < 3; ++round) {
+    ChildRun cat = bench::run_child({"/bin/cat", old_file.string(), new_file.string()});
+    best = std::min(best, cat.seconds);
+  }
+  return best;
+}
+
+void report_diff_speed(const char* label, const Path& old_file, const Path& new_file) {
+  double bare = cat_seconds(old_file, new_file);
+  ChildRun diff = run_tarnwick({"diff", "--contents", "--json", old_file.string(), new_file.string()}, 3);
+  double size = static_cast<double>(size_of(old_file) + size_of(new_file));
+  std::printf("diff --contents --json, %s: two files, %.1f MiB in all (exit %d)\n", label, size / kMiB,
+              diff.exit_status);
+  report("time against cat old new > /dev/null (1.5x)", diff.seconds, 1.5 * bare, "s");
+}
+
+void bench_contents(const Path& dir) {
+  Path old_file = dir / "old.safetensors", new_file = dir / "new.safetensors";
+  write_large_safetensors(old_file, 0);
+  write_large_safetensors(new_file, 3);
+  report_contents_reads("safetensors", old_file);
+  report_diff_speed("safetensors", old_file, new_file);
+  std::filesystem::remove(old_file);
+  std::filesystem::remove(new_file);
+
+  Path old_checkpoint = dir / "old.pt", new_checkpoint = dir / "new.pt";
+  write_checkpoint(old_checkpoint, 256, 4u << 20);
+  tarnwick::Result<tarnwick::TensorTable> table = tarnwick::read_pytorch_tensor_table(old_checkpoint.string());
+  if (!table.is_ok()) {
+    std::printf("contents --json, pytorch: skipped (%s)\n", table.message().c_str());
+  } else {
+    write_checkpoint(new_checkpoint, 256, 4u << 20);
+    report_contents_reads("pytorch", old_checkpoint);
+    report_diff_speed("pytorch", old_checkpoint, new_checkpoint);
+    std::filesystem::remove(new_checkpoint);
+  }
+  std::filesystem::remove(old_checkpoint);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -289,9 +400,11 @@ int main(int argc, char** argv) {
   std::string which = argc > 1 ? argv[1] : "all";
   if (which == "all" || which == "hostile") bench_hostile(dir);
   if (which == "all" || which == "onnx") bench_onnx(dir);
+  if (which == "all" || which == "profile") bench_profile(dir);
   if (which == "all" || which == "lightgbm") bench_lightgbm(dir);
   if (which == "all" || which == "cbm") bench_cbm(dir);
   if (which == "all" || which == "pytorch") bench_pytorch(dir);
+  if (which == "all" || which == "contents") bench_contents(dir);
   std::filesystem::remove_all(dir);
   std::printf("%d figure(s) over their bound\n", failures);
   return 0;

@@ -121,7 +121,8 @@ void write_onnx_packed_dims(const Path& path, std::uint64_t size) {
   out.put(graph);
 }
 
-void write_onnx_model(const Path& path, int count, std::uint64_t rows, std::uint64_t columns) {
+void write_onnx_model(const Path& path, int count, std::uint64_t rows, std::uint64_t columns,
+                      const std::string& graph_extra) {
   std::string raw = pseudo_random_bytes(rows * columns * 4, 7);
   std::string nodes;
   std::uint64_t initializers_length = 0;
@@ -137,8 +138,8 @@ void write_onnx_model(const Path& path, int count, std::uint64_t rows, std::uint
   }
   Writer out(path);
   std::string name = field(2, "bench");
-  out.put(model_header(name.size() + nodes.size() + initializers_length));
-  out.put(name + nodes);
+  out.put(model_header(name.size() + nodes.size() + graph_extra.size() + initializers_length));
+  out.put(name + nodes + graph_extra);
   for (int i = 0; i < count; ++i) {
     std::string prefix = tensor_prefix(i);
     out.put(header(5, prefix.size() + raw.size()) + prefix);

@@ -20,8 +20,10 @@ void write_onnx_relu_on_big_shape(const Path& path, std::uint64_t dims, std::uin
 void write_onnx_empty_nodes(const Path& path, std::uint64_t count);
 // ONNX: one initializer with packed dims of one byte each, filling `size` bytes.
 void write_onnx_packed_dims(const Path& path, std::uint64_t size);
-// ONNX: `count` float32 initializers of rows x columns with raw data, each used by a MatMul.
-void write_onnx_model(const Path& path, int count, std::uint64_t rows, std::uint64_t columns);
+// ONNX: `count` float32 initializers of rows x columns with raw data, each used by a MatMul;
+// `graph_extra` adds graph fields (a declared input, for the profile).
+void write_onnx_model(const Path& path, int count, std::uint64_t rows, std::uint64_t columns,
+                      const std::string& graph_extra = "");
 // CBM: "CBM1" and a body of `size` bytes of the repeated `pattern`.
 void write_cbm_body(const Path& path, const std::string& pattern, std::uint64_t size);
 // LightGBM text whose feature_names line fills `size` bytes.

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "main/json_text.h"
 #include "onnx/onnx_commands.h"
 #include "onnx/protobuf.h"
 
@@ -9,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   (void)tarnwick::decode_fields(bytes);
   tarnwick::Result<tarnwick::OnnxSummary> summary = tarnwick::summarize_onnx_bytes("fuzz.onnx", bytes);
-  if (summary.is_ok()) (void)tarnwick::onnx_inspect_document(summary.value()).dump();
+  if (summary.is_ok()) (void)tarnwick::pretty_json_text(tarnwick::onnx_inspect_document(summary.value()));
   return 0;
 }

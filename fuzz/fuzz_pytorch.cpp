@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "main/json_text.h"
 #include "pt/pytorch_summary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   ::close(fd);
   tarnwick::Result<tarnwick::PyTorchSummary> summary = tarnwick::read_pytorch_summary(path);
-  if (summary.is_ok()) (void)tarnwick::pytorch_summary_json(summary.value()).dump();
+  if (summary.is_ok()) (void)tarnwick::pretty_json_text(tarnwick::pytorch_summary_json(summary.value()));
   tarnwick::scan_param_names(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

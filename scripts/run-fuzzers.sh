@@ -12,12 +12,13 @@ corpus="$root/../shared/corpus"
 hostile="$root/tests/hostile/corpus"
 declare -A seeds=(
   [cbm]="$corpus/catboost $hostile/cbm"
+  [cbm_core]="$corpus/catboost $hostile/cbm"
   [lightgbm]="$corpus/lightgbm $hostile/lightgbm"
   [onnx]="$corpus/onnx $hostile/onnx"
   [pytorch]="$corpus/pytorch $hostile/pytorch"
   [plan]="$root/examples $hostile/plan"
 )
-for reader in cbm lightgbm onnx pytorch plan; do
+for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan}; do
   work="$root/build-fuzz/work/$reader"
   findings="$root/build-fuzz/findings/$reader"
   mkdir -p "$work" "$findings"

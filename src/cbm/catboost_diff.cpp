@@ -5,6 +5,7 @@
 #include "main/change_lines.h"
 #include "main/feature_name_changes.h"
 #include "main/format.h"
+#include "main/text.h"
 #include "python/deep_catboost.h"
 
 namespace tarnwick {
@@ -47,7 +48,8 @@ void print_interpretation(std::ostream& out, const CbmSummary& old_model, const 
 
 void print_text_diff(std::ostream& out, const CbmSummary& old_model, const CbmSummary& new_model) {
   out << "Model Diff\n" << std::string(10, '-') << "\n";
-  out << "Type: CatBoost\nOld: " << old_model.name << "\nNew: " << new_model.name << "\n\n";
+  out << "Type: CatBoost\nOld: " << escape_control(old_model.name) << "\nNew: " << escape_control(new_model.name)
+      << "\n\n";
 
   out << "Structure:\n";
   print_size_change(out, "File size", old_model.file_size_bytes, new_model.file_size_bytes);

@@ -3,6 +3,7 @@
 #include "cbm/catboost_commands.h"
 #include "main/change_lines.h"
 #include "main/format.h"
+#include "main/text.h"
 #include "python/deep_catboost.h"
 
 namespace tarnwick {
@@ -13,8 +14,8 @@ void print_evidence(std::ostream& out, const CbmSummary& summary) {
   out << "This model appears to be a CatBoost binary model.\n\nEvidence:\n  - CBM1 binary signature\n";
   if (summary.iterations) out << "  - " << *summary.iterations << " trees / boosting iterations\n";
   if (summary.depth) out << "  - maximum symmetric-tree depth " << *summary.depth << "\n";
-  if (summary.grow_policy) out << "  - grow policy: " << *summary.grow_policy << "\n";
-  if (summary.loss_function) out << "  - optimized loss: " << *summary.loss_function << "\n";
+  if (summary.grow_policy) out << "  - grow policy: " << escape_control(*summary.grow_policy) << "\n";
+  if (summary.loss_function) out << "  - optimized loss: " << escape_control(*summary.loss_function) << "\n";
   if (!summary.feature_names.empty()) {
     out << "  - " << summary.feature_names.size() << " recovered feature names in embedded metadata\n";
   }
@@ -29,7 +30,7 @@ Status explain_catboost(const std::string& path, Io& io) {
   std::ostream& out = io.out;
 
   out << "CatBoost Artifact Explanation\n" << std::string(29, '-') << "\n";
-  out << "Model: " << summary.name << "\n\n";
+  out << "Model: " << escape_control(summary.name) << "\n\n";
   print_evidence(out, summary);
 
   out << "\nEstimated Inference Shape:\n";

@@ -4,6 +4,7 @@
 #include "main/change_lines.h"
 #include "main/format.h"
 #include "main/inspector_args.h"
+#include "main/text.h"
 #include "python/deep_catboost.h"
 
 namespace tarnwick {
@@ -14,7 +15,7 @@ constexpr const char* kUsage = "usage: tarnwick catboost [--deep] [--json] [--li
 
 void print_summary(std::ostream& out, const CbmSummary& summary, std::uint64_t limit) {
   out << "CatBoost Model Summary\n" << std::string(22, '-') << "\n";
-  out << "Model: " << summary.name << "\n";
+  out << "Model: " << escape_control(summary.name) << "\n";
   out << "Format: CatBoost binary model (CBM1)\n";
   out << "File size: " << format_bytes(summary.file_size_bytes) << "\n";
 

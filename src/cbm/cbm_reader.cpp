@@ -8,6 +8,7 @@
 #include "main/checked_math.h"
 #include "main/file_read.h"
 #include "main/format.h"
+#include "main/real_equality.h"
 #include "main/text.h"
 
 namespace tarnwick {
@@ -206,8 +207,9 @@ Result<CbmSummary> read_cbm_summary(const std::string& path) {
 }
 
 bool same_catboost_training_config(const CbmSummary& a, const CbmSummary& b) {
-  return a.loss_function == b.loss_function && a.eval_metric == b.eval_metric && a.learning_rate == b.learning_rate &&
-         a.l2_leaf_reg == b.l2_leaf_reg && a.grow_policy == b.grow_policy && a.bootstrap_type == b.bootstrap_type;
+  return a.loss_function == b.loss_function && a.eval_metric == b.eval_metric &&
+         same_optional_real(a.learning_rate, b.learning_rate) && same_optional_real(a.l2_leaf_reg, b.l2_leaf_reg) &&
+         a.grow_policy == b.grow_policy && a.bootstrap_type == b.bootstrap_type;
 }
 
 std::optional<std::uint64_t> cbm_split_checks_per_row(const CbmSummary& summary) {

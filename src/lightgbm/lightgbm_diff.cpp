@@ -6,6 +6,7 @@
 #include "main/change_lines.h"
 #include "main/feature_name_changes.h"
 #include "main/format.h"
+#include "main/text.h"
 
 namespace tarnwick {
 
@@ -37,7 +38,8 @@ void print_interpretation(std::ostream& out, const LightgbmSummary& old_model, c
 
 void print_text_diff(std::ostream& out, const LightgbmSummary& old_model, const LightgbmSummary& new_model) {
   out << "Model Diff\n" << std::string(10, '-') << "\n";
-  out << "Type: LightGBM\nOld: " << old_model.path << "\nNew: " << new_model.path << "\n\n";
+  out << "Type: LightGBM\nOld: " << escape_control(old_model.path) << "\nNew: " << escape_control(new_model.path)
+      << "\n\n";
 
   out << "Structure:\n";
   print_size_change(out, "File size", old_model.bytes, new_model.bytes);

@@ -5,6 +5,7 @@
 #include "main/change_lines.h"
 #include "main/format.h"
 #include "main/inspector_args.h"
+#include "main/text.h"
 
 namespace tarnwick {
 
@@ -14,10 +15,10 @@ constexpr const char* kUsage = "usage: tarnwick lightgbm [--json] [--limit 20] <
 
 void print_summary(std::ostream& out, const LightgbmSummary& summary, std::uint64_t limit) {
   out << "LightGBM Model Summary\n" << std::string(22, '-') << "\n";
-  out << "Model: " << summary.path << "\n";
+  out << "Model: " << escape_control(summary.path) << "\n";
   out << "Format: LightGBM text model\n";
   out << "File size: " << format_bytes(summary.bytes) << "\n";
-  if (summary.version) out << "Format version: " << *summary.version << "\n";
+  if (summary.version) out << "Format version: " << escape_control(*summary.version) << "\n";
 
   out << "\nStructure:\n";
   out << "  Trees: " << summary.num_trees << "\n";

@@ -8,6 +8,7 @@
 #include "main/file_read.h"
 #include "main/format.h"
 #include "main/number_parse.h"
+#include "main/real_equality.h"
 #include "main/text.h"
 
 namespace tarnwick {
@@ -166,8 +167,9 @@ Result<LightgbmSummary> read_lightgbm_summary(const std::string& path) {
 }
 
 bool same_lightgbm_training_config(const LightgbmSummary& a, const LightgbmSummary& b) {
-  return a.objective == b.objective && a.boosting == b.boosting && a.learning_rate == b.learning_rate &&
-         a.num_leaves == b.num_leaves && a.max_depth == b.max_depth && a.metric == b.metric;
+  return a.objective == b.objective && a.boosting == b.boosting &&
+         same_optional_real(a.learning_rate, b.learning_rate) && a.num_leaves == b.num_leaves &&
+         a.max_depth == b.max_depth && a.metric == b.metric;
 }
 
 std::optional<std::uint64_t> lightgbm_leaf_slots(const LightgbmSummary& summary) {

@@ -1,6 +1,9 @@
 #include "main/artifact_kind.h"
 
+#include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "lightgbm/content_test.h"
 #include "main/file_read.h"
@@ -15,6 +18,8 @@ std::string_view display_name(ArtifactKind kind) {
     case ArtifactKind::ONNX: return "ONNX";
     case ArtifactKind::PyTorch: return "PyTorch";
     case ArtifactKind::TensorPlanJson: return "tensor plan JSON";
+    case ArtifactKind::Safetensors: return "safetensors";
+    case ArtifactKind::GGUF: return "GGUF";
     case ArtifactKind::Unknown: break;
   }
   return "unknown";
@@ -42,11 +47,36 @@ std::optional<ArtifactKind> kind_from_extension(const std::string& path) {
 
 ArtifactKind detect_artifact_kind(const std::string& path) {
   if (auto kind = kind_from_extension(path)) return *kind;
-  if (read_file_prefix(path, 4, false) == "CBM1") return ArtifactKind::CatBoost;
-  if (looks_like_lightgbm_text(read_file_prefix(path, kLightgbmProbeBytes, true))) {
-    return ArtifactKind::LightGBM;
+  // One read of the head serves every content test, so a pipe is classified as well as a file.
+  std::string head = read_file_head(path, kLightgbmProbeBytes);
+  if (head.starts_with("CBM1")) return ArtifactKind::CatBoost;
+  if (looks_like_lightgbm_text(head)) return ArtifactKind::LightGBM;
+  if (head.starts_with('\x80')) return ArtifactKind::PyTorch;
+  return ArtifactKind::Unknown;
+}
+
+ArtifactKind detect_contents_kind(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return ArtifactKind::Safetensors;
+  std::string lower = path;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (read_file_prefix(path, 1, false) == "\x80") return ArtifactKind::PyTorch;
+  auto ends_with = [&](std::string_view suffix) {
+    return lower.size() >= suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  if (ends_with(".safetensors") || ends_with(".safetensors.index.json")) return ArtifactKind::Safetensors;
+  if (ends_with(".gguf")) return ArtifactKind::GGUF;
+  ArtifactKind kind = detect_artifact_kind(path);
+  if (kind != ArtifactKind::Unknown) return kind;
+  std::string head = read_file_head(path, 9);
+  if (head.size() >= 4 && head.compare(0, 4, "GGUF") == 0) return ArtifactKind::GGUF;
+  if (head.size() == 9 && head[8] == '{') {
+    std::uint64_t header_length = 0;
+    for (int i = 7; i >= 0; --i) header_length = (header_length << 8) | static_cast<unsigned char>(head[i]);
+    std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && header_length <= size - 8) return ArtifactKind::Safetensors;
+  }
   return ArtifactKind::Unknown;
 }
 

@@ -1,21 +1,16 @@
 #include "main/change_json.h"
 
-#include <limits>
+#include "main/json_text.h"
+#include "main/real_equality.h"
 
 namespace tarnwick {
 
 namespace {
 
-// new - old as an exact integer; a negative difference beyond the signed range has no
-// exact JSON integer here, so it falls back to a double.
+// new - old as an exact integer, even below the signed 64-bit range.
 Json exact_difference(std::uint64_t old_count, std::uint64_t new_count) {
   if (new_count >= old_count) return new_count - old_count;
-  std::uint64_t magnitude = old_count - new_count;
-  constexpr std::uint64_t kMaxNegativeMagnitude =
-      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1;
-  if (magnitude == kMaxNegativeMagnitude) return std::numeric_limits<std::int64_t>::min();
-  if (magnitude < kMaxNegativeMagnitude) return -static_cast<std::int64_t>(magnitude);
-  return -static_cast<double>(magnitude);
+  return json_signed_magnitude(true, old_count - new_count);
 }
 
 }  // namespace
@@ -34,7 +29,7 @@ Json float_change_json(std::optional<double> old_value, std::optional<double> ne
   entry["old"] = json_real(old_value);
   entry["new"] = json_real(new_value);
   entry["delta"] = old_value && new_value ? json_real(*new_value - *old_value) : Json(nullptr);
-  entry["changed"] = old_value != new_value;
+  entry["changed"] = !same_optional_real(old_value, new_value);
   return entry;
 }
 

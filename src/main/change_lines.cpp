@@ -4,11 +4,13 @@
 #include <limits>
 
 #include "main/format.h"
+#include "main/real_equality.h"
+#include "main/text.h"
 
 namespace tarnwick {
 
 void print_field(std::ostream& out, std::string_view label, const std::optional<std::string>& text) {
-  out << "  " << label << ": " << optional_text_or_unknown(text) << "\n";
+  out << "  " << label << ": " << (text ? escape_control(*text) : "unknown") << "\n";
 }
 
 void print_size_change(std::ostream& out, std::string_view label, std::uint64_t old_bytes, std::uint64_t new_bytes) {
@@ -37,7 +39,7 @@ void print_float_change(std::ostream& out, std::string_view label, std::optional
   }
   double difference = *new_value - *old_value;
   out << label << ":\n  " << format_fixed(*old_value, 6) << " -> " << format_fixed(*new_value, 6);
-  if (std::fabs(difference) < std::numeric_limits<double>::epsilon()) {
+  if (same_real(*old_value, *new_value) || std::fabs(difference) < std::numeric_limits<double>::epsilon()) {
     out << " (same)\n";
   } else {
     out << " (" << format_signed_fixed(difference, 6) << ")\n";
@@ -52,11 +54,11 @@ void print_optional_pair_change(std::ostream& out, std::string_view label, const
   if (!old_text && !new_text) {
     out << "unknown\n";
   } else if (!old_text) {
-    out << "unknown -> " << *new_text << "\n";
+    out << "unknown -> " << escape_control(*new_text) << "\n";
   } else if (!new_text) {
-    out << *old_text << " -> unknown\n";
+    out << escape_control(*old_text) << " -> unknown\n";
   } else {
-    out << *old_text << " -> " << *new_text << (equal ? " (same)\n" : " (changed)\n");
+    out << escape_control(*old_text) << " -> " << escape_control(*new_text) << (equal ? " (same)\n" : " (changed)\n");
   }
 }
 
@@ -81,7 +83,7 @@ void print_fingerprint_change(std::ostream& out, std::string_view label, std::op
 void print_limited_names(std::ostream& out, std::string_view count_label, const std::vector<std::string>& names,
                          std::uint64_t limit) {
   out << "  " << count_label << ": " << names.size() << "\n";
-  for (std::size_t i = 0; i < names.size() && i < limit; ++i) out << "  " << names[i] << "\n";
+  for (std::size_t i = 0; i < names.size() && i < limit; ++i) out << "  " << escape_control(names[i]) << "\n";
   if (names.size() > limit) out << "  ... " << names.size() - limit << " more\n";
 }
 
@@ -90,7 +92,7 @@ void print_name_list(std::ostream& out, std::string_view label, const std::vecto
   constexpr std::size_t kShown = 8;
   out << label << " ";
   std::size_t shown = names.size() <= kShown ? names.size() : kShown;
-  for (std::size_t i = 0; i < shown; ++i) out << (i ? ", " : "") << names[i];
+  for (std::size_t i = 0; i < shown; ++i) out << (i ? ", " : "") << escape_control(names[i]);
   if (names.size() > kShown) out << ", ... " << names.size() - kShown << " more";
   out << "\n";
 }

@@ -8,6 +8,7 @@
 #include "main/artifact_kind.h"
 #include "main/artifact_pair.h"
 #include "main/check_rules.h"
+#include "main/text.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_summary.h"
 #include "pt/pytorch_summary.h"
@@ -62,10 +63,12 @@ Status print_report(Io& io, ArtifactKind kind, const std::string& old_name, cons
                     const std::vector<CheckResult>& results) {
   std::ostream& out = io.out;
   out << "Model Check\n-----------\n";
-  out << "Type: " << display_name(kind) << "\nOld: " << old_name << "\nNew: " << new_name << "\n\nChecks:\n";
+  out << "Type: " << display_name(kind) << "\nOld: " << escape_control(old_name)
+      << "\nNew: " << escape_control(new_name) << "\n\nChecks:\n";
   bool all_passed = true;
   for (const CheckResult& result : results) {
-    out << "  " << (result.passed ? "PASS" : "FAIL") << " " << result.name << ": " << result.detail << "\n";
+    out << "  " << (result.passed ? "PASS" : "FAIL") << " " << result.name << ": " << escape_control(result.detail)
+        << "\n";
     all_passed = all_passed && result.passed;
   }
   if (results.empty()) out << "  PASS artifact pair is readable; no check rules were configured\n";
@@ -128,12 +131,15 @@ Status check_lightgbm(const CheckArgs& args, Io& io) {
 
 CheckResult new_operator_check(const OnnxSummary& old_model, const OnnxSummary& new_model) {
   std::set<std::string> old_types = operator_types(old_model);
-  std::string added;
+  // Counted, not judged by the joined text: an operator type may be the empty string.
+  std::vector<std::string> added;
   for (const std::string& op : operator_types(new_model)) {
-    if (!old_types.count(op)) added += (added.empty() ? "" : ", ") + op;
+    if (!old_types.count(op)) added.push_back(op);
   }
   if (added.empty()) return {"no new ONNX operators", "operator set unchanged", true};
-  return {"no new ONNX operators", "new operators: " + added, false};
+  std::string listed;
+  for (std::size_t i = 0; i < added.size(); ++i) listed += (i ? ", " : "") + added[i];
+  return {"no new ONNX operators", "new operators: " + listed, false};
 }
 
 Status check_onnx(const CheckArgs& args, Io& io) {

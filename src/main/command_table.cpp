@@ -6,10 +6,12 @@
 #include "demo/teaching.h"
 #include "lightgbm/lightgbm_commands.h"
 #include "main/check_command.h"
+#include "main/contents_command.h"
 #include "main/explain_diff.h"
 #include "main/routing.h"
 #include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
+#include "onnx/profile/profile_command.h"
 #include "pt/pytorch_commands.h"
 #include "python/convert.h"
 #include "python/doctor.h"
@@ -31,11 +33,13 @@ const std::array kCommands{
     Command{"explain", explain_command},
     Command{"explain-diff", explain_diff_command},
     Command{"check", check_command},
+    Command{"contents", contents_command},
     Command{"catboost", catboost_command},
     Command{"cbm", catboost_command},
     Command{"lightgbm", lightgbm_command},
     Command{"lgbm", lightgbm_command},
     Command{"onnx", onnx_command},
+    Command{"profile", profile_command},
     Command{"pytorch", pytorch_command},
     Command{"pt", pytorch_command},
     Command{"trace", trace_command},

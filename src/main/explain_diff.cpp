@@ -6,6 +6,7 @@
 #include "main/artifact_pair.h"
 #include "main/change_lines.h"
 #include "main/format.h"
+#include "main/text.h"
 #include "onnx/onnx_summary.h"
 #include "pt/pytorch_summary.h"
 
@@ -17,7 +18,8 @@ constexpr const char* kUsage = "usage: tarnwick explain-diff <old-model> <new-mo
 
 void print_frame_start(std::ostream& out, ArtifactKind kind, const std::string& old_name, const std::string& new_name) {
   out << "Model Change Explanation\n" << std::string(24, '-') << "\n";
-  out << "Type: " << display_name(kind) << "\nOld: " << old_name << "\nNew: " << new_name << "\n\nArchitecture:\n";
+  out << "Type: " << display_name(kind) << "\nOld: " << escape_control(old_name)
+      << "\nNew: " << escape_control(new_name) << "\n\nArchitecture:\n";
 }
 
 template <class Summary, class Name, class Explain>

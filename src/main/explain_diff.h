@@ -9,6 +9,7 @@
 
 #include "main/feature_name_changes.h"
 #include "main/io.h"
+#include "main/real_equality.h"
 #include "main/status.h"
 
 namespace tarnwick {
@@ -30,6 +31,9 @@ void explain_pytorch_change(std::ostream& out, const PyTorchSummary& old_model, 
 template <class T>
 const char* same_or_changed(const std::optional<T>& a, const std::optional<T>& b) {
   return a == b ? "same" : "changed";
+}
+inline const char* same_or_changed(const std::optional<double>& a, const std::optional<double>& b) {
+  return same_optional_real(a, b) ? "same" : "changed";
 }
 // "same set", "+{} added, -{} removed", or the kind's phrase when neither list has names.
 std::string name_set_change(const std::vector<std::string>& old_names, const std::vector<std::string>& new_names,

@@ -2,6 +2,7 @@
 
 #include "main/explain_diff.h"
 #include "main/format.h"
+#include "main/text.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_summary.h"
 
@@ -41,12 +42,12 @@ void explain_onnx_change(std::ostream& out, const OnnxSummary& old_model, const 
     out << "New operators introduced: none\n";
   } else {
     out << "New operators introduced:\n";
-    for (const std::string& type : introduced) out << "  " << type << "\n";
+    for (const std::string& type : introduced) out << "  " << escape_control(type) << "\n";
   }
   std::vector<std::string> removed = types_missing_from(old_types, new_types);
   if (!removed.empty()) {
     out << "Operators removed:\n";
-    for (const std::string& type : removed) out << "  " << type << "\n";
+    for (const std::string& type : removed) out << "  " << escape_control(type) << "\n";
   }
 
   std::string verdict = old_layers && new_layers && *old_layers != *new_layers

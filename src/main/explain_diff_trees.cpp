@@ -3,6 +3,7 @@
 #include "main/checked_math.h"
 #include "main/explain_diff.h"
 #include "main/format.h"
+#include "main/text.h"
 
 namespace tarnwick {
 
@@ -28,7 +29,8 @@ void print_triple(std::ostream& out, const char* label, const std::string& old_t
 
 void print_triple(std::ostream& out, const char* label, const std::optional<std::string>& a,
                   const std::optional<std::string>& b) {
-  print_triple(out, label, optional_text_or_unknown(a), optional_text_or_unknown(b), a, b);
+  print_triple(out, label, escape_control(optional_text_or_unknown(a)), escape_control(optional_text_or_unknown(b)), a,
+               b);
 }
 
 void print_triple(std::ostream& out, const char* label, const std::optional<double>& a,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "main/text.h"
+
 namespace tarnwick {
 
 namespace {
@@ -21,7 +23,7 @@ void print_name_block(std::ostream& out, const char* heading, const std::vector<
   constexpr std::size_t kShown = 12;
   if (names.empty()) return;
   out << heading;
-  for (std::size_t i = 0; i < names.size() && i < kShown; ++i) out << "    " << names[i] << "\n";
+  for (std::size_t i = 0; i < names.size() && i < kShown; ++i) out << "    " << escape_control(names[i]) << "\n";
   if (names.size() > kShown) out << "    ... " << names.size() - kShown << " more\n";
 }
 

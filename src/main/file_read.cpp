@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,22 @@ class FileDescriptor {
  private:
   int fd_;
 };
+
+bool is_stream(const struct stat& info) { return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode); }
+
+// Heads already consumed from pipes by read_file_head, by path, until the reader takes them.
+std::map<std::string, std::string>& consumed_heads() {
+  static std::map<std::string, std::string> heads;
+  return heads;
+}
+
+std::string take_consumed_head(const std::string& path) {
+  auto found = consumed_heads().find(path);
+  if (found == consumed_heads().end()) return {};
+  std::string head = std::move(found->second);
+  consumed_heads().erase(found);
+  return head;
+}
 
 }  // namespace
 
@@ -64,15 +81,22 @@ void FileBytes::release() {
 
 namespace {
 
-// Reads to the end of a stream, refusing more than `limit` bytes. The bytes are gathered in
-// blocks and joined once at the end, so a stream that is refused never held more than the limit
-// and one that is read is never copied while growing.
-Result<FileBytes> read_stream(int fd, const std::string& path, std::uint64_t limit) {
+// Reads to the end of a stream, refusing more than `limit` bytes, `head` (bytes already taken
+// from the stream) included. The bytes are gathered in blocks and joined once at the end, so a
+// stream that is refused never held more than the limit and one that is read is never copied
+// while growing.
+Result<FileBytes> read_stream(int fd, const std::string& path, std::uint64_t limit, std::string head = {}) {
   constexpr std::size_t kBlock = std::size_t{1} << 20;
+  auto too_long = [&] {
+    return fail("read " + path + ": more than " + std::to_string(limit >> 20) +
+                " MiB from a file that is not a regular file");
+  };
   std::vector<std::string> blocks;
-  std::uint64_t total = 0;
+  std::uint64_t total = head.size();
+  if (total > limit) return too_long();
+  if (!head.empty()) blocks.push_back(std::move(head));
   while (true) {
-    if (blocks.empty() || blocks.back().size() == kBlock) {
+    if (blocks.empty() || blocks.back().size() >= kBlock) {
       blocks.emplace_back();
       blocks.back().reserve(kBlock);
     }
@@ -87,10 +111,7 @@ Result<FileBytes> read_stream(int fd, const std::string& path, std::uint64_t lim
     }
     if (got == 0) break;
     total += static_cast<std::uint64_t>(got);
-    if (total > limit) {
-      return fail("read " + path + ": more than " + std::to_string(limit >> 20) +
-                  " MiB from a file that is not a regular file");
-    }
+    if (total > limit) return too_long();
   }
   if (blocks.size() == 1) return FileBytes(std::move(blocks.front()));
   std::string contents;
@@ -132,6 +153,7 @@ Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) return read_error(errno);
   if (S_ISDIR(info.st_mode)) return read_error(EISDIR);
+  if (is_stream(info)) return read_stream(file.get(), path, stream_limit, take_consumed_head(path));
   if (!S_ISREG(info.st_mode)) return read_stream(file.get(), path, stream_limit);
 
   auto size = static_cast<std::size_t>(info.st_size);
@@ -142,20 +164,25 @@ Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_
   return FileBytes(mapping, size);
 }
 
-std::string read_file_prefix(const std::string& path, std::size_t limit, bool single_read) {
+std::string read_file_head(const std::string& path, std::size_t limit) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return {};
   std::string bytes(limit, '\0');
   std::size_t filled = 0;
+  bool failed = false;
   while (filled < limit) {
     ssize_t got = ::read(file.get(), bytes.data() + filled, limit - filled);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return {};
-    if (got == 0) break;
+    if (got <= 0) {
+      failed = got < 0;
+      break;
+    }
     filled += static_cast<std::size_t>(got);
-    if (single_read) break;
   }
   bytes.resize(filled);
+  struct stat info {};
+  if (::fstat(file.get(), &info) == 0 && is_stream(info)) consumed_heads()[path] += bytes;
+  if (failed) return {};
   return bytes;
 }
 

@@ -38,8 +38,10 @@ inline constexpr std::uint64_t kStreamReadLimit = std::uint64_t{256} << 20;
 // The whole file; fails with "read {path}: {os error}", or "read {path}: more than 256 MiB
 // from a file that is not a regular file" past `stream_limit` bytes of a pipe or device.
 Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_limit = kStreamReadLimit);
-// At most `limit` bytes from the start of the file with one read; empty on any failure.
-std::string read_file_prefix(const std::string& path, std::size_t limit, bool single_read);
+// The first `limit` bytes of the file (fewer when it is shorter), read in one bounded loop; empty
+// on any failure. A pipe cannot be read twice, so what this takes from one is kept and handed
+// to the next read_whole_file of the same path.
+std::string read_file_head(const std::string& path, std::size_t limit);
 std::string os_error_text(int error_number);
 
 }  // namespace tarnwick

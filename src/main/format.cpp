@@ -1,8 +1,9 @@
 #include "main/format.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
+
+#include "main/shortest_decimal.h"
 
 namespace tarnwick {
 
@@ -18,7 +19,13 @@ std::string format_fingerprint(std::uint64_t fingerprint) {
   return text;
 }
 
+std::string format_non_finite(double value) {
+  if (std::isnan(value)) return "NaN";
+  return value < 0 ? "-inf" : "inf";
+}
+
 std::string format_fixed(double value, int decimals) {
+  if (!std::isfinite(value)) return format_non_finite(value);
   // glibc prints the exact binary value rounded to nearest, ties to even.
   char text[400];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -26,6 +33,8 @@ std::string format_fixed(double value, int decimals) {
 }
 
 std::string format_signed_fixed(double value, int decimals) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "+inf";
   char text[400];
   std::snprintf(text, sizeof text, "%+.*f", decimals, value);
   return text;
@@ -53,13 +62,8 @@ std::string format_delta(std::uint64_t old_value, std::uint64_t new_value) {
 std::string format_max_depth(std::int64_t depth) { return depth < 0 ? "unlimited" : std::to_string(depth); }
 
 std::string format_real(double value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  // Shortest round-trip digits, always in positional notation.
-  char text[400];
-  auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
-  if (error != std::errc()) return format_fixed(value, 17);
-  return std::string(text, end);
+  if (!std::isfinite(value)) return format_non_finite(value);
+  return shortest_positional(value);
 }
 
 std::string format_optional_count(std::optional<std::uint64_t> count) {

@@ -45,6 +45,8 @@ std::string format_count_short(std::uint64_t count);
 std::string format_delta(std::uint64_t old_value, std::uint64_t new_value);
 std::string format_max_depth(std::int64_t depth);
 std::string format_real(double value);
+// Not-a-number and the infinities read the same in every rendering: "NaN", "inf", "-inf".
+std::string format_non_finite(double value);
 std::string format_optional_count(std::optional<std::uint64_t> count);
 std::string format_percent_change(std::uint64_t old_value, std::uint64_t new_value);
 

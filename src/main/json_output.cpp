@@ -3,20 +3,17 @@
 #include <cmath>
 
 #include "main/format.h"
+#include "main/json_text.h"
 
 namespace tarnwick {
 
 namespace {
 
+// Printing cannot fail: non-finite doubles print as null and invalid UTF-8 in a string (a file
+// name, say) is replaced by U+FFFD.
 template <class Document>
 Status print_pretty(std::ostream& out, const Document& document) {
-  std::string text;
-  try {
-    text = document.dump(2, ' ', false, nlohmann::detail::error_handler_t::strict);
-  } catch (const std::exception& error) {
-    return fail(std::string("serialize JSON: ") + error.what());
-  }
-  out << text << "\n";
+  out << pretty_json_text(document) << "\n";
   return Status::ok();
 }
 

@@ -6,6 +6,7 @@
 #include "demo/teaching.h"
 #include "lightgbm/lightgbm_commands.h"
 #include "main/artifact_kind.h"
+#include "main/contents_command.h"
 #include "main/inspector_args.h"
 #include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
@@ -64,6 +65,7 @@ Status inspect_command(const Args& args, Io& io) {
 }
 
 Status diff_command(const Args& args, Io& io) {
+  if (contains(args, "--contents")) return contents_diff_command(args, io);
   bool deep = false, json = false;
   std::vector<std::string> paths;
   for (const std::string& arg : args) {
@@ -121,6 +123,8 @@ Status explain_command(const Args& args, Io& io) {
     case ArtifactKind::ONNX: return explain_onnx(*subject, io);
     case ArtifactKind::PyTorch: return pytorch_command({*subject}, io);
     case ArtifactKind::TensorPlanJson: return explain_model_command({*subject}, io);
+    case ArtifactKind::Safetensors:
+    case ArtifactKind::GGUF:
     case ArtifactKind::Unknown: break;
   }
   return explain_topic(*subject, view, step, quiz, io);

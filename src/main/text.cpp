@@ -105,6 +105,50 @@ std::optional<Utf8Problem> find_utf8_problem(std::string_view bytes) {
 
 namespace {
 
+void append_hex(std::string& out, std::uint32_t value, int digits) {
+  static const char* const kHex = "0123456789abcdef";
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+}
+
+bool is_control(std::uint32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+}  // namespace
+
+std::string escape_control(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t invalid_length;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = utf8_sequence_length(text, i, invalid_length);
+    if (length == 0) {
+      for (std::size_t k = 0; k < invalid_length; ++k) {
+        out += "\\x";
+        append_hex(out, static_cast<unsigned char>(text[i + k]), 2);
+      }
+      i += invalid_length;
+      continue;
+    }
+    std::uint32_t c = decode_code_point(text, i, length);
+    if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (is_control(c)) {
+      out += "\\u{";
+      append_hex(out, c, 2);
+      out += '}';
+    } else {
+      out.append(text.substr(i, length));
+    }
+    i += length;
+  }
+  return out;
+}
+
+namespace {
+
 std::size_t character_count(std::string_view text) {
   std::size_t characters = 0;
   for (unsigned char c : text) characters += (c & 0xC0) != 0x80;
@@ -215,11 +259,20 @@ std::string display_file_name(const std::string& path) {
   return std::string(name);
 }
 
+std::string last_path_component(const std::string& path) {
+  std::string_view name = last_component(path);
+  return name.empty() ? path : std::string(name);
+}
+
 std::string path_extension(const std::string& path) {
   std::string_view name = last_component(path);
   std::size_t dot = name.rfind('.');
   if (dot == std::string_view::npos || dot == 0) return {};
   return std::string(name.substr(dot + 1));
 }
+
+}  // namespace tarnwick
+
+namespace tarnwick {
 
 }  // namespace tarnwick

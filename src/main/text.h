@@ -30,6 +30,13 @@ std::string remove_whitespace(std::string_view text);
 
 // The last component of a path, when it has one and it is valid UTF-8; else the path as given.
 std::string display_file_name(const std::string& path);
+// The last component of a path whatever its bytes; the path as given when it has none.
+std::string last_path_component(const std::string& path);
+
+// Text from a file made safe for a text report: tab, line feed and carriage return read \t, \n
+// and \r, other control characters (C0, DEL, C1) read \u{..} with their hexadecimal code, and
+// bytes that are not UTF-8 read \x.. ; printable text, valid UTF-8 and backslashes are unchanged.
+std::string escape_control(std::string_view text);
 // The text after the last dot of the last component; empty when there is none.
 std::string path_extension(const std::string& path);
 

@@ -1,6 +1,7 @@
 #include "model/plan_json.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <nlohmann/json.hpp>
 
@@ -85,10 +86,23 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
   bool end_object() override { return close(); }
   bool start_array(std::size_t) override { return open(PlanValue::Type::Array); }
   bool end_array() override { return close(); }
+  // Every message ends "at line L column C": the parser's own "parse error at line L, column C: "
+  // prefix is moved there, and a message without one gets the position read so far.
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
-    error_ = error.what();
-    std::size_t bracket = error_.find("] ");
-    if (error_.starts_with("[json.exception.") && bracket != std::string::npos) error_ = error_.substr(bracket + 2);
+    std::string message = error.what();
+    std::size_t bracket = message.find("] ");
+    if (message.starts_with("[json.exception.") && bracket != std::string::npos) message = message.substr(bracket + 2);
+    std::size_t line = 0, column = 0;
+    int prefix_length = 0;
+    if (std::sscanf(message.c_str(), "parse error at line %zu, column %zu: %n", &line, &column, &prefix_length) == 2 &&
+        prefix_length > 0) {
+      error_ = message.substr(static_cast<std::size_t>(prefix_length)) + " at line " + std::to_string(line) +
+               " column " + std::to_string(column);
+      return false;
+    }
+    PlanValue here;
+    mark_position(here, false);
+    error_ = message + " at line " + std::to_string(here.line) + " column " + std::to_string(here.column);
     return false;
   }
 
@@ -98,10 +112,11 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
   }
 
  private:
-  // Positions only move forward, so lines are counted incrementally.
-  void mark_position(PlanValue& value) {
-    // For numbers the parser has read one character past the token; close enough for messages.
+  // Positions only move forward, so lines are counted incrementally. A number is placed where it
+  // starts; any other value where its last character is.
+  void mark_position(PlanValue& value, bool number) {
     std::size_t end = std::min(consumed_ == 0 ? 0 : consumed_ - 1, text_.size());
+    if (number) end = number_start(end);
     for (; scanned_ < end; ++scanned_) {
       if (text_[scanned_] == '\n') {
         ++line_;
@@ -112,8 +127,21 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     value.column = end - line_start_ + 1;
   }
 
+  // The parser has read one character past a number (or stopped at the end of the text): step
+  // back to the number's last digit, then over its characters to its first.
+  std::size_t number_start(std::size_t after) const {
+    auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    auto in_number = [&](char c) { return is_digit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'; };
+    std::size_t at = std::min(after + 1, text_.size());
+    while (at > scanned_ && !is_digit(text_[at - 1])) --at;
+    while (at > scanned_ && in_number(text_[at - 1])) --at;
+    return at;
+  }
+
   bool leaf(PlanValue value) {
-    mark_position(value);
+    bool number = value.type == PlanValue::Type::Integer || value.type == PlanValue::Type::Unsigned ||
+                  value.type == PlanValue::Type::Float;
+    mark_position(value, number);
     attach(std::move(value));
     return true;
   }
@@ -131,7 +159,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
   bool open(PlanValue::Type type) {
     if (stack_.size() >= kMaxPlanNesting) {
       PlanValue here;
-      mark_position(here);
+      mark_position(here, false);
       error_ =
           "recursion limit exceeded at line " + std::to_string(here.line) + " column " + std::to_string(here.column);
       return false;
@@ -147,7 +175,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     PlanValue done = std::move(stack_.back());
     stack_.pop_back();
     pending_keys_.pop_back();
-    mark_position(done);
+    mark_position(done, false);
     attach(std::move(done));
     return true;
   }

@@ -1,4 +1,4 @@
-// A JSON value tree that remembers where each value ended, for typed reading with positions.
+// A JSON value tree that remembers where each value lies, for typed reading with positions.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ struct PlanValue {
   std::string text;                  // string value, or the number as written
   std::vector<PlanValue> items;      // array elements
   std::vector<PlanMember> members;   // object members in file order
-  std::size_t line = 1, column = 0;  // where the value ended
+  std::size_t line = 1, column = 0;  // where the value ended; for a number, where it starts
 };
 
 struct PlanMember {

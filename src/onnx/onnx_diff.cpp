@@ -91,7 +91,7 @@ void print_tensor_block(std::ostream& out, const char* heading, const Entries& e
 
 void print_text_diff(std::ostream& out, const OnnxSummary& old_model, const OnnxSummary& new_model) {
   out << "Model Diff\n----------\nType: ONNX\n";
-  out << "Old: " << old_model.name << "\nNew: " << new_model.name << "\n\n";
+  out << "Old: " << escape_control(old_model.name) << "\nNew: " << escape_control(new_model.name) << "\n\n";
   print_size_change(out, "File size", old_model.file_size_bytes, new_model.file_size_bytes);
   print_count_change(out, "Nodes", old_model.node_count, new_model.node_count);
   print_count_change(out, "Initializers", old_model.initializers.size(), new_model.initializers.size());
@@ -107,19 +107,19 @@ void print_text_diff(std::ostream& out, const OnnxSummary& old_model, const Onnx
     out << "  none detected from initializer metadata\n";
   }
   auto print_one = [&](const auto& entry) {
-    out << "    " << entry.first << " " << initializer_detail(*entry.second) << "\n";
+    out << "    " << escape_control(entry.first) << " " << initializer_detail(*entry.second) << "\n";
   };
   print_tensor_block(out, "  Added:\n", tensors.added, print_one);
   print_tensor_block(out, "  Removed:\n", tensors.removed, print_one);
   print_tensor_block(out, "  Changed:\n", tensors.changed, [&](const auto& entry) {
-    out << "    " << std::get<0>(entry) << " " << initializer_detail(*std::get<1>(entry)) << " -> "
+    out << "    " << escape_control(std::get<0>(entry)) << " " << initializer_detail(*std::get<1>(entry)) << " -> "
         << initializer_detail(*std::get<2>(entry)) << "\n";
   });
 
   out << "\nOperator Count Changes:\n";
   for (const OpCountChange& change : compare_op_counts(old_model, new_model)) {
-    out << "  " << pad_right(change.op, 24) << " " << change.old_count << " -> " << change.new_count << " ("
-        << format_delta(change.old_count, change.new_count) << ")\n";
+    out << "  " << pad_right(escape_control(change.op), 24) << " " << change.old_count << " -> " << change.new_count
+        << " (" << format_delta(change.old_count, change.new_count) << ")\n";
   }
 }
 

@@ -1,5 +1,6 @@
 #include <ostream>
 
+#include "main/text.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_commands.h"
 
@@ -48,7 +49,7 @@ Status explain_onnx(const std::string& path, Io& io) {
   std::optional<std::uint64_t> hidden = estimate_hidden_size(summary);
 
   out << "ONNX Architecture Explanation\n-----------------------------\n";
-  out << "Model: " << summary.name << "\n\n";
+  out << "Model: " << escape_control(summary.name) << "\n\n";
   if (score >= 3) {
     out << "This model appears to be a transformer.\n";
   } else if (score == 2) {

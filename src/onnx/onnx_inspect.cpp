@@ -50,7 +50,7 @@ void print_value_infos(std::ostream& out, const std::vector<const OnnxValueInfo*
     return;
   }
   for (std::size_t i = 0; i < infos.size() && i < limit; ++i) {
-    out << "  " << infos[i]->name << " " << format_shape_texts(infos[i]->shape) << " "
+    out << "  " << escape_control(infos[i]->name) << " " << escape_control(format_shape_texts(infos[i]->shape)) << " "
         << data_type_name(infos[i]->elem_type) << "\n";
   }
   print_more(out, infos.size(), limit);
@@ -82,8 +82,8 @@ void print_cost(std::ostream& out, const OnnxSummary& summary) {
   if (present.empty()) return;
   out << "  Most expensive:\n";
   for (std::size_t i = 0; i < present.size() && i < 5; ++i) {
-    out << "    " << pad_right(present[i]->name, 24) << " " << pad_right(present[i]->op_type, 12) << " "
-        << *present[i]->ops << " ops\n";
+    out << "    " << pad_right(escape_control(present[i]->name), 24) << " "
+        << pad_right(escape_control(present[i]->op_type), 12) << " " << *present[i]->ops << " ops\n";
   }
 }
 
@@ -95,8 +95,8 @@ void print_initializers(std::ostream& out, const OnnxSummary& summary, std::uint
   }
   for (std::size_t i = 0; i < summary.initializers.size() && i < limit; ++i) {
     const OnnxInitializer& initializer = summary.initializers[i];
-    out << "  " << initializer.name << " " << format_dims(initializer.dims) << " " << element_count(initializer)
-        << " values / " << format_bytes(estimated_bytes(initializer));
+    out << "  " << escape_control(initializer.name) << " " << format_dims(initializer.dims) << " "
+        << element_count(initializer) << " values / " << format_bytes(estimated_bytes(initializer));
     if (initializer.raw_data_bytes > 0) {
       out << ", raw " << format_bytes(initializer.raw_data_bytes);
     } else if (is_external(initializer)) {
@@ -109,7 +109,7 @@ void print_initializers(std::ostream& out, const OnnxSummary& summary, std::uint
 
 void print_report(std::ostream& out, const OnnxSummary& summary, std::uint64_t limit) {
   out << "ONNX Model Summary\n------------------\n";
-  out << "Model: " << summary.name << "\nFormat: ONNX ModelProto\n";
+  out << "Model: " << escape_control(summary.name) << "\nFormat: ONNX ModelProto\n";
   out << "File size: " << format_bytes(summary.file_size_bytes) << "\n";
   print_field(out, "IR version",
               summary.ir_version ? std::optional(std::to_string(*summary.ir_version)) : std::nullopt);
@@ -118,7 +118,7 @@ void print_report(std::ostream& out, const OnnxSummary& summary, std::uint64_t l
   if (!summary.opset_imports.empty()) {
     out << "  Opsets: ";
     for (std::size_t i = 0; i < summary.opset_imports.size(); ++i) {
-      out << (i ? ", " : "") << opset_label(summary.opset_imports[i]);
+      out << (i ? ", " : "") << escape_control(opset_label(summary.opset_imports[i]));
     }
     out << "\n";
   }
@@ -140,7 +140,8 @@ void print_report(std::ostream& out, const OnnxSummary& summary, std::uint64_t l
   out << "\nOperator Mix:\n";
   if (summary.op_counts.empty()) out << "  none\n";
   for (std::size_t i = 0; i < summary.op_counts.size() && i < limit; ++i) {
-    out << "  " << pad_right(summary.op_counts[i].first, 24) << " " << summary.op_counts[i].second << "\n";
+    out << "  " << pad_right(escape_control(summary.op_counts[i].first), 24) << " " << summary.op_counts[i].second
+        << "\n";
   }
   print_more(out, summary.op_counts.size(), limit);
 

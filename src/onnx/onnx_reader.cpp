@@ -411,7 +411,7 @@ Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_vi
   if (!status.is_ok()) return status.error();
   if (!graph) return fail("ONNX ModelProto did not contain graph field");
 
-  summary.name = display_file_name(path);
+  summary.name = last_path_component(path);
   summary.file_size_bytes = bytes.size();
   summary.graph_name = graph->name;
   summary.value_info_entries = graph->value_info.size();

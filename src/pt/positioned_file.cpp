@@ -11,7 +11,9 @@
 
 namespace tarnwick {
 
-PositionedFile::~PositionedFile() { ::close(fd_); }
+PositionedFile::~PositionedFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
 
 Result<std::unique_ptr<PositionedFile>> PositionedFile::open(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -22,6 +24,12 @@ Result<std::unique_ptr<PositionedFile>> PositionedFile::open(const std::string& 
     ::close(fd);
     return fail("stat " + path + ": " + os_error_text(error));
   }
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+    ::close(fd);
+    Result<std::string> contents = read_whole_file(path);
+    if (!contents.is_ok()) return contents.error();
+    return std::make_unique<PositionedFile>(contents.take());
+  }
   return std::make_unique<PositionedFile>(fd, static_cast<std::uint64_t>(info.st_size));
 }
 
@@ -30,6 +38,7 @@ Result<std::string> PositionedFile::read_at(std::uint64_t offset, std::uint64_t 
     return fail("seek: " + os_error_text(EINVAL));
   }
   if (offset > size_ || length > size_ - offset) return fail("read: failed to fill whole buffer");
+  if (contents_) return contents_->substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
   std::string bytes(static_cast<std::size_t>(length), '\0');
   std::size_t filled = 0;
   while (filled < bytes.size()) {
@@ -43,6 +52,7 @@ Result<std::string> PositionedFile::read_at(std::uint64_t offset, std::uint64_t 
 }
 
 Result<std::string> PositionedFile::read_prefix(std::size_t length) const {
+  if (contents_) return contents_->substr(0, length);
   std::string bytes(length, '\0');
   while (true) {
     ssize_t got = ::pread(fd_, bytes.data(), length, 0);

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "main/status.h"
 
@@ -12,6 +14,8 @@ namespace tarnwick {
 class PositionedFile {
  public:
   explicit PositionedFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+  // A pipe cannot be read by position: its whole contents, read once, stand in for the file.
+  explicit PositionedFile(std::string contents) : fd_(-1), size_(contents.size()), contents_(std::move(contents)) {}
   ~PositionedFile();
   PositionedFile(const PositionedFile&) = delete;
   PositionedFile& operator=(const PositionedFile&) = delete;
@@ -29,6 +33,7 @@ class PositionedFile {
  private:
   int fd_;
   std::uint64_t size_;
+  std::optional<std::string> contents_;
 };
 
 }  // namespace tarnwick

@@ -3,6 +3,7 @@
 #include "main/artifact_pair.h"
 #include "main/change_lines.h"
 #include "main/feature_name_changes.h"
+#include "main/text.h"
 #include "pt/pytorch_commands.h"
 #include "pt/pytorch_summary.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 void print_text_diff(std::ostream& out, const PyTorchSummary& old_model, const PyTorchSummary& new_model) {
   out << "Model Diff\n----------\nType: PyTorch\n";
-  out << "Old: " << old_model.path << "\nNew: " << new_model.path << "\n\n";
+  out << "Old: " << escape_control(old_model.path) << "\nNew: " << escape_control(new_model.path) << "\n\n";
   out << "Structure:\n";
   print_size_change(out, "File size", old_model.bytes, new_model.bytes);
   print_count_change(out, "Tensors (storages)", old_model.tensor_count, new_model.tensor_count);

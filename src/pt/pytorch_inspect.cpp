@@ -3,6 +3,7 @@
 #include "main/change_lines.h"
 #include "main/format.h"
 #include "main/inspector_args.h"
+#include "main/text.h"
 #include "pt/pytorch_commands.h"
 #include "pt/pytorch_summary.h"
 
@@ -14,10 +15,10 @@ constexpr const char* kUsage = "usage: tarnwick pytorch [--json] [--limit 20] <m
 
 void print_summary(std::ostream& out, const PyTorchSummary& summary, std::uint64_t limit) {
   out << "PyTorch Model Summary\n---------------------\n";
-  out << "Model: " << summary.path << "\n";
+  out << "Model: " << escape_control(summary.path) << "\n";
   out << "Format: " << (summary.is_zip ? "PyTorch (torch.save zip)" : "PyTorch (legacy pickle)") << "\n";
   out << "File size: " << format_bytes(summary.bytes) << "\n";
-  if (summary.torch_version) out << "Serialization version: " << *summary.torch_version << "\n";
+  if (summary.torch_version) out << "Serialization version: " << escape_control(*summary.torch_version) << "\n";
 
   out << "\nStructure:\n";
   if (summary.is_zip) {

@@ -82,7 +82,9 @@ struct DirectoryEntry {
   std::uint64_t compressed_size = 0;
   std::uint64_t uncompressed_size = 0;
   std::uint64_t local_header_offset = 0;
-  std::size_t total_length = 0;  // fixed part, name, extra and comment
+  std::size_t total_length = 0;          // fixed part, name, extra and comment
+  std::uint64_t compression_method = 0;  // 0: stored, the data is the bytes themselves
+  std::uint32_t crc32 = 0;               // of the uncompressed data
 };
 
 // Replaces 0xFFFFFFFF sizes and offsets from the ZIP64 extra record (header id 1).
@@ -116,6 +118,8 @@ std::optional<DirectoryEntry> parse_entry(std::string_view directory, std::size_
   if (46 + name_length + extra_length > directory.size() - at) return std::nullopt;
   DirectoryEntry entry;
   entry.compressed_size = compressed;
+  entry.compression_method = read_le(directory, at + 10, 2);
+  entry.crc32 = static_cast<std::uint32_t>(read_le(directory, at + 16, 4));
   entry.uncompressed_size = read_le(directory, at + 24, 4);
   entry.local_header_offset = read_le(directory, at + 42, 4);
   entry.name = decode_utf8_lossy(directory.substr(at + 46, name_length));
@@ -160,7 +164,26 @@ struct ArchiveContents {
   Fnv1a64 structure;
 };
 
-Status read_entry(const PositionedFile& file, const DirectoryEntry& entry, ArchiveContents& contents) {
+// A compressed blob's bytes in the file are not its contents: its CRC-32 of the uncompressed
+// data stands in for the sample.
+Status hash_storage_sample(const PositionedFile& file, const DirectoryEntry& entry, ArchiveContents& contents) {
+  if (entry.uncompressed_size == 0) return Status::ok();
+  if (entry.compression_method != 0) {
+    contents.learned_state.update(le64(entry.crc32).substr(0, 4));
+    return Status::ok();
+  }
+  Result<std::string> sample = read_entry_data(file, entry, std::min(entry.uncompressed_size, kStorageSampleBytes));
+  if (!sample.is_ok()) return sample.error();
+  contents.learned_state.update(sample.value());
+  return Status::ok();
+}
+
+Status read_entry(const PositionedFile& file, const std::string& path, const DirectoryEntry& entry,
+                  ArchiveContents& contents) {
+  if (is_pickle_entry(entry.name) && entry.compression_method != 0) {
+    return fail(path + ": the pickle entry `" + entry.name + "` is compressed (zip method " +
+                std::to_string(entry.compression_method) + "); only stored entries can be read");
+  }
   if (is_pickle_entry(entry.name)) {
     Result<std::string> pickle = read_entry_data(file, entry, entry.uncompressed_size);
     if (!pickle.is_ok()) return pickle.error();
@@ -172,11 +195,8 @@ Status read_entry(const PositionedFile& file, const DirectoryEntry& entry, Archi
   } else if (is_storage_entry(entry.name)) {
     ++contents.tensor_count;
     contents.storage_bytes += entry.uncompressed_size;
-    if (entry.uncompressed_size != 0) {
-      Result<std::string> sample = read_entry_data(file, entry, std::min(entry.uncompressed_size, kStorageSampleBytes));
-      if (!sample.is_ok()) return sample.error();
-      contents.learned_state.update(sample.value());
-    }
+    Status sampled = hash_storage_sample(file, entry, contents);
+    if (!sampled.is_ok()) return sampled;
     contents.learned_state.update(le64(entry.uncompressed_size));
   }
   contents.structure.update(entry.name);
@@ -191,8 +211,10 @@ void fill_from_pickle(PyTorchSummary& summary, std::string_view pickle) {
   summary.estimated_parameter_count = summary.total_parameter_bytes / element_size;
 }
 
-// How many bytes of an entry's data the reader takes; 0 for entries it only hashes.
+// How many bytes of an entry's data the reader takes; 0 for entries it only hashes and for
+// compressed ones, whose data is never read.
 std::uint64_t bytes_taken(const DirectoryEntry& entry) {
+  if (entry.compression_method != 0) return 0;
   if (is_pickle_entry(entry.name)) return entry.uncompressed_size;
   if (is_version_entry(entry.name)) return std::min<std::uint64_t>(entry.uncompressed_size, 32);
   if (is_storage_entry(entry.name)) return std::min(entry.uncompressed_size, kStorageSampleBytes);
@@ -271,7 +293,7 @@ Result<PyTorchSummary> read_zip(const PositionedFile& file, const std::string& p
 
   ArchiveContents contents;
   for (const DirectoryEntry& entry : entries) {
-    Status status = read_entry(file, entry, contents);
+    Status status = read_entry(file, path, entry, contents);
     if (!status.is_ok()) return status.error();
   }
   if (!contents.pickle || contents.pickle->empty()) return fail(path + ": no data.pkl found inside the archive");
@@ -309,7 +331,7 @@ Result<PyTorchSummary> read_pytorch_summary(const std::string& path) {
   if (!head.is_ok()) return fail("read " + path + ": " + head.message());
 
   PyTorchSummary summary;
-  summary.path = display_file_name(path);
+  summary.path = last_path_component(path);
   summary.bytes = file.size();
   if (head.value() == "PK\x03\x04") return read_zip(file, path, std::move(summary));
   if (!head.value().empty() && head.value()[0] == '\x80') return read_legacy(file, std::move(summary));

@@ -9,7 +9,25 @@ namespace {
 
 constexpr std::size_t kFallbackNames = 24;
 
-std::string first_reason(const std::vector<std::string>& records) {
+// The last non-empty line of an interpreter's error output: the exception itself, after the
+// traceback that leads to it.
+std::string last_line(std::string_view text) {
+  while (!text.empty()) {
+    std::size_t newline = text.rfind('\n');
+    std::string_view line = trim(newline == std::string_view::npos ? text : text.substr(newline + 1));
+    if (!line.empty()) return std::string(line);
+    text = newline == std::string_view::npos ? std::string_view() : text.substr(0, newline);
+  }
+  return "failed without an error message";
+}
+
+// A candidate that started names the fault (say, a missing package); only when none started do
+// the start failures explain it.
+std::string first_reason(const CandidateOutcome& outcome) {
+  if (outcome.first_started_candidate) {
+    return *outcome.first_started_candidate + ": " + last_line(outcome.first_started_error);
+  }
+  const std::vector<std::string>& records = outcome.records;
   std::string joined;
   for (std::size_t i = 0; i < records.size(); ++i) joined += (i ? "\n" : "") + records[i];
   std::string_view rest = joined;
@@ -32,7 +50,7 @@ void print_deep_feature_processing(std::ostream& out, const std::string& model_p
     return;
   }
   out << "Feature Processing:\n  Exact float/categorical feature typing unavailable.\n";
-  out << "  Reason: " << first_reason(outcome.records) << "\n";
+  out << "  Reason: " << first_reason(outcome) << "\n";
   out << "  Recovered feature names: " << recovered_names.size() << "\n";
   for (std::size_t i = 0; i < recovered_names.size() && i < kFallbackNames; ++i) {
     out << "    " << recovered_names[i] << "\n";

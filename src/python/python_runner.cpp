@@ -162,8 +162,12 @@ CandidateOutcome try_python_candidates(const std::vector<std::string>& args) {
       continue;
     }
     if (run.value().exit_status != 0) {
-      std::string reason = decode_utf8_lossy(run.value().standard_error);
-      outcome.records.push_back(candidate + ": " + std::string(trim(reason)));
+      std::string reason(trim(decode_utf8_lossy(run.value().standard_error)));
+      outcome.records.push_back(candidate + ": " + reason);
+      if (!outcome.first_started_candidate) {
+        outcome.first_started_candidate = candidate;
+        outcome.first_started_error = reason;
+      }
       continue;
     }
     outcome.output = decode_utf8_lossy(run.value().standard_output);

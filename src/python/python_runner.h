@@ -36,6 +36,10 @@ Result<PythonRun> run_python(const std::string& program, const std::vector<std::
 struct CandidateOutcome {
   std::optional<std::string> output;  // standard output of the first candidate that exited 0
   std::vector<std::string> records;
+  // The first candidate that started but failed, with its trimmed standard error: the one whose
+  // reason matters when earlier candidates merely do not exist.
+  std::optional<std::string> first_started_candidate;
+  std::string first_started_error;
 };
 CandidateOutcome try_python_candidates(const std::vector<std::string>& args);
 

@@ -48,7 +48,9 @@ TEST(CatboostCorpus, SummariesAgreeWithTheJsonExports) {
 
 TEST(CatboostCorpus, WholeReportsOfTheRealModels) {
   TARNWICK_REQUIRE_CORPUS("catboost");
+  // No interpreter anywhere: the fallback names the first candidate that could not start.
   testing::ScopedEnv python("VESPRINE_PYTHON", "/nonexistent/python");
+  testing::ScopedEnv no_path("PATH", "/nonexistent");
   std::string codrna = (corpus / "codrna.cbm").string();
   std::string credit = (corpus / "creditgermany.cbm").string();
   struct Case {

@@ -130,7 +130,9 @@ TEST(CatboostReport, DerivedCostAtTheEdges) {
 TEST(CatboostReport, ExplanationWithoutPythonPrintsTheFallback) {
   TempDir dir;
   std::string path = dir.write("full.cbm", full_model());
+  // No interpreter anywhere: the fallback names the first candidate that could not start.
   testing::ScopedEnv python("VESPRINE_PYTHON", "/nonexistent/python");
+  testing::ScopedEnv no_path("PATH", "/nonexistent");
   testing::CommandRun run = run_command({"explain", path});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "../onnx/proto_builder.h"
 #include "main/check_rules.h"
@@ -37,7 +38,9 @@ TEST(CheckRules, GrowthChecks) {
       {1000, 800, 0, true, "-20.00% <= 0.00% (1000 -> 800)"},
       {0, 10, 1e9, false, "undefined growth from zero baseline (0 -> 10)"},
       {0, 0, 0, true, "0.00% <= 0.00% (0 -> 0)"},
-      {10, 10, std::nan(""), false, "0.00% <= nan% (10 -> 10)"},
+      {10, 10, std::nan(""), false, "0.00% <= NaN% (10 -> 10)"},
+      {10, 10, -std::nan(""), false, "0.00% <= NaN% (10 -> 10)"},
+      {10, 20, std::numeric_limits<double>::infinity(), true, "100.00% <= inf% (10 -> 20)"},
   };
   for (const Case& c : cases) {
     CheckResult result = growth_check("file size growth", c.old_value, c.new_value, c.limit);
@@ -145,6 +148,56 @@ TEST(CheckCommand, ReportsForLightgbmAndOnnx) {
                    dir.write("less.onnx", testing::model(Message().add_message(1, node("Relu", "r", {"x"}, {"y"}))))});
   EXPECT_EQ(removed_only.status, 0);
   EXPECT_NE(removed_only.out.find("  PASS no new ONNX operators: operator set unchanged\n"), std::string::npos);
+}
+
+TEST(CheckCommand, NewOperatorRuleCountsTypesNotTheirText) {
+  using testing::Message;
+  using testing::node;
+  TempDir dir;
+  std::string relu = dir.write("relu.onnx", testing::model(Message().add_message(1, node("Relu", "r", {"x"}, {"y"}))));
+  struct Case {
+    std::vector<std::string> new_ops;
+    int status;
+    std::string line;
+  };
+  const Case cases[] = {
+      {{"Relu", ""}, 1, "  FAIL no new ONNX operators: new operators: \n"},
+      {{"", "Erf"}, 1, "  FAIL no new ONNX operators: new operators: , Erf\n"},
+      {{"Relu"}, 0, "  PASS no new ONNX operators: operator set unchanged\n"},
+      {{"Relu", "Evil\nStatus: PASS"}, 1, "  FAIL no new ONNX operators: new operators: Evil\\nStatus: PASS\n"},
+  };
+  for (const Case& c : cases) {
+    Message graph;
+    for (const std::string& op : c.new_ops) graph.add_message(1, node(op, "n", {"x"}, {"y"}));
+    std::string new_path = dir.write("new.onnx", testing::model(graph));
+    testing::CommandRun run = run_command({"check", "--fail-on-new-op", relu, new_path});
+    EXPECT_EQ(run.status, c.status) << c.line;
+    EXPECT_NE(run.out.find("Checks:\n" + c.line + "\nStatus: "), std::string::npos) << run.out;
+  }
+}
+
+TEST(CheckCommand, AModelWithNonFiniteFieldsEqualsItself) {
+  TempDir dir;
+  struct Case {
+    std::string learning_rate, diff_line;
+  };
+  const Case cases[] = {
+      {"nan", "Learning rate:\n  NaN -> NaN (same)\n"},
+      {"inf", "Learning rate:\n  inf -> inf (same)\n"},
+      {"-inf", "Learning rate:\n  -inf -> -inf (same)\n"},
+  };
+  for (const Case& c : cases) {
+    std::string path = dir.write("m.txt", lightgbm_model("x y", c.learning_rate, 1));
+    testing::CommandRun check = run_command({"check", "--fail-on-training-config-change", path, path});
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find("  PASS training config unchanged: "), std::string::npos) << check.out;
+    testing::CommandRun diff = run_command({"diff", path, path});
+    EXPECT_NE(diff.out.find(c.diff_line), std::string::npos) << diff.out;
+    EXPECT_NE(diff.out.find("  Training config looks unchanged"), std::string::npos) << diff.out;
+    testing::CommandRun explained = run_command({"explain-diff", path, path});
+    EXPECT_EQ(explained.out.find("training config changed"), std::string::npos) << explained.out;
+    EXPECT_EQ(explained.out.find("nan"), std::string::npos) << explained.out;
+  }
 }
 
 TEST(CheckCommand, CatboostTrainingConfigNeedsBothSidesToRecordAField) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -131,6 +132,73 @@ TEST(ChangeLines, AllForms) {
   std::ostringstream out;
   print_name_list(out, "    added:  ", nine);
   EXPECT_EQ(out.str(), "    added:   a, b, c, d, e, f, g, h, ... 1 more\n");
+}
+
+TEST(Renderings, RealsAreShortestPositionalAtAnyMagnitude) {
+  struct Case {
+    double value;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {1e23, "100000000000000000000000"},
+      {5e22, "50000000000000000000000"},
+      {4.147e-10, "0.0000000004147"},
+      {1.5e300, "15" + std::string(299, '0')},
+      {123456.789, "123456.789"},
+      {-1e23, "-100000000000000000000000"},
+      {0.0, "0"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(format_real(c.value), c.expected);
+}
+
+TEST(Renderings, NotANumberAndInfinityReadOneWayEverywhere) {
+  const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    std::string got, expected;
+  };
+  const Case cases[] = {
+      {format_real(nan), "NaN"},
+      {format_real(-nan), "NaN"},
+      {format_real(inf), "inf"},
+      {format_real(-inf), "-inf"},
+      {format_fixed(nan, 6), "NaN"},
+      {format_fixed(-nan, 2), "NaN"},
+      {format_fixed(inf, 4), "inf"},
+      {format_fixed(-inf, 4), "-inf"},
+      {format_signed_fixed(nan, 6), "NaN"},
+      {format_signed_fixed(-nan, 6), "NaN"},
+      {format_signed_fixed(inf, 6), "+inf"},
+      {format_signed_fixed(-inf, 6), "-inf"},
+      {captured([](std::ostream& o) {
+         print_float_change(o, "Lr", std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity());
+       }),
+       "Lr:\n  inf -> inf (same)\n"},
+      {captured([](std::ostream& o) { print_float_change(o, "Lr", -std::nan(""), std::nan("")); }),
+       "Lr:\n  NaN -> NaN (same)\n"},
+      {captured([](std::ostream& o) { print_float_change(o, "Lr", 0.5, std::nan("")); }),
+       "Lr:\n  0.500000 -> NaN (NaN)\n"},
+      {captured([](std::ostream& o) { print_float_change(o, "Lr", 0.5, std::numeric_limits<double>::infinity()); }),
+       "Lr:\n  0.500000 -> inf (+inf)\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.expected);
+}
+
+TEST(ChangeLines, TextFromFilesHasItsControlCharactersEscaped) {
+  struct Case {
+    std::string got, expected;
+  };
+  const Case cases[] = {
+      {captured([](std::ostream& o) { print_field(o, "Producer", std::string("x\nStatus: PASS")); }),
+       "  Producer: x\\nStatus: PASS\n"},
+      {captured([](std::ostream& o) { print_text_change(o, "Loss", std::string("a\x1b[31m"), std::string("b")); }),
+       "Loss:\n  a\\u{1b}[31m -> b (changed)\n"},
+      {captured([](std::ostream& o) {
+         print_name_list(o, "    added:  ", {"t\tab", "caf\xC3\xA9"});
+       }),
+       "    added:   t\\tab, caf\xC3\xA9\n"},
+      {captured([](std::ostream& o) { print_limited_names(o, "found", {"a\rb"}, 5); }), "  found: 1\n  a\\rb\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.expected);
 }
 
 }  // namespace

@@ -133,9 +133,16 @@ TEST(PlanLoader, StrictTypedReadingWithPositions) {
        "parse plan.json: unknown variant `conv`, expected one of `linear`, `self_attention`, `relu`, `gelu`, "
        "`softmax` at line 1 column 27"},
       {R"({"input_shape": [1, -2], "layers": []})",
-       "parse plan.json: invalid value: integer `-2`, expected u64 at line 1 column 23"},
+       "parse plan.json: invalid value: integer `-2`, expected u64 at line 1 column 21"},
       {R"({"input_shape": [1.5], "layers": []})",
-       "parse plan.json: invalid type: floating point `1.5`, expected u64 at line 1 column 21"},
+       "parse plan.json: invalid type: floating point `1.5`, expected u64 at line 1 column 18"},
+      // A number is placed where it starts, wherever it stands.
+      {"{\"input_shape\": [\n    -7\n  ], \"layers\": []}",
+       "parse plan.json: invalid value: integer `-7`, expected u64 at line 2 column 5"},
+      {"{\"layers\": [{\"type\": \"linear\", \"in\": 2.5e+3}]}",
+       "parse plan.json: invalid type: floating point `2500`, expected u64 at line 1 column 38"},
+      {"{\"layers\": 12}", "parse plan.json: invalid type: integer `12`, expected a sequence at line 1 column 12"},
+      {"-1", "parse plan.json: invalid type: integer `-1`, expected struct ModelSpec at line 1 column 1"},
       {R"({"input_shape": "wide", "layers": []})",
        "parse plan.json: invalid type: string \"wide\", expected a sequence at line 1 column 22"},
       {R"({"layers": {}})", "parse plan.json: invalid type: map, expected a sequence at line 1 column 13"},
@@ -151,9 +158,18 @@ TEST(PlanLoader, StrictTypedReadingWithPositions) {
     ASSERT_FALSE(model.is_ok()) << c.plan;
     EXPECT_EQ(model.message(), c.error) << c.plan;
   }
-  Result<Model> syntax = load("{\"layers\": [}");
-  ASSERT_FALSE(syntax.is_ok());
-  EXPECT_TRUE(syntax.message().starts_with("parse plan.json: parse error at line 1, column 13")) << syntax.message();
+  // Every parse message, the parser's own included, ends with its position in one form.
+  const Case syntax_cases[] = {
+      {"{\"layers\": [}",
+       "parse plan.json: syntax error while parsing value - unexpected '}'; expected '[', '{', or a literal at line "
+       "1 column 13"},
+      {"{\"layers\": []\n,}",
+       "parse plan.json: syntax error while parsing object key - unexpected '}'; expected string literal at line 2 "
+       "column 2"},
+      {"{\"input_shape\": [1e999], \"layers\": []}",
+       "parse plan.json: number overflow parsing '1e999' at line 1 column 23"},
+  };
+  for (const Case& c : syntax_cases) EXPECT_EQ(load(c.plan).message(), c.error) << c.plan;
   Result<Model> deep = load(std::string(100000, '[') + std::string(100000, ']'));
   ASSERT_FALSE(deep.is_ok());
   EXPECT_TRUE(deep.message().starts_with("parse plan.json: recursion limit exceeded at line 1")) << deep.message();

@@ -98,6 +98,58 @@ TEST(OnnxReport, JsonDocument) {
   EXPECT_EQ(document["initializers"].size(), 2u) << "--limit does not apply";
 }
 
+// No byte below 0x20 but the line feeds that end the report's own lines, and no DEL.
+bool only_printable_lines(const std::string& report) {
+  for (char c : report) {
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == '\x7f') return false;
+  }
+  return true;
+}
+
+TEST(OnnxReport, NamesFromTheFileCannotForgeLinesOrTerminalSequences) {
+  TempDir dir;
+  Message graph;
+  graph.add_bytes(2, "g\nStatus: PASS")
+      .add_message(1, node("Softmax", "probs\x1b[2J\x1b[31m", {"x\r"}, {"y"}))
+      .add_message(1, node("Evil\tOp", "n2", {"y"}, {"z"}))
+      .add_message(5, initializer("W\x7f", {2, 2}, 1, std::string(16, '\x01')))
+      .add_message(11, tensor_type_info("x\r", 1, {"batch\x1b", "4"}))
+      .add_message(12, tensor_type_info("z", 1, {"2", "4"}))
+      .add_message(13, tensor_type_info("y", 1, {"2", "4"}));
+  std::string path = dir.write("m\xFF.onnx", testing::model(graph, 8,
+                                                            "pro\x1b]0;title\x07"
+                                                            "ducer"));
+  struct Case {
+    std::vector<std::string> command;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {{"inspect"},
+       {"Model: m\\xff.onnx\n", "  Producer: pro\\u{1b}]0;title\\u{07}ducer\n", "  Graph: g\\nStatus: PASS\n",
+        "  x\\r [batch\\u{1b}, 4] float32\n", "  Evil\\tOp                 1\n",
+        "  W\\u{7f} [2, 2] 4 values / 16 B, raw 16 B\n", "    probs\\u{1b}[2J\\u{1b}[31m Softmax      8 ops\n"}},
+      {{"explain"}, {"Model: m\\xff.onnx\n"}},
+      {{"diff", path}, {"Old: m\\xff.onnx\nNew: m\\xff.onnx\n"}},
+      {{"explain-diff", path}, {"Old: m\\xff.onnx\nNew: m\\xff.onnx\n"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.command;
+    args.push_back(path);
+    testing::CommandRun run = run_command(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(only_printable_lines(run.out)) << run.out;
+    for (const std::string& line : c.lines) EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+  }
+
+  // JSON escapes control characters as JSON does and replaces the invalid byte of the name.
+  testing::CommandRun json = run_command({"onnx", "--json", path});
+  ASSERT_EQ(json.status, 0) << json.err;
+  nlohmann::json document = nlohmann::json::parse(json.out);
+  EXPECT_EQ(document["summary"]["path"], "m\xEF\xBF\xBD.onnx");
+  EXPECT_EQ(document["summary"]["graph"], "g\nStatus: PASS");
+  EXPECT_NE(json.out.find("\"g\\nStatus: PASS\""), std::string::npos);
+}
+
 TEST(OnnxReport, CommandLineRefusals) {
   struct Case {
     std::vector<std::string> args;

@@ -131,6 +131,49 @@ TEST(PytorchReader, LegacyPickleAndFailures) {
   EXPECT_EQ(read_bytes(dir, broken, "bad.pt").message(), "bad local header");
 }
 
+TEST(PytorchReader, CompressedEntriesAreNeverReadAsStored) {
+  TempDir dir;
+  std::string pickle = pickle_with_names({"fc.weight"});
+  ZipEntry compressed_pickle{"archive/data.pkl", "\x78\x9c compressed", 8, 0x12345678, pickle.size()};
+  Result<PyTorchSummary> refused = read_bytes(dir, build_zip({compressed_pickle, {"archive/data/0", "abcd"}}), "z.pt");
+  ASSERT_FALSE(refused.is_ok());
+  EXPECT_EQ(refused.message(), dir.path().string() +
+                                   "/z.pt: the pickle entry `archive/data.pkl` is compressed (zip method 8); only "
+                                   "stored entries can be read");
+
+  struct Case {
+    std::uint32_t crc;
+    std::string compressed_bytes;
+  };
+  const Case cases[] = {{0xDEADBEEF, "zz"}, {0xDEADBEEF, "other bytes"}, {0x01020304, "zz"}};
+  std::vector<std::uint64_t> fingerprints;
+  for (const Case& c : cases) {
+    ZipEntry blob{"archive/data/0", c.compressed_bytes, 8, c.crc, 4096};
+    Result<PyTorchSummary> read = read_bytes(dir, build_zip({{"archive/data.pkl", pickle}, blob}));
+    ASSERT_TRUE(read.is_ok()) << read.message();
+    EXPECT_EQ(read.value().tensor_count, 1u);
+    EXPECT_EQ(read.value().total_parameter_bytes, 4096u) << "counted by the uncompressed size";
+    Fnv1a64 learned;
+    learned.update(le(c.crc, 4) + le(4096, 8));
+    EXPECT_EQ(read.value().learned_state_fingerprint, learned.digest()) << "the CRC, not the compressed bytes";
+    fingerprints.push_back(read.value().learned_state_fingerprint);
+  }
+  EXPECT_EQ(fingerprints[0], fingerprints[1]);
+  EXPECT_NE(fingerprints[0], fingerprints[2]);
+}
+
+TEST(PytorchReader, NameIsTheLastComponentWhateverItsBytes) {
+  TempDir dir;
+  Result<PyTorchSummary> read = read_bytes(dir, build_zip(checkpoint_entries()), "m\xFF\xFE.pt");
+  ASSERT_TRUE(read.is_ok()) << read.message();
+  EXPECT_EQ(read.value().path, "m\xFF\xFE.pt");
+  testing::CommandRun json = testing::run_command({"pytorch", "--json", dir.path().string() + "/m\xFF\xFE.pt"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("\"path\": \"m\xEF\xBF\xBD\xEF\xBF\xBD.pt\""), std::string::npos) << json.out;
+  testing::CommandRun text = testing::run_command({"pytorch", dir.path().string() + "/m\xFF\xFE.pt"});
+  EXPECT_NE(text.out.find("Model: m\\xff\\xfe.pt\n"), std::string::npos) << text.out;
+}
+
 TEST(PytorchReader, EocdRightAtTheEndAndEmptyStorages) {
   TempDir dir;
   // No comment: the record is the last 22 bytes of the file.

@@ -1,7 +1,9 @@
-// Writes stored (uncompressed) zip archives for the PyTorch tests, with optional ZIP64 records.
+// Writes zip archives (stored entries unless an entry says otherwise) for the PyTorch tests, with optional ZIP64
+// records.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,10 @@ inline std::string le(std::uint64_t value, int width) {
 struct ZipEntry {
   std::string name;
   std::string data;
+  // A compressed entry: its method, CRC-32 and uncompressed size; the data is written as given.
+  std::uint16_t method = 0;
+  std::uint32_t crc32 = 0;
+  std::optional<std::uint64_t> uncompressed_size = std::nullopt;
 };
 
 struct ZipOptions {
@@ -28,17 +34,19 @@ inline std::string build_zip(const std::vector<ZipEntry>& entries, const ZipOpti
   std::string archive, directory;
   for (const ZipEntry& entry : entries) {
     std::uint64_t offset = archive.size();
-    archive += "PK\x03\x04" + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(entry.data.size(), 4) +
-               le(entry.data.size(), 4) + le(entry.name.size(), 2) + le(3, 2) + entry.name + "pad" + entry.data;
+    std::uint64_t full_size = entry.uncompressed_size.value_or(entry.data.size());
+    archive += "PK\x03\x04" + le(20, 2) + le(0, 2) + le(entry.method, 2) + le(0, 4) + le(entry.crc32, 4) +
+               le(entry.data.size(), 4) + le(full_size, 4) + le(entry.name.size(), 2) + le(3, 2) + entry.name + "pad" +
+               entry.data;
     std::string extra;
-    std::uint64_t size32 = entry.data.size(), offset32 = offset;
+    std::uint64_t size32 = entry.data.size(), full32 = full_size, offset32 = offset;
     if (options.zip64_entries) {
-      extra = le(1, 2) + le(24, 2) + le(entry.data.size(), 8) + le(entry.data.size(), 8) + le(offset, 8);
-      size32 = offset32 = 0xFFFFFFFF;
+      extra = le(1, 2) + le(24, 2) + le(full_size, 8) + le(entry.data.size(), 8) + le(offset, 8);
+      size32 = full32 = offset32 = 0xFFFFFFFF;
     }
-    directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(size32, 4) +
-                 le(size32, 4) + le(entry.name.size(), 2) + le(extra.size(), 2) + le(0, 2) + le(0, 2) + le(0, 2) +
-                 le(0, 4) + le(offset32, 4) + entry.name + extra;
+    directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(entry.method, 2) + le(0, 4) + le(entry.crc32, 4) +
+                 le(size32, 4) + le(full32, 4) + le(entry.name.size(), 2) + le(extra.size(), 2) + le(0, 2) + le(0, 2) +
+                 le(0, 2) + le(0, 4) + le(offset32, 4) + entry.name + extra;
   }
   std::uint64_t directory_offset = archive.size();
   archive += directory;

@@ -175,6 +175,35 @@ TEST(DeepCatboost, FallbackSectionNamesTheFirstFailure) {
                 "  python3: No such file or directory\n");
 }
 
+TEST(DeepCatboost, FallbackReasonNamesTheFirstCandidateThatStarted) {
+  TARNWICK_REQUIRE_CORPUS("catboost");
+  TempDir bin;
+  executable(bin, "python3",
+             "#!/bin/sh\necho 'Traceback (most recent call last):' >&2\necho '  File \"<string>\", line 18' >&2\n"
+             "echo \"ModuleNotFoundError: No module named 'catboost'\" >&2\necho >&2\nexit 1\n");
+  struct Case {
+    const char* vesprine_python;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"/nonexistent/python", "python3: ModuleNotFoundError: No module named 'catboost'"},
+      {nullptr, "python3: ModuleNotFoundError: No module named 'catboost'"},
+  };
+  for (const Case& c : cases) {
+    BridgeEnvironment environment(bin.path().string(), c.vesprine_python);
+    testing::CommandRun run = run_command({"explain", (corpus / "codrna.cbm").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("  Exact float/categorical feature typing unavailable.\n  Reason: " + c.reason + "\n"),
+              std::string::npos)
+        << run.out;
+  }
+  // With nothing that starts, the first start failure is the reason.
+  TempDir empty;
+  BridgeEnvironment nothing(empty.path().string(), "/nonexistent/python");
+  testing::CommandRun run = run_command({"explain", (corpus / "codrna.cbm").string()});
+  EXPECT_NE(run.out.find("  Reason: /nonexistent/python: No such file or directory\n"), std::string::npos) << run.out;
+}
+
 TEST(DeepCatboost, ScriptsRunEndToEndWithTheStandInPackage) {
   TARNWICK_REQUIRE_CORPUS("catboost");
   TempDir bin;
@@ -277,6 +306,55 @@ TEST(Convert, ArgumentErrorsAndFailuresOfEveryCandidate) {
             "error: convert needs Python with the model's library installed (lightgbm or catboost).\n"
             "Point VESPRINE_PYTHON at a suitable interpreter. Tried:\n" +
                 python + message + "\n.venv/bin/python: No such file or directory\npython3" + message + "\n");
+}
+
+TEST(Convert, NeverOverwritesItsOwnSource) {
+  TempDir bin, work;
+  std::string python = python_with_standins(bin);
+  BridgeEnvironment environment(system_path(), python.c_str());
+  std::string dir = work.path().string();
+  write_pickle(python, dir + "/model.txt", "import lightgbm", "lightgbm.Booster()");
+  write_pickle(python, dir + "/model.pkl", "import lightgbm", "lightgbm.Booster()");
+  const std::string pickled = testing::read_file(dir + "/model.txt");
+  struct Case {
+    std::vector<std::string> args;
+    std::string source;
+  };
+  const Case cases[] = {
+      {{"convert", dir + "/model.txt"}, dir + "/model.txt"},
+      {{"convert", dir + "/model.pkl", "--out", dir + "/model.pkl"}, dir + "/model.pkl"},
+      {{"convert", dir + "/model.pkl", "-o", dir + "/../" + work.path().filename().string() + "/model.pkl"},
+       dir + "/model.pkl"},
+  };
+  for (const Case& c : cases) {
+    testing::CommandRun run = run_command(c.args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "error: convert would overwrite its source `" + c.source +
+                           "` with the converted model; choose another output path with --out\n");
+  }
+  EXPECT_EQ(testing::read_file(dir + "/model.txt"), pickled) << "the source is untouched";
+
+  testing::CommandRun elsewhere = run_command({"convert", dir + "/model.txt", "--out", dir + "/converted.txt"});
+  ASSERT_EQ(elsewhere.status, 0) << elsewhere.err;
+  EXPECT_EQ(elsewhere.out, "converted LightGBM model -> " + dir + "/converted.txt\n");
+}
+
+TEST(Convert, ALibraryThatFailsToImportInAnyWaySkipsItsRule) {
+  TARNWICK_REQUIRE_CORPUS("catboost");
+  TempDir bin, work, broken;
+  std::filesystem::create_directories(broken.path() / "lightgbm");
+  broken.write("lightgbm/__init__.py", "raise OSError('libgomp.so.1: cannot open shared object file')\n");
+  std::string python = python_with_standins(bin);
+  std::string broken_python =
+      executable(bin, "broken-python",
+                 "#!/bin/sh\nPYTHONPATH='" + broken.path().string() + ":" + kStandins + "' exec python3 \"$@\"\n");
+  std::string source = work.path().string() + "/cat.pkl";
+  write_pickle(python, source, "import catboost",
+               "catboost.CatBoost().load_model('" + (corpus / "codrna.cbm").string() + "')");
+  BridgeEnvironment environment(system_path(), broken_python.c_str());
+  testing::CommandRun run = run_command({"convert", source});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "converted CatBoost model -> " + work.path().string() + "/cat.cbm\n");
 }
 
 }  // namespace

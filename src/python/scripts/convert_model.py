@@ -48,7 +48,7 @@ def default_output(source, extension):
 def lightgbm_booster(model):
     try:
         import lightgbm
-    except ImportError:
+    except Exception:  # a broken install raises more than ImportError (OSError for libgomp)
         return None
     if isinstance(model, lightgbm.Booster):
         return model
@@ -59,9 +59,17 @@ def lightgbm_booster(model):
 def is_catboost_model(model):
     try:
         import catboost
-    except ImportError:
+    except Exception:
         return False
     return isinstance(model, catboost.CatBoost)
+
+
+def refuse_overwriting_source(source, out):
+    if os.path.exists(out) and os.path.samefile(source, out):
+        sys.exit(
+            "convert: refusing to overwrite the source `{}` with the converted model; ".format(source)
+            + "choose another output path with --out"
+        )
 
 
 def main():
@@ -74,10 +82,12 @@ def main():
     booster = lightgbm_booster(model)
     if booster is not None:
         out = output or default_output(source, ".txt")
+        refuse_overwriting_source(source, out)
         booster.save_model(out)
         kind = "LightGBM"
     elif is_catboost_model(model):
         out = output or default_output(source, ".cbm")
+        refuse_overwriting_source(source, out)
         model.save_model(out, format="cbm")
         kind = "CatBoost"
     else:

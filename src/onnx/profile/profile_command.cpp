@@ -1,0 +1,74 @@
+#include "onnx/profile/profile_command.h"
+
+#include "main/file_read.h"
+#include "main/inspector_args.h"
+#include "main/number_parse.h"
+#include "onnx/profile/profile_report.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr const char* kUsage = "usage: tarnwick profile [--json] [--limit N] [--dim NAME=VALUE]... <model.onnx>";
+
+struct ProfileArgs {
+  bool json = false;
+  std::uint64_t limit = kDefaultLimit;
+  std::map<std::string, std::int64_t> dims;
+  std::optional<std::string> path;
+};
+
+Status add_dim(const std::string& text, ProfileArgs& scanned) {
+  std::size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0) return fail("--dim needs NAME=VALUE, got `" + text + "`");
+  Result<std::uint64_t> value = parse_unsigned(std::string_view(text).substr(equals + 1));
+  if (!value.is_ok()) return fail("parse --dim " + text.substr(0, equals) + ": " + value.message());
+  if (value.value() > static_cast<std::uint64_t>(INT64_MAX))
+    return fail("parse --dim " + text.substr(0, equals) + ": number too large to fit in target type");
+  scanned.dims[text.substr(0, equals)] = static_cast<std::int64_t>(value.value());
+  return Status::ok();
+}
+
+Result<ProfileArgs> scan_args(const Args& args) {
+  ProfileArgs scanned;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--json") {
+      scanned.json = true;
+    } else if (args[i] == "--limit" || args[i] == "--dim") {
+      if (i + 1 == args.size()) return fail(args[i] == "--limit" ? "--limit needs a number" : "--dim needs NAME=VALUE");
+      const std::string& value = args[++i];
+      if (args[i - 1] == "--dim") {
+        Status added = add_dim(value, scanned);
+        if (!added.is_ok()) return added.error();
+        continue;
+      }
+      Result<std::uint64_t> limit = parse_limit_value(value);
+      if (!limit.is_ok()) return limit.error();
+      scanned.limit = limit.value();
+    } else if (scanned.path) {
+      return fail("unexpected argument `" + args[i] + "`");
+    } else {
+      scanned.path = args[i];
+    }
+  }
+  if (!scanned.path) return fail(kUsage);
+  return scanned;
+}
+
+}  // namespace
+
+Status profile_command(const Args& args, Io& io) {
+  Result<ProfileArgs> scanned = scan_args(args);
+  if (!scanned.is_ok()) return scanned.error();
+  const std::string& path = *scanned.value().path;
+  Result<std::string> bytes = read_whole_file(path);
+  if (!bytes.is_ok()) return bytes.error();
+  Result<OnnxModel> model = decode_onnx_model(bytes.value());
+  if (!model.is_ok()) return model.error();
+  ModelProfile profile = profile_model(path, model.value(), scanned.value().dims);
+  if (scanned.value().json) return print_json_document(io.out, profile_document(profile));
+  print_profile_report(io.out, profile, scanned.value().limit);
+  return Status::ok();
+}
+
+}  // namespace tarnwick

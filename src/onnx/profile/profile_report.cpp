@@ -1,0 +1,228 @@
+#include "onnx/profile/profile_report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "main/format.h"
+#include "main/text.h"
+#include "onnx/onnx_summary.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Names come from the file: control characters are shown escaped.
+std::string escaped(std::string_view text) {
+  std::string shown;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02x", byte);
+      shown += code;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+std::string count_text(std::uint64_t count) {
+  std::string exact = std::to_string(count);
+  std::string short_form = format_count_short(count);
+  return short_form == exact ? exact : short_form + " (" + exact + ")";
+}
+
+std::string share(std::uint64_t part, std::uint64_t whole) {
+  if (whole == 0) return "unknown";
+  return format_fixed(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1) + "%";
+}
+
+void print_more(std::ostream& out, std::size_t total, std::uint64_t limit) {
+  if (total > limit) out << "  ... " << total - limit << " more\n";
+}
+
+void print_totals(std::ostream& out, const ModelProfile& p) {
+  out << "\nTotals:\n";
+  out << "  MACs: " << count_text(p.macs) << "\n";
+  out << "  Other ops: " << count_text(p.other_ops) << "\n";
+  out << "  FLOPs: " << count_text(p.flops) << "\n";
+  out << "  Parameters: " << count_text(p.parameters) << "\n";
+  out << "  Peak activations: " << format_bytes(p.peak_activation_bytes) << "\n";
+  out << "  Nodes: " << p.node_count << " (" << p.walk.main_node_count << " in the main graph)\n";
+  out << "  Resolved outputs: " << p.outputs_resolved << " of " << p.output_count << " ("
+      << share(p.outputs_resolved, p.output_count) << ")\n";
+  out << "  Resolved nodes: " << p.nodes_resolved << " of " << p.node_count << "\n";
+  out << "  Costed nodes: " << p.nodes_costed << " of " << p.node_count << "\n";
+  out << "  Stated shapes: " << p.stated.agree << " agree, " << p.stated.differ << " differ\n";
+}
+
+void print_dims(std::ostream& out, const ModelProfile& p) {
+  out << "\nSymbolic Dims:\n";
+  if (p.dims.assumed.empty() && p.dims.bound.empty()) out << "  none\n";
+  for (const auto& [name, value] : p.dims.bound) out << "  " << escaped(name) << " = " << value << " (given)\n";
+  for (const auto& [name, value] : p.dims.assumed) out << "  " << escaped(name) << " = " << value << " (assumed)\n";
+}
+
+void print_op_types(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
+  out << "\nBy Op Type:\n";
+  if (p.by_op_type.empty()) out << "  none\n";
+  for (std::size_t k = 0; k < p.by_op_type.size() && k < limit; ++k) {
+    const OpTypeCost& row = p.by_op_type[k];
+    std::uint64_t flops = node_flops({row.macs, row.other_ops});
+    out << "  " << pad_right(escaped(row.op_type), 24) << " " << pad_left(std::to_string(row.count), 5) << " nodes  "
+        << pad_left(format_count_short(row.macs), 7) << " MACs  " << pad_left(format_count_short(row.other_ops), 7)
+        << " other  " << pad_left(share(flops, p.flops), 6) << " of FLOPs\n";
+  }
+  print_more(out, p.by_op_type.size(), limit);
+}
+
+void print_nodes(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
+  std::vector<const WalkedNode*> costed;
+  for (const WalkedNode& walked : p.walk.nodes)
+    if (walked.cost.macs && node_flops(walked.cost) > 0) costed.push_back(&walked);
+  std::stable_sort(costed.begin(), costed.end(),
+                   [](const WalkedNode* a, const WalkedNode* b) { return node_flops(a->cost) > node_flops(b->cost); });
+  out << "\nMost Expensive Nodes:\n";
+  if (costed.empty()) out << "  none\n";
+  for (std::size_t k = 0; k < costed.size() && k < limit; ++k) {
+    const WalkedNode& walked = *costed[k];
+    std::string where = walked.graph.empty() ? "" : " in " + escaped(walked.graph);
+    out << "  " << pad_right(escaped(walked.name), 24) << " " << pad_right(escaped(walked.node->op_type), 12) << " "
+        << pad_left(format_count_short(*walked.cost.macs), 7) << " MACs  "
+        << pad_left(format_count_short(*walked.cost.other_ops), 7) << " other  -> "
+        << (walked.outputs.empty() ? "none" : format_known_shape(walked.outputs[0])) << where << "\n";
+  }
+  print_more(out, costed.size(), limit);
+}
+
+void print_subgraphs(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
+  out << "\nSubgraphs:\n";
+  if (p.walk.subgraphs.empty()) out << "  none\n";
+  for (std::size_t k = 0; k < p.walk.subgraphs.size() && k < limit; ++k) {
+    const WalkedSubgraph& sub = p.walk.subgraphs[k];
+    out << "  " << escaped(sub.path) << " (" << escaped(sub.owner_op_type) << "): " << sub.node_count << " nodes, "
+        << sub.nodes_resolved << " resolved, " << sub.initializer_count << " initializers, "
+        << format_count_short(sub.parameters) << " parameters, " << format_count_short(sub.macs) << " MACs, "
+        << format_count_short(sub.other_ops) << " other ops\n";
+  }
+  print_more(out, p.walk.subgraphs.size(), limit);
+}
+
+std::string yes_no(bool value) { return value ? "yes" : "no"; }
+
+void print_external_data(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
+  out << "\nExternal Data:\n";
+  if (p.external_data.empty()) out << "  none\n";
+  for (std::size_t k = 0; k < p.external_data.size() && k < limit; ++k) {
+    const ExternalDataFile& file = p.external_data[k];
+    out << "  " << escaped(file.ref.tensor) << " -> " << (file.ref.location ? escaped(*file.ref.location) : "unknown")
+        << " offset " << (file.ref.offset_value ? std::to_string(*file.ref.offset_value) : "unknown") << " length "
+        << (file.ref.length_value ? std::to_string(*file.ref.length_value) : "unknown") << ": exists "
+        << yes_no(file.check.exists) << ", size suffices "
+        << (file.check.size_suffices ? yes_no(*file.check.size_suffices) : "unknown") << ", escapes "
+        << yes_no(file.check.escapes) << "\n";
+  }
+  print_more(out, p.external_data.size(), limit);
+}
+
+OrderedJson shape_json(const KnownValue& value) {
+  if (!value.shape) return nullptr;
+  OrderedJson dims = OrderedJson::array();
+  for (std::int64_t dim : *value.shape) dims.push_back(dim);
+  return dims;
+}
+
+OrderedJson dtype_json(const KnownValue& value) {
+  std::string name = data_type_name(value.elem_type);
+  if (!value.elem_type || name == "unknown") return nullptr;
+  return name;
+}
+
+}  // namespace
+
+std::string format_known_shape(const KnownValue& value) {
+  if (!value.shape) return "unknown";
+  if (value.shape->empty()) return "scalar";
+  std::string text = "[";
+  for (std::size_t k = 0; k < value.shape->size(); ++k) text += (k ? ", " : "") + std::to_string((*value.shape)[k]);
+  return text + "]";
+}
+
+void print_profile_report(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
+  out << "ONNX Profile\n------------\n";
+  out << "Model: " << escaped(display_file_name(p.path)) << "\n";
+  print_totals(out, p);
+  print_dims(out, p);
+  print_op_types(out, p, limit);
+  print_nodes(out, p, limit);
+  print_subgraphs(out, p, limit);
+  print_external_data(out, p, limit);
+  out << "\nNote:\n"
+         "  Shapes are propagated from the graph inputs and initializers; symbolic dims not given\n"
+         "  with --dim are taken as 1. Nodes whose shapes stay unknown are not costed.\n"
+         "  FLOPs = 2 x MACs + other ops.\n";
+}
+
+OrderedJson profile_document(const ModelProfile& p) {
+  OrderedJson document;
+  document["kind"] = "onnx_profile";
+  document["path"] = p.path;
+  document["node_count"] = p.node_count;
+  document["nodes_resolved"] = p.nodes_resolved;
+  document["macs"] = p.macs;
+  document["other_ops"] = p.other_ops;
+  document["flops"] = p.flops;
+  document["parameters"] = p.parameters;
+  document["peak_activation_bytes"] = p.peak_activation_bytes;
+  OrderedJson assumed = OrderedJson::object();
+  for (const auto& [name, value] : p.dims.assumed) assumed[name] = value;
+  document["assumed_dims"] = assumed;
+  OrderedJson op_types = OrderedJson::array();
+  for (const OpTypeCost& row : p.by_op_type) {
+    op_types.push_back({{"op_type", row.op_type}, {"count", row.count}, {"macs", row.macs}, {"other_ops", row.other_ops}});
+  }
+  document["by_op_type"] = op_types;
+  OrderedJson nodes = OrderedJson::array();
+  for (const WalkedNode& walked : p.walk.nodes) {
+    OrderedJson outputs = OrderedJson::array();
+    for (std::size_t k = 0; k < walked.outputs.size(); ++k) {
+      outputs.push_back({{"name", walked.node->outputs[k]},
+                         {"dtype", dtype_json(walked.outputs[k])},
+                         {"shape", shape_json(walked.outputs[k])}});
+    }
+    nodes.push_back({{"name", walked.name},
+                     {"op_type", walked.node->op_type},
+                     {"outputs", outputs},
+                     {"macs", ordered_optional(walked.cost.macs)},
+                     {"other_ops", ordered_optional(walked.cost.other_ops)}});
+  }
+  document["nodes"] = nodes;
+  OrderedJson subgraphs = OrderedJson::array();
+  for (const WalkedSubgraph& sub : p.walk.subgraphs) {
+    subgraphs.push_back({{"path", sub.path},
+                         {"node", sub.owner},
+                         {"op_type", sub.owner_op_type},
+                         {"attribute", sub.attribute},
+                         {"node_count", sub.node_count},
+                         {"nodes_resolved", sub.nodes_resolved},
+                         {"initializer_count", sub.initializer_count},
+                         {"parameters", sub.parameters},
+                         {"macs", sub.macs},
+                         {"other_ops", sub.other_ops}});
+  }
+  document["subgraphs"] = subgraphs;
+  OrderedJson external = OrderedJson::array();
+  for (const ExternalDataFile& file : p.external_data) {
+    external.push_back({{"tensor", file.ref.tensor},
+                        {"location", ordered_optional(file.ref.location)},
+                        {"offset", ordered_optional(file.ref.offset_value)},
+                        {"length", ordered_optional(file.ref.length_value)},
+                        {"exists", file.check.exists},
+                        {"escapes", file.check.escapes}});
+  }
+  document["external_data"] = external;
+  return document;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,18 @@
+// The profile as a text report and as the "onnx_profile" JSON document.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+
+#include "main/json_output.h"
+#include "onnx/profile/model_profile.h"
+
+namespace tarnwick {
+
+void print_profile_report(std::ostream& out, const ModelProfile& profile, std::uint64_t limit);
+OrderedJson profile_document(const ModelProfile& profile);
+
+// "[1, 3, 224, 224]", "scalar", or "unknown".
+std::string format_known_shape(const KnownValue& value);
+
+}  // namespace tarnwick

@@ -1,0 +1,14 @@
+// JSON taken from a tensor file's header: strict syntax and UTF-8, and no key given twice.
+#pragma once
+
+#include <string_view>
+
+#include "main/json_output.h"
+#include "main/status.h"
+
+namespace tarnwick {
+
+// Fails with "invalid JSON: {parser message}" or "duplicate key \"{key}\"".
+Result<OrderedJson> parse_strict_json(std::string_view text);
+
+}  // namespace tarnwick

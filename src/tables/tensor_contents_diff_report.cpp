@@ -1,0 +1,122 @@
+#include <ostream>
+
+#include "main/change_lines.h"
+#include "main/format.h"
+#include "main/text.h"
+#include "tables/tensor_contents_diff.h"
+#include "tables/tensor_contents_report.h"
+#include "tensor/tensor.h"
+
+namespace tarnwick {
+
+namespace {
+
+std::string diff_format(const TensorTable& old_table, const TensorTable& new_table) {
+  if (old_table.format == new_table.format) return old_table.format;
+  return old_table.format + " vs " + new_table.format;
+}
+
+OrderedJson side_json(const TensorEntry& tensor) {
+  OrderedJson side;
+  side["dtype"] = tensor.dtype;
+  side["shape"] = tensor.shape;
+  side["numel"] = tensor.numel;
+  side["bytes"] = tensor.bytes;
+  side["fingerprint"] = OrderedJson(json_fingerprint(tensor.content_hash));
+  return side;
+}
+
+OrderedJson names_json(const std::vector<const TensorEntry*>& tensors) {
+  OrderedJson names = OrderedJson::array();
+  for (const TensorEntry* tensor : tensors) names.push_back(tensor->name);
+  return names;
+}
+
+void print_tensor_list(std::ostream& out, std::string_view heading, const std::vector<const TensorEntry*>& tensors,
+                       std::uint64_t limit) {
+  out << "\n" << heading << ":\n";
+  if (tensors.empty()) out << "  none\n";
+  for (std::size_t i = 0; i < tensors.size() && i < limit; ++i) {
+    out << "  " << escape_control(tensors[i]->name) << " " << tensor_shape_and_dtype(*tensors[i]) << "\n";
+  }
+  if (tensors.size() > limit) out << "  ... " << tensors.size() - limit << " more\n";
+}
+
+std::string change_text(const TensorChange& change) {
+  std::string text;
+  for (const std::string& what : change.what) {
+    if (!text.empty()) text += ", ";
+    if (what == "dtype") {
+      text += "dtype " + escape_control(change.old_tensor->dtype) + " -> " +
+              escape_control(change.new_tensor->dtype);
+    } else if (what == "shape") {
+      text += "shape " + shape_text(change.old_tensor->shape) + " -> " + shape_text(change.new_tensor->shape);
+    } else {
+      text += "values changed";
+    }
+  }
+  return text;
+}
+
+std::uint64_t sum_or_zero(const TensorTable& table, bool parameters) {
+  Result<TensorTotals> totals = tensor_totals(table);
+  if (!totals.is_ok()) return 0;
+  return parameters ? totals.value().parameters : totals.value().bytes;
+}
+
+}  // namespace
+
+OrderedJson contents_diff_json(const TensorTable& old_table, const TensorTable& new_table,
+                               const TensorContentsDiff& diff) {
+  OrderedJson document;
+  document["kind"] = "contents_diff";
+  document["format"] = diff_format(old_table, new_table);
+  document["added"] = names_json(diff.added);
+  document["removed"] = names_json(diff.removed);
+  OrderedJson changed = OrderedJson::array();
+  for (const TensorChange& change : diff.changed) {
+    OrderedJson entry;
+    entry["name"] = change.old_tensor->name;
+    entry["what"] = change.what;
+    entry["old"] = side_json(*change.old_tensor);
+    entry["new"] = side_json(*change.new_tensor);
+    changed.push_back(std::move(entry));
+  }
+  document["changed"] = std::move(changed);
+  document["unchanged_count"] = diff.unchanged_count;
+  return document;
+}
+
+Status print_contents_diff(std::ostream& out, const TensorTable& old_table, const TensorTable& new_table,
+                           const TensorContentsDiff& diff, std::uint64_t limit) {
+  out << "Contents Diff\n-------------\n";
+  out << "Old: " << escape_control(old_table.path) << " (" << old_table.format << ")\n";
+  out << "New: " << escape_control(new_table.path) << " (" << new_table.format << ")\n";
+
+  out << "\nStructure:\n";
+  print_count_change(out, "Tensors", old_table.tensors.size(), new_table.tensors.size());
+  print_count_change(out, "Parameters", sum_or_zero(old_table, true), sum_or_zero(new_table, true));
+  print_size_change(out, "Tensor bytes", sum_or_zero(old_table, false), sum_or_zero(new_table, false));
+
+  out << "\nTensor Changes:\n";
+  out << "  Added: " << diff.added.size() << "\n";
+  out << "  Removed: " << diff.removed.size() << "\n";
+  out << "  Changed: " << diff.changed.size() << "\n";
+  out << "  Unchanged: " << diff.unchanged_count << "\n";
+  if (diff.uncompared_count > 0) {
+    out << "  Values not compared (no fingerprint): " << diff.uncompared_count << "\n";
+  }
+
+  print_tensor_list(out, "Added Tensors", diff.added, limit);
+  print_tensor_list(out, "Removed Tensors", diff.removed, limit);
+  out << "\nChanged Tensors:\n";
+  if (diff.changed.empty()) out << "  none\n";
+  for (std::size_t i = 0; i < diff.changed.size() && i < limit; ++i) {
+    const TensorChange& change = diff.changed[i];
+    out << "  " << escape_control(change.old_tensor->name) << ": " << change_text(change) << "\n";
+  }
+  if (diff.changed.size() > limit) out << "  ... " << diff.changed.size() - limit << " more\n";
+  return Status::ok();
+}
+
+}  // namespace tarnwick

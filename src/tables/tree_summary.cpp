@@ -1,0 +1,38 @@
+#include "tables/tree_summary.h"
+
+#include "cbm/cbm_core_reader.h"
+#include "lightgbm/lightgbm_trees.h"
+#include "main/file_read.h"
+#include "main/text.h"
+
+namespace tarnwick {
+
+TreeTotals tree_totals(const TreeTable& table) {
+  TreeTotals totals;
+  totals.all_symmetric = !table.trees.empty();
+  for (const Tree& tree : table.trees) {
+    totals.leaves += tree.leaves;
+    totals.splits += tree.splits.size();
+    totals.split_checks += tree.depth;
+    totals.all_symmetric = totals.all_symmetric && tree.symmetric;
+    ++totals.trees_by_depth[tree.depth];
+  }
+  return totals;
+}
+
+Result<TreeTable> read_tree_table(const std::string& path) {
+  Result<std::string> bytes = read_whole_file(path);
+  if (!bytes.is_ok()) return bytes.error();
+  if (bytes.value().starts_with("CBM1")) return decode_cbm_trees(path, bytes.value());
+  return parse_lightgbm_trees(path, bytes.value());
+}
+
+std::string tree_format_title(const std::string& format) {
+  return format == "catboost" ? "CatBoost binary model" : "LightGBM text model";
+}
+
+std::string feature_label(const TreeFeature& feature) {
+  return feature.name ? escape_control(*feature.name) : "#" + std::to_string(feature.index);
+}
+
+}  // namespace tarnwick

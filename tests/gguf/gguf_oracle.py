@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Write GGUF files (versions 1-3, every ggml type, every value type) and compare
+`tarnwick contents --json` with @huggingface/gguf's reading of them.
+
+Usage: gguf_oracle.py <tarnwick binary> <@huggingface/gguf dist/index.mjs>
+Compares tensor names, stored shapes, dtype codes, absolute offsets and metadata values.
+"""
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+# code: (dtype name, elements per block, bytes per block)
+TYPES = {0: ("float32", 1, 4), 1: ("float16", 1, 2), 2: ("q4_0", 32, 18), 3: ("q4_1", 32, 20),
+         6: ("q5_0", 32, 22), 7: ("q5_1", 32, 24), 8: ("q8_0", 32, 34), 9: ("q8_1", 32, 36),
+         10: ("q2_k", 256, 84), 11: ("q3_k", 256, 110), 12: ("q4_k", 256, 144), 13: ("q5_k", 256, 176),
+         14: ("q6_k", 256, 210), 15: ("q8_k", 256, 292), 16: ("iq2_xxs", 256, 66), 17: ("iq2_xs", 256, 74),
+         18: ("iq3_xxs", 256, 98), 19: ("iq1_s", 256, 50), 20: ("iq4_nl", 32, 18), 21: ("iq3_s", 256, 110),
+         22: ("iq2_s", 256, 82), 23: ("iq4_xs", 256, 136), 24: ("int8", 1, 1), 25: ("int16", 1, 2),
+         26: ("int32", 1, 4), 27: ("int64", 1, 8), 28: ("float64", 1, 8), 29: ("iq1_m", 256, 56),
+         30: ("bfloat16", 1, 2), 34: ("tq1_0", 256, 54), 35: ("tq2_0", 256, 66), 39: ("mxfp4", 32, 17)}
+CODE_OF = {name: code for code, (name, _, _) in TYPES.items()}
+SCALAR = {0: "<B", 1: "<b", 2: "<H", 3: "<h", 4: "<I", 5: "<i", 6: "<f", 7: "<?", 10: "<Q", 11: "<q", 12: "<d"}
+
+
+class Writer:
+    def __init__(self, version, alignment=None):
+        self.version, self.alignment = version, alignment or 32
+        self.kvs, self.infos, self.data, self.kv_count, self.tensor_count = b"", b"", b"", 0, 0
+        if alignment:
+            self.kv("general.alignment", 4, alignment)
+
+    def size(self, n):
+        return struct.pack("<I" if self.version == 1 else "<Q", n)
+
+    def string(self, text):
+        raw = text.encode()
+        return self.size(len(raw)) + raw
+
+    def value(self, kind, value):
+        if kind == 8:
+            return self.string(value)
+        if kind == 9:
+            element_kind, items = value
+            return struct.pack("<I", element_kind) + self.size(len(items)) + b"".join(
+                self.value(element_kind, item) for item in items)
+        return struct.pack(SCALAR[kind], value)
+
+    def kv(self, key, kind, value):
+        self.kvs += self.string(key) + struct.pack("<I", kind) + self.value(kind, value)
+        self.kv_count += 1
+
+    def tensor(self, name, dims, code):
+        _, block, block_bytes = TYPES[code]
+        numel = 1
+        for d in dims:
+            numel *= d
+        self.data += b"\0" * (-len(self.data) % self.alignment)
+        self.infos += self.string(name) + struct.pack("<I", len(dims)) + b"".join(self.size(d) for d in dims)
+        self.infos += struct.pack("<IQ", code, len(self.data))
+        self.data += bytes((i * 7) & 0xFF for i in range(numel // block * block_bytes))
+        self.tensor_count += 1
+
+    def build(self):
+        head = b"GGUF" + struct.pack("<I", self.version) + self.size(self.tensor_count) + self.size(self.kv_count)
+        head += self.kvs + self.infos
+        return head + b"\0" * (-len(head) % self.alignment) + self.data
+
+
+def files():
+    for version in (1, 2, 3):
+        for alignment in (None, 64):
+            w = Writer(version, alignment)
+            w.kv("general.architecture", 8, "llama")
+            w.kv("general.name", 8, "tiny \u00e9")
+            w.kv("llama.block_count", 4, 2)
+            w.kv("llama.context_length", 10, 4096)
+            w.kv("llama.rope.freq_base", 6, 10000.0)
+            w.kv("general.bias", 12, -0.25)
+            w.kv("general.flag", 7, True)
+            w.kv("general.i8", 1, -3)
+            w.kv("general.u16", 2, 65000)
+            w.kv("general.i16", 3, -300)
+            w.kv("general.i32", 5, -70000)
+            w.kv("general.i64", 11, -(1 << 40))
+            w.kv("general.u8", 0, 200)
+            w.kv("tokenizer.ggml.scores", 9, (6, [0.5, -1.0, 2.25]))
+            w.kv("tokenizer.ggml.tokens", 9, (8, [f"tok{i}" for i in range(40)]))
+            w.kv("nested", 9, (9, [(0, [1, 2]), (8, ["a"])]))
+            for code, (name, block, _) in TYPES.items():
+                w.tensor(f"blk.{code}.{name}", [2 * block, 3], code)
+            w.tensor("scalar", [], 0)
+            w.tensor("vector", [5], 28)
+            yield f"v{version}_a{alignment or 32}.gguf", w.build()
+
+
+def same_value(mine, theirs):
+    if isinstance(mine, dict):  # a summarised long array
+        return isinstance(theirs, list) and mine["count"] == len(theirs)
+    if isinstance(mine, list):
+        return isinstance(theirs, list) and len(mine) == len(theirs) and all(map(same_value, mine, theirs))
+    if isinstance(mine, float) or isinstance(theirs, float):
+        return float(mine) == float(theirs)
+    if isinstance(mine, bool) or isinstance(theirs, bool):
+        return mine is theirs
+    if isinstance(mine, int):
+        return str(mine) == str(theirs)
+    return mine == theirs
+
+
+def compare(mine, theirs):
+    problems = []
+    infos = theirs["tensorInfos"]
+    if len(infos) != len(mine["tensors"]):
+        return [f"tensor counts {len(mine['tensors'])} vs {len(infos)}"]
+    base = int(theirs["tensorDataOffset"])
+    for tensor, info in zip(mine["tensors"], infos):
+        expected = (info["name"], [int(d) for d in info["shape"]], int(info["dtype"]), base + int(info["offset"]))
+        got = (tensor["name"], tensor["shape"], CODE_OF.get(tensor["dtype"]), tensor["offset"])
+        if got != expected:
+            problems.append(f"tensor {got} vs {expected}")
+    metadata = {k: v for k, v in theirs["metadata"].items() if k not in ("version", "tensor_count", "kv_count")}
+    if set(metadata) != set(mine["metadata"]):
+        problems.append(f"metadata keys {sorted(mine['metadata'])} vs {sorted(metadata)}")
+    for key, value in metadata.items():
+        if key in mine["metadata"] and not same_value(mine["metadata"][key], value):
+            problems.append(f"metadata {key}: {mine['metadata'][key]!r} vs {value!r}")
+    return problems
+
+
+def main():
+    binary, oracle = sys.argv[1], sys.argv[2]
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gguf_oracle.mjs")
+    failed = 0
+    with tempfile.TemporaryDirectory() as directory:
+        paths = []
+        for name, content in files():
+            paths.append(os.path.join(directory, name))
+            with open(paths[-1], "wb") as out:
+                out.write(content)
+        readings = subprocess.run(["node", script, oracle, *paths], capture_output=True, text=True, check=True)
+        for path, line in zip(paths, readings.stdout.splitlines()):
+            run = subprocess.run([binary, "contents", "--json", path], capture_output=True, text=True)
+            if run.returncode != 0:
+                print(f"FAIL {os.path.basename(path)}: {run.stderr.strip()}")
+                failed += 1
+                continue
+            problems = compare(json.loads(run.stdout), json.loads(line))
+            print(("ok  " if not problems else "FAIL") + f" {os.path.basename(path)}")
+            for problem in problems[:5]:
+                print("  " + problem)
+            failed += bool(problems)
+        print(f"{len(paths) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include "lightgbm/lightgbm_trees.h"
+#include "tables/tree_contents.h"
+#include "tables/tree_contents_json.h"
+#include "test_support.h"
+
+namespace tarnwick {
+namespace {
+
+const char* kHeader =
+    "tree\nversion=v3\nnum_class=1\nmax_feature_idx=2\nobjective=regression\n"
+    "feature_names=age city income\nfeature_infos=[1:90] 3:7:40 [0:1]\n\n";
+
+// Tree 0: age <= 30.5, then city in {3, 40} on the right; tree 1 is a single leaf.
+const char* kTrees =
+    "Tree=0\nnum_leaves=3\nnum_cat=1\nsplit_feature=0 1\nthreshold=30.5 0\ndecision_type=2 1\n"
+    "left_child=-1 -2\nright_child=1 -3\nleaf_value=0.5 -0.25 1.5\ncat_boundaries=0 2\n"
+    "cat_threshold=8 256\nshrinkage=1\n\n\n"
+    "Tree=1\nnum_leaves=1\nnum_cat=0\nleaf_value=0.125\nshrinkage=1\n\n\nend of trees\n";
+
+std::string model_text(const std::string& trees) { return std::string(kHeader) + trees; }
+
+TEST(LightgbmTrees, NumericalAndCategoricalSplits) {
+  Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(kTrees));
+  ASSERT_TRUE(table.is_ok()) << table.message();
+  std::ostringstream out;
+  print_tree_contents_text(out, table.value(), 20);
+  testing::expect_golden(out.str(), "lightgbm/synthetic_trees.contents.txt");
+  std::ostringstream json;
+  ASSERT_TRUE(print_json_document(json, tree_contents_json(table.value())).is_ok());
+  testing::expect_golden(json.str(), "lightgbm/synthetic_trees.contents.json");
+  const Tree& first = table.value().trees[0];
+  ASSERT_EQ(first.splits.size(), 2u);
+  EXPECT_EQ(first.splits[0].threshold, 30.5);
+  EXPECT_EQ(first.splits[1].categories, (std::vector<std::uint32_t>{3, 40}));
+  EXPECT_EQ(first.depth, 2u);
+  EXPECT_EQ(table.value().trees[1].leaves, 1u);
+  EXPECT_EQ(table.value().trees[1].depth, 0u);
+  EXPECT_EQ(table.value().features[1].type, "categorical");
+  EXPECT_EQ(table.value().features[2].split_count, 0u);
+}
+
+TEST(LightgbmTrees, BrokenTreesGiveOneClearError) {
+  struct Case {
+    const char* name;
+    const char* tree;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"child pointing at its parent",
+       "Tree=0\nnum_leaves=3\nsplit_feature=0 0\nthreshold=1 2\ndecision_type=2 2\nleft_child=1 0\n"
+       "right_child=-1 -2\nleaf_value=1 2 3\n",
+       "LightGBM tree 0: node 0 is out of range or reached twice"},
+      {"leaf reached twice",
+       "Tree=0\nnum_leaves=2\nsplit_feature=0\nthreshold=1\ndecision_type=2\nleft_child=-1\nright_child=-1\n"
+       "leaf_value=1 2\n",
+       "LightGBM tree 0: leaf 0 is out of range or reached twice"},
+      {"feature out of range",
+       "Tree=0\nnum_leaves=2\nsplit_feature=7\nthreshold=1\ndecision_type=2\nleft_child=-1\nright_child=-2\n"
+       "leaf_value=1 2\n",
+       "LightGBM tree 0: node 0 splits on feature 7 of 3"},
+      {"leaf count beyond its values", "Tree=0\nnum_leaves=4294967296\nleaf_value=1\n",
+       "LightGBM tree 0: num_leaves 4294967296 does not match its leaf values"},
+      {"too few leaf values",
+       "Tree=0\nnum_leaves=2\nsplit_feature=0\nthreshold=1\ndecision_type=2\nleft_child=-1\nright_child=-2\n"
+       "leaf_value=1\n",
+       "LightGBM tree 0: leaf_value holds 1 values, expected 2"},
+      {"categorical split without boundaries",
+       "Tree=0\nnum_leaves=2\nsplit_feature=1\nthreshold=3\ndecision_type=1\nleft_child=-1\nright_child=-2\n"
+       "leaf_value=1 2\ncat_boundaries=0 1\ncat_threshold=1\n",
+       "LightGBM tree 0: categorical threshold 3 has no cat_boundaries entry"},
+      {"boundaries past the bitset",
+       "Tree=0\nnum_leaves=2\nsplit_feature=1\nthreshold=0\ndecision_type=1\nleft_child=-1\nright_child=-2\n"
+       "leaf_value=1 2\ncat_boundaries=0 9\ncat_threshold=1\n",
+       "LightGBM tree 0: cat_boundaries run past cat_threshold"},
+      {"bitset range used twice",
+       "Tree=0\nnum_leaves=3\nsplit_feature=1 1\nthreshold=0 0\ndecision_type=1 1\nleft_child=-1 -2\n"
+       "right_child=1 -3\nleaf_value=1 2 3\ncat_boundaries=0 1\ncat_threshold=1\n",
+       "LightGBM tree 0: categorical threshold 0 is used twice"},
+      {"bad number", "Tree=0\nnum_leaves=1\nleaf_value=x\n", "LightGBM tree 0: leaf_value: invalid float literal: x"},
+      {"missing split line", "Tree=0\nnum_leaves=2\nleaf_value=1 2\n", "LightGBM tree 0: split_feature is missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(c.tree));
+    ASSERT_FALSE(table.is_ok());
+    EXPECT_EQ(table.message(), std::string("model.txt: ") + c.message);
+  }
+}
+
+// A chain of a thousand nodes is walked once per node: the depth comes out exact.
+TEST(LightgbmTrees, DeepChainIsWalkedOncePerNode) {
+  const int nodes = 1000;
+  std::string features, thresholds, decisions, left, right, values;
+  for (int i = 0; i < nodes; ++i) {
+    features += "0 ";
+    thresholds += "1 ";
+    decisions += "2 ";
+    left += std::to_string(-(i + 1)) + " ";
+    right += (i + 1 < nodes ? std::to_string(i + 1) : std::to_string(-(nodes + 1))) + " ";
+    values += "1 ";
+  }
+  values += "1";
+  std::string tree = "Tree=0\nnum_leaves=" + std::to_string(nodes + 1) + "\nsplit_feature=" + features +
+                     "\nthreshold=" + thresholds + "\ndecision_type=" + decisions + "\nleft_child=" + left +
+                     "\nright_child=" + right + "\nleaf_value=" + values + "\n";
+  Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(tree));
+  ASSERT_TRUE(table.is_ok()) << table.message();
+  EXPECT_EQ(table.value().trees[0].depth, static_cast<std::uint64_t>(nodes));
+  EXPECT_EQ(table.value().features[0].split_count, static_cast<std::uint64_t>(nodes));
+}
+
+}  // namespace
+}  // namespace tarnwick
