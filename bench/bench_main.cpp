@@ -32,10 +32,10 @@
 #include "main/dispatch.h"
 #include "main/format.h"
 #include "onnx/proto_builder.h"
-#include "pt/pytorch_tensors.h"
-#include "safetensors/safetensors_builder.h"
 #include "pt/pytorch_summary.h"
+#include "pt/pytorch_tensors.h"
 #include "pt/zip_builder.h"
+#include "safetensors/safetensors_builder.h"
 
 namespace {
 
