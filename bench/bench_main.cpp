@@ -1,111 +1,240 @@
-// Large-file benchmarks: `make bench`. Writes its inputs to a temporary directory and removes them.
+// Benchmarks: `make bench`. Every figure is printed beside its bound, as a ratio measured in the
+// same run. Inputs are written to a temporary directory and removed.
 //
-// ONNX: `onnx --json` on a generated model of at least 512 MiB, against a bare FNV-1a pass over
-// the same bytes (both read the file from the page cache).
-// ONNX profile: `profile --json` on the same kind of model with its input declared, against
-// `onnx --json` on it (the profile should cost no more than the inspection).
-// CatBoost: 100 MiB bodies full of braces stay fast (every unclosed brace would otherwise cost a
-// scan to the end of the file).
-// Scan: a generated 100 MiB pickle shaped like a huge state dict (memoised strings and imports),
-// against a bare FNV-1a pass; peak resident memory from VmHWM after resetting it.
-// PyTorch: inspecting a generated checkpoint of at least 1 GiB reads only the tail, the
-// directory, the pickle and at most 1 MiB per storage; bytes read come from /proc/self/io.
-// contents: a 1 GiB safetensors file (and a 1 GiB PyTorch checkpoint once its tensor reader
-// exists) reads only the header or the pickle and directory; `diff --contents` of two 1 GiB
-// files hashes every tensor byte within 1.5x of `cat old new > /dev/null` from the page cache.
+// Hostile inputs: small crafted files (10 MB, plans at their own sizes) that once cost minutes
+// or a hundred times their size; each must finish within 2 s and peak under 4x its size + 32 MB.
+// Large honest models: `onnx --json` on >= 500 MB against a bare read + FNV-1a pass (at most
+// 1.05x) and python's onnx.load (at most half), peak at most 1.1x the file; `lightgbm --json`
+// on >= 200 MB (at most 1.3x the bare pass, peak 1.1x); `catboost` on 100 MB of braces (2x, 4x).
+// PyTorch: inspecting a 1 GiB checkpoint reads only the parts it needs (bytes from /proc/self/io).
+// ONNX profile: `profile --json` on a large model with its input declared costs no more than
+// `onnx --json` on it. contents: a 1 GiB safetensors file (and a 1 GiB PyTorch checkpoint once
+// its tensor reader exists) reads only the header or the pickle and directory; `diff --contents`
+// of two 1 GiB files hashes every tensor byte within 1.5x of `cat old new > /dev/null`.
+// scan: a 100 MiB pickle shaped like a huge state dict within 10x a bare read + FNV-1a pass and
+// 3x its size in memory.
+// Commands run as child processes: time is wall time, memory the child's peak resident set.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "child_run.h"
+#include "hostile_inputs.h"
 #include "main/dispatch.h"
-#include "main/file_read.h"
 #include "main/format.h"
-#include "pt/pytorch_tensors.h"
-#include "safetensors/safetensors_builder.h"
 #include "onnx/proto_builder.h"
 #include "pickle/pickle_builder.h"
 #include "pt/pytorch_summary.h"
-#include "scan/file_scan.h"
+#include "pt/pytorch_tensors.h"
 #include "pt/zip_builder.h"
+#include "safetensors/safetensors_builder.h"
 
 namespace {
 
+using bench::ChildRun;
+using bench::Path;
 using Clock = std::chrono::steady_clock;
-using tarnwick::testing::le;
-using tarnwick::testing::varint;
 
-std::string field(std::uint32_t number, const std::string& payload) {
-  return varint((static_cast<std::uint64_t>(number) << 3) | 2) + varint(payload.size()) + payload;
+constexpr double kMiB = 1048576.0;
+int failures = 0;
+
+// "  {label}: {figure} (bound {bound}) ratio {figure / bound} ok|OVER"
+void report(const std::string& label, double figure, double bound, const char* unit) {
+  bool within = figure <= bound;
+  if (!within) ++failures;
+  std::printf("  %-44s %10.3f %-4s bound %10.3f %-4s ratio %5.2f  %s\n", label.c_str(), figure, unit, bound, unit,
+              figure / bound, within ? "ok" : "OVER");
 }
 
-std::string pseudo_random_bytes(std::size_t size, std::uint64_t seed) {
-  std::string bytes(size, '\0');
-  std::uint64_t state = seed * 0x9E3779B97F4A7C15ULL + 1;
-  for (std::size_t i = 0; i < size; i += 8) {
-    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
-    for (std::size_t k = 0; k < 8 && i + k < size; ++k) bytes[i + k] = static_cast<char>(state >> (8 * k));
+std::uint64_t size_of(const Path& path) { return std::filesystem::file_size(path); }
+
+// The bare program the readers are held to: one read sized from the metadata, then FNV-1a.
+double bare_read_fnv_seconds(const Path& path) {
+  double best = 1e300;
+  for (int round = 0; round < 2; ++round) {
+    auto start = Clock::now();
+    int fd = ::open(path.c_str(), O_RDONLY);
+    struct stat info {};
+    ::fstat(fd, &info);
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+      ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+      if (got <= 0) break;
+      filled += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    volatile std::uint64_t sink = tarnwick::fnv1a64(bytes);
+    (void)sink;
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
   }
-  return bytes;
+  return best;
 }
 
-// A graph of `count` MatMul nodes over float32 initializers of `rows` x 1024 with raw data;
-// `graph_extra` adds graph fields (a declared input, for the profile).
-void write_onnx(const std::filesystem::path& path, int count, std::uint64_t rows, const std::string& graph_extra = "") {
-  std::ofstream out(path, std::ios::binary);
-  std::string graph_fields;
-  std::string raw = pseudo_random_bytes(rows * 1024 * 4, 7);
-  std::string nodes, initializers;
-  for (int i = 0; i < count; ++i) {
-    std::string name = "w" + std::to_string(i);
-    nodes += field(1, field(1, "x") + field(1, name) + field(2, "y" + std::to_string(i)) + field(4, "MatMul"));
-    raw[0] = static_cast<char>(i);
-    initializers += field(5, varint(1 << 3 | 0) + varint(rows) + varint(1 << 3 | 0) + varint(1024) + varint(2 << 3) +
-                                 varint(1) + field(8, name) + field(9, raw));
+// The best of `rounds` runs of the tarnwick command (the file is then in the page cache).
+ChildRun run_tarnwick(const std::vector<std::string>& args, int rounds = 1, const std::vector<std::string>& env = {}) {
+  std::vector<std::string> argv{bench::tarnwick_binary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildRun best;
+  for (int round = 0; round < rounds; ++round) {
+    ChildRun run = bench::run_child(argv, env);
+    if (round == 0 || run.seconds < best.seconds) best = run;
   }
-  std::string graph = field(2, "bench") + nodes + initializers + graph_extra;
-  std::string model = varint(1 << 3) + varint(8) + field(2, "tarnwick-bench") + field(7, graph);
-  out.write(model.data(), static_cast<std::streamsize>(model.size()));
+  return best;
 }
 
-// A stored zip in torch.save's layout with `storages` entries of `storage_bytes` each.
-void write_checkpoint(const std::filesystem::path& path, int storages, std::uint64_t storage_bytes) {
-  std::ofstream out(path, std::ios::binary);
-  std::string directory;
-  std::uint64_t offset = 0;
-  auto add = [&](const std::string& name, const std::string& data) {
-    std::string header = "PK\x03\x04" + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(data.size(), 4) +
-                         le(data.size(), 4) + le(name.size(), 2) + le(0, 2) + name;
-    out.write(header.data(), static_cast<std::streamsize>(header.size()));
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(data.size(), 4) +
-                 le(data.size(), 4) + le(name.size(), 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
-                 le(offset, 4) + name;
-    offset += header.size() + data.size();
+struct HostileCase {
+  std::string label;
+  std::function<void(const Path&)> write;
+  std::vector<std::string> args;  // "{}" stands for the file
+  std::vector<std::string> env = {};
+  double allowance_bytes = 0;  // added to the memory bound (the capture limit of the Python bridge)
+};
+
+void bench_hostile(const Path& dir) {
+  std::printf("hostile inputs: each within 2 s and 4x its size + 32 MB\n");
+  constexpr std::uint64_t k10MB = 10'000'000;
+  std::string script = (dir / "python").string();
+  const HostileCase cases[] = {
+      {"pytorch name scan, long BINUNICODE headers",
+       [](const Path& p) { bench::write_pickle_long_headers(p, k10MB); },
+       {"pytorch", "--json", "{}"}},
+      {"pytorch zip, 160000 entries on one blob",
+       [](const Path& p) { bench::write_zip_shared_blob(p, 160000); },
+       {"pytorch", "--json", "{}"}},
+      {"onnx, Relu nodes on a 400000-dim output",
+       [](const Path& p) { bench::write_onnx_relu_on_big_shape(p, 400000, k10MB); },
+       {"onnx", "--json", "{}"}},
+      {"onnx, 5 million empty nodes",
+       [](const Path& p) { bench::write_onnx_empty_nodes(p, 5'000'000); },
+       {"onnx", "--json", "{}"}},
+      {"onnx, 10 MB of packed dims (text)",
+       [](const Path& p) { bench::write_onnx_packed_dims(p, k10MB); },
+       {"onnx", "{}"}},
+      {"cbm, 10 MB of {}", [](const Path& p) { bench::write_cbm_body(p, "{}", k10MB); }, {"catboost", "--json", "{}"}},
+      {"lightgbm, 10 MB of feature names",
+       [](const Path& p) { bench::write_lightgbm_feature_names(p, k10MB); },
+       {"lightgbm", "--json", "{}"}},
+      {"plan, 10 MB of input data", [](const Path& p) { bench::write_plan_data(p, k10MB); }, {"validate", "{}"}},
+      {"plan [4096,4096] x linear 4096, run",
+       [](const Path& p) { bench::write_linear_plan(p, 1, 4096, true); },
+       {"run", "{}"}},
+      {"plan [4096,4096] x linear 4096, bench",
+       [](const Path& p) { bench::write_linear_plan(p, 1, 4096, true); },
+       {"bench", "{}"}},
+      {"plan, ten linear layers of 4096, trace",
+       [](const Path& p) { bench::write_linear_plan(p, 10, 4096, false); },
+       {"trace", "{}"}},
+      {"plan, ten linear layers of 4096, run",
+       [](const Path& p) { bench::write_linear_plan(p, 10, 4096, false); },
+       {"run", "{}"}},
+      {"plan, 1000 linear layers of 4096, validate",
+       [](const Path& p) { bench::write_linear_plan(p, 1000, 4096, false); },
+       {"validate", "{}"}},
+      {"python bridge, interpreter floods its output",
+       [&](const Path& p) {
+         bench::write_text(p, "");
+         bench::write_text(script, "#!/bin/sh\nexec /usr/bin/yes tarnwick\n");
+         std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+       },
+       {"doctor"},
+       {"VESPRINE_PYTHON=" + script, "PATH=/nonexistent"},
+       64 * kMiB},
+      {"python bridge, child left holding the pipe",
+       [&](const Path& p) {
+         bench::write_text(p, "");
+         bench::write_text(script, "#!/bin/sh\n/bin/sleep 30 &\necho $! >> '" + (dir / "lingering.pid").string() +
+                                       "'\necho \"$0\"\n");
+         std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+       },
+       {"doctor"},
+       {"VESPRINE_PYTHON=" + script, "PATH=/nonexistent"}},
   };
-  std::string pickle = "\x80\x02}q\x00(";
-  for (int i = 0; i < storages; ++i) {
-    std::string name = "layers." + std::to_string(i) + ".weight";
-    pickle += "X" + le(name.size(), 4) + name + "ctorch\nFloatStorage\n";
+  for (const HostileCase& c : cases) {
+    Path file = dir / "hostile";
+    c.write(file);
+    std::vector<std::string> args = c.args;
+    for (std::string& arg : args) {
+      if (arg == "{}") arg = file.string();
+    }
+    ChildRun run = run_tarnwick(args, 1, c.env);
+    double size = static_cast<double>(size_of(file));
+    std::printf("%s: %.1f KB, exit %d%s%s\n", c.label.c_str(), size / 1e3, run.exit_status,
+                run.first_error_line.empty() ? "" : ", ", run.first_error_line.substr(0, 110).c_str());
+    report("time", run.seconds, 2.0, "s");
+    report("peak memory", run.peak_bytes / kMiB, (4 * size + 32e6 + c.allowance_bytes) / kMiB, "MiB");
+    std::filesystem::remove(file);
   }
-  add("archive/data.pkl", pickle + "u.");
-  std::string blob = pseudo_random_bytes(storage_bytes, 3);
-  for (int i = 0; i < storages; ++i) {
-    blob[0] = static_cast<char>(i);
-    add("archive/data/" + std::to_string(i), blob);
+  std::ifstream pid_file(dir / "lingering.pid");
+  for (int pid = 0; pid_file >> pid;) ::kill(pid, SIGTERM);  // the background children the stand-in left behind
+
+  // A device that never ends: the read stops at the stream limit.
+  ChildRun zero = run_tarnwick({"catboost", "/dev/zero"});
+  std::printf("catboost /dev/zero: exit %d, %s\n", zero.exit_status, zero.first_error_line.c_str());
+  report("time", zero.seconds, 2.0, "s");
+  report("peak memory (bound: the 256 MiB stream limit + 32 MB)", zero.peak_bytes / kMiB, 256 + 32e6 / kMiB, "MiB");
+}
+
+void bench_onnx(const Path& dir) {
+  Path model = dir / "large.onnx";
+  bench::write_onnx_model(model, 12, 3584, 3584);  // 12 float32 3584 x 3584 initializers: about 588 MiB
+  double size = static_cast<double>(size_of(model));
+  double bare = bare_read_fnv_seconds(model);
+  ChildRun inspect = run_tarnwick({"onnx", "--json", model.string()}, 3);
+  ChildRun python =
+      bench::run_child({"/usr/bin/python3", "-c", "import onnx, sys; onnx.load(sys.argv[1])", model.string()});
+  std::printf("onnx --json, %.1f MiB model (exit %d); onnx.load %s\n", size / kMiB, inspect.exit_status,
+              python.exit_status == 0 ? "ran" : "failed");
+  report("time against read + bare FNV-1a pass (1.05x)", inspect.seconds, 1.05 * bare, "s");
+  if (python.exit_status == 0) report("time against onnx.load (half)", inspect.seconds, 0.5 * python.seconds, "s");
+  report("peak memory (1.1x the file)", inspect.peak_bytes / kMiB, 1.1 * size / kMiB, "MiB");
+  std::filesystem::remove(model);
+}
+
+void bench_lightgbm(const Path& dir) {
+  Path model = dir / "large.txt";
+  bench::write_lightgbm_model(model, 210u << 20);
+  double size = static_cast<double>(size_of(model));
+  double bare = bare_read_fnv_seconds(model);
+  ChildRun inspect = run_tarnwick({"lightgbm", "--json", model.string()}, 3);
+  std::printf("lightgbm --json, %.1f MiB model (exit %d)\n", size / kMiB, inspect.exit_status);
+  report("time against read + bare FNV-1a pass (1.3x)", inspect.seconds, 1.3 * bare, "s");
+  report("peak memory (1.1x the file)", inspect.peak_bytes / kMiB, 1.1 * size / kMiB, "MiB");
+  std::filesystem::remove(model);
+}
+
+void bench_cbm(const Path& dir) {
+  // Random bytes rich in braces, quotes and backslashes; only '{'; and empty objects.
+  std::string noise;
+  std::uint64_t state = 11;
+  const char alphabet[] = {'{', '}', '"', '\\', 'a', 'b', ' '};
+  while (noise.size() < (1u << 20)) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    noise.push_back(alphabet[state % sizeof alphabet]);
   }
-  add("archive/version", "3\n");
-  std::string end = "PK\x05\x06" + le(0, 2) + le(0, 2) + le(storages + 2, 2) + le(storages + 2, 2) +
-                    le(directory.size(), 4) + le(offset, 4) + le(0, 2);
-  out.write(directory.data(), static_cast<std::streamsize>(directory.size()));
-  out.write(end.data(), static_cast<std::streamsize>(end.size()));
+  const std::pair<const char*, std::string> bodies[] = {{"braces and strings", noise}, {"only '{'", "{"}, {"{}", "{}"}};
+  for (const auto& [name, pattern] : bodies) {
+    Path file = dir / "large.cbm";
+    bench::write_cbm_body(file, pattern, 100u << 20);
+    double size = static_cast<double>(size_of(file));
+    double bare = bare_read_fnv_seconds(file);
+    ChildRun inspect = run_tarnwick({"catboost", "--json", file.string()}, 1);
+    std::printf("catboost --json, 100 MiB of %s (exit %d)\n", name, inspect.exit_status);
+    report("time against read + bare FNV-1a pass (2x)", inspect.seconds, 2 * bare, "s");
+    report("peak memory (4x the file)", inspect.peak_bytes / kMiB, 4 * size / kMiB, "MiB");
+    std::filesystem::remove(file);
+  }
 }
 
 std::uint64_t bytes_read_so_far() {
@@ -118,126 +247,158 @@ std::uint64_t bytes_read_so_far() {
   return 0;
 }
 
-template <class Work>
-double best_seconds(int repeats, Work work) {
-  double best = 1e300;
-  for (int i = 0; i < repeats; ++i) {
-    auto start = Clock::now();
-    work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
-
-void bench_onnx(const std::filesystem::path& dir) {
-  std::filesystem::path model = dir / "large.onnx";
-  write_onnx(model, 128, 1024 + 16);  // 128 initializers of about 4.1 MiB: about 532 MiB
-  std::uint64_t size = std::filesystem::file_size(model);
-  std::uint64_t sink = 0;
-  double bare = best_seconds(3, [&] {
-    tarnwick::Result<std::string> bytes = tarnwick::read_whole_file(model.string());
-    sink ^= tarnwick::fnv1a64(bytes.value());
-  });
-  double inspect = best_seconds(3, [&] {
-    std::ostringstream out, err;
-    std::istringstream in;
-    if (tarnwick::run_tarnwick({"onnx", "--json", model.string()}, in, out, err) != 0) std::cerr << err.str();
-    sink ^= out.str().size();
-  });
-  std::printf("onnx inspect --json: %.1f MiB file\n", size / 1048576.0);
-  std::printf("  read + bare FNV-1a pass: %.3f s (%.0f MiB/s)\n", bare, size / 1048576.0 / bare);
-  std::printf("  onnx --json:             %.3f s (%.0f MiB/s)\n", inspect, size / 1048576.0 / inspect);
-  std::printf("  ratio: %.2fx (target at most 1.3x)   [%llx]\n", inspect / bare,
-              static_cast<unsigned long long>(sink & 1));
-  std::filesystem::remove(model);
-}
-
-void bench_profile(const std::filesystem::path& dir) {
-  std::filesystem::path model = dir / "large_profiled.onnx";
-  std::uint64_t rows = 1024 + 16;
-  std::string input = field(11, tarnwick::testing::tensor_type_info("x", 1, {"batch", std::to_string(rows)}).bytes());
-  write_onnx(model, 128, rows, input);
-  std::uint64_t size = std::filesystem::file_size(model);
-  std::uint64_t sink = 0;
-  auto timed = [&](const std::vector<std::string>& args) {
-    return best_seconds(3, [&] {
-      std::ostringstream out, err;
-      std::istringstream in;
-      if (tarnwick::run_tarnwick(args, in, out, err) != 0) std::cerr << err.str();
-      sink ^= out.str().size();
-    });
-  };
-  double inspect = timed({"onnx", "--json", model.string()});
-  double profile = timed({"profile", "--json", model.string()});
-  std::printf("onnx profile --json: %.1f MiB file, 128 MatMul nodes\n", size / 1048576.0);
-  std::printf("  onnx --json:    %.3f s\n", inspect);
-  std::printf("  profile --json: %.3f s\n", profile);
-  std::printf("  ratio: %.2fx (target at most 1.0x)   [%llx]\n", profile / inspect,
-              static_cast<unsigned long long>(sink & 1));
-  std::filesystem::remove(model);
-}
-
-// 100 MiB of CBM body: random bytes rich in braces, quotes and backslashes, and one of '{' only.
-void bench_cbm(const std::filesystem::path& dir) {
-  const std::size_t size = 100u << 20;
-  std::string mixed = "CBM1", open = "CBM1" + std::string(size, '{');
-  std::string noise = pseudo_random_bytes(1 << 20, 11);
-  const char alphabet[] = {'{', '}', '"', '\\', 'a', 'b', ' '};
-  for (char& c : noise) c = alphabet[static_cast<unsigned char>(c) % sizeof alphabet];
-  while (mixed.size() < size) mixed += noise;
-  for (auto [name, bytes] : {std::pair{"braces and strings", &mixed}, std::pair{"only '{'", &open}}) {
-    std::filesystem::path file = dir / "large.cbm";
-    std::ofstream(file, std::ios::binary).write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
-    double bare = best_seconds(1, [&] { (void)tarnwick::fnv1a64(tarnwick::read_whole_file(file.string()).value()); });
-    double inspect = best_seconds(1, [&] {
-      std::ostringstream out, err;
-      std::istringstream in;
-      tarnwick::run_tarnwick({"catboost", "--json", file.string()}, in, out, err);
-    });
-    std::printf("catboost --json, 100 MiB of %s: %.3f s (read + bare FNV-1a pass %.3f s)\n", name, inspect, bare);
-    std::filesystem::remove(file);
+// `count` storages of `storage_bytes` in torch.save's layout.
+void write_checkpoint(const Path& checkpoint, int count, std::size_t storage_bytes) {
+  {
+    std::ofstream out(checkpoint, std::ios::binary);
+    std::string directory, pickle = "\x80\x02}q\x00(";
+    for (int i = 0; i < count; ++i) {
+      std::string name = "layers." + std::to_string(i) + ".weight";
+      pickle += "X" + tarnwick::testing::le(name.size(), 4) + name + "ctorch\nFloatStorage\n";
+    }
+    std::uint64_t offset = 0;
+    auto add = [&](const std::string& name, const std::string& data) {
+      using tarnwick::testing::le;
+      std::string header = "PK\x03\x04" + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(data.size(), 4) +
+                           le(data.size(), 4) + le(name.size(), 2) + le(0, 2) + name;
+      out << header << data;
+      directory += "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) +
+                   le(data.size(), 4) + le(data.size(), 4) + le(name.size(), 2) + le(0, 2) + le(0, 2) + le(0, 2) +
+                   le(0, 2) + le(0, 4) + le(offset, 4) + name;
+      offset += header.size() + data.size();
+    };
+    add("archive/data.pkl", pickle + "u.");
+    std::string blob(storage_bytes, '\x11');
+    for (int i = 0; i < count; ++i) {
+      blob[0] = static_cast<char>(i);
+      add("archive/data/" + std::to_string(i), blob);
+    }
+    add("archive/version", "3\n");
+    using tarnwick::testing::le;
+    std::uint64_t entries = static_cast<std::uint64_t>(count) + 2;
+    out << directory
+        << "PK\x05\x06" + le(0, 2) + le(0, 2) + le(entries, 2) + le(entries, 2) + le(directory.size(), 4) +
+               le(offset, 4) + le(0, 2);
   }
 }
 
-void bench_pytorch(const std::filesystem::path& dir) {
-  std::filesystem::path checkpoint = dir / "large.pt";
-  write_checkpoint(checkpoint, 256, 4u << 20);  // 256 storages of 4 MiB: 1 GiB of weights
-  std::uint64_t size = std::filesystem::file_size(checkpoint);
+void bench_pytorch(const Path& dir) {
+  Path checkpoint = dir / "large.pt";
+  write_checkpoint(checkpoint, 256, 4u << 20);  // 1 GiB of weights
+  double size = static_cast<double>(size_of(checkpoint));
   std::uint64_t before = bytes_read_so_far();
   auto start = Clock::now();
   tarnwick::Result<tarnwick::PyTorchSummary> summary = tarnwick::read_pytorch_summary(checkpoint.string());
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::uint64_t read = bytes_read_so_far() - before;
+  double read = static_cast<double>(bytes_read_so_far() - before);
   if (!summary.is_ok()) std::cerr << summary.message() << "\n";
-  std::printf("pytorch inspect: %.1f MiB file, %llu storages\n", size / 1048576.0,
-              static_cast<unsigned long long>(summary.is_ok() ? summary.value().tensor_count : 0));
-  std::printf("  bytes read: %llu (%.2f%% of the file; at most 1 MiB per storage plus tail, directory, pickle)\n",
-              static_cast<unsigned long long>(read), 100.0 * read / size);
-  std::printf("  time: %.3f s\n", seconds);
+  std::printf("pytorch inspect, %.1f MiB checkpoint, %llu storages (%.3f s)\n", size / kMiB,
+              static_cast<unsigned long long>(summary.is_ok() ? summary.value().tensor_count : 0), seconds);
+  report("bytes read (1 MiB per storage + 1 MiB)", read / kMiB, 257.0, "MiB");
   std::filesystem::remove(checkpoint);
 }
 
-
-std::uint64_t peak_resident_bytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.starts_with("VmHWM:")) return std::stoull(line.substr(6)) * 1024;
-  }
-  return 0;
+void bench_profile(const Path& dir) {
+  Path model = dir / "large_profiled.onnx";
+  std::uint64_t rows = 1024 + 16;
+  std::string input = tarnwick::testing::Message()
+                          .add_message(11, tarnwick::testing::tensor_type_info("x", 1, {"batch", std::to_string(rows)}))
+                          .bytes();
+  bench::write_onnx_model(model, 128, rows, 1024, input);
+  double size = static_cast<double>(size_of(model));
+  ChildRun inspect = run_tarnwick({"onnx", "--json", model.string()}, 3);
+  ChildRun profile = run_tarnwick({"profile", "--json", model.string()}, 3);
+  std::printf("profile --json, %.1f MiB model, 128 MatMul nodes (exit %d)\n", size / kMiB, profile.exit_status);
+  report("time against onnx --json (1.0x)", profile.seconds, inspect.seconds, "s");
+  std::filesystem::remove(model);
 }
 
-std::uint64_t resident_bytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.starts_with("VmRSS:")) return std::stoull(line.substr(6)) * 1024;
+// 256 float32 tensors of 4 MiB; `changed` tensors get a different first byte.
+void write_large_safetensors(const Path& path, int changed) {
+  const int count = 256;
+  const std::uint64_t tensor_bytes = 4u << 20;
+  nlohmann::ordered_json header = nlohmann::ordered_json::object();
+  for (int i = 0; i < count; ++i) {
+    header["layers." + std::to_string(i) + ".weight"] = {
+        {"dtype", "F32"}, {"shape", {tensor_bytes / 4}}, {"data_offsets", {i * tensor_bytes, (i + 1) * tensor_bytes}}};
   }
-  return 0;
+  std::string text = header.dump();
+  while (text.size() % 8 != 0) text.push_back(' ');
+  std::ofstream out(path, std::ios::binary);
+  out << tarnwick::testing::u64_le(text.size()) << text;
+  std::string block(tensor_bytes, '\0');
+  std::uint64_t state = 5;
+  for (char& c : block) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    c = static_cast<char>(state);
+  }
+  for (int i = 0; i < count; ++i) {
+    block[0] = static_cast<char>(i < changed ? 1 : 0);
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
 }
+
+// In this process, so bytes read come from /proc/self/io; the command then runs as a child for
+// its time and memory.
+void report_contents_reads(const char* label, const Path& file) {
+  double size = static_cast<double>(size_of(file));
+  std::ostringstream out, err;
+  std::istringstream in;
+  std::uint64_t before = bytes_read_so_far();
+  int status = tarnwick::run_tarnwick({"contents", "--json", file.string()}, in, out, err);
+  double read = static_cast<double>(bytes_read_so_far() - before);
+  if (status != 0) std::cerr << err.str();
+  ChildRun contents = run_tarnwick({"contents", "--json", file.string()});
+  std::printf("contents --json, %s: %.1f MiB file (exit %d)\n", label, size / kMiB, contents.exit_status);
+  report("bytes read (header/pickle and directory, 1 MiB)", read / kMiB, 1.0, "MiB");
+  report("time", contents.seconds, 2.0, "s");
+}
+
+double cat_seconds(const Path& old_file, const Path& new_file) {
+  double best = 1e300;
+  for (int round = 0; round < 3; ++round) {
+    ChildRun cat = bench::run_child({"/bin/cat", old_file.string(), new_file.string()});
+    best = std::min(best, cat.seconds);
+  }
+  return best;
+}
+
+void report_diff_speed(const char* label, const Path& old_file, const Path& new_file) {
+  double bare = cat_seconds(old_file, new_file);
+  ChildRun diff = run_tarnwick({"diff", "--contents", "--json", old_file.string(), new_file.string()}, 3);
+  double size = static_cast<double>(size_of(old_file) + size_of(new_file));
+  std::printf("diff --contents --json, %s: two files, %.1f MiB in all (exit %d)\n", label, size / kMiB,
+              diff.exit_status);
+  report("time against cat old new > /dev/null (1.5x)", diff.seconds, 1.5 * bare, "s");
+}
+
+void bench_contents(const Path& dir) {
+  Path old_file = dir / "old.safetensors", new_file = dir / "new.safetensors";
+  write_large_safetensors(old_file, 0);
+  write_large_safetensors(new_file, 3);
+  report_contents_reads("safetensors", old_file);
+  report_diff_speed("safetensors", old_file, new_file);
+  std::filesystem::remove(old_file);
+  std::filesystem::remove(new_file);
+
+  Path old_checkpoint = dir / "old.pt", new_checkpoint = dir / "new.pt";
+  write_checkpoint(old_checkpoint, 256, 4u << 20);
+  tarnwick::Result<tarnwick::TensorTable> table = tarnwick::read_pytorch_tensor_table(old_checkpoint.string());
+  if (!table.is_ok()) {
+    std::printf("contents --json, pytorch: skipped (%s)\n", table.message().c_str());
+  } else {
+    write_checkpoint(new_checkpoint, 256, 4u << 20);
+    report_contents_reads("pytorch", old_checkpoint);
+    report_diff_speed("pytorch", old_checkpoint, new_checkpoint);
+    std::filesystem::remove(new_checkpoint);
+  }
+  std::filesystem::remove(old_checkpoint);
+}
+
+}  // namespace
 
 // A protocol-4 OrderedDict of tensors as torch writes them, until the pickle passes `size` bytes.
-void write_large_pickle(const std::filesystem::path& path, std::size_t size) {
+void write_large_pickle(const Path& path, std::size_t size) {
   tarnwick::testing::PickleBuilder p;
   p.proto(4).global("collections", "OrderedDict").op(0x94).op(')').op('R').op(0x94).mark();
   p.global("torch._utils", "_rebuild_tensor_v2").op(0x94).global("torch", "FloatStorage").op(0x94);
@@ -255,115 +416,31 @@ void write_large_pickle(const std::filesystem::path& path, std::size_t size) {
   std::ofstream(path, std::ios::binary).write(whole.data(), static_cast<std::streamsize>(whole.size()));
 }
 
-void bench_scan(const std::filesystem::path& dir) {
-  std::filesystem::path file = dir / "large.pkl";
+void bench_scan(const Path& dir) {
+  Path file = dir / "large.pkl";
   write_large_pickle(file, 100u << 20);
-  std::uint64_t size = std::filesystem::file_size(file);
-  double bare = best_seconds(1, [&] { (void)tarnwick::fnv1a64(tarnwick::read_whole_file(file.string()).value()); });
-  std::ofstream("/proc/self/clear_refs") << "5";
-  std::uint64_t baseline = resident_bytes();
-  tarnwick::scan::FileScan scan;
-  double seconds = best_seconds(1, [&] { scan = tarnwick::scan::scan_file(file.string()); });
-  std::uint64_t peak = peak_resident_bytes() - std::min(baseline, peak_resident_bytes());
-  std::printf("scan: %.1f MiB pickle, %llu opcodes, verdict %s\n", size / 1048576.0,
-              static_cast<unsigned long long>(scan.steps), scan.verdict().c_str());
-  std::printf("  time: %.3f s (read + bare FNV-1a pass %.3f s); ratio %.1fx (target at most 10x)\n", seconds, bare,
-              seconds / bare);
-  std::printf("  peak memory above baseline: %.1f MiB; ratio %.2fx the file (target at most 3x)\n",
-              peak / 1048576.0, static_cast<double>(peak) / size);
+  double size = static_cast<double>(size_of(file));
+  double bare = bare_read_fnv_seconds(file);
+  ChildRun scan = run_tarnwick({"scan", "--json", file.string()});
+  std::printf("scan --json, %.1f MiB pickle (exit %d)\n", size / kMiB, scan.exit_status);
+  report("time against read + bare FNV-1a pass (10x)", scan.seconds, 10 * bare, "s");
+  report("peak memory (3x the file)", scan.peak_bytes / kMiB, 3 * size / kMiB, "MiB");
   std::filesystem::remove(file);
 }
 
-// 256 float32 tensors of 4 MiB; `changed` tensors get a different first byte.
-void write_large_safetensors(const std::filesystem::path& path, int changed) {
-  const int count = 256;
-  const std::uint64_t tensor_bytes = 4u << 20;
-  nlohmann::ordered_json header = nlohmann::ordered_json::object();
-  for (int i = 0; i < count; ++i) {
-    header["layers." + std::to_string(i) + ".weight"] = {
-        {"dtype", "F32"}, {"shape", {tensor_bytes / 4}}, {"data_offsets", {i * tensor_bytes, (i + 1) * tensor_bytes}}};
-  }
-  std::string text = header.dump();
-  while (text.size() % 8 != 0) text.push_back(' ');
-  std::ofstream out(path, std::ios::binary);
-  out << tarnwick::testing::u64_le(text.size()) << text;
-  std::string block = pseudo_random_bytes(tensor_bytes, 5);
-  for (int i = 0; i < count; ++i) {
-    block[0] = static_cast<char>(i < changed ? 1 : 0);
-    out.write(block.data(), static_cast<std::streamsize>(block.size()));
-  }
-}
-
-std::string run_quietly(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  std::istringstream in;
-  if (tarnwick::run_tarnwick(args, in, out, err) != 0) std::cerr << err.str();
-  return out.str();
-}
-
-void report_contents_reads(const char* label, const std::filesystem::path& file) {
-  std::uint64_t size = std::filesystem::file_size(file);
-  std::uint64_t before = bytes_read_so_far();
-  auto start = Clock::now();
-  std::string report = run_quietly({"contents", "--json", file.string()});
-  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::uint64_t read = bytes_read_so_far() - before;
-  std::printf("contents --json, %s: %.1f MiB file, %zu bytes of report\n", label, size / 1048576.0, report.size());
-  std::printf("  bytes read: %llu (%.4f%% of the file; header/pickle and directory only)\n",
-              static_cast<unsigned long long>(read), 100.0 * read / size);
-  std::printf("  time: %.3f s\n", seconds);
-}
-
-void report_diff_speed(const char* label, const std::filesystem::path& old_file, const std::filesystem::path& new_file) {
-  std::string cat = "cat '" + old_file.string() + "' '" + new_file.string() + "' > /dev/null";
-  if (std::system(cat.c_str()) != 0) std::cerr << "cat failed\n";  // into the page cache
-  double bare = best_seconds(3, [&] {
-    if (std::system(cat.c_str()) != 0) std::cerr << "cat failed\n";
-  });
-  std::string report;
-  double diff = best_seconds(3, [&] { report = run_quietly({"diff", "--contents", "--json", old_file.string(), new_file.string()}); });
-  std::uint64_t size = std::filesystem::file_size(old_file) + std::filesystem::file_size(new_file);
-  std::printf("diff --contents, %s: two files, %.1f MiB in all\n", label, size / 1048576.0);
-  std::printf("  cat old new > /dev/null: %.3f s (%.0f MiB/s)\n", bare, size / 1048576.0 / bare);
-  std::printf("  diff --contents --json:  %.3f s (%.0f MiB/s)\n", diff, size / 1048576.0 / diff);
-  std::printf("  ratio: %.2fx (target at most 1.5x); %zu bytes of report\n", diff / bare, report.size());
-}
-
-void bench_contents(const std::filesystem::path& dir) {
-  std::filesystem::path old_file = dir / "old.safetensors", new_file = dir / "new.safetensors";
-  write_large_safetensors(old_file, 0);
-  write_large_safetensors(new_file, 3);
-  report_contents_reads("safetensors", old_file);
-  report_diff_speed("safetensors", old_file, new_file);
-  std::filesystem::remove(old_file);
-  std::filesystem::remove(new_file);
-
-  std::filesystem::path old_checkpoint = dir / "old.pt", new_checkpoint = dir / "new.pt";
-  write_checkpoint(old_checkpoint, 256, 4u << 20);
-  tarnwick::Result<tarnwick::TensorTable> table = tarnwick::read_pytorch_tensor_table(old_checkpoint.string());
-  if (!table.is_ok()) {
-    std::printf("contents --json, pytorch: skipped (%s)\n", table.message().c_str());
-  } else {
-    write_checkpoint(new_checkpoint, 256, 4u << 20);
-    report_contents_reads("pytorch", old_checkpoint);
-    report_diff_speed("pytorch", old_checkpoint, new_checkpoint);
-    std::filesystem::remove(new_checkpoint);
-  }
-  std::filesystem::remove(old_checkpoint);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()));
+  Path dir = std::filesystem::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::string which = argc > 1 ? argv[1] : "all";
-  if (which == "all" || which == "scan") bench_scan(dir);
+  if (which == "all" || which == "hostile") bench_hostile(dir);
   if (which == "all" || which == "onnx") bench_onnx(dir);
   if (which == "all" || which == "profile") bench_profile(dir);
-  if (which == "all" || which == "pytorch") bench_pytorch(dir);
+  if (which == "all" || which == "lightgbm") bench_lightgbm(dir);
   if (which == "all" || which == "cbm") bench_cbm(dir);
+  if (which == "all" || which == "pytorch") bench_pytorch(dir);
   if (which == "all" || which == "contents") bench_contents(dir);
+  if (which == "all" || which == "scan") bench_scan(dir);
   std::filesystem::remove_all(dir);
+  std::printf("%d figure(s) over their bound\n", failures);
   return 0;
 }

@@ -409,9 +409,9 @@ Result<TreeTable> decode_cbm_trees(const std::string& path, std::string_view byt
 }
 
 Result<TreeTable> read_cbm_trees(const std::string& path) {
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
-  return decode_cbm_trees(path, bytes.value());
+  return decode_cbm_trees(path, bytes.value().view());
 }
 
 }  // namespace tarnwick

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <map>
 #include <set>
 
 #include "cbm/cbm_summary.h"
@@ -77,17 +78,34 @@ std::optional<T> first_of(std::optional<T> first, std::optional<T> second) {
   return first ? first : second;
 }
 
-const json* find_document(const std::vector<EmbeddedJsonObject>& objects, bool (*wanted)(const json&)) {
-  for (const EmbeddedJsonObject& object : objects) {
-    if (wanted(object.value)) return &object.value;
-  }
-  return nullptr;
-}
+bool is_params_document(const json& value) { return at_key(&value, "boosting_options") != nullptr; }
+bool is_metrics_document(const json& value) { return at_pointer(&value, "/metrics/learn_best_error") != nullptr; }
 
-void read_training_fields(const std::vector<EmbeddedJsonObject>& objects, CbmSummary& summary) {
-  const json* params = find_document(objects, [](const json& v) { return at_key(&v, "boosting_options") != nullptr; });
-  const json* metrics =
-      find_document(objects, [](const json& v) { return at_pointer(&v, "/metrics/learn_best_error") != nullptr; });
+// What the summary takes from the embedded objects, gathered as they are found so that none is
+// kept: the first parameters and metrics documents, the hash of the bytes around the objects,
+// and how often each compact object text occurs (a file of millions of `{}` holds one text).
+struct ObjectDigest {
+  std::optional<json> params, metrics;
+  Fnv1a64 whole_file, learned_state;  // fed side by side over the bytes around the objects
+  std::size_t hashed_to = 0;
+  std::map<std::string, std::uint64_t> text_counts;
+
+  void add(std::string_view bytes, EmbeddedJsonObject&& object) {
+    Fnv1a64::update_both(whole_file, learned_state, bytes.substr(hashed_to, object.start - hashed_to));
+    whole_file.update(bytes.substr(object.start, object.end - object.start));
+    hashed_to = object.end;
+    std::string text = object.value.empty() && object.value.is_object()
+                           ? std::string("{}")
+                           : object.value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
+    text_counts[std::move(text)] += object.repeats;
+    if (!params && is_params_document(object.value)) params = object.value;
+    if (!metrics && is_metrics_document(object.value)) metrics = std::move(object.value);
+  }
+};
+
+void read_training_fields(const ObjectDigest& digest, CbmSummary& summary) {
+  const json* params = digest.params ? &*digest.params : nullptr;
+  const json* metrics = digest.metrics ? &*digest.metrics : nullptr;
   const json* flat = at_pointer(params, "/flat_params");
   const json* tree = at_pointer(params, "/tree_learner_options");
   const json* metric_options = at_pointer(params, "/metrics");
@@ -141,30 +159,23 @@ void read_printable_fields(std::string_view bytes, CbmSummary& summary) {
   summary.feature_names.assign(names.begin(), names.end());
 }
 
-std::uint64_t learned_state_fingerprint(std::string_view bytes, const std::vector<EmbeddedJsonObject>& objects) {
-  Fnv1a64 hash;
-  std::size_t position = 0;
-  for (const EmbeddedJsonObject& object : objects) {
-    hash.update(bytes.substr(position, object.start - position));
-    position = object.end;
-  }
-  hash.update(bytes.substr(position));
-  return hash.digest();
+// Hashes the bytes after the last object into both fingerprints.
+void finish_hashes(std::string_view bytes, ObjectDigest& digest) {
+  Fnv1a64::update_both(digest.whole_file, digest.learned_state, bytes.substr(digest.hashed_to));
+  digest.hashed_to = bytes.size();
 }
 
 // Compact texts of the parsed objects, sorted and joined: order and layout in the file do not matter.
-std::optional<std::uint64_t> metadata_fingerprint(const std::vector<EmbeddedJsonObject>& objects) {
-  if (objects.empty()) return std::nullopt;
-  std::vector<std::string> texts;
-  texts.reserve(objects.size());
-  for (const EmbeddedJsonObject& object : objects) {
-    texts.push_back(object.value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace));
-  }
-  std::sort(texts.begin(), texts.end());
+std::optional<std::uint64_t> metadata_fingerprint(const ObjectDigest& digest) {
+  if (digest.text_counts.empty()) return std::nullopt;
   Fnv1a64 hash;
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (i) hash.update("\n");
-    hash.update(texts[i]);
+  bool first = true;
+  for (const auto& [text, count] : digest.text_counts) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (!first) hash.update("\n");
+      first = false;
+      hash.update(text);
+    }
   }
   return hash.digest();
 }
@@ -175,22 +186,24 @@ Result<CbmSummary> summarize_cbm_bytes(const std::string& path, std::string_view
   if (bytes.size() < 4 || bytes.substr(0, 4) != "CBM1") {
     return fail(path + " does not look like a CatBoost CBM file: missing CBM1 signature");
   }
-  std::vector<EmbeddedJsonObject> objects = find_embedded_json_objects(bytes);
+  ObjectDigest digest;
+  for_each_embedded_json_object(bytes, [&](EmbeddedJsonObject&& object) { digest.add(bytes, std::move(object)); });
   CbmSummary summary;
   summary.name = display_file_name(path);
   summary.file_size_bytes = bytes.size();
-  read_training_fields(objects, summary);
+  read_training_fields(digest, summary);
   read_printable_fields(bytes, summary);
-  summary.full_artifact_fingerprint = fnv1a64(bytes);
-  summary.learned_state_fingerprint = learned_state_fingerprint(bytes, objects);
-  summary.metadata_fingerprint = metadata_fingerprint(objects);
+  finish_hashes(bytes, digest);
+  summary.full_artifact_fingerprint = digest.whole_file.digest();
+  summary.learned_state_fingerprint = digest.learned_state.digest();
+  summary.metadata_fingerprint = metadata_fingerprint(digest);
   return summary;
 }
 
 Result<CbmSummary> read_cbm_summary(const std::string& path) {
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
-  return summarize_cbm_bytes(path, bytes.value());
+  return summarize_cbm_bytes(path, bytes.value().view());
 }
 
 bool same_catboost_training_config(const CbmSummary& a, const CbmSummary& b) {

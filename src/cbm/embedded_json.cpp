@@ -1,5 +1,6 @@
 #include "cbm/embedded_json.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "cbm/brace_matcher.h"
@@ -32,7 +33,11 @@ std::size_t json_nesting(std::string_view text) {
   return deepest;
 }
 
+bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 std::optional<nlohmann::json> parse_span(std::string_view span) {
+  // An empty object is common enough in crafted files (millions of `{}`) to skip the parser for.
+  if (span.size() >= 2 && std::all_of(span.begin() + 1, span.end() - 1, is_json_space)) return nlohmann::json::object();
   if (!is_valid_utf8(span) || json_nesting(span) > kMaxEmbeddedJsonNesting) return std::nullopt;
   nlohmann::json value = nlohmann::json::parse(span, nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;
@@ -61,6 +66,16 @@ class PrecomputedMatches {
 
 std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view bytes) {
   std::vector<EmbeddedJsonObject> objects;
+  for_each_embedded_json_object(bytes, [&](EmbeddedJsonObject&& object) {
+    std::size_t width = (object.end - object.start) / object.repeats;
+    for (std::size_t k = 0; k < object.repeats; ++k) {
+      objects.push_back({object.value, object.start + k * width, object.start + (k + 1) * width, 1});
+    }
+  });
+  return objects;
+}
+
+void for_each_embedded_json_object(std::string_view bytes, const std::function<void(EmbeddedJsonObject&&)>& visit) {
   // Matching brace by brace is linear while braces close; from the first brace that never
   // closes on, all remaining braces are matched in one pass instead of one scan each.
   std::optional<PrecomputedMatches> precomputed;
@@ -70,6 +85,14 @@ std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view byte
       ++i;
       continue;
     }
+    // `{}` closes where it opens whatever came before, so a run of them needs no matching.
+    std::size_t pairs = 0;
+    while (i + 2 * pairs + 1 < bytes.size() && bytes[i + 2 * pairs] == '{' && bytes[i + 2 * pairs + 1] == '}') ++pairs;
+    if (pairs > 0) {
+      visit({nlohmann::json::object(), i, i + 2 * pairs, pairs});
+      i += 2 * pairs;
+      continue;
+    }
     std::optional<std::size_t> end = precomputed ? precomputed->end_of(i) : match_brace_at(bytes, i);
     if (!end && !precomputed) precomputed.emplace(bytes, i);
     if (!end) {
@@ -77,11 +100,10 @@ std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view byte
       continue;
     }
     if (std::optional<nlohmann::json> value = parse_span(bytes.substr(i, *end - i))) {
-      objects.push_back({std::move(*value), i, *end});
+      visit({std::move(*value), i, *end});
     }
     i = *end;
   }
-  return objects;
 }
 
 }  // namespace tarnwick

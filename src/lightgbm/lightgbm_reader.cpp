@@ -20,9 +20,11 @@ using TextMap = std::map<std::string, std::string, std::less<>>;
 struct ScannedModel {
   TextMap header;
   TextMap parameters;
-  std::string parameters_text;
+  bool has_parameter_lines = false;
+  Fnv1a64 parameters_text;  // each parameter line and a newline
   std::uint64_t trees = 0;
   Fnv1a64 leaf_values;
+  Fnv1a64 file;  // every byte, when the scanned text is the file itself
 };
 
 void store_split(TextMap& map, std::string_view line, char separator) {
@@ -31,15 +33,27 @@ void store_split(TextMap& map, std::string_view line, char separator) {
   map[std::string(trim(line.substr(0, at)))] = std::string(trim(line.substr(at + 1)));
 }
 
-ScannedModel scan_lines(std::string_view text) {
+// One pass over the lines. When `hash_file` is set the text is the file's own bytes and every
+// byte also goes to the file hash, side by side with the leaf-value hash on those lines, so
+// the three fingerprints cost about one pass.
+ScannedModel scan_lines(std::string_view text, bool hash_file) {
   ScannedModel model;
   bool in_header = true;
   bool in_parameters = false;
   while (!text.empty()) {
     std::size_t newline = text.find('\n');
+    std::string_view raw = text.substr(0, newline == std::string_view::npos ? text.size() : newline + 1);
     std::string_view line = text.substr(0, newline);
-    text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+    text.remove_prefix(raw.size());
     if (line.ends_with('\r')) line.remove_suffix(1);
+    if (hash_file) {
+      if (line.starts_with("leaf_value=")) {
+        Fnv1a64::update_both(model.file, model.leaf_values, line);
+        model.file.update(raw.substr(line.size()));
+        continue;
+      }
+      model.file.update(raw);
+    }
 
     if (line.size() >= 5 && line.starts_with("Tree=")) {
       ++model.trees;
@@ -52,7 +66,9 @@ ScannedModel scan_lines(std::string_view text) {
     } else if (line.starts_with("leaf_value=")) {
       model.leaf_values.update(line);
     } else if (in_parameters) {
-      model.parameters_text.append(line).push_back('\n');
+      model.has_parameter_lines = true;
+      model.parameters_text.update(line);
+      model.parameters_text.update("\n");
       if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
         store_split(model.parameters, line.substr(1, line.size() - 2), ':');
       }
@@ -116,14 +132,17 @@ Result<LightgbmSummary> summarize_lightgbm_text(const std::string& path, std::st
   if (!looks_like_lightgbm_text(bytes)) {
     return fail(path + " does not look like a LightGBM text model: missing `tree` / `max_feature_idx=` header");
   }
-  ScannedModel model = scan_lines(decode_utf8_lossy(bytes));
+  // Valid UTF-8 (as honest models are) is scanned in place; anything else through its
+  // decoded copy, with the file hashed on its own.
+  bool in_place = is_valid_utf8(bytes);
+  ScannedModel model = in_place ? scan_lines(bytes, true) : scan_lines(decode_utf8_lossy(bytes), false);
 
   LightgbmSummary summary;
   summary.path = display_file_name(path);
   summary.bytes = bytes.size();
-  summary.file_fingerprint = fnv1a64(bytes);
+  summary.file_fingerprint = in_place ? model.file.digest() : fnv1a64(bytes);
   summary.learned_state_fingerprint = model.leaf_values.digest();
-  if (!model.parameters_text.empty()) summary.metadata_fingerprint = fnv1a64(model.parameters_text);
+  if (model.has_parameter_lines) summary.metadata_fingerprint = model.parameters_text.digest();
   summary.version = text_field(model.header, "version");
   summary.num_class = unsigned_field(model.header, "num_class");
   summary.num_trees = model.trees;
@@ -142,9 +161,9 @@ Result<LightgbmSummary> summarize_lightgbm_text(const std::string& path, std::st
 }
 
 Result<LightgbmSummary> read_lightgbm_summary(const std::string& path) {
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
-  return summarize_lightgbm_text(path, bytes.value());
+  return summarize_lightgbm_text(path, bytes.value().view());
 }
 
 bool same_lightgbm_training_config(const LightgbmSummary& a, const LightgbmSummary& b) {

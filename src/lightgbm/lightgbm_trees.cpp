@@ -258,9 +258,9 @@ Result<TreeTable> parse_lightgbm_trees(const std::string& path, std::string_view
 }
 
 Result<TreeTable> read_lightgbm_trees(const std::string& path) {
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
-  return parse_lightgbm_trees(path, bytes.value());
+  return parse_lightgbm_trees(path, bytes.value().view());
 }
 
 }  // namespace tarnwick

@@ -32,8 +32,8 @@ void explain_onnx_change(std::ostream& out, const OnnxSummary& old_model, const 
       << format_optional_count(estimate_hidden_size(new_model)) << "\n";
   out << "  Parameters:        " << format_count_short(old_model.parameter_values) << " -> "
       << format_count_short(new_model.parameter_values) << " (" << parameters << ")\n";
-  out << "  Nodes:             " << old_model.nodes.size() << " -> " << new_model.nodes.size() << " ("
-      << format_percent_change(old_model.nodes.size(), new_model.nodes.size()) << ")\n";
+  out << "  Nodes:             " << old_model.node_count << " -> " << new_model.node_count << " ("
+      << format_percent_change(old_model.node_count, new_model.node_count) << ")\n";
   out << "\nEstimated inference cost (static op proxy): " << cost << "\n\n";
 
   std::set<std::string> old_types = operator_types(old_model), new_types = operator_types(new_model);

@@ -21,6 +21,17 @@ class Fnv1a64 {
     }
   }
   std::uint64_t digest() const { return hash_; }
+  // Feeds the same bytes to two hashes in one loop: the two chains are independent, so they
+  // run side by side for about the cost of one.
+  static void update_both(Fnv1a64& first, Fnv1a64& second, std::string_view bytes) {
+    std::uint64_t a = first.hash_, b = second.hash_;
+    for (unsigned char byte : bytes) {
+      a = (a ^ byte) * kFnvPrime;
+      b = (b ^ byte) * kFnvPrime;
+    }
+    first.hash_ = a;
+    second.hash_ = b;
+  }
 
  private:
   std::uint64_t hash_ = kFnvOffsetBasis;

@@ -1,6 +1,7 @@
 #include "main/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace tarnwick {
 
@@ -61,9 +62,25 @@ bool is_unicode_whitespace(std::uint32_t c) {
 
 }  // namespace
 
+namespace {
+
+// The end of the run of ASCII bytes from `at`, eight bytes at a time.
+std::size_t skip_ascii(std::string_view bytes, std::size_t at) {
+  while (at + 8 <= bytes.size()) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + at, 8);
+    if (word & 0x8080808080808080ULL) break;
+    at += 8;
+  }
+  while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
+  return at;
+}
+
+}  // namespace
+
 bool is_valid_utf8(std::string_view bytes) {
   std::size_t invalid_length;
-  for (std::size_t i = 0; i < bytes.size();) {
+  for (std::size_t i = skip_ascii(bytes, 0); i < bytes.size(); i = skip_ascii(bytes, i)) {
     std::size_t length = utf8_sequence_length(bytes, i, invalid_length);
     if (length == 0) return false;
     i += length;
@@ -73,7 +90,7 @@ bool is_valid_utf8(std::string_view bytes) {
 
 std::optional<Utf8Problem> find_utf8_problem(std::string_view bytes) {
   std::size_t invalid_length;
-  for (std::size_t i = 0; i < bytes.size();) {
+  for (std::size_t i = skip_ascii(bytes, 0); i < bytes.size(); i = skip_ascii(bytes, i)) {
     bool truncated = false;
     std::size_t length = utf8_sequence_length(bytes, i, invalid_length, &truncated);
     if (length != 0) {

@@ -28,7 +28,8 @@ class Executor {
   }
 
  private:
-  Result<StepOutcome> run(const Layer& layer, const LinearLayer& linear, const Tensor& input) {
+  Result<StepOutcome> run(const Layer& layer, const LinearLayer& plan, const Tensor& input) {
+    LinearLayer linear{plan.weights.materialized(), plan.bias.materialized()};
     Result<LinearForward> pass = linear_forward(input, linear.weights, linear.bias);
     if (!pass.is_ok()) return pass.error();
     const Tensor& out = pass.value().output;
@@ -47,7 +48,8 @@ class Executor {
     return outcome;
   }
 
-  Result<StepOutcome> run(const Layer& layer, const AttentionLayer& attention, const Tensor& input) {
+  Result<StepOutcome> run(const Layer& layer, const AttentionLayer& plan, const Tensor& input) {
+    AttentionLayer attention{plan.wq.materialized(), plan.wk.materialized(), plan.wv.materialized()};
     Result<AttentionForward> forward = attention_forward(input, attention.wq, attention.wk, attention.wv);
     if (!forward.is_ok()) return forward.error();
     const AttentionForward& pass = forward.value();
@@ -151,7 +153,7 @@ Result<RunResult> execute_model(const Model& model, bool values, bool heatmap) {
   result.model_name = model.name;
   result.input_shape = shape_text(model.input.shape);
   Executor executor(values, heatmap);
-  Tensor current = model.input;
+  Tensor current = model.input.materialized();
   for (std::size_t i = 0; i < model.layers.size(); ++i) {
     Result<StepOutcome> outcome = executor.step(model.layers[i], current);
     if (!outcome.is_ok()) return outcome.error();

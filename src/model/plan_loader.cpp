@@ -16,11 +16,11 @@ const char* kLinearNeedsOut = "shape-only linear layer needs `out`";
 
 Result<Tensor> zero_tensor(const Shape& shape, const char* name) {
   std::optional<std::uint64_t> values = checked_shape_product(shape);
-  if (!values || *values > kMaxTensorValues) {
+  if (!values || *values > kMaxShapeValues) {
     return fail(std::string(name) + ": shape " + shape_text(shape) + " is too large for the tensor lab (more than " +
-                std::to_string(kMaxTensorValues) + " values)");
+                std::to_string(kMaxShapeValues) + " values)");
   }
-  return Tensor::zeros(shape);
+  return Tensor::deferred(shape);
 }
 
 Result<Shape> derived_input_shape(const LayerSpec& first) {
@@ -180,9 +180,9 @@ Result<Model> load_model_text(const std::string& path, const std::string& text) 
 }
 
 Result<Model> load_model(const std::string& path) {
-  Result<std::string> text = read_whole_file(path);
+  Result<FileBytes> text = read_whole_file(path);
   if (!text.is_ok()) return text.error();
-  return load_model_text(path, text.value());
+  return load_model_text(path, std::string(text.value().view()));
 }
 
 }  // namespace tarnwick

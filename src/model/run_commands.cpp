@@ -5,6 +5,7 @@
 #include "main/number_parse.h"
 #include "model/executor.h"
 #include "model/plan_commands.h"
+#include "model/run_budget.h"
 
 namespace tarnwick {
 
@@ -25,6 +26,8 @@ Status run_command(const Args& args, Io& io) {
   if (!path) return fail("usage: tarnwick run examples/mlp.json [--values] [--heatmap]");
   Result<Model> model = load_model(*path);
   if (!model.is_ok()) return model.error();
+  Status affordable = check_run_budget(model.value(), 1, kRunWorkBudget);
+  if (!affordable.is_ok()) return affordable;
   Result<RunResult> run = execute_model(model.value(), values, heatmap);
   if (!run.is_ok()) return run.error();
 
@@ -64,6 +67,9 @@ Status bench_command(const Args& args, Io& io) {
   }
   Result<Model> model = load_model(*path);
   if (!model.is_ok()) return model.error();
+  Status affordable = check_run_budget(model.value(), 1, kRunWorkBudget);
+  if (affordable.is_ok()) affordable = check_run_budget(model.value(), iterations, kBenchWorkBudget);
+  if (!affordable.is_ok()) return affordable;
 
   std::optional<RunResult> last;
   auto start = std::chrono::steady_clock::now();

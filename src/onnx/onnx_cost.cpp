@@ -123,26 +123,42 @@ bool is_elementwise(const std::string& op) {
 
 }  // namespace
 
-std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes) {
+bool has_cost_formula(const std::string& op_type) {
+  return op_type == "MatMul" || op_type == "Gemm" || op_type == "Conv" || is_elementwise(op_type);
+}
+
+std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes, EstimateMemo* memo) {
+  // Looks the shapes' estimate up in the memo, working it out (and counting the dimensions
+  // visited) only the first time.
+  auto remembered = [&](int formula, const Dims* first, const Dims* second, auto compute) {
+    if (memo == nullptr) return compute();
+    auto key = std::make_tuple(formula, static_cast<const void*>(first), static_cast<const void*>(second));
+    auto found = memo->known.find(key);
+    if (found != memo->known.end()) return found->second;
+    memo->dimension_steps += first->size() + (second != nullptr ? second->size() : 0);
+    return memo->known.emplace(key, compute()).first->second;
+  };
   const std::string& op = node.op_type;
   if (op == "MatMul" || op == "Gemm") {
     const Dims* a = shape_of(node.inputs, 0, shapes);
     if (a == nullptr || node.inputs.size() < 2) return std::nullopt;
     const Dims* b = shape_of(node.inputs, 1, shapes);
     if (b == nullptr) return std::nullopt;
-    return op == "MatMul" ? matmul_ops(*a, *b) : gemm_ops(node, *a, *b);
+    if (op == "Gemm") return gemm_ops(node, *a, *b);
+    return remembered(1, a, b, [&] { return matmul_ops(*a, *b); });
   }
   if (op == "Conv") {
     if (node.inputs.size() < 2 || node.outputs.empty()) return std::nullopt;
     const Dims* w = shape_of(node.inputs, 1, shapes);
     const Dims* y = shape_of(node.outputs, 0, shapes);
     if (w == nullptr || y == nullptr) return std::nullopt;
-    return conv_ops(*w, *y);
+    return remembered(2, w, y, [&] { return conv_ops(*w, *y); });
   }
   if (is_elementwise(op)) {
     const Dims* y = shape_of(node.outputs, 0, shapes);
     if (y == nullptr) return std::nullopt;
-    return wrapping_product(y->begin(), y->end());
+    return remembered(3, y, nullptr,
+                      [&] { return std::optional<std::uint64_t>(wrapping_product(y->begin(), y->end())); });
   }
   return std::nullopt;
 }

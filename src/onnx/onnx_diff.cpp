@@ -93,7 +93,7 @@ void print_text_diff(std::ostream& out, const OnnxSummary& old_model, const Onnx
   out << "Model Diff\n----------\nType: ONNX\n";
   out << "Old: " << escape_control(old_model.name) << "\nNew: " << escape_control(new_model.name) << "\n\n";
   print_size_change(out, "File size", old_model.file_size_bytes, new_model.file_size_bytes);
-  print_count_change(out, "Nodes", old_model.nodes.size(), new_model.nodes.size());
+  print_count_change(out, "Nodes", old_model.node_count, new_model.node_count);
   print_count_change(out, "Initializers", old_model.initializers.size(), new_model.initializers.size());
   print_count_change(out, "Parameter values", old_model.parameter_values, new_model.parameter_values);
   print_size_change(out, "Parameter memory", old_model.parameter_memory_bytes, new_model.parameter_memory_bytes);
@@ -126,7 +126,7 @@ void print_text_diff(std::ostream& out, const OnnxSummary& old_model, const Onnx
 Json diff_document(const OnnxSummary& old_model, const OnnxSummary& new_model) {
   Json changes = {
       {"file_size_bytes", count_change_json(old_model.file_size_bytes, new_model.file_size_bytes)},
-      {"nodes", count_change_json(old_model.nodes.size(), new_model.nodes.size())},
+      {"nodes", count_change_json(old_model.node_count, new_model.node_count)},
       {"initializers", count_change_json(old_model.initializers.size(), new_model.initializers.size())},
       {"parameter_values", count_change_json(old_model.parameter_values, new_model.parameter_values)},
       {"parameter_memory_bytes", count_change_json(old_model.parameter_memory_bytes, new_model.parameter_memory_bytes)},

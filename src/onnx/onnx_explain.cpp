@@ -17,18 +17,6 @@ std::string ascii_lower(std::string text) {
 
 bool mentions(const std::string& text, const char* word) { return ascii_lower(text).find(word) != std::string::npos; }
 
-bool node_names_mention_attention(const OnnxSummary& summary) {
-  for (const OnnxNode& node : summary.nodes) {
-    if (node.name && mentions(*node.name, "attention")) return true;
-    for (const auto* names : {&node.inputs, &node.outputs}) {
-      for (const std::string& name : *names) {
-        if (mentions(name, "attention")) return true;
-      }
-    }
-  }
-  return false;
-}
-
 bool initializer_names_mention_embeddings(const OnnxSummary& summary) {
   for (const OnnxInitializer& initializer : summary.initializers) {
     if (mentions(initializer.name, "embedding")) return true;
@@ -75,7 +63,7 @@ Status explain_onnx(const std::string& path, Io& io) {
   print_count_evidence(out, gemm, "Gemm node");
   print_count_evidence(out, layer_norm, "LayerNormalization operator");
   print_count_evidence(out, attention, "Attention operator");
-  if (node_names_mention_attention(summary)) out << "  - node names mention attention\n";
+  if (summary.node_names_mention_attention) out << "  - node names mention attention\n";
   if (initializer_names_mention_embeddings(summary)) out << "  - initializer names mention embeddings\n";
   if (score == 0) out << "  - no Softmax/MatMul/LayerNormalization pattern found\n";
 

@@ -124,7 +124,7 @@ void print_report(std::ostream& out, const OnnxSummary& summary, std::uint64_t l
   }
 
   out << "\nGraph:\n";
-  out << "  Nodes: " << summary.nodes.size() << "\n";
+  out << "  Nodes: " << summary.node_count << "\n";
   out << "  Initializers: " << summary.initializers.size() << "\n";
   out << "  Value info entries: " << summary.value_info_entries << "\n";
   out << "  Parameters: " << summary.parameter_values << " values / " << format_bytes(summary.parameter_memory_bytes)

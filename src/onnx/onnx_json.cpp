@@ -28,7 +28,7 @@ Json most_expensive_ops(const OnnxSummary& summary) {
   for (const OpEstimate& estimate : summary.op_estimates) {
     if (estimate.ops) present.push_back(&estimate);
   }
-  std::sort(present.begin(), present.end(), [](const OpEstimate* a, const OpEstimate* b) {
+  std::stable_sort(present.begin(), present.end(), [](const OpEstimate* a, const OpEstimate* b) {
     if (*a->ops != *b->ops) return *a->ops > *b->ops;
     return a->name < b->name;
   });
@@ -66,7 +66,7 @@ Json onnx_summary_object(const OnnxSummary& summary) {
       {"ir_version", optional_int(summary.ir_version)},
       {"producer", json_text(summary.producer)},
       {"graph", json_text(summary.graph_name)},
-      {"nodes", summary.nodes.size()},
+      {"nodes", summary.node_count},
       {"initializers", summary.initializers.size()},
       {"value_info_entries", summary.value_info_entries},
       {"parameter_values", summary.parameter_values},

@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <set>
 
 #include "main/file_read.h"
+#include "main/fnv_lanes.h"
 #include "main/format.h"
 #include "main/number_parse.h"
 #include "main/text.h"
@@ -11,8 +13,6 @@ namespace tarnwick {
 
 namespace {
 
-using Fields = std::vector<ProtoField>;
-
 bool is_field(const ProtoField& field, std::uint32_t number, std::uint8_t wire_type) {
   return field.field_number == number && field.wire_type == wire_type;
 }
@@ -20,13 +20,7 @@ bool is_field(const ProtoField& field, std::uint32_t number, std::uint8_t wire_t
 // Decodes a nested message and hands each field to `visit`, stopping at the first error.
 template <class Visit>
 Status walk_message(std::string_view bytes, Visit&& visit) {
-  Result<Fields> fields = decode_fields(bytes);
-  if (!fields.is_ok()) return fields.error();
-  for (const ProtoField& field : fields.value()) {
-    Status status = visit(field);
-    if (!status.is_ok()) return status;
-  }
-  return Status::ok();
+  return for_each_field(bytes, std::forward<Visit>(visit));
 }
 
 Status read_string(const ProtoField& field, std::string& into) {
@@ -46,20 +40,26 @@ Status read_optional_string(const ProtoField& field, std::optional<std::string>&
 std::int32_t low_32_bits(std::uint64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
 
 // Field number (4 bytes LE), wire type, then the payload or the varint value (8 bytes LE).
-void feed_fingerprint(std::optional<Fnv1a64>& hash, const ProtoField& field) {
-  if (!hash) hash.emplace();
-  char header[5];
+// The bytes are only listed here; they are hashed once the whole graph is read.
+void feed_fingerprint(std::optional<FnvJob>& job, const ProtoField& field) {
+  if (!job) job.emplace();
+  char header[13];
   for (int i = 0; i < 4; ++i) header[i] = static_cast<char>((field.field_number >> (8 * i)) & 0xFF);
   header[4] = static_cast<char>(field.wire_type);
-  hash->update(std::string_view(header, 5));
   if (!field.payload.empty()) {
-    hash->update(field.payload);
+    job->add(std::string_view(header, 5), field.payload);
     return;
   }
-  char value[8];
-  for (int i = 0; i < 8; ++i) value[i] = static_cast<char>((field.varint >> (8 * i)) & 0xFF);
-  hash->update(std::string_view(value, 8));
+  for (int i = 0; i < 8; ++i) header[5 + i] = static_cast<char>((field.varint >> (8 * i)) & 0xFF);
+  job->add(std::string_view(header, 13), {});
 }
+
+// Data fingerprints of large initializers, hashed side by side after the graph is read.
+struct PendingDigest {
+  std::size_t initializer = 0;
+  FnvJob job;
+};
+constexpr std::uint64_t kHashLaterBytes = 1 << 16;
 
 Status read_opset(std::string_view bytes, OpsetImport& opset) {
   return walk_message(bytes, [&](const ProtoField& field) {
@@ -96,6 +96,10 @@ Status read_node(std::string_view bytes, OnnxNode& node) {
 }
 
 Status read_packed_dims(std::string_view payload, std::vector<std::uint64_t>& dims) {
+  // Every varint ends in a byte below 0x80: reserving that many avoids growing a long list twice.
+  std::size_t ends = 0;
+  for (char c : payload) ends += static_cast<unsigned char>(c) < 0x80;
+  dims.reserve(dims.size() + ends);
   std::size_t position = 0;
   while (position < payload.size()) {
     Result<std::uint64_t> dim = decode_varint(payload, position);
@@ -105,8 +109,9 @@ Status read_packed_dims(std::string_view payload, std::vector<std::uint64_t>& di
   return Status::ok();
 }
 
-Status read_tensor(std::string_view bytes, OnnxInitializer& tensor) {
-  std::optional<Fnv1a64> data_hash, external_hash;
+// The data fingerprint of a small tensor is hashed at once; a large one's job goes to `later`.
+Status read_tensor(std::string_view bytes, OnnxInitializer& tensor, std::optional<FnvJob>& data_hash) {
+  std::optional<FnvJob> external_hash;
   Status status = walk_message(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
       case 1:
@@ -141,8 +146,11 @@ Status read_tensor(std::string_view bytes, OnnxInitializer& tensor) {
       default: return Status::ok();
     }
   });
-  if (data_hash) tensor.data_fingerprint = data_hash->digest();
-  if (external_hash) tensor.external_data_fingerprint = external_hash->digest();
+  if (data_hash && data_hash->total_bytes() < kHashLaterBytes) {
+    tensor.data_fingerprint = data_hash->digest_alone();
+    data_hash.reset();
+  }
+  if (external_hash) tensor.external_data_fingerprint = external_hash->digest_alone();
   return status;
 }
 
@@ -170,9 +178,13 @@ Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info) {
 Status read_type(std::string_view bytes, OnnxValueInfo& info) {
   info.elem_type.reset();
   info.shape.clear();
-  Result<Fields> fields = decode_fields(bytes);
-  if (!fields.is_ok()) return fields.error();
-  for (const ProtoField& field : fields.value()) {
+  Status checked = check_fields(bytes);
+  if (!checked.is_ok()) return checked;
+  std::size_t position = 0;
+  ProtoField field;
+  while (position < bytes.size()) {
+    Status decoded = decode_field(bytes, position, field);
+    if (!decoded.is_ok()) return decoded;
     if (is_field(field, 1, kLengthDelimited)) return read_tensor_type(field.payload, info);
   }
   return Status::ok();
@@ -186,21 +198,104 @@ Status read_value_info(std::string_view bytes, OnnxValueInfo& info) {
   });
 }
 
+bool mentions_attention(std::string_view name) {
+  static constexpr std::string_view kWord = "attention";
+  if (name.size() < kWord.size()) return false;
+  for (std::size_t at = 0; at + kWord.size() <= name.size(); ++at) {
+    bool same = true;
+    for (std::size_t k = 0; k < kWord.size() && same; ++k) {
+      char c = name[at + k];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      same = c == kWord[k];
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+bool node_mentions_attention(const OnnxNode& node) {
+  if (node.name && mentions_attention(*node.name)) return true;
+  for (const auto* names : {&node.inputs, &node.outputs}) {
+    for (const std::string& name : *names) {
+      if (mentions_attention(name)) return true;
+    }
+  }
+  return false;
+}
+
+// A node whose operator has a cost formula, decoded again once every shape is known.
+struct CostedNode {
+  std::string_view payload;
+  std::uint64_t position = 0;
+};
+
 // The parts of a graph that the summary keeps, plus the value_info list for the shape map.
+// Nodes are folded into counts as they are read; only those with a cost formula are
+// remembered, as views into the model bytes.
 struct GraphContents {
   std::optional<std::string> name;
-  std::vector<OnnxNode> nodes;
+  std::uint64_t node_count = 0;
+  bool nodes_mention_attention = false;
+  std::map<std::string, std::uint64_t> op_counts;
+  std::string last_op;
+  std::uint64_t* last_count = nullptr;
+  std::vector<CostedNode> costed;
+  std::set<std::string, std::less<>> shapes_wanted;  // the names costed nodes look up
   std::vector<OnnxInitializer> initializers;
+  std::vector<PendingDigest> pending_digests;
   std::vector<OnnxValueInfo> inputs, outputs, value_info;
 };
+
+Status read_initializer(std::string_view payload, GraphContents& graph) {
+  std::optional<FnvJob> data_hash;
+  Status status = read_tensor(payload, graph.initializers.emplace_back(), data_hash);
+  if (data_hash) graph.pending_digests.push_back({graph.initializers.size() - 1, std::move(*data_hash)});
+  return status;
+}
+
+void finish_pending_digests(GraphContents& graph) {
+  std::vector<FnvJob*> jobs;
+  for (PendingDigest& pending : graph.pending_digests) jobs.push_back(&pending.job);
+  std::vector<std::uint64_t> digests;
+  hash_side_by_side(jobs, digests);
+  for (std::size_t i = 0; i < digests.size(); ++i) {
+    graph.initializers[graph.pending_digests[i].initializer].data_fingerprint = digests[i];
+  }
+  graph.pending_digests.clear();
+}
+
+Status fold_node(std::string_view payload, GraphContents& graph) {
+  if (payload.empty()) {  // a node without fields: an "Unknown" operator, no names, no estimate
+    ++graph.op_counts["Unknown"];
+    ++graph.node_count;
+    return Status::ok();
+  }
+  OnnxNode node;
+  Status status = read_node(payload, node);
+  if (!status.is_ok()) return status;
+  // Neighbouring nodes mostly share their operator: count into the last one's entry directly.
+  if (graph.last_count == nullptr || graph.last_op != node.op_type) {
+    graph.last_count = &graph.op_counts[node.op_type];
+    graph.last_op = node.op_type;
+  }
+  ++*graph.last_count;
+  if (!graph.nodes_mention_attention) graph.nodes_mention_attention = node_mentions_attention(node);
+  if (has_cost_formula(node.op_type)) {
+    graph.costed.push_back({payload, graph.node_count});
+    for (std::size_t i = 0; i < node.inputs.size() && i < 2; ++i) graph.shapes_wanted.insert(node.inputs[i]);
+    if (!node.outputs.empty()) graph.shapes_wanted.insert(node.outputs[0]);
+  }
+  ++graph.node_count;
+  return Status::ok();
+}
 
 Status read_graph(std::string_view bytes, GraphContents& graph) {
   return walk_message(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
     switch (field.field_number) {
-      case 1: return read_node(field.payload, graph.nodes.emplace_back());
+      case 1: return fold_node(field.payload, graph);
       case 2: return read_optional_string(field, graph.name);
-      case 5: return read_tensor(field.payload, graph.initializers.emplace_back());
+      case 5: return read_initializer(field.payload, graph);
       case 11: return read_value_info(field.payload, graph.inputs.emplace_back());
       case 12: return read_value_info(field.payload, graph.outputs.emplace_back());
       case 13: return read_value_info(field.payload, graph.value_info.emplace_back());
@@ -219,41 +314,79 @@ std::optional<std::vector<std::uint64_t>> known_dims(const OnnxValueInfo& info) 
   return dims;
 }
 
+// Only the shapes some costed node looks up: a graph without such nodes copies no dimensions.
 ShapeMap build_shape_map(const GraphContents& graph) {
   ShapeMap shapes;
+  auto wanted = [&](const std::string& name) { return graph.shapes_wanted.count(name) != 0; };
   for (const auto* list : {&graph.inputs, &graph.outputs, &graph.value_info}) {
     for (const OnnxValueInfo& info : *list) {
+      if (!wanted(info.name)) continue;
       if (auto dims = known_dims(info)) shapes[info.name] = std::move(*dims);
     }
   }
-  for (const OnnxInitializer& initializer : graph.initializers) shapes[initializer.name] = initializer.dims;
+  for (const OnnxInitializer& initializer : graph.initializers) {
+    if (wanted(initializer.name)) shapes[initializer.name] = initializer.dims;
+  }
   return shapes;
 }
 
-std::vector<std::pair<std::string, std::uint64_t>> count_ops(const std::vector<OnnxNode>& nodes) {
-  std::map<std::string, std::uint64_t> counts;
-  for (const OnnxNode& node : nodes) ++counts[node.op_type];
+std::vector<std::pair<std::string, std::uint64_t>> sort_op_counts(const std::map<std::string, std::uint64_t>& counts) {
   std::vector<std::pair<std::string, std::uint64_t>> sorted(counts.begin(), counts.end());
   std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
   return sorted;
 }
 
-void derive_totals(OnnxSummary& summary, const GraphContents& graph) {
-  ShapeMap shapes = build_shape_map(graph);
-  for (std::size_t i = 0; i < summary.nodes.size(); ++i) {
-    const OnnxNode& node = summary.nodes[i];
-    OpEstimate estimate;
-    estimate.ops = estimate_node_ops(node, shapes);
-    estimate.name = node.name && !node.name->empty() ? *node.name : "node_" + std::to_string(i + 1);
-    estimate.op_type = node.op_type;
-    if (estimate.ops) summary.estimated_ops += *estimate.ops;
-    summary.op_estimates.push_back(std::move(estimate));
+// The reports show the 10 most expensive estimates at most, ordered by ops and then by name (JSON)
+// or by graph position (text). Past a few thousand, the list is cut to the entries that can
+// still appear in either order, so a graph of millions of costed nodes holds a few thousand.
+void keep_reportable_estimates(std::vector<OpEstimate>& estimates) {
+  constexpr std::size_t kShown = 10;
+  std::vector<std::size_t> order(estimates.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::vector<bool> keep(estimates.size(), false);
+  auto mark_first = [&](auto before) {
+    std::partial_sort(order.begin(), order.begin() + kShown, order.end(), before);
+    for (std::size_t i = 0; i < kShown; ++i) keep[order[i]] = true;
+  };
+  mark_first([&](std::size_t a, std::size_t b) {
+    if (*estimates[a].ops != *estimates[b].ops) return *estimates[a].ops > *estimates[b].ops;
+    if (estimates[a].name != estimates[b].name) return estimates[a].name < estimates[b].name;
+    return a < b;
+  });
+  mark_first([&](std::size_t a, std::size_t b) {
+    if (*estimates[a].ops != *estimates[b].ops) return *estimates[a].ops > *estimates[b].ops;
+    return a < b;
+  });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < estimates.size(); ++i) {
+    if (keep[i]) estimates[kept++] = std::move(estimates[i]);
   }
-  for (const OnnxInitializer& initializer : summary.initializers) {
+  estimates.resize(kept);
+}
+
+Status derive_totals(OnnxSummary& summary, const GraphContents& graph) {
+  ShapeMap shapes = build_shape_map(graph);
+  EstimateMemo memo;
+  for (const CostedNode& costed : graph.costed) {
+    OnnxNode node;
+    Status status = read_node(costed.payload, node);
+    if (!status.is_ok()) return status;
+    std::optional<std::uint64_t> ops = estimate_node_ops(node, shapes, &memo);
+    if (!ops) continue;
+    OpEstimate estimate;
+    estimate.ops = ops;
+    estimate.name = node.name && !node.name->empty() ? *node.name : "node_" + std::to_string(costed.position + 1);
+    estimate.op_type = std::move(node.op_type);
+    summary.estimated_ops += *ops;
+    summary.op_estimates.push_back(std::move(estimate));
+    if (summary.op_estimates.size() >= 4096) keep_reportable_estimates(summary.op_estimates);
+  }
+  for (const OnnxInitializer& initializer : graph.initializers) {
     summary.parameter_values += element_count(initializer);
     summary.parameter_memory_bytes += estimated_bytes(initializer);
   }
-  summary.op_counts = count_ops(summary.nodes);
+  summary.op_counts = sort_op_counts(graph.op_counts);
+  return Status::ok();
 }
 
 }  // namespace
@@ -267,7 +400,9 @@ Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_vi
     if (is_field(field, 7, kLengthDelimited)) {
       GraphContents contents;
       Status read = read_graph(field.payload, contents);
-      if (read.is_ok()) graph = std::move(contents);
+      if (!read.is_ok()) return read;
+      finish_pending_digests(contents);
+      graph = std::move(contents);
       return read;
     }
     if (is_field(field, 8, kLengthDelimited)) return read_opset(field.payload, summary.opset_imports.emplace_back());
@@ -280,18 +415,20 @@ Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_vi
   summary.file_size_bytes = bytes.size();
   summary.graph_name = graph->name;
   summary.value_info_entries = graph->value_info.size();
-  summary.nodes = std::move(graph->nodes);
-  summary.inputs = graph->inputs;
-  summary.outputs = graph->outputs;
-  summary.initializers = graph->initializers;
-  derive_totals(summary, *graph);
+  summary.node_count = graph->node_count;
+  summary.node_names_mention_attention = graph->nodes_mention_attention;
+  Status derived = derive_totals(summary, *graph);
+  if (!derived.is_ok()) return derived.error();
+  summary.inputs = std::move(graph->inputs);
+  summary.outputs = std::move(graph->outputs);
+  summary.initializers = std::move(graph->initializers);
   return summary;
 }
 
 Result<OnnxSummary> read_onnx_summary(const std::string& path) {
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
-  return summarize_onnx_bytes(path, bytes.value());
+  return summarize_onnx_bytes(path, bytes.value().view());
 }
 
 }  // namespace tarnwick

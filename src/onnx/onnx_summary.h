@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -55,12 +56,17 @@ struct OnnxSummary {
   std::optional<std::string> producer;
   std::optional<std::string> graph_name;
   std::vector<OpsetImport> opset_imports;
-  std::vector<OnnxNode> nodes;
+  // Nodes are read one at a time and not kept: their count, whether any node, input or output
+  // name mentions "attention", the operator counts and the estimates are what reports use.
+  std::uint64_t node_count = 0;
+  bool node_names_mention_attention = false;
   std::vector<OnnxInitializer> initializers;
   std::vector<OnnxValueInfo> inputs;
   std::vector<OnnxValueInfo> outputs;
   std::uint64_t value_info_entries = 0;
   std::vector<std::pair<std::string, std::uint64_t>> op_counts;  // count descending, then op type
+  // Nodes with an estimate, in graph order; of a very large graph only those that can be among
+  // the ten most expensive by ops and then name, or by ops and then position.
   std::vector<OpEstimate> op_estimates;
   std::uint64_t parameter_values = 0;
   std::uint64_t parameter_memory_bytes = 0;
@@ -72,7 +78,17 @@ using ShapeMap = std::map<std::string, std::vector<std::uint64_t>>;
 Result<OnnxSummary> read_onnx_summary(const std::string& path);
 Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_view bytes);
 
-std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes);
+// Estimates already worked out for a shape (or pair of shapes), so that a large shape named by
+// many nodes has its dimensions multiplied once.
+struct EstimateMemo {
+  std::map<std::tuple<int, const void*, const void*>, std::optional<std::uint64_t>> known;
+  std::uint64_t dimension_steps = 0;  // dimensions visited, for tests of the work done
+};
+
+// Whether estimate_node_ops has a formula for the operator at all.
+bool has_cost_formula(const std::string& op_type);
+std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes,
+                                               EstimateMemo* memo = nullptr);
 std::string opset_label(const OpsetImport& opset);
 std::string data_type_name(std::optional<std::int32_t> code);
 std::uint64_t data_type_size(std::optional<std::int32_t> code);

@@ -258,9 +258,9 @@ Result<TensorTable> onnx_tensor_table_from_bytes(const std::string& path, std::s
 }
 
 Result<TensorTable> read_onnx_tensor_table(const std::string& path) {
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
-  return onnx_tensor_table_from_bytes(path, bytes.value());
+  return onnx_tensor_table_from_bytes(path, bytes.value().view());
 }
 
 }  // namespace tarnwick

@@ -36,45 +36,60 @@ Result<std::string_view> take_bytes(std::string_view bytes, std::size_t& positio
 
 }  // namespace
 
+Status decode_field(std::string_view bytes, std::size_t& position, ProtoField& field) {
+  Result<std::uint64_t> tag = decode_varint(bytes, position);
+  if (!tag.is_ok()) return tag.error();
+  field = ProtoField();
+  field.field_number = static_cast<std::uint32_t>(tag.value() >> 3);
+  field.wire_type = static_cast<std::uint8_t>(tag.value() & 7);
+  Result<std::string_view> payload = std::string_view();
+  switch (field.wire_type) {
+    case kVarint: {
+      Result<std::uint64_t> value = decode_varint(bytes, position);
+      if (!value.is_ok()) return value.error();
+      field.varint = value.value();
+      break;
+    }
+    case kFixed64:
+      payload = take_bytes(bytes, position, 8, "protobuf fixed64 index overflow",
+                           "protobuf fixed64 field exceeded input length");
+      break;
+    case kLengthDelimited: {
+      Result<std::uint64_t> length = decode_varint(bytes, position);
+      if (!length.is_ok()) return length.error();
+      payload = take_bytes(bytes, position, length.value(), "protobuf length-delimited index overflow",
+                           "protobuf length-delimited field exceeded input length");
+      break;
+    }
+    case kFixed32:
+      payload = take_bytes(bytes, position, 4, "protobuf fixed32 index overflow",
+                           "protobuf fixed32 field exceeded input length");
+      break;
+    default: return fail("unsupported protobuf wire type " + std::to_string(field.wire_type));
+  }
+  if (!payload.is_ok()) return payload.error();
+  field.payload = payload.value();
+  return Status::ok();
+}
+
 Result<std::vector<ProtoField>> decode_fields(std::string_view bytes) {
   std::vector<ProtoField> fields;
   std::size_t position = 0;
   while (position < bytes.size()) {
-    Result<std::uint64_t> tag = decode_varint(bytes, position);
-    if (!tag.is_ok()) return tag.error();
-    ProtoField field;
-    field.field_number = static_cast<std::uint32_t>(tag.value() >> 3);
-    field.wire_type = static_cast<std::uint8_t>(tag.value() & 7);
-    Result<std::string_view> payload = std::string_view();
-    switch (field.wire_type) {
-      case kVarint: {
-        Result<std::uint64_t> value = decode_varint(bytes, position);
-        if (!value.is_ok()) return value.error();
-        field.varint = value.value();
-        break;
-      }
-      case kFixed64:
-        payload = take_bytes(bytes, position, 8, "protobuf fixed64 index overflow",
-                             "protobuf fixed64 field exceeded input length");
-        break;
-      case kLengthDelimited: {
-        Result<std::uint64_t> length = decode_varint(bytes, position);
-        if (!length.is_ok()) return length.error();
-        payload = take_bytes(bytes, position, length.value(), "protobuf length-delimited index overflow",
-                             "protobuf length-delimited field exceeded input length");
-        break;
-      }
-      case kFixed32:
-        payload = take_bytes(bytes, position, 4, "protobuf fixed32 index overflow",
-                             "protobuf fixed32 field exceeded input length");
-        break;
-      default: return fail("unsupported protobuf wire type " + std::to_string(field.wire_type));
-    }
-    if (!payload.is_ok()) return payload.error();
-    field.payload = payload.value();
-    fields.push_back(field);
+    Status decoded = decode_field(bytes, position, fields.emplace_back());
+    if (!decoded.is_ok()) return decoded.error();
   }
   return fields;
+}
+
+Status check_fields(std::string_view bytes) {
+  std::size_t position = 0;
+  ProtoField field;
+  while (position < bytes.size()) {
+    Status decoded = decode_field(bytes, position, field);
+    if (!decoded.is_ok()) return decoded;
+  }
+  return Status::ok();
 }
 
 Result<std::string> decode_string(std::string_view bytes) {

@@ -22,8 +22,30 @@ struct ProtoField {
 
 // Reads one varint at `position` and moves `position` past it.
 Result<std::uint64_t> decode_varint(std::string_view bytes, std::size_t& position);
+// Decodes the field at `position` into `field` and moves `position` past it.
+Status decode_field(std::string_view bytes, std::size_t& position, ProtoField& field);
 // Every field of one message level, in order.
 Result<std::vector<ProtoField>> decode_fields(std::string_view bytes);
+// Checks that a whole message level decodes, keeping nothing: the same error as decode_fields.
+Status check_fields(std::string_view bytes);
+
+// Hands each field of one message level to `visit` without collecting them, so a message of
+// millions of fields costs no memory. The level is checked whole first, so a malformed field
+// anywhere in it is reported before any field is visited, as with decode_fields.
+template <class Visit>
+Status for_each_field(std::string_view bytes, Visit&& visit) {
+  Status checked = check_fields(bytes);
+  if (!checked.is_ok()) return checked;
+  std::size_t position = 0;
+  ProtoField field;
+  while (position < bytes.size()) {
+    Status decoded = decode_field(bytes, position, field);
+    if (!decoded.is_ok()) return decoded;
+    Status visited = visit(field);
+    if (!visited.is_ok()) return visited;
+  }
+  return Status::ok();
+}
 // A length-delimited payload checked as strict UTF-8.
 Result<std::string> decode_string(std::string_view bytes);
 

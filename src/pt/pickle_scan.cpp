@@ -12,12 +12,39 @@ bool is_name_byte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
 }
 
-bool looks_like_param_name(std::string_view text) {
-  if (text.size() < 2 || text.size() > 200) return false;
-  for (char c : text) {
-    if (!is_name_byte(c)) return false;
+// Answers "where is the first byte at or after `start` that satisfies the predicate?" in
+// amortised constant time for the nearly increasing starts of the name scan: it remembers one
+// stretch [from, found) known to hold no such byte and extends it instead of rescanning.
+template <class Predicate>
+class NextMatch {
+ public:
+  NextMatch(std::string_view bytes, Predicate predicate) : bytes_(bytes), predicate_(predicate) {}
+
+  std::size_t at_or_after(std::size_t start) {
+    if (start >= from_ && start <= found_) return found_;
+    std::size_t at = start;
+    while (at < bytes_.size() && !predicate_(bytes_[at])) {
+      ++steps_;
+      if (at == from_) {  // joined the remembered stretch from below
+        from_ = start;
+        return found_;
+      }
+      ++at;
+    }
+    from_ = start;
+    found_ = at;
+    return found_;
   }
-  if (text.find('.') != std::string_view::npos) return true;
+  std::uint64_t steps() const { return steps_; }
+
+ private:
+  std::string_view bytes_;
+  Predicate predicate_;
+  std::size_t from_ = std::string_view::npos, found_ = std::string_view::npos;  // nothing known yet
+  std::uint64_t steps_ = 0;
+};
+
+bool ends_with_param_suffix(std::string_view text) {
   for (std::string_view suffix : {"weight", "bias", "running_mean", "running_var"}) {
     if (text.ends_with(suffix)) return true;
   }
@@ -58,9 +85,18 @@ std::uint64_t count_occurrences(std::string_view haystack, std::string_view need
 
 }  // namespace
 
-std::vector<std::string> scan_param_names(std::string_view pickle) {
+// A candidate passes when it is 2 to 200 name bytes (ASCII, so valid UTF-8) holding a "." or
+// ending in a parameter suffix. A failed candidate moves the scan one byte on, because its
+// opcode byte may be the argument of another opcode (BINPUT 0x8C before a name) and skipping
+// the whole candidate would swallow the real string behind it. Each check is constant time
+// (the runs of name bytes and the dots are found by two forward cursors), so the pass is
+// linear however many false candidates the bytes hold.
+std::vector<std::string> scan_param_names(std::string_view pickle, NameScanWork* work) {
   std::vector<std::string> names;
   std::set<std::string_view> seen;
+  NextMatch non_name(pickle, [](char c) { return !is_name_byte(c); });
+  NextMatch dot(pickle, [](char c) { return c == '.'; });
+  std::uint64_t candidates = 0;
   std::size_t p = 0;
   while (p < pickle.size()) {
     std::uint8_t opcode = static_cast<std::uint8_t>(pickle[p]);
@@ -81,15 +117,21 @@ std::vector<std::string> scan_param_names(std::string_view pickle) {
       ++p;
       continue;
     }
-    std::string_view candidate = pickle.substr(start, static_cast<std::size_t>(length));
-    if (!is_valid_utf8(candidate) || !looks_like_param_name(candidate)) {
-      // An opcode byte can also be the argument of another opcode (BINPUT 0x8C before a
-      // name); skipping the whole false candidate would swallow the real string behind it.
+    ++candidates;
+    std::size_t end = start + static_cast<std::size_t>(length);
+    bool passes = length >= 2 && length <= 200 && non_name.at_or_after(start) >= end &&
+                  (dot.at_or_after(start) < end || ends_with_param_suffix(pickle.substr(start, length)));
+    if (!passes) {
       ++p;
       continue;
     }
-    p = start + static_cast<std::size_t>(length);
+    std::string_view candidate = pickle.substr(start, static_cast<std::size_t>(length));
+    p = end;
     if (seen.insert(candidate).second) names.emplace_back(candidate);
+  }
+  if (work != nullptr) {
+    work->candidates = candidates;
+    work->cursor_steps = non_name.steps() + dot.steps();
   }
   return names;
 }

@@ -26,9 +26,9 @@ Result<std::unique_ptr<PositionedFile>> PositionedFile::open(const std::string& 
   }
   if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
     ::close(fd);
-    Result<std::string> contents = read_whole_file(path);
+    Result<FileBytes> contents = read_whole_file(path);
     if (!contents.is_ok()) return contents.error();
-    return std::make_unique<PositionedFile>(contents.take());
+    return std::make_unique<PositionedFile>(std::string(contents.value().view()));
   }
   return std::make_unique<PositionedFile>(fd, static_cast<std::uint64_t>(info.st_size));
 }

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <unordered_map>
+
 #include "main/format.h"
 #include "main/text.h"
 #include "pt/positioned_file.h"
@@ -90,9 +93,63 @@ void fill_from_pickle(PyTorchSummary& summary, std::string_view pickle) {
   summary.estimated_parameter_count = summary.total_parameter_bytes / element_size;
 }
 
+// How many bytes of an entry's data the reader takes; 0 for entries it only hashes and for
+// compressed ones, whose data is never read.
+std::uint64_t bytes_taken(const ZipEntry& entry) {
+  if (entry.method != 0) return 0;
+  if (is_pickle_entry(entry.name)) return entry.uncompressed_size;
+  if (is_version_entry(entry.name)) return std::min<std::uint64_t>(entry.uncompressed_size, 32);
+  if (is_storage_entry(entry.name)) return std::min(entry.uncompressed_size, kStorageSampleBytes);
+  return 0;
+}
+
+struct EntrySpan {
+  std::uint64_t start = 0;  // the local header
+  std::uint64_t end = 0;    // one past the last byte read or stored
+  std::size_t entry = 0;
+};
+
+// Real archives store every entry in its own stretch of the file. A directory whose entries
+// share data would let a small file claim (and make the reader sample) the same bytes over
+// and over, so entries whose header-to-data spans overlap are refused. Only entries whose data
+// is read are placed; the walk stops at the first one whose data does not fit in the file,
+// leaving that entry's read to report the error as before.
+Status refuse_overlapping_entries(const PositionedFile& file, const std::string& path,
+                                  const std::vector<ZipEntry>& entries) {
+  auto refuse = [&](std::size_t first, std::size_t second) {
+    return fail(path + ": zip entries `" + escape_control(entries[std::min(first, second)].name) + "` and `" +
+                escape_control(entries[std::max(first, second)].name) + "` overlap in the file");
+  };
+  std::vector<EntrySpan> spans;
+  std::unordered_map<std::uint64_t, std::size_t> by_header;  // local header offset -> entry
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const ZipEntry& entry = entries[i];
+    std::uint64_t taken = bytes_taken(entry);
+    if (taken == 0 && !is_pickle_entry(entry.name) && !is_version_entry(entry.name)) continue;
+    // Two entries on one local header overlap whatever their sizes: found without reading it again.
+    auto [seen, fresh] = by_header.emplace(entry.local_header_offset, i);
+    if (!fresh) return refuse(seen->second, i);
+    Result<std::uint64_t> position = zip_data_position(file, entry.local_header_offset);
+    if (!position.is_ok()) break;  // the read itself reports the failure
+    std::uint64_t end = position.value() + std::max(taken, entry.compressed_size);
+    if (end < position.value() || end > file.size()) break;
+    spans.push_back({entry.local_header_offset, std::max(end, entry.local_header_offset + 30), i});
+  }
+  std::sort(spans.begin(), spans.end(), [](const EntrySpan& a, const EntrySpan& b) {
+    return a.start != b.start ? a.start < b.start : a.entry < b.entry;
+  });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].start < spans[i - 1].end) return refuse(spans[i - 1].entry, spans[i].entry);
+  }
+  return Status::ok();
+}
+
 Result<PyTorchSummary> read_zip(const PositionedFile& file, const std::string& path, PyTorchSummary summary) {
   Result<std::vector<ZipEntry>> entries = read_zip_directory(file, path);
   if (!entries.is_ok()) return entries.error();
+
+  Status placed = refuse_overlapping_entries(file, path, entries.value());
+  if (!placed.is_ok()) return placed.error();
 
   ArchiveContents contents;
   for (const ZipEntry& entry : entries.value()) {

@@ -31,8 +31,13 @@ struct PyTorchSummary {
 // Reads by position only: the zip tail, directory, pickle, version and at most 1 MiB per storage.
 Result<PyTorchSummary> read_pytorch_summary(const std::string& path);
 
+// What one name scan did: candidate headers checked and bytes the forward cursors stepped over.
+struct NameScanWork {
+  std::uint64_t candidates = 0;
+  std::uint64_t cursor_steps = 0;
+};
 // Parameter-like strings of BINUNICODE / SHORT_BINUNICODE opcodes, first occurrence order.
-std::vector<std::string> scan_param_names(std::string_view pickle);
+std::vector<std::string> scan_param_names(std::string_view pickle, NameScanWork* work = nullptr);
 // The most frequent storage class name: dtype name and element size (4 when none occurs).
 std::pair<std::optional<std::string>, std::uint64_t> dominant_dtype(std::string_view pickle);
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,32 +55,62 @@ bool open_pipe(Pipe& pipe) {
   return true;
 }
 
+int exit_code(int wait_status) {
+  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+  return 128 + (WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0);
+}
+
+enum class DrainEnd { kClosed, kQuietAfterExit, kOverLimit, kFailed };
+
 // Reads both pipes until both close, so neither child stream can fill up and block the child.
-void drain(Pipe& out, Pipe& err, std::string& out_text, std::string& err_text) {
+// Once the child has exited (it is reaped here, into `wait_status`), the pipes may still be
+// held open by something it started: reading stops when they then stay quiet for the grace
+// period. Reading also stops when the output passes the capture limit.
+DrainEnd drain(pid_t child, Pipe& out, Pipe& err, PythonRun& run, const CaptureLimits& limits,
+               std::optional<int>& wait_status) {
   char buffer[1 << 16];
+  constexpr int kPollMs = 50;
+  int quiet_ms = 0;
   while (out.read_end >= 0 || err.read_end >= 0) {
-    pollfd fds[2] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
+    if (!wait_status) {
+      int status = 0;
+      pid_t reaped = ::waitpid(child, &status, WNOHANG);
+      if (reaped == child) wait_status = status;
     }
+    pollfd fds[2] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}};
+    int ready = ::poll(fds, 2, kPollMs);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return DrainEnd::kFailed;
+    }
+    if (ready == 0) {
+      quiet_ms = wait_status ? quiet_ms + kPollMs : 0;
+      if (wait_status && quiet_ms >= limits.quiet_after_exit_ms) return DrainEnd::kQuietAfterExit;
+      continue;
+    }
+    quiet_ms = 0;
     Pipe* pipes[2] = {&out, &err};
-    std::string* texts[2] = {&out_text, &err_text};
+    std::string* texts[2] = {&run.standard_output, &run.standard_error};
     for (int k = 0; k < 2; ++k) {
       if (fds[k].fd < 0 || fds[k].revents == 0) continue;
       ssize_t got = ::read(fds[k].fd, buffer, sizeof buffer);
       if (got > 0) {
+        // Checked before appending, so the buffers never grow past the limit.
+        std::size_t kept = run.standard_output.size() + run.standard_error.size();
+        if (kept + static_cast<std::size_t>(got) > limits.max_bytes) return DrainEnd::kOverLimit;
         texts[k]->append(buffer, static_cast<std::size_t>(got));
       } else if (got == 0 || errno != EINTR) {
         pipes[k]->close_read();
       }
     }
   }
+  return DrainEnd::kClosed;
 }
 
 }  // namespace
 
-Result<PythonRun> run_python(const std::string& program, const std::vector<std::string>& args) {
+Result<PythonRun> run_python(const std::string& program, const std::vector<std::string>& args,
+                             const CaptureLimits& limits) {
   Pipe out, err;
   if (!open_pipe(out) || !open_pipe(err)) return fail(os_error_text(errno));
 
@@ -102,16 +133,23 @@ Result<PythonRun> run_python(const std::string& program, const std::vector<std::
   if (spawn_error != 0) return fail(os_error_text(spawn_error));
 
   PythonRun run;
-  drain(out, err, run.standard_output, run.standard_error);
-  int wait_status = 0;
-  while (::waitpid(child, &wait_status, 0) < 0) {
-    if (errno != EINTR) return fail(os_error_text(errno));
+  std::optional<int> wait_status;
+  DrainEnd end = drain(child, out, err, run, limits, wait_status);
+  out.close_read();
+  err.close_read();
+  if (end == DrainEnd::kOverLimit && !wait_status) ::kill(child, SIGKILL);
+  while (!wait_status) {
+    int status = 0;
+    if (::waitpid(child, &status, 0) >= 0) {
+      wait_status = status;
+    } else if (errno != EINTR) {
+      return fail(os_error_text(errno));
+    }
   }
-  if (WIFEXITED(wait_status)) {
-    run.exit_status = WEXITSTATUS(wait_status);
-  } else {
-    run.exit_status = 128 + (WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0);
+  if (end == DrainEnd::kOverLimit) {
+    return fail("printed more than " + std::to_string(limits.max_bytes) + " bytes of output; stopped it there");
   }
+  run.exit_status = exit_code(*wait_status);
   return run;
 }
 

@@ -18,10 +18,19 @@ struct PythonRun {
 // VESPRINE_PYTHON (when set, even empty), ".venv/bin/python", "python3"; built afresh each call.
 std::vector<std::string> python_candidates();
 
+// How much of an interpreter's output is kept, both streams together, and how long the output
+// pipes may stay quiet after the interpreter has exited (a background child it left behind can
+// hold them open) before the run stops listening.
+struct CaptureLimits {
+  std::size_t max_bytes = std::size_t{64} << 20;
+  int quiet_after_exit_ms = 200;
+};
+
 // Starts `program` (a path, or a name looked up on PATH) with empty standard input, waits for it
 // and captures both output streams. A program that cannot start is an error carrying the
-// operating system's reason.
-Result<PythonRun> run_python(const std::string& program, const std::vector<std::string>& args);
+// operating system's reason; one that prints more than the limit is stopped and is an error.
+Result<PythonRun> run_python(const std::string& program, const std::vector<std::string>& args,
+                             const CaptureLimits& limits = {});
 
 // Each failed candidate leaves one record "{candidate}: {reason}".
 struct CandidateOutcome {

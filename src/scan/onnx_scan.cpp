@@ -21,9 +21,9 @@ bool is_absolute(std::string_view location) {
 
 void scan_onnx(const std::string& path, FileScan& scan) {
   scan.format = "onnx";
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return scan.add("unscannable", bytes.message());
-  Result<OnnxModel> model = decode_onnx_model(bytes.value());
+  Result<OnnxModel> model = decode_onnx_model(bytes.value().view());
   if (!model.is_ok()) return scan.add("unscannable", "model: " + model.message());
   std::filesystem::path directory = std::filesystem::path(path).parent_path();
   if (directory.empty()) directory = ".";

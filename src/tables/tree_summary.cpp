@@ -21,10 +21,10 @@ TreeTotals tree_totals(const TreeTable& table) {
 }
 
 Result<TreeTable> read_tree_table(const std::string& path) {
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
-  if (bytes.value().starts_with("CBM1")) return decode_cbm_trees(path, bytes.value());
-  return parse_lightgbm_trees(path, bytes.value());
+  if (bytes.value().view().starts_with("CBM1")) return decode_cbm_trees(path, bytes.value().view());
+  return parse_lightgbm_trees(path, bytes.value().view());
 }
 
 std::string tree_format_title(const std::string& format) {

@@ -24,14 +24,25 @@ std::uint64_t shape_product(const Shape& shape);
 // The same, or nothing when it does not fit in 64 bits.
 std::optional<std::uint64_t> checked_shape_product(const Shape& shape);
 
+// The largest shape a plan may name: its float32 bytes still fit in 64 bits.
+inline constexpr std::uint64_t kMaxShapeValues = std::uint64_t{1} << 62;
+
 struct Tensor {
   Shape shape;
   std::vector<float> data;
+  // Zeros not yet allocated: a plan that gives only shapes is analysed without its values, and
+  // only the commands that compute allocate them (within their budget).
+  bool deferred_zeros = false;
 
   // "shape {} expects {} values, got {}" when the data does not fill the shape.
   static Result<Tensor> create(Shape shape, std::vector<float> data);
   static Tensor zeros(const Shape& shape);
-  std::uint64_t bytes() const { return 4 * static_cast<std::uint64_t>(data.size()); }
+  static Tensor deferred(const Shape& shape) { return Tensor{shape, {}, true}; }
+  std::uint64_t bytes() const {
+    return 4 * (deferred_zeros ? shape_product(shape) : static_cast<std::uint64_t>(data.size()));
+  }
+  // This tensor with its values allocated.
+  Tensor materialized() const { return deferred_zeros ? zeros(shape) : *this; }
 };
 
 struct OpResult {

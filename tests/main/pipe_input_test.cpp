@@ -8,6 +8,7 @@
 
 #include "../pt/zip_builder.h"
 #include "main/artifact_kind.h"
+#include "main/file_read.h"
 #include "main/format.h"
 #include "test_support.h"
 
@@ -102,6 +103,30 @@ TEST(PipeInput, LegacyPicklesAndPairsThroughPipes) {
   EXPECT_EQ(diff.status, 0) << diff.err;
   EXPECT_NE(diff.out.find("Type: LightGBM\n"), std::string::npos) << diff.out;
   EXPECT_NE(diff.out.find("  Learned-state fingerprint is identical"), std::string::npos) << diff.out;
+}
+
+TEST(PipeInput, TheHandedOnHeadCountsAgainstTheStreamLimit) {
+  IgnoreBrokenPipes ignore;
+  const std::uint64_t limit = std::uint64_t{1} << 20;
+  struct Case {
+    std::uint64_t size;
+    bool read;
+  };
+  for (const Case& c : {Case{limit, true}, Case{limit + 1, false}}) {
+    std::string bytes(static_cast<std::size_t>(c.size), 'x');
+    bytes.front() = 'h';
+    bytes.back() = 't';
+    PipeFeed feed(bytes);
+    EXPECT_EQ(read_file_head(feed.path(), 64), bytes.substr(0, 64));
+    Result<FileBytes> whole = read_whole_file(feed.path(), limit);
+    if (c.read) {
+      ASSERT_TRUE(whole.is_ok()) << whole.message();
+      EXPECT_EQ(whole.value().view(), bytes) << "the head comes first, then the rest of the pipe";
+    } else {
+      ASSERT_FALSE(whole.is_ok());
+      EXPECT_EQ(whole.message(), "read " + feed.path() + ": more than 1 MiB from a file that is not a regular file");
+    }
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The Python bridge run end to end with stand-in interpreters and stand-in packages.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -354,6 +355,39 @@ TEST(Convert, ALibraryThatFailsToImportInAnyWaySkipsItsRule) {
   testing::CommandRun run = run_command({"convert", source});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "converted CatBoost model -> " + work.path().string() + "/cat.cbm\n");
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+TEST(PythonRunnerLimits, FloodsAreCutAndLingeringChildrenNotAwaited) {
+  CaptureLimits limits;
+  limits.max_bytes = 1 << 20;
+  limits.quiet_after_exit_ms = 100;
+
+  // An interpreter that never stops printing is stopped once the cap is passed.
+  Result<PythonRun> flood = run_python("/bin/sh", {"-c", "yes tarnwick"}, limits);
+  ASSERT_FALSE(flood.is_ok());
+  EXPECT_EQ(flood.message(), "printed more than 1048576 bytes of output; stopped it there");
+
+  // One that exits but leaves a child holding its output pipe: the run ends with what was
+  // printed once the pipe has gone quiet. The child's pid comes back so it can be ended here.
+  Result<PythonRun> lingering = run_python("/bin/sh", {"-c", "sleep 30 & echo $!; echo done"}, limits);
+  ASSERT_TRUE(lingering.is_ok()) << lingering.message();
+  EXPECT_EQ(lingering.value().exit_status, 0);
+  std::string out = lingering.value().standard_output;
+  ASSERT_TRUE(out.ends_with("\ndone\n")) << out;
+  pid_t background = std::stoi(out.substr(0, out.find('\n')));
+  EXPECT_EQ(::kill(background, SIGTERM), 0) << "the child was still running, holding the pipe";
+
+  // Output written after the interpreter exits, while the pipe is still busy, is still read.
+  limits.quiet_after_exit_ms = 5000;
+  Result<PythonRun> late = run_python("/bin/sh", {"-c", "(sleep 0.05; echo late) & echo early"}, limits);
+  ASSERT_TRUE(late.is_ok()) << late.message();
+  EXPECT_EQ(late.value().standard_output, "early\nlate\n");
 }
 
 }  // namespace

@@ -61,9 +61,9 @@ Status profile_command(const Args& args, Io& io) {
   Result<ProfileArgs> scanned = scan_args(args);
   if (!scanned.is_ok()) return scanned.error();
   const std::string& path = *scanned.value().path;
-  Result<std::string> bytes = read_whole_file(path);
+  Result<FileBytes> bytes = read_whole_file(path);  // outlives the model, which views into it
   if (!bytes.is_ok()) return bytes.error();
-  Result<OnnxModel> model = decode_onnx_model(bytes.value());
+  Result<OnnxModel> model = decode_onnx_model(bytes.value().view());
   if (!model.is_ok()) return model.error();
   ModelProfile profile = profile_model(path, model.value(), scanned.value().dims);
   if (scanned.value().json) return print_json_document(io.out, profile_document(profile));
