@@ -124,8 +124,8 @@ void print_tree_contents_diff_text(std::ostream& out, const TreeTable& old_table
   TreeContentsDiff diff = diff_tree_tables(old_table, new_table);
   print_title(out, "Tree Contents Diff");
   out << "Format: " << tree_format_title(old_table.format) << "\n";
-  out << "Old: " << escape_control_characters(old_table.path) << "\n";
-  out << "New: " << escape_control_characters(new_table.path) << "\n";
+  out << "Old: " << escape_control(old_table.path) << "\n";
+  out << "New: " << escape_control(new_table.path) << "\n";
   out << "\nTrees:\n";
   out << "  Stored trees: " << diff.old_tree_count << " -> " << diff.new_tree_count << " ("
       << format_delta(diff.old_tree_count, diff.new_tree_count) << ")\n";

@@ -55,7 +55,7 @@ void print_structure(std::ostream& out, const TreeTable& table, const TreeTotals
     out << "  Bias: " << (bias.empty() ? "unknown" : bias) << "\n";
   } else {
     out << "  Classes: " << format_optional_count(table.num_class) << "\n";
-    out << "  Objective: " << (table.objective ? escape_control_characters(*table.objective) : "unknown") << "\n";
+    out << "  Objective: " << (table.objective ? escape_control(*table.objective) : "unknown") << "\n";
   }
 }
 
@@ -99,7 +99,7 @@ void print_trees(std::ostream& out, const TreeTable& table, std::size_t limit) {
 void print_tree_contents_text(std::ostream& out, const TreeTable& table, std::size_t limit) {
   TreeTotals totals = tree_totals(table);
   print_title(out, "Tree Contents");
-  out << "Model: " << escape_control_characters(table.path) << "\n";
+  out << "Model: " << escape_control(table.path) << "\n";
   out << "Format: " << tree_format_title(table.format) << "\n";
   print_structure(out, table, totals);
   print_depths(out, totals);

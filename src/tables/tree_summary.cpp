@@ -32,7 +32,7 @@ std::string tree_format_title(const std::string& format) {
 }
 
 std::string feature_label(const TreeFeature& feature) {
-  return feature.name ? escape_control_characters(*feature.name) : "#" + std::to_string(feature.index);
+  return feature.name ? escape_control(*feature.name) : "#" + std::to_string(feature.index);
 }
 
 }  // namespace tarnwick
