@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs one Python cross-check over a file set of the shared corpus; 77 means skipped.
+# usage: run_corpus_check.sh <tarnwick> <python module the check needs, or -> <script under tests/> <onnx|pytorch>
+set -u
+binary=$1 module=$2 script=$3 set=$4
+root=$(cd "$(dirname "$0")/.." && pwd)
+corpus="$root/../shared/corpus"
+if [ ! -d "$corpus/$set" ]; then
+  echo "skipped: shared corpus not found at $corpus/$set"
+  exit 77
+fi
+if [ "$module" != "-" ] && ! /usr/bin/python3 -c "import $module" 2>/dev/null; then
+  echo "skipped: Debian's python3-$module is not installed (make deps installs it)"
+  exit 77
+fi
+case "$set" in
+  onnx) files=("$corpus"/onnx/*.onnx "$corpus"/pytorch/*.onnx) ;;
+  pytorch) files=("$corpus"/pytorch/*.pt "$corpus"/pytorch/*.pth "$corpus"/pytorch/*.bin "$corpus"/pytorch/*.ckpt) ;;
+  *) echo "unknown corpus set: $set"; exit 2 ;;
+esac
+exec /usr/bin/python3 "$root/tests/$script" "$binary" "${files[@]}"
