@@ -248,14 +248,28 @@ std::uint64_t bytes_read_so_far() {
 }
 
 // `count` storages of `storage_bytes` in torch.save's layout.
+// A protocol-4 state dict as torch writes it: `count` float32 tensors of `numel` values
+// [numel / 1024, 1024], each on its own storage "0", "1", ...
+std::string state_dict_pickle(int count, std::uint64_t numel) {
+  tarnwick::testing::PickleBuilder p;
+  // memo 0: OrderedDict, 1: the dict, 2: _rebuild_tensor_v2, 3: FloatStorage
+  p.proto(4).global("collections", "OrderedDict").op(0x94).op(')').op('R').op(0x94).mark();
+  p.global("torch._utils", "_rebuild_tensor_v2").op(0x94).global("torch", "FloatStorage").op(0x94);
+  auto rows = static_cast<std::int64_t>(numel / 1024);
+  for (int i = 0; i < count; ++i) {
+    p.short_unicode("layers." + std::to_string(i) + ".weight").binget(2).mark().mark();
+    p.short_unicode("storage").binget(3).short_unicode(std::to_string(i)).short_unicode("cpu");
+    p.integer(static_cast<std::int64_t>(numel)).op('t').op('Q').integer(0).integer(rows).integer(1024).op(0x86);
+    p.integer(1024).integer(1).op(0x86).op(0x89).binget(0).op(')').op('R').op('t').op('R');
+  }
+  p.op('u').stop();
+  return p.str();
+}
+
 void write_checkpoint(const Path& checkpoint, int count, std::size_t storage_bytes) {
   {
     std::ofstream out(checkpoint, std::ios::binary);
-    std::string directory, pickle = "\x80\x02}q\x00(";
-    for (int i = 0; i < count; ++i) {
-      std::string name = "layers." + std::to_string(i) + ".weight";
-      pickle += "X" + tarnwick::testing::le(name.size(), 4) + name + "ctorch\nFloatStorage\n";
-    }
+    std::string directory, pickle = state_dict_pickle(count, storage_bytes / 4);
     std::uint64_t offset = 0;
     auto add = [&](const std::string& name, const std::string& data) {
       using tarnwick::testing::le;
@@ -267,7 +281,7 @@ void write_checkpoint(const Path& checkpoint, int count, std::size_t storage_byt
                    le(0, 2) + le(0, 4) + le(offset, 4) + name;
       offset += header.size() + data.size();
     };
-    add("archive/data.pkl", pickle + "u.");
+    add("archive/data.pkl", pickle);
     std::string blob(storage_bytes, '\x11');
     for (int i = 0; i < count; ++i) {
       blob[0] = static_cast<char>(i);
