@@ -47,12 +47,16 @@ void collect(const OnnxGraph& graph, const std::string& path, std::vector<Extern
   }
 }
 
-bool looks_absolute(std::string_view location) {
+}  // namespace
+
+bool location_is_absolute(std::string_view location) {
   if (!location.empty() && (location.front() == '/' || location.front() == '\\')) return true;
   // A drive letter ("C:..."), which a loader on Windows takes as absolute or drive-relative.
   return location.size() >= 2 && location[1] == ':' &&
          ((location[0] >= 'A' && location[0] <= 'Z') || (location[0] >= 'a' && location[0] <= 'z'));
 }
+
+namespace {
 
 // Walks the components, counting depth below the directory; ".." above it escapes.
 bool climbs_out(std::string_view location) {
@@ -91,7 +95,7 @@ std::vector<ExternalDataRef> list_external_data(const OnnxGraph& graph) {
 }
 
 bool location_escapes(const fs::path& model_dir, std::string_view location) {
-  if (looks_absolute(location) || climbs_out(location)) return true;
+  if (location_is_absolute(location) || climbs_out(location)) return true;
   std::error_code error;
   fs::path base = fs::weakly_canonical(model_dir.empty() ? fs::path(".") : model_dir, error);
   if (error) return false;

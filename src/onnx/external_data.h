@@ -32,6 +32,8 @@ struct ExternalDataRef {
 // (a graph's own initializers before those of its nodes' subgraphs).
 std::vector<ExternalDataRef> list_external_data(const OnnxGraph& graph);
 
+// A POSIX absolute path, a backslash root or a drive letter.
+bool location_is_absolute(std::string_view location);
 // True for an absolute location, one that leaves `model_dir` through "..", or one that reaches
 // outside it through a symlink.
 bool location_escapes(const std::filesystem::path& model_dir, std::string_view location);

@@ -1,6 +1,5 @@
 // ONNX runs no code when loaded, but its external-data locations name files the loader opens:
 // one that is absolute or leaves the model's directory reads whatever it points at.
-#include <cctype>
 #include <filesystem>
 
 #include "main/file_read.h"
@@ -9,15 +8,6 @@
 #include "scan/scan_formats.h"
 
 namespace tarnwick::scan {
-
-namespace {
-
-bool is_absolute(std::string_view location) {
-  if (location.starts_with("/") || location.starts_with("\\")) return true;
-  return location.size() >= 2 && location[1] == ':' && std::isalpha(static_cast<unsigned char>(location[0]));
-}
-
-}  // namespace
 
 void scan_onnx(const std::string& path, FileScan& scan) {
   scan.format = "onnx";
@@ -31,7 +21,7 @@ void scan_onnx(const std::string& path, FileScan& scan) {
     std::string tensor = "initializer " + ref.tensor + (ref.graph.empty() ? "" : " (in " + ref.graph + ")");
     if (!ref.location || ref.location->empty()) {
       scan.add("unsafe", tensor + " keeps external data without a location");
-    } else if (is_absolute(*ref.location)) {
+    } else if (location_is_absolute(*ref.location)) {
       scan.add("unsafe", tensor + " reads external data from an absolute path: " + *ref.location);
     } else if (location_escapes(directory, *ref.location)) {
       scan.add("unsafe", tensor + " reads external data outside the model's directory: " + *ref.location);
