@@ -27,8 +27,10 @@ Result<std::uint64_t> read_header_count(GgufCursor& cursor, GgufSizes sizes, con
   return count;
 }
 
-Status read_metadata(GgufCursor& cursor, GgufSizes sizes, std::uint64_t kv_count, Json& metadata,
+Status read_metadata(GgufCursor& cursor, GgufSizes sizes, std::uint64_t kv_count, TensorTable& table,
                      std::uint64_t& alignment) {
+  Json& metadata = table.metadata;
+  std::uint64_t section_start = cursor.position();
   // A key/value takes at least a key length, a type and one byte.
   if (checked_multiply(kv_count, static_cast<std::uint64_t>(sizes.width) + 5).value_or(UINT64_MAX) > cursor.bytes_left()) {
     return fail(std::to_string(kv_count) + " metadata entries cannot fit in the file");
@@ -37,6 +39,7 @@ Status read_metadata(GgufCursor& cursor, GgufSizes sizes, std::uint64_t kv_count
     Result<std::string> key = read_gguf_string(cursor, sizes, true);
     if (!key.is_ok()) return fail("metadata key " + std::to_string(i) + ": " + key.message());
     if (metadata.contains(key.value())) return fail("duplicate metadata key " + json_quoted(key.value()));
+    std::uint64_t value_start = cursor.position();
     Result<std::uint64_t> type = cursor.read_unsigned(4);
     if (!type.is_ok()) return fail("metadata " + json_quoted(key.value()) + ": " + type.message());
     std::uint32_t value_type = static_cast<std::uint32_t>(type.value());
@@ -49,8 +52,10 @@ Status read_metadata(GgufCursor& cursor, GgufSizes sizes, std::uint64_t kv_count
         return fail("general.alignment " + std::to_string(alignment) + " is not a power of two");
       }
     }
+    table.metadata_value_bytes[key.value()] = TensorBytes{table.path, value_start, cursor.position() - value_start};
     metadata[key.value()] = value.take();
   }
+  table.metadata_bytes = TensorBytes{table.path, section_start, cursor.position() - section_start};
   return Status::ok();
 }
 
@@ -158,7 +163,7 @@ Result<TensorTable> read_table(GgufCursor& cursor, const std::string& path) {
   table.path = path;
   table.format = "gguf";
   std::uint64_t alignment = kDefaultAlignment;
-  Status metadata = read_metadata(cursor, sizes.value(), kv_count.value(), table.metadata, alignment);
+  Status metadata = read_metadata(cursor, sizes.value(), kv_count.value(), table, alignment);
   if (!metadata.is_ok()) return metadata.error();
 
   // A tensor info takes at least a name length, a dimension count, a type and an offset.

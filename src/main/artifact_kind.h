@@ -9,10 +9,8 @@ namespace tarnwick {
 enum class ArtifactKind { CatBoost, LightGBM, ONNX, PyTorch, TensorPlanJson, Safetensors, GGUF, Unknown };
 
 std::string_view display_name(ArtifactKind kind);
+// safetensors: a file, a `*.safetensors.index.json`, or a directory holding one.
 // Never fails: an unreadable or unrecognised file without a known extension is Unknown.
 ArtifactKind detect_artifact_kind(const std::string& path);
-// As above, and also safetensors (a file, a `*.safetensors.index.json`, or a directory holding
-// one) and GGUF, which only the commands that read them ask for.
-ArtifactKind detect_contents_kind(const std::string& path);
 
 }  // namespace tarnwick

@@ -11,7 +11,9 @@
 #include "main/text.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_summary.h"
+#include "main/explain_diff.h"
 #include "pt/pytorch_summary.h"
+#include "tables/tensor_file_changes.h"
 
 namespace tarnwick {
 
@@ -193,6 +195,57 @@ Status check_pytorch(const CheckArgs& args, Io& io) {
   return print_report(io, ArtifactKind::PyTorch, old_model.path, new_model.path, results);
 }
 
+std::string listed_keys(const char* what, const std::vector<std::string>& keys) {
+  constexpr std::size_t kShown = 5;
+  std::string text = std::string(what) + ": ";
+  for (std::size_t i = 0; i < keys.size() && i < kShown; ++i) text += (i ? ", " : "") + keys[i];
+  if (keys.size() > kShown) text += ", ... " + std::to_string(keys.size() - kShown) + " more";
+  return text;
+}
+
+CheckResult metadata_check(const TensorFileSummary& old_model, const TensorFileSummary& new_model,
+                           const TensorFileChanges& changes) {
+  std::string detail = std::to_string(old_model.metadata_value_hashes.size()) + " -> " +
+                       std::to_string(new_model.metadata_value_hashes.size()) + " keys";
+  if (same_metadata(changes)) return {"metadata unchanged", detail + " (same)", true};
+  std::vector<std::string> parts;
+  if (!changes.metadata_changed.empty()) parts.push_back(listed_keys("changed", changes.metadata_changed));
+  if (!changes.metadata_added.empty()) parts.push_back(listed_keys("added", changes.metadata_added));
+  if (!changes.metadata_removed.empty()) parts.push_back(listed_keys("removed", changes.metadata_removed));
+  detail += " (";
+  for (std::size_t i = 0; i < parts.size(); ++i) detail += (i ? "; " : "") + parts[i];
+  return {"metadata unchanged", detail + ")", false};
+}
+
+Status check_tensor_file(const CheckArgs& args, ArtifactKind kind, Io& io) {
+  const CheckOptions& options = args.options;
+  if (options.max_ops_growth) return fail(kOnlyOnnxOps);
+  if (options.fail_on_new_op) return fail(kOnlyOnnxNewOp);
+  auto pair = read_artifact_pair(read_tensor_file_summary, args.paths[0], args.paths[1]);
+  if (!pair.is_ok()) return pair.error();
+  const auto& [old_model, new_model] = pair.value();
+  TensorFileChanges changes = compare_tensor_files(old_model, new_model);
+  std::vector<CheckResult> results;
+  if (options.max_size_growth) {
+    results.push_back(growth_check("file size growth", old_model.file_size_bytes, new_model.file_size_bytes,
+                                   *options.max_size_growth));
+  }
+  if (options.max_parameter_growth) {
+    results.push_back(growth_check("parameter growth", old_model.parameter_count, new_model.parameter_count,
+                                   *options.max_parameter_growth));
+  }
+  if (options.fail_on_feature_change) {
+    std::vector<std::string> old_names = tensor_names(old_model), new_names = tensor_names(new_model);
+    bool same = changes.names.added.empty() && changes.names.removed.empty();
+    results.push_back({"tensor names unchanged",
+                       std::to_string(old_names.size()) + " -> " + std::to_string(new_names.size()) + " tensor names (" +
+                           name_set_change(old_names, new_names, "no tensors") + ")",
+                       same});
+  }
+  if (options.fail_on_training_config_change) results.push_back(metadata_check(old_model, new_model, changes));
+  return print_report(io, kind, old_model.path, new_model.path, results);
+}
+
 }  // namespace
 
 Status check_command(const Args& args, Io& io) {
@@ -212,6 +265,8 @@ Status check_command(const Args& args, Io& io) {
     case ArtifactKind::CatBoost: return check_catboost(check, io);
     case ArtifactKind::LightGBM: return check_lightgbm(check, io);
     case ArtifactKind::ONNX: return check_onnx(check, io);
+    case ArtifactKind::Safetensors:
+    case ArtifactKind::GGUF: return check_tensor_file(check, old_kind, io);
     default: return check_pytorch(check, io);
   }
 }

@@ -39,7 +39,7 @@ Status contents_command(const Args& args, Io& io) {
   const InspectorArgs& options = scanned.value();
   if (options.paths.size() != 1) return fail(kContentsUsage);
   const std::string& path = options.paths.front();
-  ArtifactKind kind = detect_contents_kind(path);
+  ArtifactKind kind = detect_artifact_kind(path);
   if (is_tree_kind(kind)) return print_tree_contents(path, options.json, options.limit, io);
   if (!holds_tensors(kind)) return unsupported(path);
   Result<TensorTable> table = read_checked_table(path, kind);
@@ -63,8 +63,8 @@ Status contents_diff_command(const Args& args, Io& io) {
   if (options.paths.size() != 2) return fail(kContentsDiffUsage);
   const std::string& old_path = options.paths[0];
   const std::string& new_path = options.paths[1];
-  ArtifactKind old_kind = detect_contents_kind(old_path);
-  ArtifactKind new_kind = detect_contents_kind(new_path);
+  ArtifactKind old_kind = detect_artifact_kind(old_path);
+  ArtifactKind new_kind = detect_artifact_kind(new_path);
   if (is_tree_kind(old_kind) && old_kind == new_kind) {
     return print_tree_contents_diff(old_path, new_path, options.json, options.limit, io);
   }

@@ -9,6 +9,7 @@
 #include "main/text.h"
 #include "onnx/onnx_summary.h"
 #include "pt/pytorch_summary.h"
+#include "tables/tensor_file_summary.h"
 
 namespace tarnwick {
 
@@ -68,7 +69,8 @@ Status explain_diff_command(const Args& args, Io& io) {
   ArtifactKind old_kind = detect_artifact_kind(paths[0]);
   ArtifactKind new_kind = detect_artifact_kind(paths[1]);
   bool supported = old_kind == ArtifactKind::CatBoost || old_kind == ArtifactKind::LightGBM ||
-                   old_kind == ArtifactKind::ONNX || old_kind == ArtifactKind::PyTorch;
+                   old_kind == ArtifactKind::ONNX || old_kind == ArtifactKind::PyTorch ||
+                   is_tensor_file_kind(old_kind);
   if (!supported || old_kind != new_kind) {
     return fail("explain-diff needs two artifacts of the same supported type (.onnx, .cbm, .lgb, .pt): " +
                 std::string(display_name(old_kind)) + " vs " + std::string(display_name(new_kind)));
@@ -86,6 +88,11 @@ Status explain_diff_command(const Args& args, Io& io) {
       return explain_pair<OnnxSummary>(
           paths[0], paths[1], old_kind, read_onnx_summary, [](const OnnxSummary& s) { return s.name; },
           explain_onnx_change, io);
+    case ArtifactKind::Safetensors:
+    case ArtifactKind::GGUF:
+      return explain_pair<TensorFileSummary>(
+          paths[0], paths[1], old_kind, read_tensor_file_summary, [](const TensorFileSummary& s) { return s.path; },
+          explain_tensor_file_change, io);
     default:
       return explain_pair<PyTorchSummary>(
           paths[0], paths[1], old_kind, read_pytorch_summary, [](const PyTorchSummary& s) { return s.path; },

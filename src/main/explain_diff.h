@@ -20,12 +20,15 @@ struct CbmSummary;
 struct LightgbmSummary;
 struct OnnxSummary;
 struct PyTorchSummary;
+struct TensorFileSummary;
 
 // Each kind's sections, between "Architecture:" and "Summary:", then the verdict and note.
 void explain_catboost_change(std::ostream& out, const CbmSummary& old_model, const CbmSummary& new_model);
 void explain_lightgbm_change(std::ostream& out, const LightgbmSummary& old_model, const LightgbmSummary& new_model);
 void explain_onnx_change(std::ostream& out, const OnnxSummary& old_model, const OnnxSummary& new_model);
 void explain_pytorch_change(std::ostream& out, const PyTorchSummary& old_model, const PyTorchSummary& new_model);
+void explain_tensor_file_change(std::ostream& out, const TensorFileSummary& old_model,
+                                const TensorFileSummary& new_model);
 
 // Shared wording of the change explanation.
 template <class T>

@@ -11,6 +11,7 @@
 #include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
 #include "pt/pytorch_commands.h"
+#include "tables/tensor_file_commands.h"
 
 namespace tarnwick {
 
@@ -53,6 +54,8 @@ Status inspect_command(const Args& args, Io& io) {
     case ArtifactKind::LightGBM: return lightgbm_command(args, io);
     case ArtifactKind::ONNX: return onnx_command(args, io);
     case ArtifactKind::PyTorch: return pytorch_command(args, io);
+    case ArtifactKind::Safetensors:
+    case ArtifactKind::GGUF: return tensor_file_inspect(args, io);
     default: break;
   }
   if (contains(args, "--limit")) {
@@ -93,6 +96,9 @@ Status diff_command(const Args& args, Io& io) {
   if (deep) io.out << "Note: --deep is currently only used for CatBoost artifacts.\n\n";
   if (old_kind == ArtifactKind::LightGBM) return diff_lightgbm(paths[0], paths[1], json, io);
   if (old_kind == ArtifactKind::ONNX) return onnx_diff(paths[0], paths[1], json, io);
+  if (old_kind == ArtifactKind::Safetensors || old_kind == ArtifactKind::GGUF) {
+    return tensor_file_diff(paths[0], paths[1], json, io);
+  }
   return pytorch_diff(paths[0], paths[1], json, io);
 }
 
@@ -124,7 +130,7 @@ Status explain_command(const Args& args, Io& io) {
     case ArtifactKind::PyTorch: return pytorch_command({*subject}, io);
     case ArtifactKind::TensorPlanJson: return explain_model_command({*subject}, io);
     case ArtifactKind::Safetensors:
-    case ArtifactKind::GGUF:
+    case ArtifactKind::GGUF: return tensor_file_explain(*subject, io);
     case ArtifactKind::Unknown: break;
   }
   return explain_topic(*subject, view, step, quiz, io);

@@ -15,6 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kIndexSuffix = ".safetensors.index.json";
+constexpr std::string_view kFileSuffix = ".safetensors";
 
 
 bool ends_with(std::string_view text, std::string_view suffix) {
@@ -28,17 +29,21 @@ bool is_plain_file_name(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-Result<std::string> find_index_in_directory(const std::string& directory) {
+// The checkpoint a directory holds: its one index, or else its one safetensors file.
+Result<std::string> find_checkpoint_in_directory(const std::string& directory) {
   std::error_code error;
-  std::vector<std::string> found;
+  std::vector<std::string> indexes, files;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
     std::string name = entry.path().filename().string();
-    if (ends_with(name, kIndexSuffix)) found.push_back(entry.path().string());
+    if (ends_with(name, kIndexSuffix)) indexes.push_back(entry.path().string());
+    if (ends_with(name, kFileSuffix)) files.push_back(entry.path().string());
   }
   if (error) return fail("read directory " + directory + ": " + error.message());
-  if (found.empty()) return fail("no *.safetensors.index.json in directory " + directory);
-  if (found.size() > 1) return fail("several *.safetensors.index.json in directory " + directory);
-  return found.front();
+  if (indexes.size() > 1) return fail("several *.safetensors.index.json in directory " + directory);
+  if (indexes.size() == 1) return indexes.front();
+  if (files.size() == 1) return files.front();
+  if (files.empty()) return fail("no *.safetensors.index.json or *.safetensors file in directory " + directory);
+  return fail("several *.safetensors files and no *.safetensors.index.json in directory " + directory);
 }
 
 struct ShardIndex {
@@ -111,12 +116,18 @@ Result<TensorTable> read_sharded(const std::string& index_path) {
 
 }  // namespace
 
+bool directory_holds_safetensors(const std::string& path) {
+  std::error_code error;
+  return fs::is_directory(path, error) && find_checkpoint_in_directory(path).is_ok();
+}
+
 Result<TensorTable> read_safetensors_table(const std::string& path) {
   std::error_code error;
   if (fs::is_directory(path, error)) {
-    Result<std::string> index = find_index_in_directory(path);
-    if (!index.is_ok()) return index.error();
-    return read_sharded(index.value());
+    Result<std::string> found = find_checkpoint_in_directory(path);
+    if (!found.is_ok()) return found.error();
+    if (ends_with(found.value(), kIndexSuffix)) return read_sharded(found.value());
+    return read_safetensors_file(found.value());
   }
   if (ends_with(path, kIndexSuffix)) return read_sharded(path);
   return read_safetensors_file(path);

@@ -10,6 +10,8 @@ namespace tarnwick {
 
 // Every layout rule is enforced; offsets are absolute in the file holding each tensor.
 Result<TensorTable> read_safetensors_table(const std::string& path);
+// A directory holding one index, or else one safetensors file.
+bool directory_holds_safetensors(const std::string& path);
 // One file, with its `__metadata__` strings as the metadata.
 Result<TensorTable> read_safetensors_file(const std::string& path);
 

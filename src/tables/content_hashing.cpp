@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "main/file_read.h"
@@ -53,6 +54,8 @@ class MappedFile {
 
   // The bytes of a range the readers checked against the file's size; a file that shrank
   // since then fails here rather than hashing part of a tensor.
+  std::string_view bytes() const { return {static_cast<const char*>(data_), size_}; }
+
   Result<std::string_view> range(const std::string& path, std::uint64_t offset, std::uint64_t length) const {
     if (offset > size_ || length > size_ - offset) {
       return fail("read " + path + ": the file ends before the tensor at offset " + std::to_string(offset));
@@ -65,7 +68,82 @@ class MappedFile {
   std::size_t size_ = 0;
 };
 
+// Hashes one file front to back in chunks small enough to stay in cache: each chunk feeds the
+// whole-file hash and then the tensors it holds, so every byte comes from the disk once.
+Status hash_file_with_tensors(const std::string& path, std::vector<TensorEntry*>& tensors, Xxh3Stream& whole) {
+  constexpr std::uint64_t kChunk = 4u << 20;
+  MappedFile file;
+  Status opened = file.open(path);
+  if (!opened.is_ok()) return opened;
+  std::string_view bytes = file.bytes();
+  for (const TensorEntry* tensor : tensors) {
+    if (Result<std::string_view> range = file.range(path, tensor->data->offset, tensor->data->length); !range.is_ok()) {
+      return range.error();
+    }
+  }
+  std::stable_sort(tensors.begin(), tensors.end(),
+                   [](const TensorEntry* a, const TensorEntry* b) { return a->data->offset < b->data->offset; });
+  struct Open {
+    TensorEntry* tensor;
+    std::unique_ptr<Xxh3Stream> stream;
+  };
+  std::vector<Open> open;  // tensors that started in an earlier chunk and end in a later one
+  std::size_t next = 0;
+  auto feed = [&](std::uint64_t begin, std::uint64_t end) {
+    whole.update(bytes.substr(begin, end - begin));
+    for (std::size_t i = 0; i < open.size();) {
+      const TensorBytes& range = *open[i].tensor->data;
+      std::uint64_t stop = std::min(end, range.offset + range.length);
+      open[i].stream->update(bytes.substr(begin, stop - begin));
+      if (stop == range.offset + range.length) {
+        open[i].tensor->content_hash = open[i].stream->digest();
+        open[i] = std::move(open.back());
+        open.pop_back();
+      } else {
+        ++i;
+      }
+    }
+    for (; next < tensors.size() && tensors[next]->data->offset < end; ++next) {
+      TensorEntry& tensor = *tensors[next];
+      const TensorBytes& range = *tensor.data;
+      if (range.length <= end - range.offset) {
+        tensor.content_hash = xxh3_64(bytes.substr(range.offset, range.length));
+      } else {
+        open.push_back({&tensor, std::make_unique<Xxh3Stream>()});
+        open.back().stream->update(bytes.substr(range.offset, end - range.offset));
+      }
+    }
+  };
+  for (std::uint64_t begin = 0; begin < bytes.size(); begin += kChunk) {
+    feed(begin, std::min<std::uint64_t>(bytes.size(), begin + kChunk));
+  }
+  // Empty tensors at the very end of the file (or in an empty file) start where nothing is left.
+  for (; next < tensors.size(); ++next) tensors[next]->content_hash = xxh3_64({});
+  return Status::ok();
+}
+
 }  // namespace
+
+Result<std::uint64_t> hash_files_and_tensors(const std::vector<std::string>& files, TensorTable& table) {
+  std::map<std::string, std::vector<TensorEntry*>> by_file;
+  for (TensorEntry& tensor : table.tensors) {
+    if (tensor.data && !tensor.content_hash) by_file[tensor.data->file].push_back(&tensor);
+  }
+  Xxh3Stream whole;
+  for (const std::string& path : files) {
+    std::vector<TensorEntry*> tensors = std::move(by_file[path]);
+    by_file.erase(path);
+    Status hashed = hash_file_with_tensors(path, tensors, whole);
+    if (!hashed.is_ok()) return hashed.error();
+  }
+  // Tensors in a file outside `files` (there are none when `files` lists the checkpoint).
+  for (auto& [path, tensors] : by_file) {
+    Xxh3Stream unused;
+    Status hashed = hash_file_with_tensors(path, tensors, unused);
+    if (!hashed.is_ok()) return hashed.error();
+  }
+  return whole.digest();
+}
 
 Status fill_content_hashes(TensorTable& table, const std::vector<bool>& selected) {
   std::map<std::string, std::vector<TensorEntry*>> by_file;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ struct TensorTable {
   // PyTorch only: distinct storages, so tied weights count once.
   std::optional<std::uint64_t> storage_count;
   std::optional<std::uint64_t> storage_bytes;
+  // Where the metadata is stored as raw bytes (GGUF: the key/value section, and each value with
+  // its type), so that a change inside an array that `metadata` only summarises is still seen.
+  std::optional<TensorBytes> metadata_bytes;
+  std::map<std::string, TensorBytes> metadata_value_bytes;
 };
 
 }  // namespace tarnwick

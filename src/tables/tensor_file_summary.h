@@ -1,0 +1,54 @@
+// The summary of a tensor checkpoint (safetensors or GGUF) behind inspect, explain, diff, check
+// and explain-diff: exact totals from the tensor table, metadata highlights, the architecture
+// read from names and metadata, and three XXH3-64 fingerprints.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "main/artifact_kind.h"
+#include "main/json_output.h"
+#include "main/status.h"
+#include "tables/architecture.h"
+#include "tables/metadata_highlight.h"
+#include "tables/tensor_table.h"
+
+namespace tarnwick {
+
+struct DtypeShare {
+  std::string dtype;
+  std::uint64_t tensors = 0;
+  std::uint64_t parameters = 0;
+  std::uint64_t bytes = 0;
+};
+
+struct TensorFileSummary {
+  ArtifactKind kind = ArtifactKind::Unknown;
+  std::string path;
+  std::string layout;               // "single file", "sharded, 3 files", "version 3"
+  std::vector<std::string> files;   // every file of the checkpoint, the index first
+  std::uint64_t file_size_bytes = 0;
+  std::uint64_t parameter_count = 0;
+  std::uint64_t tensor_bytes = 0;
+  std::vector<DtypeShare> dtype_mix;  // most bytes first
+  std::optional<std::string> dominant_dtype;
+  std::vector<MetadataHighlight> highlights;
+  Json metadata = Json::object();
+  std::map<std::string, std::uint64_t> metadata_value_hashes;  // by key, over the stored value
+  std::vector<TensorEntry> tensors;  // file order, each with its content hash
+  ArchitectureFacts architecture;
+  std::uint64_t file_fingerprint = 0;
+  std::uint64_t metadata_fingerprint = 0;
+  std::uint64_t learned_state_fingerprint = 0;
+};
+
+bool is_tensor_file_kind(ArtifactKind kind);
+// Reads the checkpoint `path` (of a kind for which is_tensor_file_kind holds).
+Result<TensorFileSummary> read_tensor_file_summary(const std::string& path);
+std::vector<std::string> tensor_names(const TensorFileSummary& summary);
+OrderedJson tensor_file_summary_json(const TensorFileSummary& summary);
+
+}  // namespace tarnwick
