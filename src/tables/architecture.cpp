@@ -216,7 +216,8 @@ std::optional<Extent> agreed_embedding(const TensorTable& table, std::span<const
 }
 
 constexpr std::string_view kTokenEmbeddings[] = {
-    "embed_tokens.weight", "wte.weight", "word_embeddings.weight", "tok_embeddings.weight", "token_embd.weight"};
+    "embed_tokens.weight", "wte.weight", "word_embeddings.weight", "tok_embeddings.weight", "token_embd.weight",
+    "embed_in.weight"};
 constexpr std::string_view kPositionEmbeddings[] = {
     "wpe.weight", "embeddings.position_embeddings.weight", "position_embd.weight"};
 
@@ -241,6 +242,11 @@ constexpr ProjectionName kTorchProjections[] = {
     {"mlp.fc1.weight", Layout::OutIn},
     {"fc1.weight", Layout::OutIn},
     {"linear1.weight", Layout::OutIn},
+    {"mlp.dense_h_to_4h.weight", Layout::OutIn},
+    {"mlp.fc_in.weight", Layout::OutIn},
+    {"layer.#.DenseReluDense.wi.weight", Layout::OutIn},
+    {"layer.#.DenseReluDense.wi_0.weight", Layout::OutIn},
+    {"layer.#.DenseReluDense.wi_1.weight", Layout::OutIn},
     {"block_sparse_moe.experts.#.w1.weight", Layout::OutIn},
     {"block_sparse_moe.experts.#.w3.weight", Layout::OutIn},
     {"mlp.experts.#.up_proj.weight", Layout::OutIn},

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "test_support.h"
+
 namespace tarnwick {
 namespace {
 
@@ -93,6 +95,17 @@ std::vector<ArchitectureCase> architecture_cases() {
              {{"attention.self.query.weight", {768, 768}},
               {"intermediate.dense.weight", {3072, 768}},
               {"output.dense.weight", {768, 3072}}});
+
+  // GPT-NeoX names its embedding `embed_in` and its up projection by its widths.
+  std::vector<NamedShape> neox{{"gpt_neox.embed_in.weight", {50304, 512}}};
+  add_blocks(neox, "gpt_neox.layers", 6,
+             {{"attention.query_key_value.weight", {1536, 512}}, {"mlp.dense_h_to_4h.weight", {2048, 512}}});
+
+  // T5 numbers blocks, then sub-layers inside each; only the outer list counts.
+  std::vector<NamedShape> t5;
+  add_blocks(t5, "encoder.block", 2,
+             {{"layer.0.SelfAttention.q.weight", {512, 512}}, {"layer.1.DenseReluDense.wi.weight", {2048, 512}}});
+  add_blocks(t5, "decoder.block", 2, {{"layer.2.DenseReluDense.wi.weight", {2048, 512}}});
 
   std::vector<NamedShape> mixtral{{"model.embed_tokens.weight", {32000, 4096}}};
   for (int layer = 0; layer < 2; ++layer) {
@@ -199,6 +212,28 @@ std::vector<ArchitectureCase> architecture_cases() {
        "  Feed-forward:    3072 (inferred: output width of bert.encoder.layer.0.intermediate.dense.weight)\n"
        "  Experts:         unknown\n"
        "  Context length:  512 (inferred: position embedding rows)\n"},
+      {"GPT-NeoX layers", table_of("safetensors", neox), Json(),
+       "\nArchitecture:\n"
+       "  Family:          unknown\n"
+       "  Layers:          6 (inferred: gpt_neox.layers.N in tensor names)\n"
+       "  Hidden size:     512 (inferred: token embedding width)\n"
+       "  Vocabulary:      50304 (inferred: token embedding rows)\n"
+       "  Attention heads: unknown\n"
+       "  Key/value heads: unknown\n"
+       "  Feed-forward:    2048 (inferred: output width of gpt_neox.layers.0.mlp.dense_h_to_4h.weight)\n"
+       "  Experts:         unknown\n"
+       "  Context length:  unknown\n"},
+      {"T5 encoder and decoder blocks", table_of("safetensors", t5), Json(),
+       "\nArchitecture:\n"
+       "  Family:          unknown\n"
+       "  Layers:          2 (inferred: encoder.block.N in tensor names)\n"
+       "  Hidden size:     unknown\n"
+       "  Vocabulary:      unknown\n"
+       "  Attention heads: unknown\n"
+       "  Key/value heads: unknown\n"
+       "  Feed-forward:    2048 (inferred: output width of encoder.block.0.layer.1.DenseReluDense.wi.weight)\n"
+       "  Experts:         unknown\n"
+       "  Context length:  unknown\n"},
       {"Mixtral experts by name", table_of("safetensors", mixtral), Json(),
        "\nArchitecture:\n"
        "  Family:          unknown\n"
@@ -341,6 +376,17 @@ TEST(Architecture, WritesJsonInFieldOrder) {
   EXPECT_EQ(architecture_json(ArchitectureFacts{}).dump(),
             R"({"family":null,"layers":null,"hidden_size":null,"vocabulary":null,"attention_heads":null,)"
             R"("key_value_heads":null,"feed_forward_size":null,"experts":null,"context_length":null})");
+}
+
+// A real training checkpoint: the blocks sit under the "model" state dict.
+TEST(ArchitectureCorpus, ContentsOfATrainingCheckpoint) {
+  TARNWICK_REQUIRE_CORPUS("pytorch");
+  const std::string path = (corpus / "encoder_ckpt.ckpt").string();
+  testing::CommandRun run = testing::run_command({"contents", "--limit", "4", path});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string text = run.out;
+  text.replace(text.find(corpus.string()), corpus.string().size(), "<corpus>");
+  testing::expect_golden(text, "pt/encoder_ckpt.ckpt.contents-limit4.txt");
 }
 
 }  // namespace
