@@ -223,8 +223,10 @@ constexpr std::string_view kPositionEmbeddings[] = {
 
 // How a feed-forward input projection stores its matrix.
 enum class Layout {
-  OutIn,  // torch.nn.Linear: [out, in]
-  InOut,  // GPT-2 Conv1D, and every GGUF matrix (dims innermost first)
+  OutIn,     // torch.nn.Linear: [out, in]
+  InOut,     // every GGUF matrix (dims innermost first)
+  ByHidden,  // `c_fc`: GPT-2's Conv1D stores [in, out], nanoGPT's Linear [out, in]; the side
+             // as wide as the hidden size is the input, so it needs the hidden size known
 };
 
 struct ProjectionName {
@@ -235,7 +237,7 @@ struct ProjectionName {
 constexpr ProjectionName kTorchProjections[] = {
     {"mlp.up_proj.weight", Layout::OutIn},
     {"mlp.gate_proj.weight", Layout::OutIn},
-    {"mlp.c_fc.weight", Layout::InOut},
+    {"mlp.c_fc.weight", Layout::ByHidden},
     {"intermediate.dense.weight", Layout::OutIn},
     {"feed_forward.w1.weight", Layout::OutIn},
     {"feed_forward.w3.weight", Layout::OutIn},
@@ -297,8 +299,10 @@ std::optional<ArchitectureFigure> inferred_feed_forward(const TensorTable& table
     // GGUF expert tensors carry the expert number as a third dim.
     std::size_t rank = is_gguf(table) && member->rest.find("_exps.") != std::string::npos ? 3 : 2;
     if (!layout || tensor.shape.size() != rank) continue;
-    std::uint64_t out = *layout == Layout::OutIn ? tensor.shape[0] : tensor.shape[1];
-    std::uint64_t in = *layout == Layout::OutIn ? tensor.shape[1] : tensor.shape[0];
+    if (*layout == Layout::ByHidden && !hidden) continue;
+    bool out_first = *layout == Layout::OutIn || (*layout == Layout::ByHidden && tensor.shape[1] == hidden->value);
+    std::uint64_t out = out_first ? tensor.shape[0] : tensor.shape[1];
+    std::uint64_t in = out_first ? tensor.shape[1] : tensor.shape[0];
     if (hidden && in != hidden->value) return std::nullopt;
     if (agreed && *agreed != out) return std::nullopt;
     agreed = out;

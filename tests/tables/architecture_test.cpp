@@ -88,6 +88,13 @@ std::vector<ArchitectureCase> architecture_cases() {
   add_blocks(gpt2, "transformer.h", 3,
              {{"attn.c_attn.weight", {768, 2304}}, {"mlp.c_fc.weight", {768, 3072}}, {"mlp.c_proj.weight", {3072, 768}}});
 
+  // nanoGPT: the same names, but c_fc is a Linear [out, in].
+  std::vector<NamedShape> nanogpt{{"transformer.wte.weight", {50304, 768}}};
+  add_blocks(nanogpt, "transformer.h", 2, {{"mlp.c_fc.weight", {3072, 768}}});
+  // Without the embedding nothing tells which side of c_fc is the input.
+  std::vector<NamedShape> bare_c_fc;
+  add_blocks(bare_c_fc, "h", 2, {{"mlp.c_fc.weight", {768, 3072}}});
+
   std::vector<NamedShape> bert{{"bert.embeddings.word_embeddings.weight", {30522, 768}},
                                {"bert.embeddings.position_embeddings.weight", {512, 768}},
                                {"bert.embeddings.token_type_embeddings.weight", {2, 768}}};
@@ -201,6 +208,28 @@ std::vector<ArchitectureCase> architecture_cases() {
        "  Feed-forward:    3072 (inferred: output width of transformer.h.0.mlp.c_fc.weight)\n"
        "  Experts:         unknown\n"
        "  Context length:  1024 (inferred: position embedding rows)\n"},
+      {"nanoGPT blocks with Linear shapes", table_of("pytorch-zip", nanogpt), Json(),
+       "\nArchitecture:\n"
+       "  Family:          unknown\n"
+       "  Layers:          2 (inferred: transformer.h.N in tensor names)\n"
+       "  Hidden size:     768 (inferred: token embedding width)\n"
+       "  Vocabulary:      50304 (inferred: token embedding rows)\n"
+       "  Attention heads: unknown\n"
+       "  Key/value heads: unknown\n"
+       "  Feed-forward:    3072 (inferred: output width of transformer.h.0.mlp.c_fc.weight)\n"
+       "  Experts:         unknown\n"
+       "  Context length:  unknown\n"},
+      {"c_fc without a hidden size", table_of("pytorch-zip", bare_c_fc), Json(),
+       "\nArchitecture:\n"
+       "  Family:          unknown\n"
+       "  Layers:          2 (inferred: h.N in tensor names)\n"
+       "  Hidden size:     unknown\n"
+       "  Vocabulary:      unknown\n"
+       "  Attention heads: unknown\n"
+       "  Key/value heads: unknown\n"
+       "  Feed-forward:    unknown\n"
+       "  Experts:         unknown\n"
+       "  Context length:  unknown\n"},
       {"BERT encoder layers", table_of("pytorch-zip", bert), Json(),
        "\nArchitecture:\n"
        "  Family:          unknown\n"
