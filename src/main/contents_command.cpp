@@ -5,6 +5,7 @@
 #include "main/artifact_kind.h"
 #include "main/inspector_args.h"
 #include "main/tensor_table_source.h"
+#include "safetensors/sibling_config.h"
 #include "tables/tensor_contents_diff.h"
 #include "tables/tensor_contents_report.h"
 #include "tables/tree_contents.h"
@@ -49,7 +50,9 @@ Status contents_command(const Args& args, Io& io) {
     if (!document.is_ok()) return document.error();
     return print_json_document(io.out, document.value());
   }
-  return print_tensor_contents(io.out, table.value(), options.limit);
+  // Hugging Face directories keep the model's config.json beside the safetensors weights.
+  Json config = kind == ArtifactKind::Safetensors ? read_sibling_config(path) : Json();
+  return print_tensor_contents(io.out, table.value(), options.limit, config);
 }
 
 Status contents_diff_command(const Args& args, Io& io) {

@@ -7,6 +7,7 @@
 #include "main/checked_math.h"
 #include "main/format.h"
 #include "main/text.h"
+#include "tables/architecture.h"
 #include "tensor/tensor.h"
 
 namespace tarnwick {
@@ -138,7 +139,7 @@ Result<OrderedJson> tensor_contents_json(const TensorTable& table) {
   return document;
 }
 
-Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::uint64_t limit) {
+Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::uint64_t limit, const Json& config) {
   Result<TensorTotals> totals = tensor_totals(table);
   if (!totals.is_ok()) return totals.error();
   out << "Tensor Contents\n---------------\n";
@@ -156,6 +157,9 @@ Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::u
   for (const auto& [dtype, count] : mix) {
     out << "  " << escape_control(dtype) << ": " << count << (count == 1 ? " tensor\n" : " tensors\n");
   }
+  // ONNX exporters rename and fold initializers (`onnx::MatMul_245`), so names there do not
+  // describe the network's blocks.
+  if (table.format != "onnx") print_architecture(out, infer_architecture(table, config));
   print_metadata(out, table.metadata, limit);
   print_tensor_rows(out, table, limit);
   return Status::ok();

@@ -21,6 +21,9 @@ Result<TensorTotals> tensor_totals(const TensorTable& table);
 std::string tensor_shape_and_dtype(const TensorEntry& tensor);
 
 Result<OrderedJson> tensor_contents_json(const TensorTable& table);
-Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::uint64_t limit);
+// `config` is a Hugging Face config.json found beside the checkpoint (null Json when none): it
+// adds stated figures to the Architecture section.
+Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::uint64_t limit,
+                             const Json& config = Json());
 
 }  // namespace tarnwick
