@@ -53,7 +53,7 @@ std::string identity_sentence(const ArchitectureFacts& facts) {
   if (!facts.family && parts.empty()) {
     return "The architecture could not be recognised from tensor names, shapes or metadata.";
   }
-  std::string sentence = "This looks like " + (facts.family ? "a " + escape_control(*facts.family) + " model" : std::string("a layered model"));
+  std::string sentence = "This looks like " + (facts.family ? "a " + escape_control(*facts.family) + " model" : std::string("a model"));
   for (std::size_t i = 0; i < parts.size(); ++i) {
     sentence += i == 0 ? " with " : i + 1 == parts.size() ? " and " : ", ";
     sentence += parts[i];
