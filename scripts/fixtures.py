@@ -98,6 +98,10 @@ def write_all(directory):
              ("head.weight", "F32", [4], floats(1, 0, 0, 1)),
              ("norm.weight", "BF16", [2], b"\x80\x3f\x80\x3f")],
             {"format": "pt", "step": "2000"}),
+        "tiny_v3.safetensors": safetensors_bytes(
+            [("embed.weight", "F32", [2, 3], floats(1, 2, 3, 4, 5, 6)),
+             ("head.bias", "F32", [2], floats(0.5, -0.5))],
+            {"format": "pt", "license": "mit"}),
         "tiny.gguf": gguf_bytes(
             [("general.architecture", 8, gguf_string("llama")),
              ("general.name", 8, gguf_string("tiny")),

@@ -48,15 +48,15 @@ std::string learned_state_line(const TensorFileChanges& changes, bool same_finge
   if (same_fingerprint) return "Learned state: unchanged (every tensor's bytes identical)\n";
   std::vector<std::string> parts;
   std::size_t added = changes.names.added.size(), removed = changes.names.removed.size();
-  if (added + removed > 0) parts.push_back(std::to_string(added) + " added, " + std::to_string(removed) + " removed");
+  if (added + removed > 0) parts.push_back("tensors: " + std::to_string(added) + " added, " + std::to_string(removed) + " removed");
   std::set<std::string> reshaped(changes.dtype_changed.begin(), changes.dtype_changed.end());
   reshaped.insert(changes.shape_changed.begin(), changes.shape_changed.end());
   std::size_t retyped = reshaped.size();
   if (retyped > 0) parts.push_back(tensor_count_text(retyped) + " with a new dtype or shape");
   std::size_t compared = changes.values_changed.size() + changes.unchanged;
   if (compared > 0) {
-    parts.push_back(std::to_string(changes.values_changed.size()) + " of " + tensor_count_text(compared) +
-                    " alike in dtype and shape hold different bytes");
+    parts.push_back("bytes changed in " + std::to_string(changes.values_changed.size()) + " of " +
+                    tensor_count_text(compared) + " of unchanged dtype and shape");
   }
   std::string line = "Learned state: CHANGED (";
   for (std::size_t i = 0; i < parts.size(); ++i) line += (i ? "; " : "") + parts[i];

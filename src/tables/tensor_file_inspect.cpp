@@ -46,7 +46,7 @@ void print_summary(std::ostream& out, const TensorFileSummary& summary, std::uin
 // A sentence naming what the names and metadata make of the checkpoint.
 std::string identity_sentence(const ArchitectureFacts& facts) {
   std::vector<std::string> parts;
-  if (facts.layers) parts.push_back(std::to_string(facts.layers->value) + " layers");
+  if (facts.layers) parts.push_back(std::to_string(facts.layers->value) + (facts.layers->value == 1 ? " layer" : " layers"));
   if (facts.hidden_size) parts.push_back("hidden size " + std::to_string(facts.hidden_size->value));
   if (facts.vocabulary) parts.push_back("a vocabulary of " + std::to_string(facts.vocabulary->value));
   if (facts.experts) parts.push_back(std::to_string(facts.experts->value) + " experts");
