@@ -27,8 +27,8 @@ _tarnwick_options() {
 _tarnwick_extensions() {
   local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf"
   case $1 in
-    inspect) echo "$models|json" ;;
-    explain-diff | check) echo "$models" ;;
+    inspect) echo "$models|$tensors|json" ;;
+    explain-diff | check) echo "$models|$tensors" ;;
     diff | contents) echo "$models|$tensors" ;;
     catboost | cbm) echo "cbm" ;;
     lightgbm | lgbm) echo "lgb|txt" ;;
@@ -36,7 +36,7 @@ _tarnwick_extensions() {
     onnx | profile) echo "onnx" ;;
     scan) echo "pt|pth|bin|ckpt|pkl|pickle|onnx|safetensors|gguf" ;;
     convert) echo "pkl|pickle" ;;
-    explain) echo "$models|json" ;;
+    explain) echo "$models|$tensors|json" ;;
     trace | summary | compare | why | validate | tensor-inspect | run | bench | quiz | \
       explain-model | walkthrough) echo "json" ;;
   esac

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "test_support.h"
 
 namespace tarnwick {
@@ -36,6 +38,42 @@ TEST(DetectArtifactKind, ExtensionThenContent) {
       {dir.write(".hidden", "hello"), ArtifactKind::Unknown},
       {dir.write("text.cbm1", "CBM"), ArtifactKind::Unknown},
       {(dir.path() / "missing").string(), ArtifactKind::Unknown},
+  };
+  for (const Case& c : cases) EXPECT_EQ(detect_artifact_kind(c.path), c.expected) << c.path;
+}
+
+TEST(DetectArtifactKind, TensorCheckpoints) {
+  TempDir dir;
+  std::string header = "{\"w\":{\"dtype\":\"F32\",\"shape\":[1],\"data_offsets\":[0,4]}}";
+  std::string safetensors = std::string(1, static_cast<char>(header.size())) + std::string(7, '\0') + header + "abcd";
+  std::string too_long = std::string("\xff\xff", 2) + std::string(6, '\0') + header;
+  std::filesystem::create_directories(dir.path() / "hf");
+  dir.write("hf/model.safetensors", safetensors);
+  dir.write("hf/config.json", "{}");
+  std::filesystem::create_directories(dir.path() / "sharded");
+  dir.write("sharded/model.safetensors.index.json", "{}");
+  std::filesystem::create_directories(dir.path() / "two");
+  dir.write("two/a.safetensors", safetensors);
+  dir.write("two/b.safetensors", safetensors);
+  std::filesystem::create_directories(dir.path() / "plain");
+  dir.write("plain/notes.txt", "hello");
+  struct Case {
+    std::string path;
+    ArtifactKind expected;
+  };
+  const Case cases[] = {
+      {(dir.path() / "w.SafeTensors").string(), ArtifactKind::Safetensors},
+      {(dir.path() / "model.safetensors.index.json").string(), ArtifactKind::Safetensors},  // before the json rule
+      {(dir.path() / "index.json").string(), ArtifactKind::TensorPlanJson},
+      {(dir.path() / "m.GGUF").string(), ArtifactKind::GGUF},
+      {dir.write("gguf-noext", std::string("GGUF\x03\0\0\0", 8)), ArtifactKind::GGUF},
+      {dir.write("st-noext", safetensors), ArtifactKind::Safetensors},
+      {dir.write("st-too-long", too_long), ArtifactKind::Unknown},
+      {dir.write("st.bin", safetensors), ArtifactKind::PyTorch},  // the extension decides first
+      {(dir.path() / "hf").string(), ArtifactKind::Safetensors},
+      {(dir.path() / "sharded").string(), ArtifactKind::Safetensors},
+      {(dir.path() / "two").string(), ArtifactKind::Unknown},  // which one is meant is not clear
+      {(dir.path() / "plain").string(), ArtifactKind::Unknown},
   };
   for (const Case& c : cases) EXPECT_EQ(detect_artifact_kind(c.path), c.expected) << c.path;
 }
