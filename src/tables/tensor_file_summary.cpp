@@ -129,6 +129,12 @@ Result<TensorTable> read_table(const std::string& path, ArtifactKind kind) {
 bool is_tensor_file_kind(ArtifactKind kind) { return kind == ArtifactKind::Safetensors || kind == ArtifactKind::GGUF; }
 
 Result<TensorFileSummary> read_tensor_file_summary(const std::string& path) {
+  std::error_code error;
+  std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_directory(status)) {
+    return fail("read " + path + ": a safetensors or GGUF checkpoint is read by position, so it must be a file or a directory");
+  }
   ArtifactKind kind = detect_artifact_kind(path);
   if (!is_tensor_file_kind(kind)) return fail("not a safetensors or GGUF checkpoint: " + path);
   Result<TensorTable> read = read_table(path, kind);
