@@ -368,22 +368,35 @@ void report_contents_reads(const char* label, const Path& file) {
   report("time", contents.seconds, 2.0, "s");
 }
 
-double cat_seconds(const Path& old_file, const Path& new_file) {
+double cat_seconds(const std::vector<std::string>& files) {
+  std::vector<std::string> argv{"/bin/cat"};
+  argv.insert(argv.end(), files.begin(), files.end());
   double best = 1e300;
   for (int round = 0; round < 3; ++round) {
-    ChildRun cat = bench::run_child({"/bin/cat", old_file.string(), new_file.string()});
+    ChildRun cat = bench::run_child(argv);
     best = std::min(best, cat.seconds);
   }
   return best;
 }
 
 void report_diff_speed(const char* label, const Path& old_file, const Path& new_file) {
-  double bare = cat_seconds(old_file, new_file);
+  double bare = cat_seconds({old_file.string(), new_file.string()});
   ChildRun diff = run_tarnwick({"diff", "--contents", "--json", old_file.string(), new_file.string()}, 3);
   double size = static_cast<double>(size_of(old_file) + size_of(new_file));
   std::printf("diff --contents --json, %s: two files, %.1f MiB in all (exit %d)\n", label, size / kMiB,
               diff.exit_status);
   report("time against cat old new > /dev/null (1.5x)", diff.seconds, 1.5 * bare, "s");
+}
+
+// inspect fingerprints every byte of a tensor checkpoint (the file and each tensor, in one pass).
+void report_inspect_speed(const char* label, const Path& file) {
+  double bare = cat_seconds({file.string()});
+  ChildRun inspect = run_tarnwick({"inspect", "--json", file.string()}, 3);
+  std::printf("inspect --json, %s: %.1f MiB (exit %d)\n", label, static_cast<double>(size_of(file)) / kMiB,
+              inspect.exit_status);
+  report("time against cat file > /dev/null (1.5x)", inspect.seconds, 1.5 * bare, "s");
+  report("peak memory (the mapped file + 64 MiB)", inspect.peak_bytes / kMiB,
+         static_cast<double>(size_of(file)) / kMiB + 64.0, "MiB");
 }
 
 void bench_contents(const Path& dir) {
@@ -392,6 +405,7 @@ void bench_contents(const Path& dir) {
   write_large_safetensors(new_file, 3);
   report_contents_reads("safetensors", old_file);
   report_diff_speed("safetensors", old_file, new_file);
+  report_inspect_speed("safetensors", old_file);
   std::filesystem::remove(old_file);
   std::filesystem::remove(new_file);
 

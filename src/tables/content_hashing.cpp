@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
-#include <memory>
+#include <atomic>
+#include <thread>
 #include <string>
 
 #include "main/file_read.h"
@@ -68,58 +69,49 @@ class MappedFile {
   std::size_t size_ = 0;
 };
 
-// Hashes one file front to back in chunks small enough to stay in cache: each chunk feeds the
-// whole-file hash and then the tensors it holds, so every byte comes from the disk once.
-Status hash_file_with_tensors(const std::string& path, std::vector<TensorEntry*>& tensors, Xxh3Stream& whole) {
-  constexpr std::uint64_t kChunk = 4u << 20;
-  MappedFile file;
-  Status opened = file.open(path);
-  if (!opened.is_ok()) return opened;
-  std::string_view bytes = file.bytes();
-  for (const TensorEntry* tensor : tensors) {
-    if (Result<std::string_view> range = file.range(path, tensor->data->offset, tensor->data->length); !range.is_ok()) {
-      return range.error();
+// Hashes each tensor's range on two threads when there is enough to share: tensor bytes are
+// most of a checkpoint, and the hash, not the page cache, is then the limit.
+void hash_ranges(std::string_view bytes, const std::vector<TensorEntry*>& tensors) {
+  constexpr std::uint64_t kWorthAThread = 64u << 20;
+  std::uint64_t total = 0;
+  for (const TensorEntry* tensor : tensors) total += tensor->data->length;
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i = next++; i < tensors.size(); i = next++) {
+      const TensorBytes& range = *tensors[i]->data;
+      tensors[i]->content_hash = xxh3_64(bytes.substr(range.offset, range.length));
     }
+  };
+  if (total < kWorthAThread) {
+    work();
+    return;
   }
+  std::thread helper(work);
+  work();
+  helper.join();
+}
+
+// The file's own fingerprint without hashing tensor bytes twice: the bytes between tensors as
+// they are, each tensor by its content hash. Every byte of the file still counts.
+void feed_file(std::string_view bytes, std::vector<TensorEntry*>& tensors, Xxh3Stream& whole) {
   std::stable_sort(tensors.begin(), tensors.end(),
                    [](const TensorEntry* a, const TensorEntry* b) { return a->data->offset < b->data->offset; });
-  struct Open {
-    TensorEntry* tensor;
-    std::unique_ptr<Xxh3Stream> stream;
-  };
-  std::vector<Open> open;  // tensors that started in an earlier chunk and end in a later one
-  std::size_t next = 0;
-  auto feed = [&](std::uint64_t begin, std::uint64_t end) {
-    whole.update(bytes.substr(begin, end - begin));
-    for (std::size_t i = 0; i < open.size();) {
-      const TensorBytes& range = *open[i].tensor->data;
-      std::uint64_t stop = std::min(end, range.offset + range.length);
-      open[i].stream->update(bytes.substr(begin, stop - begin));
-      if (stop == range.offset + range.length) {
-        open[i].tensor->content_hash = open[i].stream->digest();
-        open[i] = std::move(open.back());
-        open.pop_back();
-      } else {
-        ++i;
-      }
+  char size[8];
+  for (int i = 0; i < 8; ++i) size[i] = static_cast<char>(static_cast<std::uint64_t>(bytes.size()) >> (8 * i));
+  whole.update({size, 8});
+  std::uint64_t done = 0;
+  for (const TensorEntry* tensor : tensors) {
+    const TensorBytes& range = *tensor->data;
+    if (range.offset < done) {  // overlapping ranges: hash the rest of the file as it is
+      break;
     }
-    for (; next < tensors.size() && tensors[next]->data->offset < end; ++next) {
-      TensorEntry& tensor = *tensors[next];
-      const TensorBytes& range = *tensor.data;
-      if (range.length <= end - range.offset) {
-        tensor.content_hash = xxh3_64(bytes.substr(range.offset, range.length));
-      } else {
-        open.push_back({&tensor, std::make_unique<Xxh3Stream>()});
-        open.back().stream->update(bytes.substr(range.offset, end - range.offset));
-      }
-    }
-  };
-  for (std::uint64_t begin = 0; begin < bytes.size(); begin += kChunk) {
-    feed(begin, std::min<std::uint64_t>(bytes.size(), begin + kChunk));
+    whole.update(bytes.substr(done, range.offset - done));
+    char hash[8];
+    for (int i = 0; i < 8; ++i) hash[i] = static_cast<char>(*tensor->content_hash >> (8 * i));
+    whole.update({hash, 8});
+    done = range.offset + range.length;
   }
-  // Empty tensors at the very end of the file (or in an empty file) start where nothing is left.
-  for (; next < tensors.size(); ++next) tensors[next]->content_hash = xxh3_64({});
-  return Status::ok();
+  whole.update(bytes.substr(done));
 }
 
 }  // namespace
@@ -127,21 +119,23 @@ Status hash_file_with_tensors(const std::string& path, std::vector<TensorEntry*>
 Result<std::uint64_t> hash_files_and_tensors(const std::vector<std::string>& files, TensorTable& table) {
   std::map<std::string, std::vector<TensorEntry*>> by_file;
   for (TensorEntry& tensor : table.tensors) {
-    if (tensor.data && !tensor.content_hash) by_file[tensor.data->file].push_back(&tensor);
+    if (tensor.data) by_file[tensor.data->file].push_back(&tensor);
   }
   Xxh3Stream whole;
   for (const std::string& path : files) {
     std::vector<TensorEntry*> tensors = std::move(by_file[path]);
     by_file.erase(path);
-    Status hashed = hash_file_with_tensors(path, tensors, whole);
-    if (!hashed.is_ok()) return hashed.error();
+    MappedFile file;
+    Status opened = file.open(path);
+    if (!opened.is_ok()) return opened.error();
+    for (const TensorEntry* tensor : tensors) {
+      Result<std::string_view> range = file.range(path, tensor->data->offset, tensor->data->length);
+      if (!range.is_ok()) return range.error();
+    }
+    hash_ranges(file.bytes(), tensors);
+    feed_file(file.bytes(), tensors, whole);
   }
-  // Tensors in a file outside `files` (there are none when `files` lists the checkpoint).
-  for (auto& [path, tensors] : by_file) {
-    Xxh3Stream unused;
-    Status hashed = hash_file_with_tensors(path, tensors, unused);
-    if (!hashed.is_ok()) return hashed.error();
-  }
+  if (!by_file.empty()) return fail("tensor data in " + by_file.begin()->first + ", which is not a file of the checkpoint");
   return whole.digest();
 }
 

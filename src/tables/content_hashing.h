@@ -14,8 +14,9 @@ namespace tarnwick {
 // `selected` is indexed like `table.tensors`; empty selects every tensor.
 Status fill_content_hashes(TensorTable& table, const std::vector<bool>& selected = {});
 
-// The XXH3-64 of the files' bytes one after another, read in one pass that also fills the
-// content hash of every tensor they hold (as fill_content_hashes would).
+// Fills the content hash of every tensor the files hold (as fill_content_hashes would) and
+// returns a fingerprint of the files' bytes: XXH3-64 over each file's size, the bytes between
+// its tensors, and each tensor's content hash in file order. Every byte is read once.
 Result<std::uint64_t> hash_files_and_tensors(const std::vector<std::string>& files, TensorTable& table);
 
 }  // namespace tarnwick

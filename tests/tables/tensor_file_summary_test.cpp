@@ -18,20 +18,32 @@ TensorFileSummary summary_of(const std::string& path) {
   return summary.is_ok() ? summary.take() : TensorFileSummary{};
 }
 
-// Tensors that start and end inside one 4 MiB chunk, span a boundary, span several chunks,
-// are empty, and end the file: each hash equals a direct hash of its bytes.
+// The file fingerprint covers the bytes between tensors as they are and each tensor by its hash.
+std::string fingerprinted(const std::string& file, const std::vector<SafetensorsTensor>& tensors) {
+  std::string fed = u64_le(file.size());
+  std::size_t data_start = file.size();
+  for (const SafetensorsTensor& tensor : tensors) data_start -= tensor.bytes.size();
+  fed += file.substr(0, data_start);
+  for (const SafetensorsTensor& tensor : tensors) fed += u64_le(XXH3_64bits(tensor.bytes.data(), tensor.bytes.size()));
+  return fed;
+}
+
+std::uint64_t xxh3(const std::string& bytes) { return XXH3_64bits(bytes.data(), bytes.size()); }
+
+// Small, empty and large tensors (the large ones shared between two threads): each hash equals
+// a direct hash of its bytes.
 TEST(TensorFileSummary, OnePassHashesEqualDirectHashes) {
   constexpr std::size_t kMiB = 1u << 20;
   std::vector<SafetensorsTensor> tensors{{"small", "U8", {100}, counting_bytes(100, 1)},
-                                         {"crosses", "U8", {4 * kMiB}, counting_bytes(4 * kMiB, 2)},
+                                         {"large", "U8", {40 * kMiB}, counting_bytes(40 * kMiB, 2)},
                                          {"empty", "U8", {0}, ""},
-                                         {"spans", "U8", {9 * kMiB + 3}, counting_bytes(9 * kMiB + 3, 3)},
+                                         {"larger", "U8", {41 * kMiB + 3}, counting_bytes(41 * kMiB + 3, 3)},
                                          {"last_empty", "U8", {0}, ""}};
   TempDir dir;
   std::string bytes = safetensors_file(tensors);
   std::string path = dir.write("big.safetensors", bytes);
   TensorFileSummary summary = summary_of(path);
-  EXPECT_EQ(summary.file_fingerprint, XXH3_64bits(bytes.data(), bytes.size()));
+  EXPECT_EQ(summary.file_fingerprint, xxh3(fingerprinted(bytes, tensors)));
   ASSERT_EQ(summary.tensors.size(), tensors.size());
   for (std::size_t i = 0; i < tensors.size(); ++i) {
     SCOPED_TRACE(tensors[i].name);
@@ -61,8 +73,8 @@ TEST(TensorFileSummary, LearnedStateFollowsTensorsNotLayoutOrMetadata) {
 // An index and two shards: every file is counted and fingerprinted, index first.
 TEST(TensorFileSummary, ShardedCheckpointCountsEveryFile) {
   TempDir dir;
-  std::string first = safetensors_file({{"a", "F32", {2}, counting_bytes(8)}});
-  std::string second = safetensors_file({{"b", "F32", {3}, counting_bytes(12)}});
+  std::vector<SafetensorsTensor> a{{"a", "F32", {2}, counting_bytes(8)}}, b{{"b", "F32", {3}, counting_bytes(12)}};
+  std::string first = safetensors_file(a), second = safetensors_file(b);
   std::string index = R"({"metadata":{"total_size":20},"weight_map":{"a":"part-1.safetensors","b":"part-2.safetensors"}})";
   dir.write("part-1.safetensors", first);
   dir.write("part-2.safetensors", second);
@@ -74,8 +86,7 @@ TEST(TensorFileSummary, ShardedCheckpointCountsEveryFile) {
     ASSERT_EQ(summary.files.size(), 3u);
     EXPECT_EQ(summary.files[0], index_path);
     EXPECT_EQ(summary.file_size_bytes, index.size() + first.size() + second.size());
-    std::string all = index + first + second;
-    EXPECT_EQ(summary.file_fingerprint, XXH3_64bits(all.data(), all.size()));
+    EXPECT_EQ(summary.file_fingerprint, xxh3(u64_le(index.size()) + index + fingerprinted(first, a) + fingerprinted(second, b)));
     EXPECT_EQ(summary.parameter_count, 5u);
     EXPECT_EQ(summary.highlights.size(), 1u);  // total_size
   }
