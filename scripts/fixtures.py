@@ -46,6 +46,22 @@ def gguf_bytes(values, tensors):
     return out + data
 
 
+def tiny_gguf(name, extra_tensors):
+    return gguf_bytes(
+        [("general.architecture", 8, gguf_string("llama")),
+         ("general.name", 8, gguf_string(name)),
+         ("llama.context_length", 4, struct.pack("<I", 64)),
+         ("llama.embedding_length", 4, struct.pack("<I", 4)),
+         ("llama.block_count", 4, struct.pack("<I", 1)),
+         ("llama.attention.head_count", 4, struct.pack("<I", 2)),
+         ("general.file_type", 4, struct.pack("<I", 0)),
+         ("llama.rope.dimension_sections", 9, struct.pack("<IQ4i", 5, 4, 1, 1, 0, 0)),
+         ("tokenizer.ggml.tokens", 9,
+          struct.pack("<IQ", 8, 20) + b"".join(gguf_string(f"tok{i}") for i in range(20)))],
+        [("token_embd.weight", [4, 3], 0, floats(*range(12))),
+         ("blk.0.attn_q.weight", [4, 4], 1, struct.pack("<16e", *([0.25] * 16)))] + extra_tensors)
+
+
 def cbm_bytes(feature_names):
     metadata = b'{"params":{"loss_function":{"type":"Logloss"}}}'
     runs = b"".join(b"\x00\x01" + name.encode() for name in feature_names)
@@ -102,19 +118,8 @@ def write_all(directory):
             [("embed.weight", "F32", [2, 3], floats(1, 2, 3, 4, 5, 6)),
              ("head.bias", "F32", [2], floats(0.5, -0.5))],
             {"format": "pt", "license": "mit"}),
-        "tiny.gguf": gguf_bytes(
-            [("general.architecture", 8, gguf_string("llama")),
-             ("general.name", 8, gguf_string("tiny")),
-             ("llama.context_length", 4, struct.pack("<I", 64)),
-             ("llama.embedding_length", 4, struct.pack("<I", 4)),
-             ("llama.block_count", 4, struct.pack("<I", 1)),
-             ("llama.attention.head_count", 4, struct.pack("<I", 2)),
-             ("general.file_type", 4, struct.pack("<I", 0)),
-             ("llama.rope.dimension_sections", 9, struct.pack("<IQ4i", 5, 4, 1, 1, 0, 0)),
-             ("tokenizer.ggml.tokens", 9,
-              struct.pack("<IQ", 8, 20) + b"".join(gguf_string(f"tok{i}") for i in range(20)))],
-            [("token_embd.weight", [4, 3], 0, floats(*range(12))),
-             ("blk.0.attn_q.weight", [4, 4], 1, struct.pack("<16e", *([0.25] * 16)))]),
+        "tiny.gguf": tiny_gguf("tiny", []),
+        "tiny_v2.gguf": tiny_gguf("tiny v2", [("output.weight", [4, 3], 0, floats(*range(12)))]),
         # CatBoost models as far as a static reader sees them: the signature, embedded JSON
         # metadata and printable snake_case runs that read as feature names.
         "named.cbm": cbm_bytes(["credit_amount", "age_years"]),

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Write GGUF files (versions 1-3, every ggml type, every value type) and compare
-`tarnwick contents --json` with @huggingface/gguf's reading of them.
+`tarnwick contents --json` and `tarnwick inspect --json` with @huggingface/gguf's reading of
+them.
 
 Usage: gguf_oracle.py <tarnwick binary> <@huggingface/gguf dist/index.mjs>
 Compares tensor names, stored shapes, dtype codes, absolute offsets and metadata values.
@@ -130,6 +131,32 @@ def compare(mine, theirs):
     return problems
 
 
+def compare_summary(summary, theirs, size):
+    """`inspect --json`: totals, names, highlights and stated figures against the oracle."""
+    problems = []
+    infos = theirs["tensorInfos"]
+    numels = []
+    for info in infos:
+        numel = 1
+        for d in info["shape"]:
+            numel *= int(d)
+        numels.append(numel)
+    expected = {"tensor_count": len(infos), "parameter_count": sum(numels), "file_size_bytes": size,
+                "tensor_names": [info["name"] for info in infos]}
+    for key, value in expected.items():
+        if summary[key] != value:
+            problems.append(f"inspect {key}: {summary[key]!r} vs {value!r}")
+    for key, value in summary["metadata_highlights"].items():
+        if not same_value(value, theirs["metadata"].get(key)):
+            problems.append(f"inspect highlight {key}: {value!r} vs {theirs['metadata'].get(key)!r}")
+    architecture = summary["architecture"]
+    if architecture["family"] != theirs["metadata"]["general.architecture"]:
+        problems.append(f"inspect family {architecture['family']!r}")
+    if (architecture["layers"] or {}).get("value") != int(theirs["metadata"]["llama.block_count"]):
+        problems.append(f"inspect layers {architecture['layers']!r}")
+    return problems
+
+
 def main():
     binary, oracle = sys.argv[1], sys.argv[2]
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gguf_oracle.mjs")
@@ -148,6 +175,11 @@ def main():
                 failed += 1
                 continue
             problems = compare(json.loads(run.stdout), json.loads(line))
+            inspect = subprocess.run([binary, "inspect", "--json", path], capture_output=True, text=True)
+            if inspect.returncode != 0:
+                problems.append("inspect: " + inspect.stderr.strip())
+            else:
+                problems += compare_summary(json.loads(inspect.stdout), json.loads(line), os.path.getsize(path))
             print(("ok  " if not problems else "FAIL") + f" {os.path.basename(path)}")
             for problem in problems[:5]:
                 print("  " + problem)

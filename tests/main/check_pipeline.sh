@@ -53,6 +53,26 @@ gate "onnx unchanged"            0 --max-size-growth 0 --max-ops-growth 0 --max-
 gate "onnx wider"                1 --max-ops-growth 25% --max-parameter-growth 30% "$pt/mlp.onnx" "$pt/mlp_wider.onnx"
 gate "onnx new operators"        1 --fail-on-new-op "$pt/mlp.onnx" "$pt/encoder.onnx"
 
+# Tensor checkpoints written by the documentation fixtures (the ONNX one needs python3-onnx,
+# which these gates do not).
+fx="$work/fixtures"
+/usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import fixtures
+try: fixtures.write_all(sys.argv[2])
+except ImportError: pass' "$root/scripts" "$fx"
+all_rules="--max-size-growth 0 --max-parameter-growth 0 --fail-on-feature-change --fail-on-training-config-change"
+gate "safetensors unchanged"     0 $all_rules "$fx/tiny.safetensors" "$fx/tiny.safetensors"
+gate "safetensors shrank"        0 --max-size-growth 0 --max-parameter-growth 0 "$fx/tiny.safetensors" "$fx/tiny_v3.safetensors"
+gate "safetensors grew"          1 --max-size-growth 5% "$fx/tiny.safetensors" "$fx/tiny_v2.safetensors"
+gate "safetensors more params"   1 --max-parameter-growth 10% "$fx/tiny.safetensors" "$fx/tiny_v2.safetensors"
+gate "safetensors names"         1 --fail-on-feature-change "$fx/tiny.safetensors" "$fx/tiny_v3.safetensors"
+gate "safetensors metadata"      1 --fail-on-training-config-change "$fx/tiny.safetensors" "$fx/tiny_v3.safetensors"
+gate "gguf unchanged"            0 $all_rules "$fx/tiny.gguf" "$fx/tiny.gguf"
+gate "gguf grew"                 1 --max-size-growth 1% "$fx/tiny.gguf" "$fx/tiny_v2.gguf"
+gate "gguf more params"          1 --max-parameter-growth 1% "$fx/tiny.gguf" "$fx/tiny_v2.gguf"
+gate "gguf names"                1 --fail-on-feature-change "$fx/tiny.gguf" "$fx/tiny_v2.gguf"
+gate "gguf metadata"             1 --fail-on-training-config-change "$fx/tiny.gguf" "$fx/tiny_v2.gguf"
+gate "gguf shrank"               0 --max-size-growth 0 --max-parameter-growth 0 "$fx/tiny_v2.gguf" "$fx/tiny.gguf"
+
 # A pipeline step as it is usually written: `set -e` stops at the failing gate.
 if bash -c 'set -e; "$0" check --max-size-growth 20% "$1" "$2" >/dev/null 2>&1; echo reached' \
      "$binary" "$lg/mtpl2_small.txt" "$lg/mtpl2.txt" | grep -q reached; then
