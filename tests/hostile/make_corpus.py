@@ -94,7 +94,7 @@ def pickle_names(names):
 
 def main():
     shutil.rmtree(ROOT, ignore_errors=True)
-    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan"):
+    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf"):
         os.makedirs(os.path.join(ROOT, kind))
 
     # CatBoost
@@ -197,6 +197,79 @@ def main():
     write("plan", "invalid_utf8.json", b'{"name": "\xff", "layers": []}')
     write("plan", "empty.json", "")
     write("plan", "not_an_object.json", "42")
+
+    tensor_checkpoints()
+
+
+def safetensors_file(header, data=b""):
+    text = header if isinstance(header, bytes) else header.encode()
+    return struct.pack("<Q", len(text)) + text + data
+
+
+def gguf_string(text, width=8):
+    return struct.pack("<Q" if width == 8 else "<I", len(text)) + text
+
+
+def gguf_file(kvs, infos, data=b"", tensor_count=None, kv_count=None, version=3):
+    width = 4 if version == 1 else 8
+    size = "<I" if width == 4 else "<Q"
+    head = b"GGUF" + struct.pack("<I", version)
+    head += struct.pack(size, len(infos) if tensor_count is None else tensor_count)
+    head += struct.pack(size, len(kvs) if kv_count is None else kv_count)
+    head += b"".join(kvs) + b"".join(infos)
+    return head + b"\0" * (-len(head) % 32) + data
+
+
+def gguf_info(name, dims, ggml_type, offset):
+    return gguf_string(name) + struct.pack("<I", len(dims)) + b"".join(struct.pack("<Q", d) for d in dims) + \
+        struct.pack("<IQ", ggml_type, offset)
+
+
+def tensor_checkpoints():
+    # safetensors
+    valid = safetensors_file('{"__metadata__":{"format":"pt"},"a":{"dtype":"F32","shape":[2],"data_offsets":[0,8]},'
+                             '"b":{"dtype":"F16","shape":[2,2],"data_offsets":[8,16]}}', bytes(range(16)))
+    truncations("safetensors", "model", "safetensors", valid, 29)
+    write("safetensors", "header_length_2_64.safetensors", struct.pack("<Q", 2**64 - 1) + b"{}")
+    write("safetensors", "header_not_object.safetensors", safetensors_file("[1,2,3]"))
+    write("safetensors", "overlap.safetensors", safetensors_file(
+        '{"a":{"dtype":"F32","shape":[2],"data_offsets":[0,8]},"b":{"dtype":"F32","shape":[2],"data_offsets":[4,12]}}', bytes(12)))
+    write("safetensors", "offsets_past_end.safetensors", safetensors_file(
+        '{"a":{"dtype":"F32","shape":[4],"data_offsets":[0,16]}}', bytes(8)))
+    write("safetensors", "shape_overflow.safetensors", safetensors_file(
+        '{"a":{"dtype":"F32","shape":[4294967296,4294967296,16],"data_offsets":[0,8]}}', bytes(8)))
+    write("safetensors", "duplicate_key.safetensors", safetensors_file(
+        '{"a":{"dtype":"U8","shape":[1],"data_offsets":[0,1]},"a":{"dtype":"U8","shape":[1],"data_offsets":[0,1]}}', b"x"))
+    write("safetensors", "invalid_utf8_name.safetensors", safetensors_file(
+        b'{"\xff\x1b[2J":{"dtype":"U8","shape":[1],"data_offsets":[0,1]}}', b"x"))
+    write("safetensors", "deep_metadata.safetensors", safetensors_file('{"__metadata__":' + "[" * 100000 + "]" * 100000 + "}"))
+    write("safetensors", "escaping.safetensors.index.json",
+          '{"metadata":{},"weight_map":{"a":"../../etc/passwd","b":"/etc/passwd"}}')
+    write("safetensors", "missing_shard.safetensors.index.json", '{"weight_map":{"a":"nowhere.safetensors"}}')
+    write("safetensors", "index_not_object.safetensors.index.json", "[]")
+
+    # GGUF
+    kvs = [gguf_string(b"general.architecture") + struct.pack("<I", 8) + gguf_string(b"llama"),
+           gguf_string(b"llama.block_count") + struct.pack("<I", 4) + struct.pack("<I", 2)]
+    infos = [gguf_info(b"token_embd.weight", [4, 2], 0, 0), gguf_info(b"blk.0.w", [4], 0, 32)]
+    valid = gguf_file(kvs, infos, bytes(64))
+    truncations("gguf", "model", "gguf", valid, 37)
+    write("gguf", "counts_2_63.gguf", gguf_file([], [], tensor_count=2**63, kv_count=2**63))
+    write("gguf", "string_length_2_63.gguf", gguf_file([struct.pack("<Q", 2**63) + b"key"], [], kv_count=1))
+    nested = gguf_string(b"deep") + struct.pack("<I", 9) + (struct.pack("<IQ", 9, 1)) * 1000 + struct.pack("<IQ", 4, 0)
+    write("gguf", "arrays_1000_deep.gguf", gguf_file([nested], []))
+    write("gguf", "array_count_2_63.gguf", gguf_file([gguf_string(b"a") + struct.pack("<IIQ", 9, 4, 2**63)], []))
+    write("gguf", "dims_2_32.gguf", gguf_file([], [gguf_string(b"t") + struct.pack("<I", 2**32 - 1)]))
+    write("gguf", "shape_overflow.gguf", gguf_file([], [gguf_info(b"t", [2**32, 2**32, 16], 0, 0)]))
+    write("gguf", "unknown_type.gguf", gguf_file([], [gguf_info(b"t", [4], 4000, 0)], bytes(32)))
+    write("gguf", "overlap.gguf", gguf_file([], [gguf_info(b"a", [16], 0, 0), gguf_info(b"b", [16], 0, 32)], bytes(96)))
+    write("gguf", "offset_past_end.gguf", gguf_file([], [gguf_info(b"a", [4], 0, 2**63)], bytes(32)))
+    write("gguf", "alignment_zero.gguf", gguf_file([gguf_string(b"general.alignment") + struct.pack("<II", 4, 0)], []))
+    write("gguf", "big_endian.gguf", b"GGUF" + struct.pack(">I", 3) + bytes(16))
+    write("gguf", "duplicate_tensor.gguf", gguf_file([], [gguf_info(b"a", [4], 0, 0), gguf_info(b"a", [4], 0, 32)], bytes(64)))
+    write("gguf", "control_names.gguf", gguf_file(
+        [gguf_string(b"general.name\x1b[31m") + struct.pack("<I", 8) + gguf_string(b"\x1b]0;title\x07")],
+        [gguf_info(b"blk.0.\x1b[2J", [4], 0, 0)], bytes(32)))
 
 
 main()

@@ -65,6 +65,10 @@ for file in "$corpus"/onnx/*; do
   run_one "$file" profile --json --dim batch=3 "$file"
 done
 for file in "$corpus"/pytorch/*; do artifact_commands "$file" pytorch; done
+for file in "$corpus"/safetensors/* "$corpus"/gguf/*; do
+  artifact_commands "$file" contents
+  run_one "$file" check --max-parameter-growth 0 --fail-on-feature-change --fail-on-training-config-change "$file" "$file"
+done
 for file in "$corpus"/plan/*; do
   for command in validate trace compare why tensor-inspect explain-model quiz inspect explain; do
     run_one "$file" "$command" "$file"
