@@ -80,4 +80,12 @@ std::filesystem::path corpus_dir() {
   return std::filesystem::canonical(dir);
 }
 
+std::string with_dir_placeholder(std::string text, const TempDir& dir) {
+  const std::string prefix = dir.path().string();
+  for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at)) {
+    text.replace(at, prefix.size(), "<dir>");
+  }
+  return text;
+}
+
 }  // namespace tarnwick::testing

@@ -36,6 +36,9 @@ class TempDir {
 
 std::string read_file(const std::string& path);
 
+// Temporary paths vary from run to run: goldens show the directory as <dir>.
+std::string with_dir_placeholder(std::string text, const TempDir& dir);
+
 // Sets (or, with nullptr, unsets) an environment variable for the lifetime of the object.
 class ScopedEnv {
  public:

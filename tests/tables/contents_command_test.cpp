@@ -11,15 +11,6 @@
 namespace tarnwick::testing {
 namespace {
 
-// Temporary paths vary from run to run: goldens show them as <dir>.
-std::string with_dir_placeholder(std::string text, const TempDir& dir) {
-  const std::string prefix = dir.path().string();
-  for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at)) {
-    text.replace(at, prefix.size(), "<dir>");
-  }
-  return text;
-}
-
 std::string floats(const std::vector<float>& values) {
   std::string bytes(values.size() * 4, '\0');
   std::memcpy(bytes.data(), values.data(), bytes.size());

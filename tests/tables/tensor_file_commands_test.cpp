@@ -11,14 +11,6 @@
 namespace tarnwick::testing {
 namespace {
 
-std::string with_dir_placeholder(std::string text, const TempDir& dir) {
-  const std::string prefix = dir.path().string();
-  for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at)) {
-    text.replace(at, prefix.size(), "<dir>");
-  }
-  return text;
-}
-
 // A two-layer decoder in the Hugging Face naming: hidden 8, vocabulary 16, feed-forward 12.
 std::vector<SafetensorsTensor> llama_tensors(unsigned seed = 0, const std::string& dtype = "F32",
                                              std::uint64_t feed_forward = 12, int layers = 2) {
