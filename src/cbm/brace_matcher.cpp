@@ -46,7 +46,7 @@ class SpanWalk {
         pending_end_ = released_end_ = p;
         continue;
       }
-      groups_[kOutside].counter = 0;
+      group(kOutside).counter = 0;
       step('{', p++);
       for (; open_ && p < n; ++p) step(bytes_[p], p);
       steps_ += p - open;
@@ -58,17 +58,19 @@ class SpanWalk {
   }
 
  private:
-  void step(char c, std::size_t p) {
+  Group& group(State state) { return groups_[at_[state]]; }
+
+  [[gnu::always_inline]] void step(char c, std::size_t p) {
     switch (c) {
       case '{': {
-        Group& outside = groups_[kOutside];
+        Group& outside = group(kOutside);
         outside.scans.push({static_cast<std::int64_t>(p), outside.counter++});
         open_ = true;
         rejoin_escaped();
         break;
       }
       case '}': {
-        Group& outside = groups_[kOutside];
+        Group& outside = group(kOutside);
         if (!outside.scans.empty() && outside.scans.top().b == --outside.counter) {
           close(static_cast<std::size_t>(outside.scans.pop().a), p + 1);
         }
@@ -76,25 +78,27 @@ class SpanWalk {
         break;
       }
       case '"':  // outside and inside trade places; the escaped group joins the new inside one
-        std::swap(groups_[kOutside], groups_[kInString]);
+        std::swap(at_[kOutside], at_[kInString]);
         rejoin_escaped();
         break;
       case '\\':
-        std::swap(groups_[kInString], groups_[kEscaped]);
+        std::swap(at_[kInString], at_[kEscaped]);
         break;
       default: rejoin_escaped();
     }
   }
 
   void rejoin_escaped() {
-    if (!groups_[kEscaped].scans.empty()) merge(groups_[kInString], groups_[kEscaped]);
+    if (!group(kEscaped).scans.empty()) merge(kInString, kEscaped);
   }
 
   // Joins `from` into `into`, keeping the scans that can still be taken. Only the parts of both
   // stacks later than the bottom of one of them are taken apart.
-  void merge(Group& into, Group& from) {
+  void merge(State into_state, State from_state) {
+    Group& into = group(into_state);
+    Group& from = group(from_state);
     if (into.scans.empty()) {
-      std::swap(into, from);
+      std::swap(at_[into_state], at_[from_state]);
       return;
     }
     merged_.clear();  // (-position, depth), latest scan first
@@ -114,8 +118,8 @@ class SpanWalk {
       rest.scans.push({-scan.a, rest.counter - scan.b});
       ++steps_;
     }
-    if (&rest != &into) std::swap(into, from);
-    from.scans.clear();
+    if (&rest != &into) std::swap(at_[into_state], at_[from_state]);
+    group(from_state).scans.clear();
   }
 
   // The scan from `open` closes just before `end`: every later scan and pending span is dropped,
@@ -123,7 +127,7 @@ class SpanWalk {
   void close(std::size_t open, std::size_t end) {
     auto position = static_cast<std::int64_t>(open);
     for (State state : {kInString, kEscaped}) {
-      IncreasingPairStack& scans = groups_[state].scans;
+      IncreasingPairStack& scans = group(state).scans;
       for (; !scans.empty() && scans.top().a > position; ++steps_) scans.pop();
     }
     while (pending_count_ > 0) {
@@ -140,7 +144,7 @@ class SpanWalk {
       ++steps_;
     }
     add_pending(open, end);
-    open_ = !(groups_[kOutside].scans.empty() && groups_[kInString].scans.empty() && groups_[kEscaped].scans.empty());
+    open_ = !(groups_[0].scans.empty() && groups_[1].scans.empty() && groups_[2].scans.empty());
     if (!open_) release_pending();
   }
 
@@ -198,7 +202,8 @@ class SpanWalk {
 
   std::string_view bytes_;
   const std::function<void(std::size_t, std::size_t)>& visit_;
-  Group groups_[3];  // by string state
+  Group groups_[3];
+  int at_[3] = {0, 1, 2};  // the group of each string state
   bool open_ = false;  // some group holds a scan
   IncreasingPairStack merged_;
   VarintStack pending_;

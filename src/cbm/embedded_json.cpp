@@ -36,8 +36,11 @@ std::size_t json_nesting(std::string_view text) {
 bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 std::optional<nlohmann::json> parse_span(std::string_view span) {
-  // An empty object is common enough in crafted files (millions of `{}`) to skip the parser for.
-  if (span.size() >= 2 && std::all_of(span.begin() + 1, span.end() - 1, is_json_space)) return nlohmann::json::object();
+  // After the opening brace an object holds a key or ends: anything else is no object, and
+  // noise full of braces is mostly that, so the parser is spared those spans.
+  auto first = std::find_if_not(span.begin() + 1, span.end(), is_json_space);
+  if (first == span.end() - 1) return nlohmann::json::object();  // the closing brace: an empty object
+  if (*first != '"') return std::nullopt;
   if (!is_valid_utf8(span) || json_nesting(span) > kMaxEmbeddedJsonNesting) return std::nullopt;
   nlohmann::json value = nlohmann::json::parse(span, nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;

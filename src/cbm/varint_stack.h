@@ -12,21 +12,20 @@ namespace tarnwick {
 class VarintStack {
  public:
   void push(std::uint64_t value) {
-    while (value >= 0x80) {
-      bytes_.push_back(static_cast<std::uint8_t>(value | 0x80));
-      value >>= 7;
+    if (value < 0x80) {
+      bytes_.push_back(static_cast<std::uint8_t>(value));
+      return;
     }
-    bytes_.push_back(static_cast<std::uint8_t>(value));
+    push_long(value);
   }
 
   std::uint64_t pop() {
-    std::size_t end = bytes_.size();
-    std::size_t begin = end - 1;
-    while (begin > 0 && (bytes_[begin - 1] & 0x80) != 0) --begin;
-    std::size_t cursor = begin;
-    std::uint64_t value = read(cursor);
-    bytes_.resize(begin);
-    return value;
+    if (bytes_.size() < 2 || (bytes_[bytes_.size() - 2] & 0x80) == 0) {
+      std::uint64_t value = bytes_.back();
+      bytes_.pop_back();
+      return value;
+    }
+    return pop_long();
   }
 
   // The value at `cursor`, moving it past; for reading front to back.
@@ -44,6 +43,24 @@ class VarintStack {
   void clear() { bytes_.clear(); }
 
  private:
+  void push_long(std::uint64_t value) {
+    while (value >= 0x80) {
+      bytes_.push_back(static_cast<std::uint8_t>(value | 0x80));
+      value >>= 7;
+    }
+    bytes_.push_back(static_cast<std::uint8_t>(value));
+  }
+
+  std::uint64_t pop_long() {
+    std::size_t end = bytes_.size();
+    std::size_t begin = end - 1;
+    while (begin > 0 && (bytes_[begin - 1] & 0x80) != 0) --begin;
+    std::size_t cursor = begin;
+    std::uint64_t value = read(cursor);
+    bytes_.resize(begin);
+    return value;
+  }
+
   std::vector<std::uint8_t> bytes_;
 };
 
