@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <charconv>
 #include <sstream>
 
 #include "onnx/onnx_commands.h"
@@ -114,14 +115,20 @@ void write_dims(std::ostream& out, const DimList& dims) {
     out << "scalar";
     return;
   }
-  out << '[';
+  // Written in chunks: one stream insertion per dim is slow for a shape of millions.
+  std::string chunk = "[";
   bool first = true;
   for (std::uint64_t dim : dims) {
-    if (!first) out << ", ";
+    if (!first) chunk += ", ";
     first = false;
-    out << dim;
+    char digits[24];
+    chunk.append(digits, std::to_chars(digits, digits + sizeof digits, dim).ptr);
+    if (chunk.size() >= (1 << 16)) {
+      out << chunk;
+      chunk.clear();
+    }
   }
-  out << ']';
+  out << chunk << ']';
 }
 
 std::string format_dims(const DimList& dims) {
