@@ -47,8 +47,7 @@ class SpanWalk {
         continue;
       }
       group(kOutside).counter = 0;
-      step('{', p++);
-      for (; open_ && p < n; ++p) step(bytes_[p], p);
+      for (p = step(p); open_ && p < n;) p = step(p);
       steps_ += p - open;
     }
     // Every scan still open reached the end and is passed over: the pending spans are taken.
@@ -60,14 +59,17 @@ class SpanWalk {
  private:
   Group& group(State state) { return groups_[at_[state]]; }
 
-  [[gnu::always_inline]] void step(char c, std::size_t p) {
-    switch (c) {
+  // Follows the byte at `p` (and any run of '{' after it); returns where to go on.
+  [[gnu::always_inline]] std::size_t step(std::size_t p) {
+    switch (bytes_[p]) {
       case '{': {
-        Group& outside = group(kOutside);
-        outside.scans.push({static_cast<std::int64_t>(p), outside.counter++});
-        open_ = true;
         rejoin_escaped();
-        break;
+        std::size_t run_end = end_of_open_braces(p + 1);
+        Group& outside = group(kOutside);
+        outside.scans.push_steps_of_one({static_cast<std::int64_t>(p), outside.counter}, run_end - p);
+        outside.counter += static_cast<std::int64_t>(run_end - p);
+        open_ = true;
+        return run_end;
       }
       case '}': {
         Group& outside = group(kOutside);
@@ -83,13 +85,29 @@ class SpanWalk {
         break;
       case '\\':
         std::swap(at_[kInString], at_[kEscaped]);
+        escaped_open_ = !group(kEscaped).scans.empty();
         break;
       default: rejoin_escaped();
     }
+    return p + 1;
   }
 
+  // After a backslash, the next byte brings the escaped group back into the string.
   void rejoin_escaped() {
-    if (!group(kEscaped).scans.empty()) merge(kInString, kEscaped);
+    if (escaped_open_) {
+      escaped_open_ = false;
+      merge(kInString, kEscaped);
+    }
+  }
+
+  std::size_t end_of_open_braces(std::size_t p) const {
+    constexpr std::uint64_t kEightBraces = 0x7B7B7B7B7B7B7B7BULL;
+    for (std::uint64_t word; p + 8 <= bytes_.size(); p += 8) {
+      std::memcpy(&word, bytes_.data() + p, 8);
+      if (word != kEightBraces) break;
+    }
+    while (p < bytes_.size() && bytes_[p] == '{') ++p;
+    return p;
   }
 
   // Joins `from` into `into`, keeping the scans that can still be taken. Only the parts of both
@@ -130,18 +148,14 @@ class SpanWalk {
       IncreasingPairStack& scans = group(state).scans;
       for (; !scans.empty() && scans.top().a > position; ++steps_) scans.pop();
     }
-    while (pending_count_ > 0) {
-      std::uint64_t length = pending_.pop();
-      std::uint64_t gap = pending_.pop();
-      std::size_t start = pending_end_ - length;
-      if (start < open) {
-        pending_.push(gap);
+    for (; pending_count_ > 0 && pending_last_start_ > open; ++steps_) {
+      pending_.pop();  // the length
+      pending_end_ = pending_last_start_ - pending_.pop();
+      if (--pending_count_ > 0) {
+        std::uint64_t length = pending_.pop();
         pending_.push(length);
-        break;
+        pending_last_start_ = pending_end_ - length;
       }
-      pending_end_ = start - gap;
-      --pending_count_;
-      ++steps_;
     }
     add_pending(open, end);
     open_ = !(groups_[0].scans.empty() && groups_[1].scans.empty() && groups_[2].scans.empty());
@@ -151,18 +165,16 @@ class SpanWalk {
   // Spans taken only if every earlier open scan reaches the end, as (gap, length) varints.
   void add_pending(std::size_t start, std::size_t end) {
     bool pair = end == start + 2;
-    if (pair && pending_count_ > 0 && pending_end_ == start) {
-      std::uint64_t length = pending_.pop();
-      if (bytes_[start - length + 1] == '}') {  // the last span is a run of `{}`: this one extends it
-        pending_.push(length + 2);
-        pending_end_ = end;
-        return;
-      }
-      pending_.push(length);
+    // When the last span is a run of `{}` ending here, a pair extends it.
+    if (pair && pending_count_ > 0 && pending_end_ == start && bytes_[pending_last_start_ + 1] == '}') {
+      pending_.push(pending_.pop() + 2);
+      pending_end_ = end;
+      return;
     }
     pending_.push(start - pending_end_);
     pending_.push(end - start);
     pending_end_ = end;
+    pending_last_start_ = start;
     ++pending_count_;
   }
 
@@ -204,11 +216,13 @@ class SpanWalk {
   const std::function<void(std::size_t, std::size_t)>& visit_;
   Group groups_[3];
   int at_[3] = {0, 1, 2};  // the group of each string state
-  bool open_ = false;  // some group holds a scan
+  bool open_ = false;          // some group holds a scan
+  bool escaped_open_ = false;  // the escaped group holds a scan
   IncreasingPairStack merged_;
   VarintStack pending_;
   std::size_t pending_count_ = 0;
   std::size_t pending_end_ = 0;   // end of the last pending span, or of the last released one
+  std::size_t pending_last_start_ = 0;  // start of the last pending span, when there is one
   std::size_t released_end_ = 0;  // end of the last released span
   bool holding_run_ = false;
   std::size_t run_start_ = 0, run_end_ = 0;

@@ -11,7 +11,7 @@ namespace tarnwick {
 // other byte has it set, so the stack can be read from the back as well as from the front.
 class VarintStack {
  public:
-  void push(std::uint64_t value) {
+  [[gnu::always_inline]] void push(std::uint64_t value) {
     if (value < 0x80) {
       bytes_.push_back(static_cast<std::uint8_t>(value));
       return;
@@ -19,7 +19,7 @@ class VarintStack {
     push_long(value);
   }
 
-  std::uint64_t pop() {
+  [[gnu::always_inline]] std::uint64_t pop() {
     if (bytes_.size() < 2 || (bytes_[bytes_.size() - 2] & 0x80) == 0) {
       std::uint64_t value = bytes_.back();
       bytes_.pop_back();
@@ -37,6 +37,9 @@ class VarintStack {
       if ((byte & 0x80) == 0) return value;
     }
   }
+
+  // `count` zeros, each a byte.
+  void push_zeros(std::size_t count) { bytes_.resize(bytes_.size() + count, 0); }
 
   bool empty() const { return bytes_.empty(); }
   std::size_t byte_size() const { return bytes_.size(); }
@@ -78,7 +81,7 @@ class IncreasingPairStack {
   const Pair& top() const { return top_; }
   std::size_t byte_size() const { return steps_.byte_size(); }
 
-  void push(Pair pair) {
+  [[gnu::always_inline]] void push(Pair pair) {
     if (count_++ > 0) {
       auto step_a = static_cast<std::uint64_t>(pair.a - top_.a);
       auto step_b = static_cast<std::uint64_t>(pair.b - top_.b);
@@ -89,7 +92,15 @@ class IncreasingPairStack {
     top_ = pair;
   }
 
-  Pair pop() {
+  // `count` pairs (a, b), (a + 1, b + 1), ...: a byte each.
+  void push_steps_of_one(Pair first, std::size_t count) {
+    push(first);
+    steps_.push_zeros(count - 1);
+    count_ += count - 1;
+    top_ = {first.a + static_cast<std::int64_t>(count - 1), first.b + static_cast<std::int64_t>(count - 1)};
+  }
+
+  [[gnu::always_inline]] Pair pop() {
     Pair popped = top_;
     if (--count_ > 0) {
       std::uint64_t head = steps_.pop();
