@@ -47,7 +47,7 @@ class SpanWalk {
         continue;
       }
       group(kOutside).counter = 0;
-      for (p = step(p); open_ && p < n;) p = step(p);
+      p = follow(open_braces(p));
       steps_ += p - open;
     }
     // Every scan still open reached the end and is passed over: the pending spans are taken.
@@ -59,45 +59,48 @@ class SpanWalk {
  private:
   Group& group(State state) { return groups_[at_[state]]; }
 
-  // Follows the byte at `p` (and any run of '{' after it); returns where to go on.
-  [[gnu::always_inline]] std::size_t step(std::size_t p) {
-    switch (bytes_[p]) {
-      case '{': {
-        rejoin_escaped();
-        std::size_t run_end = end_of_open_braces(p + 1);
-        Group& outside = group(kOutside);
-        outside.scans.push_steps_of_one({static_cast<std::int64_t>(p), outside.counter}, run_end - p);
-        outside.counter += static_cast<std::int64_t>(run_end - p);
-        open_ = true;
-        return run_end;
-      }
-      case '}': {
-        Group& outside = group(kOutside);
-        if (!outside.scans.empty() && outside.scans.top().b == --outside.counter) {
-          close(static_cast<std::size_t>(outside.scans.pop().a), p + 1);
-        }
-        rejoin_escaped();
-        break;
-      }
-      case '"':  // outside and inside trade places; the escaped group joins the new inside one
-        std::swap(at_[kOutside], at_[kInString]);
-        rejoin_escaped();
-        break;
-      case '\\':
-        std::swap(at_[kInString], at_[kEscaped]);
-        escaped_open_ = !group(kEscaped).scans.empty();
-        break;
-      default: rejoin_escaped();
+  // A scan for the '{' at `p` and for each '{' right after it; returns the end of the run.
+  [[gnu::always_inline]] std::size_t open_braces(std::size_t p) {
+    Group& outside = group(kOutside);
+    open_ = true;
+    if (p + 1 == bytes_.size() || bytes_[p + 1] != '{') {
+      outside.scans.push({static_cast<std::int64_t>(p), outside.counter++});
+      return p + 1;
     }
-    return p + 1;
+    std::size_t run_end = end_of_open_braces(p + 1);
+    outside.scans.push_steps_of_one({static_cast<std::int64_t>(p), outside.counter}, run_end - p);
+    outside.counter += static_cast<std::int64_t>(run_end - p);
+    return run_end;
   }
 
-  // After a backslash, the next byte brings the escaped group back into the string.
-  void rejoin_escaped() {
-    if (escaped_open_) {
-      escaped_open_ = false;
-      merge(kInString, kEscaped);
+  // Follows the bytes from `p` while some scan is open; returns where it stopped. Quotes and
+  // backslashes only move groups between states, which is done without branching on them:
+  // bytes of noise are as unpredictable as they come.
+  std::size_t follow(std::size_t p) {
+    const char* data = bytes_.data();
+    const std::size_t n = bytes_.size();
+    while (open_ && p < n) {
+      char c = data[p];
+      // After a backslash, any byte but another brings the escaped group back into the string.
+      bool rejoin = escaped_open_ && c != '\\';
+      if (c == '{') {
+        p = open_braces(p);
+      } else {
+        Group& outside = group(kOutside);
+        outside.counter -= c == '}';
+        bool closes = (c == '}') & !outside.scans.empty() & (outside.scans.top().b == outside.counter);
+        if (closes) close(static_cast<std::size_t>(outside.scans.pop().a), p + 1);
+        bool quote = c == '"', backslash = c == '\\';
+        int o = at_[kOutside], i = at_[kInString], e = at_[kEscaped];
+        at_[kOutside] = quote ? i : o;
+        at_[kInString] = quote ? o : (backslash ? e : i);
+        at_[kEscaped] = backslash ? i : e;
+        ++p;
+      }
+      if (rejoin) merge(kInString, kEscaped);
+      escaped_open_ = c == '\\' && !group(kEscaped).scans.empty();
     }
+    return p;
   }
 
   std::size_t end_of_open_braces(std::size_t p) const {
