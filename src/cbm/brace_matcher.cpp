@@ -38,8 +38,7 @@ class SpanWalk {
       std::size_t open = static_cast<const char*>(brace) - bytes_.data();
       steps_ += open - p;
       // `{}` closes where it opens, so a run of them is taken without following it.
-      p = open;
-      while (p + 1 < n && bytes_[p] == '{' && bytes_[p + 1] == '}') p += 2;
+      p = end_of_empty_objects(open);
       steps_ += p - open;
       if (p > open) {
         deliver(open, p);
@@ -100,6 +99,16 @@ class SpanWalk {
       if (rejoin) merge(kInString, kEscaped);
       escaped_open_ = c == '\\' && !group(kEscaped).scans.empty();
     }
+    return p;
+  }
+
+  std::size_t end_of_empty_objects(std::size_t p) const {
+    constexpr std::uint64_t kFourPairs = 0x7D7B7D7B7D7B7D7BULL;  // "{}{}{}{}" read little-endian
+    for (std::uint64_t word; p + 8 <= bytes_.size(); p += 8) {
+      std::memcpy(&word, bytes_.data() + p, 8);
+      if (word != kFourPairs) break;
+    }
+    while (p + 1 < bytes_.size() && bytes_[p] == '{' && bytes_[p + 1] == '}') p += 2;
     return p;
   }
 
