@@ -1,5 +1,6 @@
 #include "cbm/brace_matcher.h"
 
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -10,6 +11,13 @@ namespace tarnwick {
 namespace {
 
 enum State : int { kOutside = 0, kInString = 1, kEscaped = 2 };
+
+// The bytes that open or close a scan or move one between string states.
+constexpr auto kMoves = [] {
+  std::array<bool, 256> moves{};
+  for (unsigned char c : {'{', '}', '"', '\\'}) moves[c] = true;
+  return moves;
+}();
 
 using Pair = IncreasingPairStack::Pair;
 
@@ -75,30 +83,51 @@ class SpanWalk {
   // Follows the bytes from `p` while some scan is open; returns where it stopped. Quotes and
   // backslashes only move groups between states, which is done without branching on them:
   // bytes of noise are as unpredictable as they come.
+  // The state lives in locals here and is written back around the calls that use it.
   std::size_t follow(std::size_t p) {
-    const char* data = bytes_.data();
+    const char* const data = bytes_.data();
     const std::size_t n = bytes_.size();
-    while (open_ && p < n) {
+    int o = at_[kOutside], i = at_[kInString], e = at_[kEscaped];
+    bool escaped_open = escaped_open_;
+    auto save = [&] { at_[kOutside] = o, at_[kInString] = i, at_[kEscaped] = e; };
+    auto load = [&] { o = at_[kOutside], i = at_[kInString], e = at_[kEscaped]; };
+    bool open = true;
+    while (open && p < n) {
+      if (!escaped_open) {  // other bytes change nothing then
+        while (p < n && !kMoves[static_cast<unsigned char>(data[p])]) ++p;
+        if (p == n) break;
+      }
       char c = data[p];
       // After a backslash, any byte but another brings the escaped group back into the string.
-      bool rejoin = escaped_open_ && c != '\\';
+      bool rejoin = escaped_open && c != '\\';
       if (c == '{') {
+        save();
         p = open_braces(p);
       } else {
-        Group& outside = group(kOutside);
+        Group& outside = groups_[o];
         outside.counter -= c == '}';
         bool closes = (c == '}') & !outside.scans.empty() & (outside.scans.top().b == outside.counter);
-        if (closes) close(static_cast<std::size_t>(outside.scans.pop().a), p + 1);
+        if (closes) {
+          save();
+          close(static_cast<std::size_t>(outside.scans.pop().a), p + 1);
+          open = open_;
+        }
         bool quote = c == '"', backslash = c == '\\';
-        int o = at_[kOutside], i = at_[kInString], e = at_[kEscaped];
-        at_[kOutside] = quote ? i : o;
-        at_[kInString] = quote ? o : (backslash ? e : i);
-        at_[kEscaped] = backslash ? i : e;
+        int old_o = o, old_i = i, old_e = e;
+        o = quote ? old_i : old_o;
+        i = quote ? old_o : (backslash ? old_e : old_i);
+        e = backslash ? old_i : old_e;
         ++p;
       }
-      if (rejoin) merge(kInString, kEscaped);
-      escaped_open_ = c == '\\' && !group(kEscaped).scans.empty();
+      if (rejoin) {
+        save();
+        merge(kInString, kEscaped);
+        load();
+      }
+      escaped_open = c == '\\' && !groups_[e].scans.empty();
     }
+    save();
+    escaped_open_ = escaped_open;
     return p;
   }
 
