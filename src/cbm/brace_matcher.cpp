@@ -192,11 +192,7 @@ class SpanWalk {
     for (; pending_count_ > 0 && pending_last_start_ > open; ++steps_) {
       pending_.pop();  // the length
       pending_end_ = pending_last_start_ - pending_.pop();
-      if (--pending_count_ > 0) {
-        std::uint64_t length = pending_.pop();
-        pending_.push(length);
-        pending_last_start_ = pending_end_ - length;
-      }
+      if (--pending_count_ > 0) pending_last_start_ = pending_end_ - pending_.last();
     }
     add_pending(open, end);
     open_ = !(groups_[0].scans.empty() && groups_[1].scans.empty() && groups_[2].scans.empty());

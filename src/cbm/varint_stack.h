@@ -28,6 +28,13 @@ class VarintStack {
     return pop_long();
   }
 
+  // The last value, left in place.
+  std::uint64_t last() const {
+    std::size_t begin = bytes_.size() - 1;
+    while (begin > 0 && (bytes_[begin - 1] & 0x80) != 0) --begin;
+    return read(begin);
+  }
+
   // The value at `cursor`, moving it past; for reading front to back.
   std::uint64_t read(std::size_t& cursor) const {
     std::uint64_t value = 0;
