@@ -1,8 +1,10 @@
 #include "cbm/brace_matcher.h"
 
-#include <algorithm>
 #include <array>
-#include <limits>
+#include <cstring>
+#include <utility>
+
+#include "cbm/varint_stack.h"
 
 namespace tarnwick {
 
@@ -10,71 +12,259 @@ namespace {
 
 enum State : int { kOutside = 0, kInString = 1, kEscaped = 2 };
 
-State next_state(State state, char c) {
-  switch (state) {
-    case kOutside: return c == '"' ? kInString : kOutside;
-    case kInString: return c == '\\' ? kEscaped : (c == '"' ? kOutside : kInString);
-    case kEscaped: return kInString;
-  }
-  return state;
-}
+// The bytes that open or close a scan or move one between string states.
+constexpr auto kMoves = [] {
+  std::array<bool, 256> moves{};
+  for (unsigned char c : {'{', '}', '"', '\\'}) moves[c] = true;
+  return moves;
+}();
 
-// Scans opened by consecutive braces at consecutive depths: bases last_base - count + 1 ..
-// last_base with ranks last_rank - count + 1 .. last_rank.
-struct Run {
-  std::int64_t last_base;
-  std::size_t last_rank;
-  std::size_t count;
-};
+using Pair = IncreasingPairStack::Pair;
 
-bool shallower_last(const Run& a, const Run& b) { return a.last_base < b.last_base; }
-
-// Scans in one string state. A scan's depth is `counter - base`; the heap keeps the run whose
-// shallowest scan is the shallowest of the group on top, as that one closes first.
+// Open scans in one string state, each as (position of its '{', base): its depth is
+// `counter - base`. Positions and bases rise towards the top, so depths fall.
 struct Group {
+  IncreasingPairStack scans;
   std::int64_t counter = 0;
-  std::vector<Run> heap;
-
-  void open(std::size_t rank) {
-    if (!heap.empty() && heap.front().last_base == counter - 1 && heap.front().last_rank + 1 == rank) {
-      ++heap.front().last_base;  // stays the largest key
-      ++heap.front().last_rank;
-      ++heap.front().count;
-    } else {
-      heap.push_back({counter, rank, 1});
-      std::push_heap(heap.begin(), heap.end(), shallower_last);
-    }
-  }
-
-  template <class Record>
-  void close(Record record) {
-    while (!heap.empty() && heap.front().last_base == counter - 1) {
-      std::pop_heap(heap.begin(), heap.end(), shallower_last);
-      Run& run = heap.back();
-      record(run.last_rank);
-      if (--run.count == 0) {
-        heap.pop_back();
-      } else {
-        --run.last_base;
-        --run.last_rank;
-        std::push_heap(heap.begin(), heap.end(), shallower_last);
-      }
-    }
-    --counter;
-  }
 };
 
-// Moves every run of `from` into `into`, re-basing the smaller heap (small-to-large merging).
-void merge(Group& into, Group& from) {
-  if (from.heap.size() > into.heap.size()) std::swap(into, from);
-  std::int64_t offset = into.counter - from.counter;
-  for (Run run : from.heap) {
-    run.last_base += offset;
-    into.heap.push_back(run);
-    std::push_heap(into.heap.begin(), into.heap.end(), shallower_last);
+class SpanWalk {
+ public:
+  SpanWalk(std::string_view bytes, const std::function<void(std::size_t, std::size_t)>& visit)
+      : bytes_(bytes), visit_(visit) {}
+
+  std::uint64_t run() {
+    std::size_t p = 0;
+    const std::size_t n = bytes_.size();
+    while (p < n) {
+      // Nothing is open: the next '{' starts a scan.
+      const void* brace = std::memchr(bytes_.data() + p, '{', n - p);
+      if (brace == nullptr) {
+        steps_ += n - p;
+        break;
+      }
+      std::size_t open = static_cast<const char*>(brace) - bytes_.data();
+      steps_ += open - p;
+      // `{}` closes where it opens, so a run of them is taken without following it.
+      p = end_of_empty_objects(open);
+      steps_ += p - open;
+      if (p > open) {
+        deliver(open, p);
+        pending_end_ = released_end_ = p;
+        continue;
+      }
+      group(kOutside).counter = 0;
+      p = follow(open_braces(p));
+      steps_ += p - open;
+    }
+    // Every scan still open reached the end and is passed over: the pending spans are taken.
+    release_pending();
+    release_run();
+    return steps_;
   }
-  from.heap.clear();
-}
+
+ private:
+  Group& group(State state) { return groups_[at_[state]]; }
+
+  // A scan for the '{' at `p` and for each '{' right after it; returns the end of the run.
+  [[gnu::always_inline]] std::size_t open_braces(std::size_t p) {
+    Group& outside = group(kOutside);
+    open_ = true;
+    if (p + 1 == bytes_.size() || bytes_[p + 1] != '{') {
+      outside.scans.push({static_cast<std::int64_t>(p), outside.counter++});
+      return p + 1;
+    }
+    std::size_t run_end = end_of_open_braces(p + 1);
+    outside.scans.push_steps_of_one({static_cast<std::int64_t>(p), outside.counter}, run_end - p);
+    outside.counter += static_cast<std::int64_t>(run_end - p);
+    return run_end;
+  }
+
+  // Follows the bytes from `p` while some scan is open; returns where it stopped. Quotes and
+  // backslashes only move groups between states, which is done without branching on them:
+  // bytes of noise are as unpredictable as they come.
+  // The state lives in locals here and is written back around the calls that use it.
+  std::size_t follow(std::size_t p) {
+    const char* const data = bytes_.data();
+    const std::size_t n = bytes_.size();
+    int o = at_[kOutside], i = at_[kInString], e = at_[kEscaped];
+    bool escaped_open = escaped_open_;
+    auto save = [&] { at_[kOutside] = o, at_[kInString] = i, at_[kEscaped] = e; };
+    auto load = [&] { o = at_[kOutside], i = at_[kInString], e = at_[kEscaped]; };
+    bool open = true;
+    while (open && p < n) {
+      if (!escaped_open) {  // other bytes change nothing then
+        while (p < n && !kMoves[static_cast<unsigned char>(data[p])]) ++p;
+        if (p == n) break;
+      }
+      char c = data[p];
+      // After a backslash, any byte but another brings the escaped group back into the string.
+      bool rejoin = escaped_open && c != '\\';
+      if (c == '{') {
+        save();
+        p = open_braces(p);
+      } else {
+        Group& outside = groups_[o];
+        outside.counter -= c == '}';
+        bool closes = (c == '}') & !outside.scans.empty() & (outside.scans.top().b == outside.counter);
+        if (closes) {
+          save();
+          close(static_cast<std::size_t>(outside.scans.pop().a), p + 1);
+          open = open_;
+        }
+        bool quote = c == '"', backslash = c == '\\';
+        int old_o = o, old_i = i, old_e = e;
+        o = quote ? old_i : old_o;
+        i = quote ? old_o : (backslash ? old_e : old_i);
+        e = backslash ? old_i : old_e;
+        ++p;
+      }
+      if (rejoin) {
+        save();
+        merge(kInString, kEscaped);
+        load();
+      }
+      escaped_open = c == '\\' && !groups_[e].scans.empty();
+    }
+    save();
+    escaped_open_ = escaped_open;
+    return p;
+  }
+
+  std::size_t end_of_empty_objects(std::size_t p) const {
+    constexpr std::uint64_t kFourPairs = 0x7D7B7D7B7D7B7D7BULL;  // "{}{}{}{}" read little-endian
+    for (std::uint64_t word; p + 8 <= bytes_.size(); p += 8) {
+      std::memcpy(&word, bytes_.data() + p, 8);
+      if (word != kFourPairs) break;
+    }
+    while (p + 1 < bytes_.size() && bytes_[p] == '{' && bytes_[p + 1] == '}') p += 2;
+    return p;
+  }
+
+  std::size_t end_of_open_braces(std::size_t p) const {
+    constexpr std::uint64_t kEightBraces = 0x7B7B7B7B7B7B7B7BULL;
+    for (std::uint64_t word; p + 8 <= bytes_.size(); p += 8) {
+      std::memcpy(&word, bytes_.data() + p, 8);
+      if (word != kEightBraces) break;
+    }
+    while (p < bytes_.size() && bytes_[p] == '{') ++p;
+    return p;
+  }
+
+  // Joins `from` into `into`, keeping the scans that can still be taken. Only the parts of both
+  // stacks later than the bottom of one of them are taken apart.
+  void merge(State into_state, State from_state) {
+    Group& into = group(into_state);
+    Group& from = group(from_state);
+    if (into.scans.empty()) {
+      std::swap(at_[into_state], at_[from_state]);
+      return;
+    }
+    merged_.clear();  // (-position, depth), latest scan first
+    while (!into.scans.empty() && !from.scans.empty()) {
+      bool into_later = into.scans.top().a > from.scans.top().a;
+      Group& later = into_later ? into : from;
+      Group& other = into_later ? from : into;
+      Pair scan = later.scans.pop();
+      ++steps_;
+      std::int64_t depth = later.counter - scan.b;
+      // Every earlier scan is at least as deep as the top of its own stack.
+      if (depth < other.counter - other.scans.top().b) merged_.push({-scan.a, depth});
+    }
+    Group& rest = into.scans.empty() ? from : into;
+    while (!merged_.empty()) {
+      Pair scan = merged_.pop();
+      rest.scans.push({-scan.a, rest.counter - scan.b});
+      ++steps_;
+    }
+    if (&rest != &into) std::swap(at_[into_state], at_[from_state]);
+    group(from_state).scans.clear();
+  }
+
+  // The scan from `open` closes just before `end`: every later scan and pending span is dropped,
+  // as the walk would step over them.
+  void close(std::size_t open, std::size_t end) {
+    auto position = static_cast<std::int64_t>(open);
+    for (State state : {kInString, kEscaped}) {
+      IncreasingPairStack& scans = group(state).scans;
+      for (; !scans.empty() && scans.top().a > position; ++steps_) scans.pop();
+    }
+    for (; pending_count_ > 0 && pending_last_start_ > open; ++steps_) {
+      pending_.pop();  // the length
+      pending_end_ = pending_last_start_ - pending_.pop();
+      if (--pending_count_ > 0) pending_last_start_ = pending_end_ - pending_.last();
+    }
+    add_pending(open, end);
+    open_ = !(groups_[0].scans.empty() && groups_[1].scans.empty() && groups_[2].scans.empty());
+    if (!open_) release_pending();
+  }
+
+  // Spans taken only if every earlier open scan reaches the end, as (gap, length) varints.
+  void add_pending(std::size_t start, std::size_t end) {
+    bool pair = end == start + 2;
+    // When the last span is a run of `{}` ending here, a pair extends it.
+    if (pair && pending_count_ > 0 && pending_end_ == start && bytes_[pending_last_start_ + 1] == '}') {
+      pending_.push(pending_.pop() + 2);
+      pending_end_ = end;
+      return;
+    }
+    pending_.push(start - pending_end_);
+    pending_.push(end - start);
+    pending_end_ = end;
+    pending_last_start_ = start;
+    ++pending_count_;
+  }
+
+  void release_pending() {
+    std::size_t cursor = 0, end = released_end_;
+    for (std::size_t k = 0; k < pending_count_; ++k) {
+      std::size_t start = end + pending_.read(cursor);
+      end = start + pending_.read(cursor);
+      deliver(start, end);
+    }
+    pending_.clear();
+    pending_count_ = 0;
+    released_end_ = pending_end_;
+  }
+
+  // Hands spans over in order, joining back-to-back runs of `{}`.
+  void deliver(std::size_t start, std::size_t end) {
+    bool run = bytes_[start + 1] == '}';
+    if (run && holding_run_ && run_end_ == start) {
+      run_end_ = end;
+      return;
+    }
+    release_run();
+    if (run) {
+      holding_run_ = true;
+      run_start_ = start;
+      run_end_ = end;
+    } else {
+      visit_(start, end);
+    }
+  }
+
+  void release_run() {
+    if (holding_run_) visit_(run_start_, run_end_);
+    holding_run_ = false;
+  }
+
+  std::string_view bytes_;
+  const std::function<void(std::size_t, std::size_t)>& visit_;
+  Group groups_[3];
+  int at_[3] = {0, 1, 2};  // the group of each string state
+  bool open_ = false;          // some group holds a scan
+  bool escaped_open_ = false;  // the escaped group holds a scan
+  IncreasingPairStack merged_;
+  VarintStack pending_;
+  std::size_t pending_count_ = 0;
+  std::size_t pending_end_ = 0;   // end of the last pending span, or of the last released one
+  std::size_t pending_last_start_ = 0;  // start of the last pending span, when there is one
+  std::size_t released_end_ = 0;  // end of the last released span
+  bool holding_run_ = false;
+  std::size_t run_start_ = 0, run_end_ = 0;
+  std::uint64_t steps_ = 0;
+};
 
 }  // namespace
 
@@ -104,54 +294,10 @@ std::optional<std::size_t> match_brace_at(std::string_view bytes, std::size_t op
   return std::nullopt;
 }
 
-BraceMatches::BraceMatches(std::string_view bytes, std::size_t from) : from_(from) {
-  std::size_t braces = 0;
-  for (std::size_t p = from; p < bytes.size(); ++p) braces += bytes[p] == '{';
-  use_wide_ = bytes.size() - from >= std::numeric_limits<std::uint32_t>::max();
-  if (use_wide_) {
-    wide_.assign(braces, 0);
-  } else {
-    narrow_.assign(braces, 0);
-  }
-  auto record_end = [&](std::size_t rank, std::size_t end) {
-    if (use_wide_) {
-      wide_[rank] = end - from_ + 1;
-    } else {
-      narrow_[rank] = static_cast<std::uint32_t>(end - from_ + 1);
-    }
-  };
-
-  std::array<std::optional<Group>, 3> groups;  // indexed by string state
-  std::size_t rank = 0;
-  for (std::size_t p = from; p < bytes.size(); ++p) {
-    char c = bytes[p];
-    if (c == '{') {
-      // A scan starting here is outside a string with depth 0 before this byte.
-      if (!groups[kOutside]) groups[kOutside].emplace();
-      groups[kOutside]->open(rank++);
-    }
-    std::array<std::optional<Group>, 3> next;
-    for (int state = 0; state < 3; ++state) {
-      if (!groups[state] || groups[state]->heap.empty()) continue;
-      Group& group = *groups[state];
-      if (state == kOutside && c == '{') ++group.counter;
-      if (state == kOutside && c == '}') group.close([&](std::size_t closed) { record_end(closed, p + 1); });
-      if (group.heap.empty()) continue;
-      State after = next_state(static_cast<State>(state), c);
-      if (next[after]) {
-        merge(*next[after], group);
-      } else {
-        next[after] = std::move(group);
-      }
-    }
-    groups = std::move(next);
-  }
-}
-
-std::optional<std::size_t> BraceMatches::end_of_rank(std::size_t rank) const {
-  std::uint64_t stored = use_wide_ ? wide_[rank] : narrow_[rank];
-  if (stored == 0) return std::nullopt;
-  return static_cast<std::size_t>(from_ + stored - 1);
+void for_each_brace_span(std::string_view bytes, const std::function<void(std::size_t start, std::size_t end)>& visit,
+                         std::uint64_t* steps) {
+  std::uint64_t taken = SpanWalk(bytes, visit).run();
+  if (steps != nullptr) *steps += taken;
 }
 
 }  // namespace tarnwick

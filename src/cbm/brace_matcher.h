@@ -1,11 +1,11 @@
-// Where the brace at each '{' of a byte range is closed, string-aware, for every start at once.
+// Which brace-delimited spans a walk over a byte range takes, string-aware, in one pass.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
-#include <vector>
 
 namespace tarnwick {
 
@@ -13,27 +13,21 @@ namespace tarnwick {
 // end first. Inside a string a backslash escapes the next byte and braces do not count.
 std::optional<std::size_t> match_brace_at(std::string_view bytes, std::size_t open);
 
-// For every '{' at or after `from`, in order, one past the brace that closes it as a scan
-// started at that '{' finds it, or nothing when such a scan reaches the end of the bytes.
+// The walk: from the start, at each '{' whose scan (as match_brace_at) closes, the span up to
+// there is taken and the walk goes on after it; a '{' whose scan reaches the end is passed over.
+// `visit` gets the spans in order, except that back-to-back `{}` spans come joined as one span
+// (every span that starts with "{}" is such a run).
 //
-// Scanning from each '{' separately costs the rest of the file per unclosed brace, so a file
-// of a million '{' would take hours. Scans started at different braces that reach a position
-// in the same string state behave alike from there on and differ only in depth; they are kept
-// in at most three groups (outside a string, inside one, just after a backslash) and advanced
-// together. Within a group, scans opened by consecutive braces form runs, so a file that is
-// nothing but '{' needs one run.
-class BraceMatches {
- public:
-  BraceMatches(std::string_view bytes, std::size_t from);
-  // The end for the brace of the given rank (0 for the first '{' at or after `from`).
-  std::optional<std::size_t> end_of_rank(std::size_t rank) const;
-
- private:
-  std::size_t from_;
-  // Distance from `from_` to the end, plus one; 0 means unclosed. 32 bits when the bytes allow.
-  std::vector<std::uint32_t> narrow_;
-  std::vector<std::uint64_t> wide_;
-  bool use_wide_ = false;
-};
+// Scanning from each '{' separately costs the rest of the bytes per unclosed brace, so all
+// braces that may still be taken are followed at once. Scans that reach a byte in the same
+// string state (outside, inside, just after a backslash) go on alike and differ only in depth,
+// so they are kept in at most three groups. A scan started later at the same or a greater depth
+// than an earlier one in its group can never be taken (the earlier one closes first and the walk
+// passes over it), so a group is a stack whose depths fall as positions rise: a '}' closes at
+// most its top, and a closed span drops every later scan and span. Groups meet only when
+// a backslash's group rejoins another; merging the tops costs at most two visits per scan.
+// Steps (bytes looked at plus scans moved) are added to `steps` when given; they stay linear.
+void for_each_brace_span(std::string_view bytes, const std::function<void(std::size_t start, std::size_t end)>& visit,
+                         std::uint64_t* steps = nullptr);
 
 }  // namespace tarnwick

@@ -79,7 +79,8 @@ std::optional<T> first_of(std::optional<T> first, std::optional<T> second) {
 }
 
 bool is_params_document(const json& value) { return at_key(&value, "boosting_options") != nullptr; }
-bool is_metrics_document(const json& value) { return at_pointer(&value, "/metrics/learn_best_error") != nullptr; }
+// As at_pointer(&value, "/metrics/learn_best_error"), without parsing a pointer per object.
+bool is_metrics_document(const json& value) { return at_key(at_key(&value, "metrics"), "learn_best_error") != nullptr; }
 
 // What the summary takes from the embedded objects, gathered as they are found so that none is
 // kept: the first parameters and metrics documents, the hash of the bytes around the objects,

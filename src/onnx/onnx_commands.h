@@ -1,6 +1,7 @@
 // The ONNX inspector (`onnx`), architecture explanation and diff.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "main/io.h"
@@ -20,6 +21,9 @@ Json onnx_inspect_document(const OnnxSummary& summary);
 
 // "scalar" or "[d0, d1, ...]".
 std::string format_dims(const std::vector<std::uint64_t>& dims);
+std::string format_dims(const DimList& dims);
+// As format_dims, written straight to `out`: a shape of millions of dimensions builds no text.
+void write_dims(std::ostream& out, const DimList& dims);
 // "[t0, t1, ...]", or "?" when the shape is unknown.
 std::string format_shape_texts(const std::vector<std::string>& shape);
 

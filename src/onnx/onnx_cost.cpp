@@ -172,7 +172,9 @@ std::string data_type_name(std::optional<std::int32_t> code) { return data_type(
 std::uint64_t data_type_size(std::optional<std::int32_t> code) { return data_type(code).size; }
 
 std::uint64_t element_count(const OnnxInitializer& initializer) {
-  return wrapping_product(initializer.dims.begin(), initializer.dims.end());
+  std::uint64_t product = 1;
+  for (std::uint64_t dim : initializer.dims) product *= dim;
+  return product;
 }
 
 std::uint64_t estimated_bytes(const OnnxInitializer& initializer) {

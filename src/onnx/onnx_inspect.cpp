@@ -95,8 +95,9 @@ void print_initializers(std::ostream& out, const OnnxSummary& summary, std::uint
   }
   for (std::size_t i = 0; i < summary.initializers.size() && i < limit; ++i) {
     const OnnxInitializer& initializer = summary.initializers[i];
-    out << "  " << escape_control(initializer.name) << " " << format_dims(initializer.dims) << " "
-        << element_count(initializer) << " values / " << format_bytes(estimated_bytes(initializer));
+    out << "  " << escape_control(initializer.name) << " ";
+    write_dims(out, initializer.dims);
+    out << " " << element_count(initializer) << " values / " << format_bytes(estimated_bytes(initializer));
     if (initializer.raw_data_bytes > 0) {
       out << ", raw " << format_bytes(initializer.raw_data_bytes);
     } else if (is_external(initializer)) {

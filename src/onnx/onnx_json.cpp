@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <charconv>
+#include <sstream>
 
 #include "onnx/onnx_commands.h"
 
@@ -8,6 +10,14 @@ namespace {
 
 Json optional_int(std::optional<std::int64_t> value) { return value ? Json(*value) : Json(nullptr); }
 Json optional_int(std::optional<std::int32_t> value) { return value ? Json(*value) : Json(nullptr); }
+
+Json dims_array(const DimList& dims) {
+  Json array = Json::array();
+  auto& values = array.get_ref<Json::array_t&>();
+  values.reserve(dims.size());
+  for (std::uint64_t dim : dims) values.emplace_back(dim);
+  return array;
+}
 
 Json value_info_array(const std::vector<OnnxValueInfo>& infos) {
   Json array = Json::array();
@@ -44,7 +54,7 @@ Json most_expensive_ops(const OnnxSummary& summary) {
 
 Json onnx_initializer_object(const OnnxInitializer& initializer) {
   return {
-      {"shape", initializer.dims},
+      {"shape", dims_array(initializer.dims)},
       {"dtype", data_type_name(initializer.data_type)},
       {"data_type", optional_int(initializer.data_type)},
       {"values", element_count(initializer)},
@@ -98,6 +108,33 @@ Json onnx_inspect_document(const OnnxSummary& summary) {
   document["note"] = Json::array({"This is static ONNX graph inspection, not model execution.",
                                   "Op estimates are best-effort and depend on static shapes in the file."});
   return document;
+}
+
+void write_dims(std::ostream& out, const DimList& dims) {
+  if (dims.empty()) {
+    out << "scalar";
+    return;
+  }
+  // Written in chunks: one stream insertion per dim is slow for a shape of millions.
+  std::string chunk = "[";
+  bool first = true;
+  for (std::uint64_t dim : dims) {
+    if (!first) chunk += ", ";
+    first = false;
+    char digits[24];
+    chunk.append(digits, std::to_chars(digits, digits + sizeof digits, dim).ptr);
+    if (chunk.size() >= (1 << 16)) {
+      out << chunk;
+      chunk.clear();
+    }
+  }
+  out << chunk << ']';
+}
+
+std::string format_dims(const DimList& dims) {
+  std::ostringstream text;
+  write_dims(text, dims);
+  return text.str();
 }
 
 std::string format_dims(const std::vector<std::uint64_t>& dims) {

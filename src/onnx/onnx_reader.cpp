@@ -95,11 +95,9 @@ Status read_node(std::string_view bytes, OnnxNode& node) {
   });
 }
 
-Status read_packed_dims(std::string_view payload, std::vector<std::uint64_t>& dims) {
-  // Every varint ends in a byte below 0x80: reserving that many avoids growing a long list twice.
-  std::size_t ends = 0;
-  for (char c : payload) ends += static_cast<unsigned char>(c) < 0x80;
-  dims.reserve(dims.size() + ends);
+Status read_packed_dims(std::string_view payload, DimList& dims) {
+  // A dimension takes at most the bytes it took in the file: reserving them avoids growing twice.
+  dims.reserve_bytes(dims.byte_size() + payload.size());
   std::size_t position = 0;
   while (position < payload.size()) {
     Result<std::uint64_t> dim = decode_varint(payload, position);
@@ -325,7 +323,7 @@ ShapeMap build_shape_map(const GraphContents& graph) {
     }
   }
   for (const OnnxInitializer& initializer : graph.initializers) {
-    if (wanted(initializer.name)) shapes[initializer.name] = initializer.dims;
+    if (wanted(initializer.name)) shapes[initializer.name] = initializer.dims.to_vector();
   }
   return shapes;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "main/status.h"
+#include "onnx/dim_list.h"
 
 namespace tarnwick {
 
@@ -28,7 +29,7 @@ struct OnnxNode {
 
 struct OnnxInitializer {
   std::string name;
-  std::vector<std::uint64_t> dims;
+  DimList dims;
   std::optional<std::int32_t> data_type;
   std::uint64_t raw_data_bytes = 0;
   std::optional<std::uint64_t> data_fingerprint;

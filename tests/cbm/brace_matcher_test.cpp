@@ -3,30 +3,103 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "cbm/cbm_summary.h"
 
 namespace tarnwick {
 namespace {
 
-TEST(BraceMatcher, AgreesWithOneScanPerBraceOnRandomInput) {
-  std::mt19937 random(12345);
-  const char alphabet[] = {'{', '{', '}', '"', '\\', 'a'};
-  for (int round = 0; round < 20000; ++round) {
-    std::string bytes(random() % 60, ' ');
-    for (char& c : bytes) c = alphabet[random() % sizeof alphabet];
-    std::size_t from = bytes.empty() ? 0 : random() % bytes.size();
-    BraceMatches matches(bytes, from);
-    std::size_t rank = 0;
-    for (std::size_t i = from; i < bytes.size(); ++i) {
-      if (bytes[i] != '{') continue;
-      ASSERT_EQ(matches.end_of_rank(rank++), match_brace_at(bytes, i)) << bytes << " from " << from;
+using Spans = std::vector<std::pair<std::size_t, std::size_t>>;
+
+// The walk as its definition reads: one scan from each '{' it reaches, runs of `{}` joined.
+Spans spans_by_one_scan_each(std::string_view bytes) {
+  Spans spans;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    if (bytes[i] != '{') {
+      ++i;
+      continue;
     }
+    std::size_t run_end = i;
+    while (run_end + 1 < bytes.size() && bytes[run_end] == '{' && bytes[run_end + 1] == '}') run_end += 2;
+    if (run_end > i) {
+      spans.emplace_back(i, run_end);
+      i = run_end;
+      continue;
+    }
+    std::optional<std::size_t> end = match_brace_at(bytes, i);
+    if (!end) {
+      ++i;
+      continue;
+    }
+    spans.emplace_back(i, *end);
+    i = *end;
+  }
+  return spans;
+}
+
+Spans spans_of_walk(std::string_view bytes, std::uint64_t* steps = nullptr) {
+  Spans spans;
+  for_each_brace_span(bytes, [&](std::size_t start, std::size_t end) { spans.emplace_back(start, end); }, steps);
+  return spans;
+}
+
+TEST(BraceMatcher, WalkAgreesWithOneScanPerBraceOnRandomInput) {
+  std::mt19937 random(12345);
+  // Alphabets weighted towards opening braces (scans that stay open), quotes and backslashes
+  // (groups that part and meet again), and closing braces (spans that drop later ones).
+  const std::string alphabets[] = {"{{}\"\\a", "{{{}\"\\", "{}\"", "{}\\\"\"a", "{{}}\"\\\\", "{}ab"};
+  for (int round = 0; round < 60000; ++round) {
+    const std::string& alphabet = alphabets[round % std::size(alphabets)];
+    std::string bytes(random() % 80, ' ');
+    for (char& c : bytes) c = alphabet[random() % alphabet.size()];
+    ASSERT_EQ(spans_of_walk(bytes), spans_by_one_scan_each(bytes)) << bytes;
+  }
+}
+
+TEST(BraceMatcher, WalkAgreesOnLongerMixedInput) {
+  std::mt19937 random(777);
+  for (int round = 0; round < 80; ++round) {
+    std::string bytes;
+    while (bytes.size() < 3000) {
+      switch (random() % 5) {
+        case 0: bytes += std::string(random() % 40, '{'); break;
+        case 1: bytes += "{\"a\":1}"; break;
+        case 2: bytes += "\"\\\"{"; break;
+        case 3: bytes += std::string(random() % 20, '}'); break;
+        default: bytes += "{}{}\"x\\"; break;
+      }
+    }
+    ASSERT_EQ(spans_of_walk(bytes), spans_by_one_scan_each(bytes)) << bytes;
+  }
+}
+
+TEST(BraceMatcher, StepsStayLinearOnHostileBodies) {
+  // Shapes where one scan per brace is quadratic, groups part and meet at every few bytes, or
+  // closed spans drop long lists of open scans.
+  const std::string patterns[] = {"{",         "{\"\\\"",   "{\"{",        "{\"{\"\\\"", "{a{{\\\"}",
+                                  "{\"{\\\"}", "{}{\"}{\\", "{{{{}}}}\"{", "\"{\\\"{\"}"};
+  std::mt19937 random(99);
+  std::string noise;
+  const char alphabet[] = {'{', '}', '"', '\\', 'a', 'b', ' '};
+  while (noise.size() < 200000) noise.push_back(alphabet[random() % sizeof alphabet]);
+  std::vector<std::string> bodies;
+  for (const std::string& pattern : patterns) {
+    std::string body;
+    while (body.size() < 200000) body += pattern;
+    bodies.push_back(body);
+  }
+  bodies.push_back(noise);
+  for (const std::string& body : bodies) {
+    std::uint64_t steps = 0;
+    spans_of_walk(body, &steps);
+    EXPECT_LE(steps, 4 * body.size()) << body.substr(0, 12);
   }
 }
 
 TEST(BraceMatcher, MillionsOfUnclosedBracesStayLinear) {
-  // One scan per brace would be quadratic here; these finish in well under a second.
   for (const std::string& pattern : {std::string("{"), std::string("{\"\\\""), std::string("{\"{")}) {
     std::string bytes = "CBM1";
     while (bytes.size() < 1000000) bytes += pattern;

@@ -55,6 +55,14 @@ TEST(CbmReader, TrainingFieldsWithTheirFallbacks) {
   EXPECT_EQ(fallback.l2_leaf_reg, 1.5);
   EXPECT_EQ(fallback.eval_metric, std::nullopt);
   EXPECT_EQ(fallback.grow_policy, std::nullopt);
+
+  // The metrics document is the first whose "metrics" object has "learn_best_error"; an array
+  // or a missing key there does not count.
+  for (const char* skipped : {R"({"metrics":[{"learn_best_error":1}]})", R"({"metrics":{"learn":1}})"}) {
+    EXPECT_EQ(summarize(model_bytes(kParams, std::string(skipped) + kMetrics)).best_learn_rmse, 0.25) << skipped;
+  }
+  EXPECT_EQ(summarize(model_bytes(kParams, R"({"metrics":{"learn_best_error":null}})" + kMetrics)).best_learn_rmse,
+            std::nullopt);
 }
 
 TEST(CbmReader, SignatureAndMinimalFiles) {

@@ -5,6 +5,7 @@
 #include "onnx/onnx_summary.h"
 #include "onnx/protobuf.h"
 #include "proto_builder.h"
+#include "test_support.h"
 
 namespace tarnwick {
 namespace {
@@ -124,6 +125,34 @@ TEST(OnnxBoundedWork, FieldsAreStreamedAfterTheLevelIsChecked) {
       EXPECT_TRUE(status.is_ok());
     }
   }
+}
+
+TEST(OnnxBoundedWork, PackedDimsAreHeldAsTheyCame) {
+  // A shape of many one-byte dims keeps about a byte per dim; large and zero dims round-trip.
+  const std::vector<std::uint64_t> wide = {0, 1, 127, 128, 300, 1ULL << 35, ~0ULL};
+  DimList list;
+  for (std::uint64_t dim : wide) list.push_back(dim);
+  EXPECT_EQ(list.size(), wide.size());
+  EXPECT_EQ(list.to_vector(), wide);
+  EXPECT_EQ(list, DimList({0, 1, 127, 128, 300, 1ULL << 35, ~0ULL}));
+  EXPECT_NE(list, DimList({0, 1, 127, 128, 300, 1ULL << 35}));
+
+  constexpr std::uint64_t kDims = 200000;
+  Message graph;
+  graph.add_message(5, initializer("w", kDims, 2));
+  Result<OnnxSummary> summary = summarize_onnx_bytes("m.onnx", model_with_graph(graph));
+  ASSERT_TRUE(summary.is_ok()) << summary.message();
+  const DimList& dims = summary.value().initializers[0].dims;
+  EXPECT_EQ(dims.size(), kDims);
+  EXPECT_EQ(dims.byte_size(), kDims) << "one byte held per one-byte dim";
+  EXPECT_EQ(element_count(summary.value().initializers[0]), 0u) << "2^200000 wraps to 0";
+
+  // The text report still lists every dim.
+  testing::TempDir dir;
+  std::string path = dir.write("w.onnx", model_with_graph(Message().add_message(5, initializer("w", 3, 200))));
+  testing::CommandRun run = testing::run_command({"onnx", path});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("  w [200, 200, 200] 8000000 values / "), std::string::npos) << run.out;
 }
 
 }  // namespace
