@@ -30,7 +30,8 @@ std::size_t next_move(const char* data, std::size_t p, std::size_t n) {
   for (; p + 16 <= n; p += 16) {
     __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
     __m128i braces = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('{')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('}')));
-    __m128i strings = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\')));
+    __m128i strings =
+        _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\')));
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(braces, strings)));
     if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(mask));
   }
@@ -276,15 +277,15 @@ class SpanWalk {
   std::string_view bytes_;
   const std::function<void(std::size_t, std::size_t)>& visit_;
   Group groups_[3];
-  int at_[3] = {0, 1, 2};  // the group of each string state
+  int at_[3] = {0, 1, 2};      // the group of each string state
   bool open_ = false;          // some group holds a scan
   bool escaped_open_ = false;  // the escaped group holds a scan
   IncreasingPairStack merged_;
   VarintStack pending_;
   std::size_t pending_count_ = 0;
-  std::size_t pending_end_ = 0;   // end of the last pending span, or of the last released one
+  std::size_t pending_end_ = 0;         // end of the last pending span, or of the last released one
   std::size_t pending_last_start_ = 0;  // start of the last pending span, when there is one
-  std::size_t released_end_ = 0;  // end of the last released span
+  std::size_t released_end_ = 0;        // end of the last released span
   bool holding_run_ = false;
   std::size_t run_start_ = 0, run_end_ = 0;
   std::uint64_t steps_ = 0;
