@@ -3,6 +3,10 @@
 #include <map>
 #include <set>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "cbm/cbm_summary.h"
 #include "cbm/embedded_json.h"
 #include "main/checked_math.h"
@@ -125,15 +129,32 @@ void read_training_fields(const ObjectDigest& digest, CbmSummary& summary) {
   summary.best_learn_rmse = as_real(at_pointer(metrics, "/metrics/learn_best_error/RMSE"));
 }
 
+bool is_printable(char c) { return c >= 0x20 && c <= 0x7E; }
+
+// The first byte at or after `i` that is not printable ASCII, or the size. Bodies are mostly
+// printable, so sixteen bytes are checked at a time.
+std::size_t next_unprintable(std::string_view bytes, std::size_t i) {
+#ifdef __SSE2__
+  const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80 - 0x20));  // maps ' '..'~' to -128..-34
+  const __m128i last_printable = _mm_set1_epi8(-34);
+  for (; i + 16 <= bytes.size(); i += 16) {
+    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
+    __m128i shifted = _mm_add_epi8(chunk, flip);
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(shifted, last_printable)));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+#endif
+  while (i < bytes.size() && is_printable(bytes[i])) ++i;
+  return i;
+}
+
 // Runs of at least three printable ASCII bytes (space to tilde), in file order.
 std::vector<std::string_view> printable_runs(std::string_view bytes) {
   std::vector<std::string_view> runs;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= bytes.size(); ++i) {
-    bool printable = i < bytes.size() && bytes[i] >= 0x20 && bytes[i] <= 0x7E;
-    if (printable) continue;
-    if (i - start >= 3) runs.push_back(bytes.substr(start, i - start));
-    start = i + 1;
+  for (std::size_t start = 0; start < bytes.size();) {
+    std::size_t end = next_unprintable(bytes, start);
+    if (end - start >= 3) runs.push_back(bytes.substr(start, end - start));
+    start = end + 1;
   }
   return runs;
 }

@@ -80,6 +80,19 @@ TEST(CbmReader, SignatureAndMinimalFiles) {
   EXPECT_TRUE(bare.feature_names.empty());
 }
 
+// Feature names are cut out of printable runs, which are found sixteen bytes at a time: every
+// byte outside ' '..'~' ends a run wherever it falls in a block, and a run reaching the end counts.
+TEST(CbmReader, PrintableRunsEndAtEveryUnprintableByteAtEveryOffset) {
+  for (char stop : {'\x00', '\x1f', '\x7f', '\x80', '\xff'}) {
+    for (std::size_t offset = 0; offset < 40; ++offset) {
+      std::string bytes = "CBM1" + std::string(1 + offset, stop) + "first_name" + stop + "a b" + stop + "~ x_y_zz " +
+                          std::string(1 + offset % 3, stop) + "last_one";
+      EXPECT_EQ(summarize(bytes).feature_names, (std::vector<std::string>{"first_name", "last_one"}))
+          << "stop " << int(static_cast<unsigned char>(stop)) << " offset " << offset;
+    }
+  }
+}
+
 TEST(CbmReader, BraceMatchingRespectsStringsAndSkipsWhatDoesNotParse) {
   struct Case {
     std::string bytes;
