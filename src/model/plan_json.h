@@ -53,6 +53,7 @@ Status for_each_item(const PlanValue& array, const std::function<Status(const Pl
 // kMaxPlanNesting is refused so that no recursive walk can exhaust the stack. The tree's number
 // runs are views into `text`, which must outlive it.
 Result<PlanValue> parse_plan_json(std::string_view text);
+Result<PlanValue> parse_plan_json(std::string&& text) = delete;
 inline constexpr std::size_t kMaxPlanNesting = 128;
 
 // "invalid type: ..., expected {expected} at line L column C" for a value of another type.
