@@ -119,8 +119,8 @@ Status check_lightgbm(const CheckArgs& args, Io& io) {
     results.push_back(growth_check("file size growth", old_model.bytes, new_model.bytes, *options.max_size_growth));
   }
   if (options.fail_on_feature_change) {
-    results.push_back(names_unchanged_check("feature names unchanged", old_model.feature_names.strings(),
-                                            new_model.feature_names.strings(), "feature names"));
+    results.push_back(names_unchanged_check("feature names unchanged", old_model.feature_names, new_model.feature_names,
+                                            "feature names"));
   }
   if (options.fail_on_training_config_change) {
     results.push_back(training_config_check(same_lightgbm_training_config(old_model, new_model),
