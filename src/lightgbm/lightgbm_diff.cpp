@@ -69,7 +69,11 @@ void print_text_diff(std::ostream& out, const LightgbmSummary& old_model, const 
 
   out << "Features:\n";
   print_count_change(out, "Feature names", old_model.feature_names.size(), new_model.feature_names.size());
-  print_feature_name_changes(out, old_model.feature_names, new_model.feature_names);
+  if (old_model.feature_names == new_model.feature_names) {
+    print_feature_name_changes(out, {}, {});  // equal lists add and remove nothing
+  } else {
+    print_feature_name_changes(out, old_model.feature_names.strings(), new_model.feature_names.strings());
+  }
   out << "\n";
 
   print_interpretation(out, old_model, new_model);

@@ -44,7 +44,7 @@ void print_summary(std::ostream& out, const LightgbmSummary& summary, std::uint6
          "outputs.\n";
 
   out << "\nFeature Names:\n";
-  const std::vector<std::string>& names = summary.feature_names;
+  const WordList& names = summary.feature_names;
   if (names.empty()) {
     out << "  none found in model header\n";
     return;

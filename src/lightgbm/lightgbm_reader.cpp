@@ -7,15 +7,18 @@
 #include "main/checked_math.h"
 #include "main/file_read.h"
 #include "main/format.h"
+#include "main/json_text.h"
 #include "main/number_parse.h"
 #include "main/real_equality.h"
 #include "main/text.h"
+#include "main/word_list.h"
 
 namespace tarnwick {
 
 namespace {
 
-using TextMap = std::map<std::string, std::string, std::less<>>;
+// Keys and values are views into the scanned text, which outlives the scan's use.
+using TextMap = std::map<std::string_view, std::string_view, std::less<>>;
 
 struct ScannedModel {
   TextMap header;
@@ -30,7 +33,7 @@ struct ScannedModel {
 void store_split(TextMap& map, std::string_view line, char separator) {
   std::size_t at = line.find(separator);
   if (at == std::string_view::npos) return;
-  map[std::string(trim(line.substr(0, at)))] = std::string(trim(line.substr(at + 1)));
+  map[trim(line.substr(0, at))] = trim(line.substr(at + 1));
 }
 
 // One pass over the lines. When `hash_file` is set the text is the file's own bytes and every
@@ -79,32 +82,32 @@ ScannedModel scan_lines(std::string_view text, bool hash_file) {
   return model;
 }
 
-const std::string* lookup(const TextMap& map, std::string_view key) {
+const std::string_view* lookup(const TextMap& map, std::string_view key) {
   auto found = map.find(key);
   return found == map.end() ? nullptr : &found->second;
 }
 
 std::optional<std::string> text_field(const TextMap& map, std::string_view key) {
-  const std::string* value = lookup(map, key);
+  const std::string_view* value = lookup(map, key);
   return value ? std::optional<std::string>(*value) : std::nullopt;
 }
 
 std::optional<std::uint64_t> unsigned_field(const TextMap& map, std::string_view key) {
-  const std::string* value = lookup(map, key);
+  const std::string_view* value = lookup(map, key);
   if (!value) return std::nullopt;
   Result<std::uint64_t> parsed = parse_unsigned(*value);
   return parsed.is_ok() ? std::optional<std::uint64_t>(parsed.value()) : std::nullopt;
 }
 
 std::optional<std::int64_t> signed_field(const TextMap& map, std::string_view key) {
-  const std::string* value = lookup(map, key);
+  const std::string_view* value = lookup(map, key);
   if (!value) return std::nullopt;
   Result<std::int64_t> parsed = parse_signed(*value);
   return parsed.is_ok() ? std::optional<std::int64_t>(parsed.value()) : std::nullopt;
 }
 
 std::optional<double> real_field(const TextMap& map, std::string_view key) {
-  const std::string* value = lookup(map, key);
+  const std::string_view* value = lookup(map, key);
   if (!value) return std::nullopt;
   Result<double> parsed = parse_real(*value);
   return parsed.is_ok() ? std::optional<double>(parsed.value()) : std::nullopt;
@@ -119,9 +122,10 @@ std::optional<std::uint64_t> feature_count(const TextMap& header, std::size_t na
 }
 
 std::optional<std::string> objective_field(const ScannedModel& model) {
-  if (const std::string* objective = lookup(model.header, "objective")) {
-    std::vector<std::string_view> words = split_whitespace(*objective);
-    return words.empty() ? std::string() : std::string(words.front());
+  if (const std::string_view* objective = lookup(model.header, "objective")) {
+    std::string_view first_word;
+    next_word(*objective, 0, first_word);
+    return std::string(first_word);
   }
   return text_field(model.parameters, "objective");
 }
@@ -135,7 +139,8 @@ Result<LightgbmSummary> summarize_lightgbm_text(const std::string& path, std::st
   // Valid UTF-8 (as honest models are) is scanned in place; anything else through its
   // decoded copy, with the file hashed on its own.
   bool in_place = is_valid_utf8(bytes);
-  ScannedModel model = in_place ? scan_lines(bytes, true) : scan_lines(decode_utf8_lossy(bytes), false);
+  std::string decoded = in_place ? std::string() : decode_utf8_lossy(bytes);
+  ScannedModel model = in_place ? scan_lines(bytes, true) : scan_lines(decoded, false);
 
   LightgbmSummary summary;
   summary.path = display_file_name(path);
@@ -146,8 +151,8 @@ Result<LightgbmSummary> summarize_lightgbm_text(const std::string& path, std::st
   summary.version = text_field(model.header, "version");
   summary.num_class = unsigned_field(model.header, "num_class");
   summary.num_trees = model.trees;
-  if (const std::string* names = lookup(model.header, "feature_names")) {
-    for (std::string_view name : split_whitespace(*names)) summary.feature_names.emplace_back(name);
+  if (const std::string_view* names = lookup(model.header, "feature_names")) {
+    summary.feature_names = WordList::split(*names);
   }
   summary.num_features = feature_count(model.header, summary.feature_names.size());
   summary.objective = objective_field(model);
@@ -198,7 +203,7 @@ OrderedJson lightgbm_summary_json(const LightgbmSummary& summary) {
   record["max_depth"] = ordered_optional(summary.max_depth);
   record["num_iterations"] = ordered_optional(summary.num_iterations);
   record["metric"] = ordered_optional(summary.metric);
-  record["feature_names"] = summary.feature_names;
+  record["feature_names"] = ordered_word_array(summary.feature_names);
   return record;
 }
 

@@ -8,6 +8,7 @@
 
 #include "main/json_output.h"
 #include "main/status.h"
+#include "main/word_list.h"
 
 namespace tarnwick {
 
@@ -30,7 +31,7 @@ struct LightgbmSummary {
   std::optional<std::int64_t> max_depth;
   std::optional<std::uint64_t> num_iterations;
   std::optional<std::string> metric;
-  std::vector<std::string> feature_names;
+  WordList feature_names;
 };
 
 Result<LightgbmSummary> read_lightgbm_summary(const std::string& path);

@@ -80,11 +80,27 @@ void print_fingerprint_change(std::ostream& out, std::string_view label, std::op
                              old_fingerprint == new_fingerprint);
 }
 
+namespace {
+
+template <class Names>
+void print_first_names(std::ostream& out, std::string_view count_label, const Names& names, std::uint64_t limit) {
+  out << "  " << count_label << ": " << names.size() << "\n";
+  std::uint64_t shown = 0;
+  for (auto name = names.begin(); name != names.end() && shown < limit; ++name, ++shown) {
+    out << "  " << escape_control(*name) << "\n";
+  }
+  if (names.size() > limit) out << "  ... " << names.size() - limit << " more\n";
+}
+
+}  // namespace
+
 void print_limited_names(std::ostream& out, std::string_view count_label, const std::vector<std::string>& names,
                          std::uint64_t limit) {
-  out << "  " << count_label << ": " << names.size() << "\n";
-  for (std::size_t i = 0; i < names.size() && i < limit; ++i) out << "  " << escape_control(names[i]) << "\n";
-  if (names.size() > limit) out << "  ... " << names.size() - limit << " more\n";
+  print_first_names(out, count_label, names, limit);
+}
+
+void print_limited_names(std::ostream& out, std::string_view count_label, const WordList& names, std::uint64_t limit) {
+  print_first_names(out, count_label, names, limit);
 }
 
 void print_name_list(std::ostream& out, std::string_view label, const std::vector<std::string>& names) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "main/word_list.h"
+
 namespace tarnwick {
 
 void print_field(std::ostream& out, std::string_view label, const std::optional<std::string>& text);
@@ -24,6 +26,7 @@ void print_fingerprint_change(std::ostream& out, std::string_view label, std::op
 // "  {count_label}: {n}", the first `limit` names as "  {}", then "  ... {} more" for the rest.
 void print_limited_names(std::ostream& out, std::string_view count_label, const std::vector<std::string>& names,
                          std::uint64_t limit);
+void print_limited_names(std::ostream& out, std::string_view count_label, const WordList& names, std::uint64_t limit);
 // The label is twelve characters wide so that successive lists line up.
 void print_name_list(std::ostream& out, std::string_view label, const std::vector<std::string>& names);
 

@@ -27,10 +27,25 @@ CheckResult growth_check(const std::string& name, std::uint64_t old_value, std::
   return {name, format_fixed(growth, 2) + "% <= " + format_fixed(limit, 2) + "% " + counts, growth <= limit};
 }
 
-CheckResult names_unchanged_check(const std::string& name, const std::vector<std::string>& old_names,
-                                  const std::vector<std::string>& new_names, const std::string& noun) {
+namespace {
+
+template <class Names>
+CheckResult unchanged_names(const std::string& name, const Names& old_names, const Names& new_names,
+                            const std::string& noun) {
   return {name, std::to_string(old_names.size()) + " -> " + std::to_string(new_names.size()) + " " + noun,
           old_names == new_names};
+}
+
+}  // namespace
+
+CheckResult names_unchanged_check(const std::string& name, const std::vector<std::string>& old_names,
+                                  const std::vector<std::string>& new_names, const std::string& noun) {
+  return unchanged_names(name, old_names, new_names, noun);
+}
+
+CheckResult names_unchanged_check(const std::string& name, const WordList& old_names, const WordList& new_names,
+                                  const std::string& noun) {
+  return unchanged_names(name, old_names, new_names, noun);
 }
 
 }  // namespace tarnwick

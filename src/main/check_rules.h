@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "main/status.h"
+#include "main/word_list.h"
 
 namespace tarnwick {
 
@@ -31,5 +32,7 @@ CheckResult growth_check(const std::string& name, std::uint64_t old_value, std::
 // List equality, with "{old} -> {new} {noun}" as the detail.
 CheckResult names_unchanged_check(const std::string& name, const std::vector<std::string>& old_names,
                                   const std::vector<std::string>& new_names, const std::string& noun);
+CheckResult names_unchanged_check(const std::string& name, const WordList& old_names, const WordList& new_names,
+                                  const std::string& noun);
 
 }  // namespace tarnwick

@@ -41,7 +41,9 @@ void print_triple(std::ostream& out, const char* label, const std::optional<doub
 }  // namespace
 
 void explain_lightgbm_change(std::ostream& out, const LightgbmSummary& old_model, const LightgbmSummary& new_model) {
-  FeatureNameChanges names = feature_name_changes(old_model.feature_names, new_model.feature_names);
+  const std::vector<std::string> old_names = old_model.feature_names.strings();
+  const std::vector<std::string> new_names = new_model.feature_names.strings();
+  FeatureNameChanges names = feature_name_changes(old_names, new_names);
   bool names_changed = !names.added.empty() || !names.removed.empty();
 
   out << "  Trees:             " << old_model.num_trees << " -> " << new_model.num_trees << " ("
@@ -50,7 +52,7 @@ void explain_lightgbm_change(std::ostream& out, const LightgbmSummary& old_model
       << format_optional_count(new_model.num_leaves) << "\n";
   out << "  Features:          " << format_optional_count(old_model.num_features) << " -> "
       << format_optional_count(new_model.num_features) << " ("
-      << name_set_change(old_model.feature_names, new_model.feature_names, "names not in header") << ")\n";
+      << name_set_change(old_names, new_names, "names not in header") << ")\n";
   print_name_set_lists(out, names);
 
   out << "\nTraining config:\n";

@@ -13,7 +13,8 @@ namespace {
 // name, say) is replaced by U+FFFD.
 template <class Document>
 Status print_pretty(std::ostream& out, const Document& document) {
-  out << pretty_json_text(document) << "\n";
+  write_pretty_json(out, document);
+  out << "\n";
   return Status::ok();
 }
 

@@ -1,4 +1,4 @@
-// One JSON document per command: built in memory, printed once with a two-space indent.
+// One JSON document per command: built in memory, printed with a two-space indent in pieces.
 #pragma once
 
 #include <cstdint>

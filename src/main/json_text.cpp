@@ -2,19 +2,44 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
+#include <string_view>
 
 #include "main/shortest_decimal.h"
 #include "main/text.h"
+#include "main/word_list.h"
 
 namespace tarnwick {
 
 namespace {
 
 constexpr std::uint64_t kDecimalIntegerSubtype = 0xDEC;
+constexpr std::uint64_t kWordArraySubtype = 0x30D;
 
-void append_escaped(std::string& out, const std::string& raw) {
+// Text is handed to the stream, when there is one, in pieces of about this size, so a document
+// with millions of entries never lies in memory as a whole.
+constexpr std::size_t kChunkBytes = 1 << 16;
+
+struct TextSink {
+  std::string text;
+  std::ostream* stream = nullptr;
+
+  void flush_if_full() {
+    if (stream == nullptr || text.size() < kChunkBytes) return;
+    stream->write(text.data(), static_cast<std::streamsize>(text.size()));
+    text.clear();
+  }
+  void flush() {
+    if (stream != nullptr) stream->write(text.data(), static_cast<std::streamsize>(text.size()));
+    text.clear();
+  }
+};
+
+void append_escaped(std::string& out, std::string_view raw) {
   static const char* const kHex = "0123456789abcdef";
-  std::string text = is_valid_utf8(raw) ? raw : decode_utf8_lossy(raw);
+  std::string decoded;
+  std::string_view text = raw;
+  if (!is_valid_utf8(raw)) text = decoded = decode_utf8_lossy(raw);
   out += '"';
   for (char c : text) {
     switch (c) {
@@ -38,8 +63,27 @@ void append_escaped(std::string& out, const std::string& raw) {
   out += '"';
 }
 
+// The words of a word array, joined by single spaces, as an array of strings.
+void append_words(TextSink& sink, std::string_view joined, std::size_t indent) {
+  std::string& out = sink.text;
+  if (joined.empty()) {
+    out += "[]";
+    return;
+  }
+  const std::string inner(indent + 2, ' ');
+  out += "[\n";
+  for (WordList::Iterator word(joined); word != WordList::Iterator(); ++word) {
+    if (word->data() != joined.data()) out += ",\n";
+    out += inner;
+    append_escaped(out, *word);
+    sink.flush_if_full();
+  }
+  out += "\n" + std::string(indent, ' ') + "]";
+}
+
 template <class Value>
-void append_value(std::string& out, const Value& value, std::size_t indent) {
+void append_value(TextSink& sink, const Value& value, std::size_t indent) {
+  std::string& out = sink.text;
   const std::string inner(indent + 2, ' ');
   const std::string outer(indent, ' ');
   switch (value.type()) {
@@ -56,7 +100,8 @@ void append_value(std::string& out, const Value& value, std::size_t indent) {
         out += inner;
         append_escaped(out, member.key());
         out += ": ";
-        append_value(out, member.value(), indent + 2);
+        append_value(sink, member.value(), indent + 2);
+        sink.flush_if_full();
       }
       out += "\n" + outer + "}";
       return;
@@ -72,7 +117,8 @@ void append_value(std::string& out, const Value& value, std::size_t indent) {
         if (!first) out += ",\n";
         first = false;
         out += inner;
-        append_value(out, element, indent + 2);
+        append_value(sink, element, indent + 2);
+        sink.flush_if_full();
       }
       out += "\n" + outer + "]";
       return;
@@ -90,6 +136,8 @@ void append_value(std::string& out, const Value& value, std::size_t indent) {
       const auto& bytes = value.get_binary();
       if (bytes.has_subtype() && bytes.subtype() == kDecimalIntegerSubtype) {
         out.append(bytes.begin(), bytes.end());
+      } else if (bytes.has_subtype() && bytes.subtype() == kWordArraySubtype) {
+        append_words(sink, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), indent);
       } else {
         out += "null";
       }
@@ -102,14 +150,35 @@ void append_value(std::string& out, const Value& value, std::size_t indent) {
 
 template <class Value>
 std::string pretty_text(const Value& value) {
-  std::string out;
-  append_value(out, value, 0);
-  return out;
+  TextSink sink;
+  append_value(sink, value, 0);
+  return std::move(sink.text);
+}
+
+template <class Value>
+void write_pretty(std::ostream& out, const Value& value) {
+  TextSink sink{{}, &out};
+  append_value(sink, value, 0);
+  sink.flush();
+}
+
+template <class Document>
+Document word_array(const WordList& words) {
+  const std::string& joined = words.joined();
+  return Document::binary(std::vector<std::uint8_t>(joined.begin(), joined.end()), kWordArraySubtype);
 }
 
 }  // namespace
 
 std::string pretty_json_text(const Json& value) { return pretty_text(value); }
+
+void write_pretty_json(std::ostream& out, const Json& value) { write_pretty(out, value); }
+
+void write_pretty_json(std::ostream& out, const OrderedJson& value) { write_pretty(out, value); }
+
+Json json_word_array(const WordList& words) { return word_array<Json>(words); }
+
+OrderedJson ordered_word_array(const WordList& words) { return word_array<OrderedJson>(words); }
 
 std::string json_quoted(const std::string& text) {
   std::string quoted;

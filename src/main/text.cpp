@@ -206,23 +206,26 @@ std::string_view trim(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-std::vector<std::string_view> split_whitespace(std::string_view text) {
-  std::vector<std::string_view> words;
+std::size_t next_word(std::string_view text, std::size_t from, std::string_view& word) {
   std::size_t invalid_length;
   std::size_t word_start = std::string_view::npos;
-  for (std::size_t i = 0; i < text.size();) {
+  std::size_t i = from;
+  while (i < text.size()) {
     std::size_t length = utf8_sequence_length(text, i, invalid_length);
     if (length == 0) length = 1;
     bool space = is_unicode_whitespace(decode_code_point(text, i, length));
-    if (space && word_start != std::string_view::npos) {
-      words.push_back(text.substr(word_start, i - word_start));
-      word_start = std::string_view::npos;
-    } else if (!space && word_start == std::string_view::npos) {
-      word_start = i;
-    }
+    if (space && word_start != std::string_view::npos) break;
+    if (!space && word_start == std::string_view::npos) word_start = i;
     i += length;
   }
-  if (word_start != std::string_view::npos) words.push_back(text.substr(word_start));
+  word = word_start == std::string_view::npos ? std::string_view() : text.substr(word_start, i - word_start);
+  return i;
+}
+
+std::vector<std::string_view> split_whitespace(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::string_view word;
+  for (std::size_t at = next_word(text, 0, word); !word.empty(); at = next_word(text, at, word)) words.push_back(word);
   return words;
 }
 

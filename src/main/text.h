@@ -25,6 +25,9 @@ std::string decode_utf8_lossy(std::string_view bytes);
 // Trims Unicode white space from both ends of valid UTF-8 text.
 std::string_view trim(std::string_view text);
 std::vector<std::string_view> split_whitespace(std::string_view text);
+// The first word at or after `from`, split at Unicode white space as split_whitespace splits;
+// `word` is empty when none is left. Returns where to continue from.
+std::size_t next_word(std::string_view text, std::size_t from, std::string_view& word);
 // The text with every white-space character removed: " [ 1, 8 ] " reads "[1,8]".
 std::string remove_whitespace(std::string_view text);
 

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -49,6 +50,6 @@ inline std::vector<std::string> with_note(const Layer& layer, const char* prefix
 // Reads and resolves a plan; every failure is one message ("read {}: {}", "parse {}: {}", ...).
 Result<Model> load_model(const std::string& path);
 // The same from plan text; `path` names the file in messages.
-Result<Model> load_model_text(const std::string& path, const std::string& text);
+Result<Model> load_model_text(const std::string& path, std::string_view text);
 
 }  // namespace tarnwick

@@ -1,7 +1,9 @@
 #include "model/plan_json.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <nlohmann/json.hpp>
 
@@ -41,9 +43,12 @@ class CountingIterator {
   std::size_t* furthest_ = nullptr;
 };
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_number_char(char c) { return is_digit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'; }
+
 class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
  public:
-  TreeBuilder(const std::string& text, const std::size_t& consumed) : text_(text), consumed_(consumed) {}
+  TreeBuilder(std::string_view text, const std::size_t& consumed) : text_(text), consumed_(consumed) {}
 
   bool null() override { return leaf(PlanValue{}); }
   bool boolean(bool value) override {
@@ -113,8 +118,8 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
 
  private:
   // Positions only move forward, so lines are counted incrementally. A number is placed where it
-  // starts; any other value where its last character is.
-  void mark_position(PlanValue& value, bool number) {
+  // starts; any other value where its last character is. Returns that offset.
+  std::size_t mark_position(PlanValue& value, bool number) {
     std::size_t end = std::min(consumed_ == 0 ? 0 : consumed_ - 1, text_.size());
     if (number) end = number_start(end);
     for (; scanned_ < end; ++scanned_) {
@@ -125,25 +130,42 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     value.line = line_;
     value.column = end - line_start_ + 1;
+    return end;
   }
 
   // The parser has read one character past a number (or stopped at the end of the text): step
   // back to the number's last digit, then over its characters to its first.
   std::size_t number_start(std::size_t after) const {
-    auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
-    auto in_number = [&](char c) { return is_digit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'; };
     std::size_t at = std::min(after + 1, text_.size());
     while (at > scanned_ && !is_digit(text_[at - 1])) --at;
-    while (at > scanned_ && in_number(text_[at - 1])) --at;
+    while (at > scanned_ && is_number_char(text_[at - 1])) --at;
     return at;
   }
 
   bool leaf(PlanValue value) {
     bool number = value.type == PlanValue::Type::Integer || value.type == PlanValue::Type::Unsigned ||
                   value.type == PlanValue::Type::Float;
-    mark_position(value, number);
-    attach(std::move(value));
+    std::size_t start = mark_position(value, number);
+    if (number && !stack_.empty() && stack_.back().type == PlanValue::Type::Array) {
+      add_to_run(stack_.back(), value, start);
+    } else {
+      attach(std::move(value));
+    }
     return true;
+  }
+
+  // A number in an array joins the run that ends the array so far, or starts one.
+  void add_to_run(PlanValue& array, const PlanValue& number, std::size_t start) {
+    std::size_t end = start;
+    while (end < text_.size() && is_number_char(text_[end])) ++end;
+    if (!array.number_runs.empty() && array.number_runs.back().before == array.items.size()) {
+      NumberRun& run = array.number_runs.back();
+      std::size_t run_start = static_cast<std::size_t>(run.text.data() - text_.data());
+      run.text = text_.substr(run_start, end - run_start);
+      ++run.count;
+      return;
+    }
+    array.number_runs.push_back({array.items.size(), text_.substr(start, end - start), 1, number.line, number.column});
   }
 
   void attach(PlanValue value) {
@@ -180,7 +202,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
 
-  const std::string& text_;
+  std::string_view text_;
   const std::size_t& consumed_;
   std::size_t scanned_ = 0;
   std::size_t line_ = 1;
@@ -205,9 +227,81 @@ std::string describe(const PlanValue& value) {
   return "value";
 }
 
+// A number read as the parser reads it: without a fraction or an exponent it is a signed (when
+// negative) or unsigned integer if it fits, and otherwise a double.
+void decode_number(std::string_view token, PlanValue& value) {
+  value.text.clear();
+  const char* first = token.data();
+  const char* last = token.data() + token.size();
+  if (token.find_first_of(".eE") == std::string_view::npos) {
+    if (token.front() == '-') {
+      auto [end, error] = std::from_chars(first, last, value.integer);
+      if (error == std::errc() && end == last) {
+        value.type = PlanValue::Type::Integer;
+        return;
+      }
+    } else {
+      auto [end, error] = std::from_chars(first, last, value.unsigned_integer);
+      if (error == std::errc() && end == last) {
+        value.type = PlanValue::Type::Unsigned;
+        return;
+      }
+    }
+  }
+  // The token is followed by a separator in the text, so the conversion stops at its end.
+  value.type = PlanValue::Type::Float;
+  value.real = std::strtod(first, nullptr);
+  value.text.assign(token);
+}
+
+Status visit_run(const NumberRun& run, const std::function<Status(const PlanValue&)>& visit) {
+  PlanValue number;
+  std::string_view text = run.text;
+  std::size_t line = run.line;
+  // Where the current line starts, as an offset into the run's text (before it, on the first line).
+  std::ptrdiff_t line_start = 1 - static_cast<std::ptrdiff_t>(run.column);
+  std::size_t at = 0;
+  for (std::size_t n = 0; n < run.count; ++n) {
+    for (; at < text.size() && !is_number_char(text[at]); ++at) {
+      if (text[at] == '\n') {
+        ++line;
+        line_start = static_cast<std::ptrdiff_t>(at) + 1;
+      }
+    }
+    std::size_t start = at;
+    while (at < text.size() && is_number_char(text[at])) ++at;
+    decode_number(text.substr(start, at - start), number);
+    number.line = line;
+    number.column = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(start) - line_start + 1);
+    if (Status status = visit(number); !status.is_ok()) return status;
+  }
+  return Status::ok();
+}
+
 }  // namespace
 
-Result<PlanValue> parse_plan_json(const std::string& text) {
+std::size_t item_count(const PlanValue& array) {
+  std::size_t count = array.items.size();
+  for (const NumberRun& run : array.number_runs) count += run.count;
+  return count;
+}
+
+Status for_each_item(const PlanValue& array, const std::function<Status(const PlanValue&)>& visit) {
+  std::size_t next = 0;
+  auto visit_items_before = [&](std::size_t end) -> Status {
+    for (; next < end; ++next) {
+      if (Status status = visit(array.items[next]); !status.is_ok()) return status;
+    }
+    return Status::ok();
+  };
+  for (const NumberRun& run : array.number_runs) {
+    if (Status status = visit_items_before(run.before); !status.is_ok()) return status;
+    if (Status status = visit_run(run, visit); !status.is_ok()) return status;
+  }
+  return visit_items_before(array.items.size());
+}
+
+Result<PlanValue> parse_plan_json(std::string_view text) {
   std::size_t consumed = 0;
   TreeBuilder builder(text, consumed);
   CountingIterator begin(text.data(), &consumed), end(text.data() + text.size(), nullptr);

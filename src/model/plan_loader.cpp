@@ -6,8 +6,9 @@ namespace tarnwick {
 
 namespace {
 
-Result<Tensor> convert(const TensorSpec& spec, const char* name) {
-  Result<Tensor> tensor = Tensor::create(spec.shape, spec.data);
+// The spec's values move into the tensor: a plan may hold millions of them.
+Result<Tensor> convert(TensorSpec& spec, const char* name) {
+  Result<Tensor> tensor = Tensor::create(spec.shape, std::move(spec.data));
   if (!tensor.is_ok()) return fail(std::string(name) + ": " + tensor.message());
   return tensor;
 }
@@ -41,7 +42,7 @@ Result<Shape> derived_input_shape(const LayerSpec& first) {
   }
 }
 
-Result<Tensor> resolve_input(const ModelSpec& spec) {
+Result<Tensor> resolve_input(ModelSpec& spec) {
   if (spec.input) return convert(*spec.input, "input");
   if (spec.input_shape) return zero_tensor(*spec.input_shape, "input");
   if (spec.layers.empty()) return fail("model must define input, input_shape, or at least one layer");
@@ -64,7 +65,7 @@ Result<Shape> rank2(const RunningShape& running, const char* message) {
   return *running.shape;
 }
 
-Result<LinearLayer> resolve_linear(const LayerSpec& spec, const RunningShape& running) {
+Result<LinearLayer> resolve_linear(LayerSpec& spec, const RunningShape& running) {
   std::optional<std::uint64_t> out = spec.out ? spec.out : spec.out_features;
   LinearLayer layer;
   if (spec.weights) {
@@ -92,7 +93,7 @@ Result<LinearLayer> resolve_linear(const LayerSpec& spec, const RunningShape& ru
   return layer;
 }
 
-Result<Tensor> resolve_projection(const std::optional<TensorSpec>& given, const char* name, const LayerSpec& spec,
+Result<Tensor> resolve_projection(std::optional<TensorSpec>& given, const char* name, const LayerSpec& spec,
                                   std::optional<std::uint64_t> dimension, const RunningShape& running) {
   if (given) return convert(*given, name);
   Result<Shape> input = rank2(running, "shape-only self_attention layer needs rank-2 input [tokens, features]");
@@ -105,7 +106,7 @@ Result<Tensor> resolve_projection(const std::optional<TensorSpec>& given, const 
   return zero_tensor({spec.features ? *spec.features : input.value()[1], *dimension}, name);
 }
 
-Result<AttentionLayer> resolve_attention(const LayerSpec& spec, const RunningShape& running) {
+Result<AttentionLayer> resolve_attention(LayerSpec& spec, const RunningShape& running) {
   AttentionLayer layer;
   Result<Tensor> wq = resolve_projection(spec.wq, "wq", spec, spec.head_dim, running);
   if (!wq.is_ok()) return wq.error();
@@ -129,7 +130,7 @@ void advance(RunningShape& running, const Tensor& matrix, const std::string& lay
   running.shape = Shape{running.shape->front(), matrix.shape[1]};
 }
 
-Result<Layer> resolve_layer(const LayerSpec& spec, std::size_t position, RunningShape& running) {
+Result<Layer> resolve_layer(LayerSpec& spec, std::size_t position, RunningShape& running) {
   Layer layer;
   layer.name = spec.name ? *spec.name : "layer_" + std::to_string(position);
   layer.explain = spec.explain;
@@ -157,32 +158,37 @@ Result<Layer> resolve_layer(const LayerSpec& spec, std::size_t position, Running
 
 }  // namespace
 
-Result<Model> load_model_text(const std::string& path, const std::string& text) {
-  Result<PlanValue> root = parse_plan_json(text);
-  if (!root.is_ok()) return fail("parse " + path + ": " + root.message());
-  Result<ModelSpec> spec = read_model_spec(root.value());
-  if (!spec.is_ok()) return fail("parse " + path + ": " + spec.message());
+Result<Model> load_model_text(const std::string& path, std::string_view text) {
+  Result<ModelSpec> spec = [&]() -> Result<ModelSpec> {
+    Result<PlanValue> root = parse_plan_json(text);
+    if (!root.is_ok()) return fail("parse " + path + ": " + root.message());
+    Result<ModelSpec> read = read_model_spec(root.value());
+    if (!read.is_ok()) return fail("parse " + path + ": " + read.message());
+    return read;
+  }();  // the value tree is gone before the tensors are made
+  if (!spec.is_ok()) return spec.error();
+  ModelSpec plan = spec.take();
 
   Model model;
-  Result<Tensor> input = resolve_input(spec.value());
+  Result<Tensor> input = resolve_input(plan);
   if (!input.is_ok()) return input.error();
   model.input = input.take();
   RunningShape running{model.input.shape, ""};
-  for (std::size_t i = 0; i < spec.value().layers.size(); ++i) {
-    Result<Layer> layer = resolve_layer(spec.value().layers[i], i + 1, running);
+  for (std::size_t i = 0; i < plan.layers.size(); ++i) {
+    Result<Layer> layer = resolve_layer(plan.layers[i], i + 1, running);
     if (!layer.is_ok()) return layer.error();
     model.layers.push_back(layer.take());
   }
-  if (spec.value().name) model.name = *spec.value().name;
-  model.description = spec.value().description;
-  model.labels = spec.value().labels;
+  if (plan.name) model.name = *plan.name;
+  model.description = plan.description;
+  model.labels = plan.labels;
   return model;
 }
 
 Result<Model> load_model(const std::string& path) {
   Result<FileBytes> text = read_whole_file(path);
   if (!text.is_ok()) return text.error();
-  return load_model_text(path, std::string(text.value().view()));
+  return load_model_text(path, text.value().view());
 }
 
 }  // namespace tarnwick

@@ -72,12 +72,14 @@ template <class T, class Read>
 Result<std::vector<T>> read_sequence(const PlanValue& value, Read read) {
   if (value.type != Type::Array) return invalid_type(value, "a sequence");
   std::vector<T> items;
-  items.reserve(value.items.size());
-  for (const PlanValue& item : value.items) {
+  items.reserve(item_count(value));
+  Status read_all = for_each_item(value, [&](const PlanValue& item) -> Status {
     Result<T> read_item = read(item);
     if (!read_item.is_ok()) return read_item.error();
     items.push_back(read_item.take());
-  }
+    return Status::ok();
+  });
+  if (!read_all.is_ok()) return read_all.error();
   return items;
 }
 

@@ -59,7 +59,7 @@ TEST(LightgbmCorpus, SummariesAgreeWithTheStatedHeader) {
     EXPECT_EQ(summary.num_trees, stated.tree_lines);
     EXPECT_GT(summary.num_trees, 0u);
     EXPECT_EQ(summary.num_features, std::stoull(stated.keys.at("max_feature_idx")) + 1);
-    EXPECT_EQ(summary.feature_names, words(stated.keys.at("feature_names")));
+    EXPECT_EQ(summary.feature_names.strings(), words(stated.keys.at("feature_names")));
     EXPECT_EQ(summary.objective, words(stated.keys.at("objective")).front());
     EXPECT_EQ(summary.num_class, std::stoull(stated.keys.at("num_class")));
     EXPECT_EQ(summary.version, stated.keys.at("version"));

@@ -35,7 +35,7 @@ TEST(LightgbmReader, ReadsHeaderParametersAndFingerprints) {
   EXPECT_EQ(s.num_class, 1u);
   EXPECT_EQ(s.num_trees, 1u);
   EXPECT_EQ(s.num_features, 3u);
-  EXPECT_EQ(s.feature_names, (std::vector<std::string>{"age", "income", "city"}));
+  EXPECT_EQ(s.feature_names.strings(), (std::vector<std::string>{"age", "income", "city"}));
   EXPECT_EQ(s.objective, "regression");
   EXPECT_EQ(s.boosting, "gbdt");
   EXPECT_EQ(s.metric, "auc");
@@ -132,6 +132,26 @@ TEST(LightgbmReader, FieldRules) {
     ASSERT_TRUE(read.is_ok()) << c.text;
     c.check(read.value());
   }
+}
+
+TEST(LightgbmReader, HugeNameListsAreHeldInOneText) {
+  // The hostile shape of a header naming a feature every two bytes, and an objective line of
+  // as many words; a string per name would cost dozens of bytes each.
+  constexpr std::size_t kNames = 300000;
+  std::string names, words;
+  for (std::size_t i = 0; i < kNames; ++i) names += "f ";
+  for (std::size_t i = 0; i < kNames; ++i) words += "w ";
+  std::string text = "tree\nversion=v4\nmax_feature_idx=1\nobjective=" + words + "\nfeature_names=" + names +
+                     "\n\nTree=0\nleaf_value=1\n";
+  Result<LightgbmSummary> read = summarize(text);
+  ASSERT_TRUE(read.is_ok()) << read.message();
+  const LightgbmSummary& s = read.value();
+  EXPECT_EQ(s.feature_names.size(), kNames);
+  EXPECT_EQ(s.objective, "w");
+  EXPECT_LE(s.feature_names.joined().capacity(), names.size()) << "one text no longer than the header's";
+  std::size_t visited = 0;
+  for (std::string_view name : s.feature_names) visited += name == "f";
+  EXPECT_EQ(visited, kNames);
 }
 
 TEST(LightgbmReader, RefusesOtherText) {
