@@ -18,15 +18,13 @@ std::optional<std::size_t> match_brace_at(std::string_view bytes, std::size_t op
 // `visit` gets the spans in order, except that back-to-back `{}` spans come joined as one span
 // (every span that starts with "{}" is such a run).
 //
-// Scanning from each '{' separately costs the rest of the bytes per unclosed brace, so all
-// braces that may still be taken are followed at once. Scans that reach a byte in the same
-// string state (outside, inside, just after a backslash) go on alike and differ only in depth,
-// so they are kept in at most three groups. A scan started later at the same or a greater depth
-// than an earlier one in its group can never be taken (the earlier one closes first and the walk
-// passes over it), so a group is a stack whose depths fall as positions rise: a '}' closes at
-// most its top, and a closed span drops every later scan and span. Groups meet only when
-// a backslash's group rejoins another; merging the tops costs at most two visits per scan.
-// Steps (bytes looked at plus scans moved) are added to `steps` when given; they stay linear.
+// Scanning from each '{' separately costs the rest of the bytes per unclosed brace. Instead a
+// pass from the end carries, for each string state, the lowest depth change a scan meets from
+// there on: a scan opened at q closes exactly when that low, outside strings at q + 1, is below
+// zero. Those braces get a bit each; the walk then follows only scans known to close, so every
+// byte is looked at once from the end and at most once from the start, with no branch on what
+// the bytes are. Steps (bytes looked at, plus bitmap words passed over) are added to `steps`
+// when given.
 void for_each_brace_span(std::string_view bytes, const std::function<void(std::size_t start, std::size_t end)>& visit,
                          std::uint64_t* steps = nullptr);
 
