@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <array>
+#include <future>
 #include <map>
 #include <set>
+#include <system_error>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -91,13 +93,12 @@ bool is_metrics_document(const json& value) { return at_key(at_key(&value, "metr
 // and how often each compact object text occurs (a file of millions of `{}` holds one text).
 struct ObjectDigest {
   std::optional<json> params, metrics;
-  Fnv1a64 whole_file, learned_state;  // fed side by side over the bytes around the objects
+  Fnv1a64 learned_state;  // the bytes around the objects
   std::size_t hashed_to = 0;
   std::map<std::string, std::uint64_t> text_counts;
 
   void add(std::string_view bytes, EmbeddedJsonObject&& object) {
-    Fnv1a64::update_both(whole_file, learned_state, bytes.substr(hashed_to, object.start - hashed_to));
-    whole_file.update(bytes.substr(object.start, object.end - object.start));
+    learned_state.update(bytes.substr(hashed_to, object.start - hashed_to));
     hashed_to = object.end;
     std::string text = object.value.empty() && object.value.is_object()
                            ? std::string("{}")
@@ -181,10 +182,24 @@ void read_printable_fields(std::string_view bytes, CbmSummary& summary) {
   summary.feature_names.assign(names.begin(), names.end());
 }
 
-// Hashes the bytes after the last object into both fingerprints.
+// Hashes the bytes after the last object.
 void finish_hashes(std::string_view bytes, ObjectDigest& digest) {
-  Fnv1a64::update_both(digest.whole_file, digest.learned_state, bytes.substr(digest.hashed_to));
+  digest.learned_state.update(bytes.substr(digest.hashed_to));
   digest.hashed_to = bytes.size();
+}
+
+// The whole file's hash needs nothing from the walk for objects, so a large file has it taken on
+// another core meanwhile.
+std::future<std::uint64_t> whole_file_fingerprint(std::string_view bytes) {
+  constexpr std::size_t kOwnThreadFrom = 8u << 20;
+  auto hash = [bytes] { return fnv1a64(bytes); };
+  if (bytes.size() >= kOwnThreadFrom) {
+    try {
+      return std::async(std::launch::async, hash);
+    } catch (const std::system_error&) {  // no thread to be had: hash it here
+    }
+  }
+  return std::async(std::launch::deferred, hash);
 }
 
 // Compact texts of the parsed objects, sorted and joined: order and layout in the file do not matter.
@@ -208,6 +223,7 @@ Result<CbmSummary> summarize_cbm_bytes(const std::string& path, std::string_view
   if (bytes.size() < 4 || bytes.substr(0, 4) != "CBM1") {
     return fail(path + " does not look like a CatBoost CBM file: missing CBM1 signature");
   }
+  std::future<std::uint64_t> whole_file = whole_file_fingerprint(bytes);
   ObjectDigest digest;
   for_each_embedded_json_object(bytes, [&](EmbeddedJsonObject&& object) { digest.add(bytes, std::move(object)); });
   CbmSummary summary;
@@ -216,7 +232,7 @@ Result<CbmSummary> summarize_cbm_bytes(const std::string& path, std::string_view
   read_training_fields(digest, summary);
   read_printable_fields(bytes, summary);
   finish_hashes(bytes, digest);
-  summary.full_artifact_fingerprint = digest.whole_file.digest();
+  summary.full_artifact_fingerprint = whole_file.get();
   summary.learned_state_fingerprint = digest.learned_state.digest();
   summary.metadata_fingerprint = metadata_fingerprint(digest);
   return summary;
