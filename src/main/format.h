@@ -52,6 +52,8 @@ std::string format_percent_change(std::uint64_t old_value, std::uint64_t new_val
 
 // Fixed decimals, rounding the exact double half to even: "{:.N}".
 std::string format_fixed(double value, int decimals);
+// format_fixed's text appended to `text`, with no string made per value.
+void append_fixed(std::string& text, double value, int decimals);
 // Fixed decimals with the sign always shown: "{:+.N}".
 std::string format_signed_fixed(double value, int decimals);
 

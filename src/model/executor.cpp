@@ -161,8 +161,8 @@ Result<RunResult> execute_model(const Model& model, bool values, bool heatmap) {
     result.steps.push_back(std::move(outcome.value().report));
     current = std::move(outcome.value().output);
   }
-  result.output = flat_values(current.data);
   result.prediction = predict(current.data, model.labels);
+  result.output = std::move(current.data);
   return result;
 }
 

@@ -23,7 +23,7 @@ struct RunResult {
   std::string model_name;
   std::string input_shape;
   std::vector<StepReport> steps;
-  std::string output;
+  std::vector<float> output;  // formatted only when printed: `bench` prints the last run's alone
   std::optional<std::string> prediction;
 };
 

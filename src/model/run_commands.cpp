@@ -40,7 +40,7 @@ Status run_command(const Args& args, Io& io) {
     if (step.heatmap) out << *step.heatmap << "\n";
     out << "  time: " << format_fixed(step.elapsed_ms, 3) << " ms\n\n";
   }
-  out << "Output: " << run.value().output << "\n";
+  out << "Output: " << flat_values(run.value().output) << "\n";
   if (run.value().prediction) out << "Prediction: " << *run.value().prediction << "\n";
   return Status::ok();
 }
@@ -83,7 +83,7 @@ Status bench_command(const Args& args, Io& io) {
   io.out << "Benchmark: " << model.value().name << "\nIterations: " << iterations << "\n";
   io.out << "Total time: " << format_fixed(total_ms, 3) << " ms\n";
   io.out << "Average time: " << format_fixed(total_ms / static_cast<double>(iterations), 6) << " ms\n";
-  io.out << "Last output: " << last->output << "\n";
+  io.out << "Last output: " << flat_values(last->output) << "\n";
   if (last->prediction) io.out << "Last prediction: " << *last->prediction << "\n";
   return Status::ok();
 }

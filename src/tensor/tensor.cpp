@@ -22,6 +22,17 @@ OpResult timed(Shape shape, Work work) {
   return result;
 }
 
+// "[v, v, ...]" with four decimals, appended: outputs of millions of values are printed whole.
+void append_flat_values(std::string& text, const float* begin, const float* end) {
+  text.reserve(text.size() + static_cast<std::size_t>(end - begin) * 8 + 2);
+  text += '[';
+  for (const float* value = begin; value != end; ++value) {
+    if (value != begin) text += ", ";
+    append_fixed(text, *value, 4);
+  }
+  text += ']';
+}
+
 }  // namespace
 
 std::string shape_text(const Shape& shape) {
@@ -160,20 +171,24 @@ double elapsed_ms(std::chrono::nanoseconds elapsed) {
 }
 
 std::string flat_values(const std::vector<float>& values) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + format_fixed(values[i], 4);
-  return text + "]";
+  std::string text;
+  append_flat_values(text, values.data(), values.data() + values.size());
+  return text;
 }
 
 std::string format_values(const std::string& name, const Tensor& tensor) {
-  if (tensor.shape.size() != 2) return "  " + name + " values: " + flat_values(tensor.data);
   std::string text = "  " + name + " values:";
+  if (tensor.shape.size() != 2) {
+    text += ' ';
+    append_flat_values(text, tensor.data.data(), tensor.data.data() + tensor.data.size());
+    return text;
+  }
   std::size_t rows = tensor.shape[0], cols = tensor.shape[1];
   if (rows == 0) return text + "\n";
   for (std::size_t i = 0; i < rows; ++i) {
-    std::vector<float> row(tensor.data.begin() + static_cast<std::ptrdiff_t>(i * cols),
-                           tensor.data.begin() + static_cast<std::ptrdiff_t>((i + 1) * cols));
-    text += "\n    " + flat_values(row);
+    text += "\n    ";
+    const float* row = tensor.data.data() + i * cols;
+    append_flat_values(text, row, row + cols);
   }
   return text;
 }
