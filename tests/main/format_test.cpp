@@ -4,7 +4,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "main/change_lines.h"
@@ -83,6 +86,35 @@ std::string captured(void (*print)(std::ostream&)) {
   std::ostringstream out;
   print(out);
   return out.str();
+}
+
+TEST(Renderings, FixedDecimalsAreWhatPrintfWrites) {
+  auto printf_fixed = [](double value, int decimals) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return std::string(text);
+  };
+  const double edges[] = {0.0, -0.0, -0.00001, 0.00005, 0.00015, 1e300, -1.7976931348623157e308, 5e-324, 2.5, 3.5};
+  for (double value : edges) {
+    for (int decimals : {0, 3, 4, 6, 40}) EXPECT_EQ(format_fixed(value, decimals), printf_fixed(value, decimals));
+  }
+  std::mt19937_64 random(2026);
+  for (int round = 0; round < 100000; ++round) {
+    double value;
+    if (round % 2 == 0) {
+      std::uint64_t bits = random();
+      std::memcpy(&value, &bits, sizeof value);
+      if (!std::isfinite(value)) continue;
+    } else {  // float values as the tensor lab prints them, many near ties at four decimals
+      value = static_cast<float>(static_cast<double>(random() % 2000001) / 10000.0 - 100.0 + 0.00005);
+    }
+    int decimals = static_cast<int>(random() % 9);
+    ASSERT_EQ(format_fixed(value, decimals), printf_fixed(value, decimals)) << value;
+  }
+  std::string text = "x=";
+  append_fixed(text, 1.5, 2);
+  append_fixed(text, -std::numeric_limits<double>::infinity(), 2);
+  EXPECT_EQ(text, "x=1.50-inf");
 }
 
 TEST(ChangeLines, AllForms) {
