@@ -1,9 +1,7 @@
 #include <algorithm>
 #include <array>
-#include <future>
 #include <map>
 #include <set>
-#include <system_error>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -11,6 +9,7 @@
 
 #include "cbm/cbm_summary.h"
 #include "cbm/embedded_json.h"
+#include "cbm/file_hashes.h"
 #include "main/checked_math.h"
 #include "main/file_read.h"
 #include "main/format.h"
@@ -89,23 +88,27 @@ bool is_params_document(const json& value) { return at_key(&value, "boosting_opt
 bool is_metrics_document(const json& value) { return at_key(at_key(&value, "metrics"), "learn_best_error") != nullptr; }
 
 // What the summary takes from the embedded objects, gathered as they are found so that none is
-// kept: the first parameters and metrics documents, the hash of the bytes around the objects,
-// and how often each compact object text occurs (a file of millions of `{}` holds one text).
+// kept: the first parameters and metrics documents, and how often each compact object text
+// occurs (a file of millions of `{}` holds one text).
 struct ObjectDigest {
   std::optional<json> params, metrics;
-  Fnv1a64 learned_state;  // the bytes around the objects
-  std::size_t hashed_to = 0;
   std::map<std::string, std::uint64_t> text_counts;
+  std::uint64_t empty_objects = 0;  // counted apart: noise holds millions of `{}` between other bytes
 
-  void add(std::string_view bytes, EmbeddedJsonObject&& object) {
-    learned_state.update(bytes.substr(hashed_to, object.start - hashed_to));
-    hashed_to = object.end;
-    std::string text = object.value.empty() && object.value.is_object()
-                           ? std::string("{}")
-                           : object.value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
-    text_counts[std::move(text)] += object.repeats;
+  void add(EmbeddedJsonObject&& object) {
+    if (object.value.empty() && object.value.is_object()) {
+      empty_objects += object.repeats;
+      return;
+    }
+    text_counts[object.value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace)] += object.repeats;
     if (!params && is_params_document(object.value)) params = object.value;
     if (!metrics && is_metrics_document(object.value)) metrics = std::move(object.value);
+  }
+
+  // The empty objects join the other texts, in the order the fingerprint takes them.
+  void count_empty_objects() {
+    if (empty_objects > 0) text_counts["{}"] += empty_objects;
+    empty_objects = 0;
   }
 };
 
@@ -182,26 +185,6 @@ void read_printable_fields(std::string_view bytes, CbmSummary& summary) {
   summary.feature_names.assign(names.begin(), names.end());
 }
 
-// Hashes the bytes after the last object.
-void finish_hashes(std::string_view bytes, ObjectDigest& digest) {
-  digest.learned_state.update(bytes.substr(digest.hashed_to));
-  digest.hashed_to = bytes.size();
-}
-
-// The whole file's hash needs nothing from the walk for objects, so a large file has it taken on
-// another core meanwhile.
-std::future<std::uint64_t> whole_file_fingerprint(std::string_view bytes) {
-  constexpr std::size_t kOwnThreadFrom = 8u << 20;
-  auto hash = [bytes] { return fnv1a64(bytes); };
-  if (bytes.size() >= kOwnThreadFrom) {
-    try {
-      return std::async(std::launch::async, hash);
-    } catch (const std::system_error&) {  // no thread to be had: hash it here
-    }
-  }
-  return std::async(std::launch::deferred, hash);
-}
-
 // Compact texts of the parsed objects, sorted and joined: order and layout in the file do not matter.
 std::optional<std::uint64_t> metadata_fingerprint(const ObjectDigest& digest) {
   if (digest.text_counts.empty()) return std::nullopt;
@@ -223,17 +206,21 @@ Result<CbmSummary> summarize_cbm_bytes(const std::string& path, std::string_view
   if (bytes.size() < 4 || bytes.substr(0, 4) != "CBM1") {
     return fail(path + " does not look like a CatBoost CBM file: missing CBM1 signature");
   }
-  std::future<std::uint64_t> whole_file = whole_file_fingerprint(bytes);
+  FileHashes hashes(bytes);
   ObjectDigest digest;
-  for_each_embedded_json_object(bytes, [&](EmbeddedJsonObject&& object) { digest.add(bytes, std::move(object)); });
+  for_each_embedded_json_object(bytes, [&](EmbeddedJsonObject&& object) {
+    hashes.object(object.start, object.end);
+    digest.add(std::move(object));
+  });
+  digest.count_empty_objects();
   CbmSummary summary;
   summary.name = display_file_name(path);
   summary.file_size_bytes = bytes.size();
   read_training_fields(digest, summary);
   read_printable_fields(bytes, summary);
-  finish_hashes(bytes, digest);
-  summary.full_artifact_fingerprint = whole_file.get();
-  summary.learned_state_fingerprint = digest.learned_state.digest();
+  FileHashes::Digests digests = hashes.finish();
+  summary.full_artifact_fingerprint = digests.whole_file;
+  summary.learned_state_fingerprint = digests.around_objects;
   summary.metadata_fingerprint = metadata_fingerprint(digest);
   return summary;
 }

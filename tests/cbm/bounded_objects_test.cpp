@@ -40,5 +40,26 @@ TEST(CbmBoundedWork, FingerprintsOfARunMatchTheirDefinition) {
   EXPECT_EQ(summary.value().metadata_fingerprint, fnv1a64("{}\n{}\n{}"));
 }
 
+TEST(CbmBoundedWork, FingerprintsMatchTheirDefinitionWhetherHashedAsideOrNot) {
+  // Large files are hashed on another thread, objects passing over in batches (by count, and at
+  // once past a megabyte); both ways must give the hashes as defined.
+  for (std::size_t objects : {3u, 30000u}) {
+    std::string file = "CBM1", outside = "CBM1", texts;
+    for (std::size_t i = 0; i < objects; ++i) {
+      std::string filler(1 + (i * 7919) % 600, static_cast<char>('a' + i % 26));
+      std::string object = i % 10000 == 9999 ? "{\"big\":\"" + std::string(1500000, 'v') + "\"}"
+                                           : "{\"k\":" + std::to_string(i) + "}";
+      file += filler + object;
+      outside += filler;
+    }
+    file += "tail";
+    outside += "tail";
+    Result<CbmSummary> summary = summarize_cbm_bytes("m.cbm", file);
+    ASSERT_TRUE(summary.is_ok()) << summary.message();
+    EXPECT_EQ(summary.value().full_artifact_fingerprint, fnv1a64(file)) << objects;
+    EXPECT_EQ(summary.value().learned_state_fingerprint, fnv1a64(outside)) << objects;
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick
