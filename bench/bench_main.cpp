@@ -31,8 +31,8 @@
 
 #include "child_run.h"
 #include "hostile_inputs.h"
-#include "main/dispatch.h"
-#include "main/format.h"
+#include "cli/dispatch.h"
+#include "base/format.h"
 #include "onnx/proto_builder.h"
 #include "pickle/pickle_builder.h"
 #include "pt/pytorch_summary.h"

@@ -4,7 +4,7 @@
 
 #include "lightgbm/lightgbm_summary.h"
 #include "lightgbm/lightgbm_trees.h"
-#include "main/json_text.h"
+#include "base/json_text.h"
 #include "tables/tree_contents_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "main/json_text.h"
+#include "base/json_text.h"
 #include "onnx/onnx_commands.h"
 #include "onnx/profile/profile_report.h"
 #include "onnx/protobuf.h"

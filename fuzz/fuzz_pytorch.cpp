@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "main/json_text.h"
+#include "base/json_text.h"
 #include "pt/pytorch_summary.h"
 #include "pt/pytorch_tensors.h"
 #include "scan/file_scan.h"

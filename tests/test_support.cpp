@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "main/dispatch.h"
+#include "cli/dispatch.h"
 
 namespace tarnwick::testing {
 

@@ -1,12 +1,13 @@
 // The CatBoost inspector (`catboost`, `cbm`), explanation and diff.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "cbm/cbm_summary.h"
-#include "main/io.h"
-#include "main/json_output.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/json_output.h"
+#include "base/status.h"
 
 namespace tarnwick {
 
@@ -17,5 +18,8 @@ Status diff_catboost(const std::string& old_path, const std::string& new_path, b
 Json catboost_summary_object(const CbmSummary& summary);
 Json catboost_inspect_document(const CbmSummary& summary);
 Json catboost_diff_document(const CbmSummary& old_model, const CbmSummary& new_model);
+
+// The explain-diff sections between "Architecture:" and the verdict.
+void explain_catboost_change(std::ostream& out, const CbmSummary& old_model, const CbmSummary& new_model);
 
 }  // namespace tarnwick

@@ -1,11 +1,11 @@
 #include <ostream>
 
 #include "cbm/catboost_commands.h"
-#include "main/artifact_pair.h"
-#include "main/change_lines.h"
-#include "main/feature_name_changes.h"
-#include "main/format.h"
-#include "main/text.h"
+#include "base/artifact_pair.h"
+#include "base/change_lines.h"
+#include "base/feature_name_changes.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "python/deep_catboost.h"
 
 namespace tarnwick {

@@ -1,9 +1,9 @@
 #include <ostream>
 
 #include "cbm/catboost_commands.h"
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/text.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "python/deep_catboost.h"
 
 namespace tarnwick {

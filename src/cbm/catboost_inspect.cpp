@@ -1,10 +1,10 @@
 #include <ostream>
 
 #include "cbm/catboost_commands.h"
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/inspector_args.h"
-#include "main/text.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/inspector_args.h"
+#include "base/text.h"
 #include "python/deep_catboost.h"
 
 namespace tarnwick {

@@ -1,6 +1,6 @@
 #include "cbm/catboost_commands.h"
-#include "main/change_json.h"
-#include "main/feature_name_changes.h"
+#include "base/change_json.h"
+#include "base/feature_name_changes.h"
 
 namespace tarnwick {
 

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "cbm/flatbuffers.h"
-#include "main/file_read.h"
+#include "base/file_read.h"
 
 namespace tarnwick {
 
@@ -409,6 +409,12 @@ Result<TreeTable> decode_cbm_trees(const std::string& path, std::string_view byt
 }
 
 Result<TreeTable> read_cbm_trees(const std::string& path) {
+  Result<FileBytes> bytes = read_whole_file(path);
+  if (!bytes.is_ok()) return bytes.error();
+  return decode_cbm_trees(path, bytes.value().view());
+}
+
+Result<TreeTable> read_cbm_tree_table(const std::string& path) {
   Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
   return decode_cbm_trees(path, bytes.value().view());

@@ -10,11 +10,11 @@
 #include "cbm/cbm_summary.h"
 #include "cbm/embedded_json.h"
 #include "cbm/file_hashes.h"
-#include "main/checked_math.h"
-#include "main/file_read.h"
-#include "main/format.h"
-#include "main/real_equality.h"
-#include "main/text.h"
+#include "base/checked_math.h"
+#include "base/file_read.h"
+#include "base/format.h"
+#include "base/real_equality.h"
+#include "base/text.h"
 
 namespace tarnwick {
 

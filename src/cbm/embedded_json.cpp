@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "cbm/brace_matcher.h"
-#include "main/text.h"
+#include "base/text.h"
 
 namespace tarnwick {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "main/format.h"
+#include "base/format.h"
 
 namespace tarnwick {
 

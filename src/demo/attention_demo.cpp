@@ -1,7 +1,7 @@
 #include <ostream>
 
 #include "demo/teaching.h"
-#include "main/format.h"
+#include "base/format.h"
 #include "tensor/forward.h"
 
 namespace tarnwick {

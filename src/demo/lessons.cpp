@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "demo/teaching.h"
-#include "main/text.h"
+#include "base/text.h"
 
 namespace tarnwick {
 

@@ -1,7 +1,7 @@
 #include <ostream>
 
 #include "demo/teaching.h"
-#include "main/text.h"
+#include "base/text.h"
 #include "model/plan_args.h"
 
 namespace tarnwick {

@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "demo/teaching.h"
-#include "main/file_read.h"
+#include "base/file_read.h"
 
 namespace tarnwick {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "main/io.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "main/status.h"
-#include "pt/positioned_file.h"
+#include "base/status.h"
+#include "base/positioned_file.h"
 
 namespace tarnwick {
 

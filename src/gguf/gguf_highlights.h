@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "tables/metadata_highlight.h"
 
 namespace tarnwick {

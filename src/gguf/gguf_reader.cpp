@@ -5,8 +5,8 @@
 
 #include "gguf/ggml_types.h"
 #include "gguf/gguf_values.h"
-#include "main/checked_math.h"
-#include "main/json_text.h"
+#include "base/checked_math.h"
+#include "base/json_text.h"
 
 namespace tarnwick {
 

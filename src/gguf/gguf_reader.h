@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "tables/tensor_table.h"
 
 namespace tarnwick {

@@ -4,8 +4,8 @@
 #include <bit>
 #include <cstring>
 
-#include "main/checked_math.h"
-#include "main/text.h"
+#include "base/checked_math.h"
+#include "base/text.h"
 
 namespace tarnwick {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "gguf/gguf_cursor.h"
-#include "main/json_output.h"
-#include "main/status.h"
+#include "base/json_output.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace tarnwick {
 

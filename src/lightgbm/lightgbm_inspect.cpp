@@ -2,10 +2,10 @@
 
 #include "lightgbm/lightgbm_commands.h"
 #include "lightgbm/lightgbm_summary.h"
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/inspector_args.h"
-#include "main/text.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/inspector_args.h"
+#include "base/text.h"
 
 namespace tarnwick {
 

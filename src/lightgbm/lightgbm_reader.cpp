@@ -4,14 +4,14 @@
 
 #include "lightgbm/content_test.h"
 #include "lightgbm/lightgbm_summary.h"
-#include "main/checked_math.h"
-#include "main/file_read.h"
-#include "main/format.h"
-#include "main/json_text.h"
-#include "main/number_parse.h"
-#include "main/real_equality.h"
-#include "main/text.h"
-#include "main/word_list.h"
+#include "base/checked_math.h"
+#include "base/file_read.h"
+#include "base/format.h"
+#include "base/json_text.h"
+#include "base/number_parse.h"
+#include "base/real_equality.h"
+#include "base/text.h"
+#include "base/word_list.h"
 
 namespace tarnwick {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "main/json_output.h"
-#include "main/status.h"
-#include "main/word_list.h"
+#include "base/json_output.h"
+#include "base/status.h"
+#include "base/word_list.h"
 
 namespace tarnwick {
 

@@ -2,10 +2,10 @@
 
 #include <map>
 
-#include "main/file_read.h"
-#include "main/format.h"
-#include "main/number_parse.h"
-#include "main/text.h"
+#include "base/file_read.h"
+#include "base/format.h"
+#include "base/number_parse.h"
+#include "base/text.h"
 
 namespace tarnwick {
 
@@ -258,6 +258,12 @@ Result<TreeTable> parse_lightgbm_trees(const std::string& path, std::string_view
 }
 
 Result<TreeTable> read_lightgbm_trees(const std::string& path) {
+  Result<FileBytes> bytes = read_whole_file(path);
+  if (!bytes.is_ok()) return bytes.error();
+  return parse_lightgbm_trees(path, bytes.value().view());
+}
+
+Result<TreeTable> read_lightgbm_tree_table(const std::string& path) {
   Result<FileBytes> bytes = read_whole_file(path);
   if (!bytes.is_ok()) return bytes.error();
   return parse_lightgbm_trees(path, bytes.value().view());

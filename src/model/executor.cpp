@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "main/format.h"
-#include "main/text.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "tensor/forward.h"
 
 namespace tarnwick {

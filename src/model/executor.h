@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "model/model.h"
 
 namespace tarnwick {

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "tensor/tensor.h"
 
 namespace tarnwick {

@@ -1,8 +1,8 @@
 // The tensor-lab commands that load a plan and print a report.
 #pragma once
 
-#include "main/io.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

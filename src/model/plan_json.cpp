@@ -7,7 +7,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "main/format.h"
+#include "base/format.h"
 
 namespace tarnwick {
 

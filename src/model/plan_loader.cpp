@@ -1,4 +1,4 @@
-#include "main/file_read.h"
+#include "base/file_read.h"
 #include "model/model.h"
 #include "model/plan_spec.h"
 

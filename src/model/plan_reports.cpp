@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <ostream>
 
-#include "main/format.h"
-#include "main/text.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "model/plan_args.h"
 #include "model/plan_commands.h"
 

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "main/format.h"
+#include "base/format.h"
 
 namespace tarnwick {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "model/model.h"
 
 namespace tarnwick {

@@ -1,8 +1,8 @@
 #include <chrono>
 #include <ostream>
 
-#include "main/format.h"
-#include "main/number_parse.h"
+#include "base/format.h"
+#include "base/number_parse.h"
 #include "model/executor.h"
 #include "model/plan_commands.h"
 #include "model/run_budget.h"

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "main/number_parse.h"
+#include "base/number_parse.h"
 
 namespace tarnwick {
 

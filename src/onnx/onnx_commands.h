@@ -4,9 +4,9 @@
 #include <ostream>
 #include <string>
 
-#include "main/io.h"
-#include "main/json_output.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/json_output.h"
+#include "base/status.h"
 #include "onnx/onnx_summary.h"
 
 namespace tarnwick {
@@ -26,5 +26,8 @@ std::string format_dims(const DimList& dims);
 void write_dims(std::ostream& out, const DimList& dims);
 // "[t0, t1, ...]", or "?" when the shape is unknown.
 std::string format_shape_texts(const std::vector<std::string>& shape);
+
+// The explain-diff sections between "Architecture:" and the verdict.
+void explain_onnx_change(std::ostream& out, const OnnxSummary& old_model, const OnnxSummary& new_model);
 
 }  // namespace tarnwick

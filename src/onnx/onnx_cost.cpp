@@ -1,6 +1,6 @@
 #include <array>
 
-#include "main/checked_math.h"
+#include "base/checked_math.h"
 #include "onnx/onnx_summary.h"
 
 namespace tarnwick {

@@ -2,11 +2,11 @@
 #include <ostream>
 #include <set>
 
-#include "main/artifact_pair.h"
-#include "main/change_json.h"
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/text.h"
+#include "base/artifact_pair.h"
+#include "base/change_json.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "onnx/onnx_commands.h"
 
 namespace tarnwick {

@@ -1,6 +1,6 @@
 #include <ostream>
 
-#include "main/text.h"
+#include "base/text.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_commands.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "onnx/onnx_summary.h"
 #include "onnx/protobuf.h"
 

@@ -2,10 +2,10 @@
 #include <ostream>
 #include <set>
 
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/inspector_args.h"
-#include "main/text.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/inspector_args.h"
+#include "base/text.h"
 #include "onnx/onnx_commands.h"
 
 namespace tarnwick {

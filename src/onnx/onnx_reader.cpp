@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <set>
 
-#include "main/file_read.h"
-#include "main/fnv_lanes.h"
-#include "main/format.h"
-#include "main/number_parse.h"
-#include "main/text.h"
+#include "base/file_read.h"
+#include "base/fnv_lanes.h"
+#include "base/format.h"
+#include "base/number_parse.h"
+#include "base/text.h"
 #include "onnx/onnx_summary.h"
 #include "onnx/protobuf.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "onnx/dim_list.h"
 
 namespace tarnwick {

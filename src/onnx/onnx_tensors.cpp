@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "main/checked_math.h"
-#include "main/json_text.h"
-#include "main/file_read.h"
+#include "base/checked_math.h"
+#include "base/json_text.h"
+#include "base/file_read.h"
 #include "onnx/protobuf.h"
 #include "tables/content_hash.h"
 

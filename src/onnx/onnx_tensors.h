@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "tables/tensor_table.h"
 
 namespace tarnwick {

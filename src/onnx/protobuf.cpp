@@ -1,6 +1,6 @@
 #include "onnx/protobuf.h"
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace tarnwick {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

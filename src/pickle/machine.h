@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "pickle/opcodes.h"
 #include "pickle/value.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "main/status.h"
+#include "base/status.h"
 
 namespace tarnwick::pickle {
 

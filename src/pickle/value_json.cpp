@@ -1,6 +1,6 @@
 #include "pickle/value_json.h"
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace tarnwick::pickle {
 

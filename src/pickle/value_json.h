@@ -1,7 +1,7 @@
 // Plain pickled data (numbers, strings, containers) as JSON, for metadata such as torch's sys info.
 #pragma once
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "pickle/machine.h"
 
 namespace tarnwick::pickle {

@@ -1,7 +1,7 @@
 #include <array>
 #include <set>
 
-#include "main/text.h"
+#include "base/text.h"
 #include "pt/pytorch_summary.h"
 
 namespace tarnwick {

@@ -1,9 +1,9 @@
 #include <ostream>
 
-#include "main/artifact_pair.h"
-#include "main/change_lines.h"
-#include "main/feature_name_changes.h"
-#include "main/text.h"
+#include "base/artifact_pair.h"
+#include "base/change_lines.h"
+#include "base/feature_name_changes.h"
+#include "base/text.h"
 #include "pt/pytorch_commands.h"
 #include "pt/pytorch_summary.h"
 

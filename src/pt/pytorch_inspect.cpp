@@ -1,9 +1,9 @@
 #include <ostream>
 
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/inspector_args.h"
-#include "main/text.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/inspector_args.h"
+#include "base/text.h"
 #include "pt/pytorch_commands.h"
 #include "pt/pytorch_summary.h"
 

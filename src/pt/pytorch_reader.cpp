@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "main/format.h"
-#include "main/text.h"
-#include "pt/positioned_file.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "base/positioned_file.h"
 #include "pt/zip_directory.h"
 #include "pt/pytorch_summary.h"
 

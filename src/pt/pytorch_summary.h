@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "main/json_output.h"
-#include "main/status.h"
+#include "base/json_output.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

@@ -3,13 +3,13 @@
 #include <map>
 #include <set>
 
-#include "main/checked_math.h"
-#include "main/text.h"
+#include "base/checked_math.h"
+#include "base/text.h"
 #include "pickle/value_json.h"
 #include "pt/legacy_magic.h"
 #include "pt/pickled_tensors.h"
 #include "pt/torch_types.h"
-#include "pt/positioned_file.h"
+#include "base/positioned_file.h"
 #include "pt/zip_directory.h"
 
 namespace tarnwick {

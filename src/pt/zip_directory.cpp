@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace tarnwick {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "main/status.h"
-#include "pt/positioned_file.h"
+#include "base/status.h"
+#include "base/positioned_file.h"
 
 namespace tarnwick {
 

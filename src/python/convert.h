@@ -1,8 +1,8 @@
 // `convert`: a pickled or MLflow-logged tree model to a native .txt / .cbm file, through Python.
 #pragma once
 
-#include "main/io.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

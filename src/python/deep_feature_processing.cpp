@@ -1,4 +1,4 @@
-#include "main/text.h"
+#include "base/text.h"
 #include "python/deep_catboost.h"
 #include "python/embedded_scripts.h"
 #include "python/python_runner.h"

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "python/python_probe.h"
 #include "python/python_runner.h"
 

@@ -1,8 +1,8 @@
 // `doctor`: what works on this machine, built-in and through Python.
 #pragma once
 
-#include "main/io.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

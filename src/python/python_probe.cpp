@@ -1,6 +1,6 @@
 #include "python/python_probe.h"
 
-#include "main/text.h"
+#include "base/text.h"
 #include "python/python_runner.h"
 
 namespace tarnwick {

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "main/file_read.h"
-#include "main/text.h"
+#include "base/file_read.h"
+#include "base/text.h"
 
 extern char** environ;
 

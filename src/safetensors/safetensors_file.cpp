@@ -1,8 +1,8 @@
 #include <algorithm>
 
-#include "main/checked_math.h"
-#include "main/json_text.h"
-#include "pt/positioned_file.h"
+#include "base/checked_math.h"
+#include "base/json_text.h"
+#include "base/positioned_file.h"
 #include "safetensors/safetensors_dtypes.h"
 #include "safetensors/safetensors_reader.h"
 #include "tables/strict_json.h"

@@ -3,8 +3,8 @@
 #include <set>
 #include <system_error>
 
-#include "main/json_text.h"
-#include "pt/positioned_file.h"
+#include "base/json_text.h"
+#include "base/positioned_file.h"
 #include "safetensors/safetensors_reader.h"
 #include "tables/strict_json.h"
 

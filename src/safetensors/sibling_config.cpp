@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "pt/positioned_file.h"
+#include "base/positioned_file.h"
 #include "tables/strict_json.h"
 
 namespace tarnwick {
@@ -26,6 +26,40 @@ Json read_sibling_config(const std::string& checkpoint_path) {
   Result<OrderedJson> parsed = parse_strict_json(text.value());
   if (!parsed.is_ok() || !parsed.value().is_object()) return Json();
   return Json(parsed.value());
+}
+
+namespace {
+
+std::optional<ArchitectureFigure> stated_by_config(const Json& config, std::initializer_list<const char*> keys) {
+  for (const char* key : keys) {
+    if (auto figure = stated_figure(config, key, std::string("config.json ") + key)) return figure;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ArchitectureFacts config_stated_architecture(const Json& config) {
+  ArchitectureFacts facts;
+  if (!config.is_object()) return facts;
+  auto model_type = config.find("model_type");
+  if (!facts.family && model_type != config.end() && model_type->is_string()) {
+    facts.family = model_type->get<std::string>();
+    facts.family_evidence = "config.json model_type";
+  }
+  keep_first(facts.layers, stated_by_config(config, {"num_hidden_layers", "n_layer", "num_layers"}));
+  keep_first(facts.hidden_size, stated_by_config(config, {"hidden_size", "n_embd", "d_model"}));
+  keep_first(facts.vocabulary, stated_by_config(config, {"vocab_size"}));
+  keep_first(facts.attention_heads, stated_by_config(config, {"num_attention_heads", "n_head", "num_heads"}));
+  keep_first(facts.key_value_heads, stated_by_config(config, {"num_key_value_heads"}));
+  keep_first(facts.feed_forward_size, stated_by_config(config, {"intermediate_size", "n_inner", "d_ff"}));
+  keep_first(facts.experts, stated_by_config(config, {"num_local_experts", "num_experts"}));
+  keep_first(facts.context_length, stated_by_config(config, {"max_position_embeddings", "n_positions"}));
+  return facts;
+}
+
+ArchitectureFacts safetensors_stated_architecture(const TensorTable& table) {
+  return config_stated_architecture(read_sibling_config(table.path));
 }
 
 }  // namespace tarnwick

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
+#include "tables/architecture.h"
+#include "tables/tensor_table.h"
 
 namespace tarnwick {
 
@@ -15,5 +17,9 @@ inline constexpr std::uint64_t kSiblingConfigCap = std::uint64_t{1} << 20;
 // a regular file, larger than kSiblingConfigCap, unreadable or not a strict JSON object: the
 // config only adds stated figures, so its absence is never an error.
 Json read_sibling_config(const std::string& checkpoint_path);
+// The figures a Hugging Face config states (`num_hidden_layers`, `hidden_size`, ...).
+ArchitectureFacts config_stated_architecture(const Json& config);
+// Those of the config beside the checkpoint the table was read from.
+ArchitectureFacts safetensors_stated_architecture(const TensorTable& table);
 
 }  // namespace tarnwick

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <memory>
 
-#include "main/text.h"
-#include "pt/positioned_file.h"
+#include "base/text.h"
+#include "base/positioned_file.h"
 #include "scan/scan_formats.h"
 
 namespace tarnwick::scan {

@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "pickle/opcodes.h"
-#include "main/status.h"
+#include "base/status.h"
 #include "pickle/text_args.h"
 
 namespace tarnwick::scan {

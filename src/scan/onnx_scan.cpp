@@ -2,7 +2,7 @@
 // one that is absolute or leaves the model's directory reads whatever it points at.
 #include <filesystem>
 
-#include "main/file_read.h"
+#include "base/file_read.h"
 #include "onnx/external_data.h"
 #include "onnx/onnx_graph.h"
 #include "scan/scan_formats.h"

@@ -4,7 +4,7 @@
 
 #include "pickle/machine.h"
 #include "pt/legacy_magic.h"
-#include "pt/positioned_file.h"
+#include "base/positioned_file.h"
 #include "pt/zip_directory.h"
 #include "scan/file_scan.h"
 #include "scan/import_policy.h"

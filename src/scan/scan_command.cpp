@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "scan/scan_report.h"
 
 namespace tarnwick {

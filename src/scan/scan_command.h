@@ -1,8 +1,8 @@
 // `tarnwick scan [--json] <file>...`: a safety gate for model files.
 #pragma once
 
-#include "main/io.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

@@ -1,7 +1,7 @@
 // The per-format halves of the scan, chosen by `scan_file`.
 #pragma once
 
-#include "pt/positioned_file.h"
+#include "base/positioned_file.h"
 #include "scan/file_scan.h"
 
 namespace tarnwick::scan {

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <vector>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "scan/file_scan.h"
 
 namespace tarnwick::scan {

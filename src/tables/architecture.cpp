@@ -7,13 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "main/text.h"
+#include "base/text.h"
 
 namespace tarnwick {
-
-namespace {
-
-// ---- Stated figures: GGUF metadata keys and Hugging Face config.json keys -------------------
 
 std::optional<std::uint64_t> whole_number(const Json& value) {
   if (value.is_number_unsigned()) return value.get<std::uint64_t>();
@@ -23,7 +19,7 @@ std::optional<std::uint64_t> whole_number(const Json& value) {
   return std::nullopt;
 }
 
-std::optional<ArchitectureFigure> stated(const Json& object, const std::string& key, const std::string& evidence) {
+std::optional<ArchitectureFigure> stated_figure(const Json& object, const std::string& key, const std::string& evidence) {
   if (!object.is_object()) return std::nullopt;
   auto found = object.find(key);
   if (found == object.end()) return std::nullopt;
@@ -32,66 +28,13 @@ std::optional<ArchitectureFigure> stated(const Json& object, const std::string& 
   return ArchitectureFigure{*value, true, evidence};
 }
 
-std::optional<ArchitectureFigure> stated_by_config(const Json& config, std::initializer_list<const char*> keys) {
-  for (const char* key : keys) {
-    if (auto figure = stated(config, key, std::string("config.json ") + key)) return figure;
-  }
-  return std::nullopt;
-}
-
-// The length of the vocabulary array; the GGUF reader keeps long arrays as {"type", "count"}.
-std::optional<ArchitectureFigure> stated_token_count(const Json& metadata) {
-  static const std::string kKey = "tokenizer.ggml.tokens";
-  auto found = metadata.find(kKey);
-  if (found == metadata.end()) return std::nullopt;
-  if (found->is_array()) return ArchitectureFigure{found->size(), true, kKey};
-  if (found->is_object() && found->contains("count")) {
-    if (std::optional<std::uint64_t> count = whole_number((*found)["count"])) return ArchitectureFigure{*count, true, kKey};
-  }
-  return std::nullopt;
-}
-
 void keep_first(std::optional<ArchitectureFigure>& slot, std::optional<ArchitectureFigure> figure) {
   if (!slot && figure) slot = std::move(figure);
 }
 
-void state_from_gguf(ArchitectureFacts& facts, const Json& metadata) {
-  auto architecture = metadata.find("general.architecture");
-  if (architecture == metadata.end() || !architecture->is_string()) return;
-  const std::string arch = architecture->get<std::string>();
-  facts.family = arch;
-  facts.family_evidence = "general.architecture";
-  auto key = [&](const char* suffix) {
-    std::string name = arch + "." + suffix;
-    return stated(metadata, name, name);
-  };
-  keep_first(facts.layers, key("block_count"));
-  keep_first(facts.hidden_size, key("embedding_length"));
-  keep_first(facts.vocabulary, key("vocab_size"));
-  keep_first(facts.vocabulary, stated_token_count(metadata));
-  keep_first(facts.attention_heads, key("attention.head_count"));
-  keep_first(facts.key_value_heads, key("attention.head_count_kv"));
-  keep_first(facts.feed_forward_size, key("feed_forward_length"));
-  keep_first(facts.experts, key("expert_count"));
-  keep_first(facts.context_length, key("context_length"));
-}
+namespace {
 
-void state_from_config(ArchitectureFacts& facts, const Json& config) {
-  if (!config.is_object()) return;
-  auto model_type = config.find("model_type");
-  if (!facts.family && model_type != config.end() && model_type->is_string()) {
-    facts.family = model_type->get<std::string>();
-    facts.family_evidence = "config.json model_type";
-  }
-  keep_first(facts.layers, stated_by_config(config, {"num_hidden_layers", "n_layer", "num_layers"}));
-  keep_first(facts.hidden_size, stated_by_config(config, {"hidden_size", "n_embd", "d_model"}));
-  keep_first(facts.vocabulary, stated_by_config(config, {"vocab_size"}));
-  keep_first(facts.attention_heads, stated_by_config(config, {"num_attention_heads", "n_head", "num_heads"}));
-  keep_first(facts.key_value_heads, stated_by_config(config, {"num_key_value_heads"}));
-  keep_first(facts.feed_forward_size, stated_by_config(config, {"intermediate_size", "n_inner", "d_ff"}));
-  keep_first(facts.experts, stated_by_config(config, {"num_local_experts", "num_experts"}));
-  keep_first(facts.context_length, stated_by_config(config, {"max_position_embeddings", "n_positions"}));
-}
+
 
 // ---- Inferred figures: tensor names and shapes ----------------------------------------------
 
@@ -378,10 +321,8 @@ OrderedJson figure_json(const std::optional<ArchitectureFigure>& figure) {
 
 }  // namespace
 
-ArchitectureFacts infer_architecture(const TensorTable& table, const Json& config) {
-  ArchitectureFacts facts;
-  if (is_gguf(table) && table.metadata.is_object()) state_from_gguf(facts, table.metadata);
-  state_from_config(facts, config);
+ArchitectureFacts infer_architecture(const TensorTable& table, ArchitectureFacts stated) {
+  ArchitectureFacts facts = std::move(stated);
   infer_from_tensors(facts, table);
   return facts;
 }

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "tables/tensor_table.h"
 
 namespace tarnwick {
@@ -26,9 +26,15 @@ struct ArchitectureFacts {
   std::string family_evidence;  // the key the family was read from, when there is one
 };
 
-// `config` is an optional parsed Hugging Face config.json (object) found beside a checkpoint;
-// null Json when none.
-ArchitectureFacts infer_architecture(const TensorTable& table, const Json& config = Json());
+// `stated` holds what the format's metadata (or a config beside the checkpoint) says; the figures
+// it leaves unknown are inferred from the tensor names and shapes where they allow it.
+ArchitectureFacts infer_architecture(const TensorTable& table, ArchitectureFacts stated = {});
+
+// For the formats' stated figures: a non-negative whole number, the figure of `key` in `object`
+// (with `evidence` as its source), and the first figure found for a slot.
+std::optional<std::uint64_t> whole_number(const Json& value);
+std::optional<ArchitectureFigure> stated_figure(const Json& object, const std::string& key, const std::string& evidence);
+void keep_first(std::optional<ArchitectureFigure>& slot, std::optional<ArchitectureFigure> figure);
 // The "Architecture:" section of a text report, led by a blank line.
 void print_architecture(std::ostream& out, const ArchitectureFacts& facts);
 OrderedJson architecture_json(const ArchitectureFacts& facts);

@@ -12,7 +12,7 @@
 #include <thread>
 #include <string>
 
-#include "main/file_read.h"
+#include "base/file_read.h"
 #include "tables/content_hash.h"
 
 namespace tarnwick {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "tables/tensor_table.h"
 
 namespace tarnwick {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "main/json_text.h"
+#include "base/json_text.h"
 
 namespace tarnwick {
 

@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "main/json_output.h"
-#include "main/status.h"
+#include "base/json_output.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

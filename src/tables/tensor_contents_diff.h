@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "main/json_output.h"
-#include "main/status.h"
+#include "base/json_output.h"
+#include "base/status.h"
 #include "tables/tensor_table.h"
 
 namespace tarnwick {

@@ -1,8 +1,8 @@
 #include <ostream>
 
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/text.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "tables/tensor_contents_diff.h"
 #include "tables/tensor_contents_report.h"
 #include "tensor/tensor.h"

@@ -4,9 +4,9 @@
 #include <map>
 #include <vector>
 
-#include "main/checked_math.h"
-#include "main/format.h"
-#include "main/text.h"
+#include "base/checked_math.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "tables/architecture.h"
 #include "tensor/tensor.h"
 
@@ -139,7 +139,8 @@ Result<OrderedJson> tensor_contents_json(const TensorTable& table) {
   return document;
 }
 
-Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::uint64_t limit, const Json& config) {
+Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::uint64_t limit,
+                             const std::optional<ArchitectureFacts>& architecture) {
   Result<TensorTotals> totals = tensor_totals(table);
   if (!totals.is_ok()) return totals.error();
   out << "Tensor Contents\n---------------\n";
@@ -157,9 +158,7 @@ Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::u
   for (const auto& [dtype, count] : mix) {
     out << "  " << escape_control(dtype) << ": " << count << (count == 1 ? " tensor\n" : " tensors\n");
   }
-  // ONNX exporters rename and fold initializers (`onnx::MatMul_245`), so names there do not
-  // describe the network's blocks.
-  if (table.format != "onnx") print_architecture(out, infer_architecture(table, config));
+  if (architecture) print_architecture(out, *architecture);
   print_metadata(out, table.metadata, limit);
   print_tensor_rows(out, table, limit);
   return Status::ok();

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 
-#include "main/json_output.h"
-#include "main/status.h"
+#include "base/json_output.h"
+#include "base/status.h"
+#include "tables/architecture.h"
 #include "tables/tensor_table.h"
 
 namespace tarnwick {
@@ -21,9 +23,8 @@ Result<TensorTotals> tensor_totals(const TensorTable& table);
 std::string tensor_shape_and_dtype(const TensorEntry& tensor);
 
 Result<OrderedJson> tensor_contents_json(const TensorTable& table);
-// `config` is a Hugging Face config.json found beside the checkpoint (null Json when none): it
-// adds stated figures to the Architecture section.
+// With `architecture`, the report has an Architecture section.
 Status print_tensor_contents(std::ostream& out, const TensorTable& table, std::uint64_t limit,
-                             const Json& config = Json());
+                             const std::optional<ArchitectureFacts>& architecture = std::nullopt);
 
 }  // namespace tarnwick

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "main/feature_name_changes.h"
+#include "base/feature_name_changes.h"
 #include "tables/tensor_file_summary.h"
 
 namespace tarnwick {

@@ -2,10 +2,9 @@
 #include <ostream>
 #include <set>
 
-#include "main/artifact_pair.h"
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/text.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "tables/tensor_file_changes.h"
 #include "tables/tensor_file_commands.h"
 #include "tables/tensor_file_lines.h"
@@ -101,7 +100,7 @@ void print_tensor_changes(std::ostream& out, const TensorFileSummary& old_model,
 
 void print_text_diff(std::ostream& out, const TensorFileSummary& old_model, const TensorFileSummary& new_model) {
   TensorFileChanges changes = compare_tensor_files(old_model, new_model);
-  out << "Model Diff\n----------\nType: " << display_name(old_model.kind) << "\n";
+  out << "Model Diff\n----------\nType: " << old_model.format->name << "\n";
   out << "Old: " << escape_control(old_model.path) << "\nNew: " << escape_control(new_model.path) << "\n\n";
   out << "Structure:\n";
   print_size_change(out, "File size", old_model.file_size_bytes, new_model.file_size_bytes);
@@ -136,14 +135,18 @@ OrderedJson changes_json(const TensorFileChanges& changes) {
 
 }  // namespace
 
-Status tensor_file_diff(const std::string& old_path, const std::string& new_path, bool json, Io& io) {
-  Result<ArtifactPair<TensorFileSummary>> pair = read_artifact_pair(read_tensor_file_summary, old_path, new_path);
-  if (!pair.is_ok()) return pair.error();
-  const auto& [old_model, new_model] = pair.value();
+Status tensor_file_diff(const std::string& old_path, const std::string& new_path, const TensorFileFormat& format,
+                        bool json, Io& io) {
+  Result<TensorFileSummary> old_read = read_tensor_file_summary(old_path, format);
+  if (!old_read.is_ok()) return old_read.error();
+  Result<TensorFileSummary> new_read = read_tensor_file_summary(new_path, format);
+  if (!new_read.is_ok()) return new_read.error();
+  const TensorFileSummary& old_model = old_read.value();
+  const TensorFileSummary& new_model = new_read.value();
   if (json) {
     OrderedJson document;
     document["kind"] = "tensor_file_diff";
-    document["type"] = old_model.kind == ArtifactKind::GGUF ? "gguf" : "safetensors";
+    document["type"] = std::string(format.json_type);
     document["old"] = tensor_file_summary_json(old_model);
     document["new"] = tensor_file_summary_json(new_model);
     document["changes"] = changes_json(compare_tensor_files(old_model, new_model));

@@ -1,9 +1,9 @@
 #include <ostream>
 
-#include "main/change_lines.h"
-#include "main/format.h"
-#include "main/inspector_args.h"
-#include "main/text.h"
+#include "base/change_lines.h"
+#include "base/format.h"
+#include "base/inspector_args.h"
+#include "base/text.h"
 #include "tables/tensor_file_commands.h"
 #include "tables/tensor_file_lines.h"
 
@@ -15,7 +15,7 @@ void print_summary(std::ostream& out, const TensorFileSummary& summary, std::uin
   std::string title = tensor_file_kind_title(summary) + " Model Summary";
   out << title << "\n" << std::string(title.size(), '-') << "\n";
   out << "Model: " << escape_control(summary.path) << "\n";
-  out << "Format: " << display_name(summary.kind) << " (" << summary.layout << ")\n";
+  out << "Format: " << summary.format->name << " (" << summary.layout << ")\n";
   out << "File size: " << format_bytes(summary.file_size_bytes) << " (" << summary.file_size_bytes << ")\n";
 
   out << "\nStructure:\n";
@@ -68,7 +68,7 @@ void print_explanation(std::ostream& out, const TensorFileSummary& summary) {
   out << identity_sentence(summary.architecture) << "\n";
 
   out << "\nCheckpoint:\n";
-  out << "  Format:         " << display_name(summary.kind) << " (" << summary.layout << ")\n";
+  out << "  Format:         " << summary.format->name << " (" << summary.layout << ")\n";
   out << "  Tensors:        " << summary.tensors.size() << "\n";
   out << "  Parameters:     " << format_count_short(summary.parameter_count) << " (" << summary.parameter_count << ")\n";
   out << "  Tensor bytes:   " << format_bytes(summary.tensor_bytes) << "\n";
@@ -79,10 +79,10 @@ void print_explanation(std::ostream& out, const TensorFileSummary& summary) {
          "  Stated figures come from the file's metadata; inferred ones from tensor names and shapes.\n";
 }
 
-Status print_json_summaries(const std::vector<std::string>& paths, Io& io) {
+Status print_json_summaries(const std::vector<std::string>& paths, const TensorFileFormat& format, Io& io) {
   OrderedJson documents = OrderedJson::array();
   for (const std::string& path : paths) {
-    Result<TensorFileSummary> summary = read_tensor_file_summary(path);
+    Result<TensorFileSummary> summary = read_tensor_file_summary(path, format);
     if (!summary.is_ok()) return summary.error();
     documents.push_back(tensor_file_summary_json(summary.value()));
   }
@@ -92,22 +92,22 @@ Status print_json_summaries(const std::vector<std::string>& paths, Io& io) {
 
 }  // namespace
 
-Status tensor_file_inspect(const Args& args, Io& io) {
+Status tensor_file_inspect(const Args& args, const TensorFileFormat& format, Io& io) {
   Result<InspectorArgs> scanned = scan_inspector_args(args, DeepOption::Refused);
   if (!scanned.is_ok()) return scanned.error();
   const InspectorArgs& options = scanned.value();
-  if (options.json) return print_json_summaries(options.paths, io);
+  if (options.json) return print_json_summaries(options.paths, format, io);
   for (std::size_t i = 0; i < options.paths.size(); ++i) {
     if (i) io.out << "\n";
-    Result<TensorFileSummary> summary = read_tensor_file_summary(options.paths[i]);
+    Result<TensorFileSummary> summary = read_tensor_file_summary(options.paths[i], format);
     if (!summary.is_ok()) return summary.error();
     print_summary(io.out, summary.value(), options.limit);
   }
   return Status::ok();
 }
 
-Status tensor_file_explain(const std::string& path, Io& io) {
-  Result<TensorFileSummary> summary = read_tensor_file_summary(path);
+Status tensor_file_explain(const std::string& path, const TensorFileFormat& format, Io& io) {
+  Result<TensorFileSummary> summary = read_tensor_file_summary(path, format);
   if (!summary.is_ok()) return summary.error();
   print_explanation(io.out, summary.value());
   return Status::ok();

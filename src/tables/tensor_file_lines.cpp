@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "main/format.h"
-#include "main/text.h"
+#include "base/format.h"
+#include "base/text.h"
 
 namespace tarnwick {
 
 std::string tensor_file_kind_title(const TensorFileSummary& summary) {
-  return summary.kind == ArtifactKind::GGUF ? "GGUF" : "Safetensors";
+  return std::string(summary.format->title);
 }
 
 namespace {

@@ -4,12 +4,7 @@
 #include <filesystem>
 #include <map>
 
-#include "gguf/gguf_highlights.h"
-#include "gguf/gguf_reader.h"
-#include "pt/positioned_file.h"
-#include "safetensors/safetensors_highlights.h"
-#include "safetensors/safetensors_reader.h"
-#include "safetensors/sibling_config.h"
+#include "base/positioned_file.h"
 #include "tables/content_hash.h"
 #include "tables/content_hashing.h"
 #include "tables/tensor_contents_report.h"
@@ -119,32 +114,24 @@ std::string layout_text(const TensorTable& table, const std::vector<std::string>
   return "single file";
 }
 
-Result<TensorTable> read_table(const std::string& path, ArtifactKind kind) {
-  if (kind == ArtifactKind::GGUF) return read_gguf_table(path);
-  return read_safetensors_table(path);
-}
 
 }  // namespace
 
-bool is_tensor_file_kind(ArtifactKind kind) { return kind == ArtifactKind::Safetensors || kind == ArtifactKind::GGUF; }
-
-Result<TensorFileSummary> read_tensor_file_summary(const std::string& path) {
+Result<TensorFileSummary> read_tensor_file_summary(const std::string& path, const TensorFileFormat& format) {
   std::error_code error;
   std::filesystem::file_status status = std::filesystem::status(path, error);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
       !std::filesystem::is_directory(status)) {
     return fail("read " + path + ": a safetensors or GGUF checkpoint is read by position, so it must be a file or a directory");
   }
-  ArtifactKind kind = detect_artifact_kind(path);
-  if (!is_tensor_file_kind(kind)) return fail("not a safetensors or GGUF checkpoint: " + path);
-  Result<TensorTable> read = read_table(path, kind);
+  Result<TensorTable> read = format.read_table(path);
   if (!read.is_ok()) return read.error();
   TensorTable& table = read.value();
   Result<TensorTotals> totals = tensor_totals(table);
   if (!totals.is_ok()) return totals.error();
 
   TensorFileSummary summary;
-  summary.kind = kind;
+  summary.format = &format;
   summary.path = path;
   summary.files = checkpoint_files(table);
   summary.layout = layout_text(table, summary.files);
@@ -155,8 +142,8 @@ Result<TensorFileSummary> read_tensor_file_summary(const std::string& path) {
   summary.tensor_bytes = totals.value().bytes;
   summary.dtype_mix = dtype_mix(table.tensors);
   if (!summary.dtype_mix.empty()) summary.dominant_dtype = summary.dtype_mix.front().dtype;
-  summary.highlights = kind == ArtifactKind::GGUF ? gguf_highlights(table.metadata) : safetensors_highlights(table.metadata);
-  summary.architecture = infer_architecture(table, kind == ArtifactKind::Safetensors ? read_sibling_config(path) : Json());
+  summary.highlights = format.highlights(table.metadata);
+  summary.architecture = infer_architecture(table, format.stated_architecture(table));
 
   Status metadata = fingerprint_metadata(table, summary);
   if (!metadata.is_ok()) return metadata.error();
@@ -178,7 +165,7 @@ std::vector<std::string> tensor_names(const TensorFileSummary& summary) {
 
 OrderedJson tensor_file_summary_json(const TensorFileSummary& summary) {
   OrderedJson record;
-  record["kind"] = summary.kind == ArtifactKind::GGUF ? "gguf_summary" : "safetensors_summary";
+  record["kind"] = std::string(summary.format->json_type) + "_summary";
   record["path"] = summary.path;
   record["layout"] = summary.layout;
   record["files"] = summary.files;

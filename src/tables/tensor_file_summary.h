@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "main/artifact_kind.h"
-#include "main/json_output.h"
-#include "main/status.h"
+#include "base/json_output.h"
+#include "base/status.h"
 #include "tables/architecture.h"
 #include "tables/metadata_highlight.h"
 #include "tables/tensor_table.h"
@@ -25,8 +24,19 @@ struct DtypeShare {
   std::uint64_t bytes = 0;
 };
 
+// The format's part of a tensor checkpoint summary: how to read its table, what its metadata
+// highlights and states about the architecture, and its names in reports.
+struct TensorFileFormat {
+  std::string_view name;       // the display name: "safetensors", "GGUF"
+  std::string_view title;      // in report titles: "Safetensors", "GGUF"
+  std::string_view json_type;  // "safetensors", "gguf": the summary is "<json_type>_summary"
+  Result<TensorTable> (*read_table)(const std::string& path) = nullptr;
+  std::vector<MetadataHighlight> (*highlights)(const Json& metadata) = nullptr;
+  ArchitectureFacts (*stated_architecture)(const TensorTable& table) = nullptr;
+};
+
 struct TensorFileSummary {
-  ArtifactKind kind = ArtifactKind::Unknown;
+  const TensorFileFormat* format = nullptr;
   std::string path;
   std::string layout;               // "single file", "sharded, 3 files", "version 3"
   std::vector<std::string> files;   // every file of the checkpoint, the index first
@@ -45,9 +55,8 @@ struct TensorFileSummary {
   std::uint64_t learned_state_fingerprint = 0;
 };
 
-bool is_tensor_file_kind(ArtifactKind kind);
-// Reads the checkpoint `path` (of a kind for which is_tensor_file_kind holds).
-Result<TensorFileSummary> read_tensor_file_summary(const std::string& path);
+// Reads the checkpoint `path` with `format`'s reader.
+Result<TensorFileSummary> read_tensor_file_summary(const std::string& path, const TensorFileFormat& format);
 std::vector<std::string> tensor_names(const TensorFileSummary& summary);
 OrderedJson tensor_file_summary_json(const TensorFileSummary& summary);
 

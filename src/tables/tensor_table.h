@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 
 namespace tarnwick {
 

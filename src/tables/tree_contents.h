@@ -5,14 +5,14 @@
 #include <ostream>
 #include <string>
 
-#include "main/io.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/status.h"
 #include "tables/tree_table.h"
 
 namespace tarnwick {
 
-Status print_tree_contents(const std::string& path, bool json, std::size_t limit, Io& io);
-Status print_tree_contents_diff(const std::string& old_path, const std::string& new_path, bool json, std::size_t limit,
+Status print_tree_contents(const TreeTable& table, bool json, std::size_t limit, Io& io);
+Status print_tree_contents_diff(const TreeTable& old_table, const TreeTable& new_table, bool json, std::size_t limit,
                                 Io& io);
 
 // The text reports themselves, for a table already read.

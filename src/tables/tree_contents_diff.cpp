@@ -4,8 +4,8 @@
 #include <map>
 #include <ostream>
 
-#include "main/format.h"
-#include "main/text.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "tables/tree_contents.h"
 #include "tables/tree_summary.h"
 
@@ -148,22 +148,17 @@ void print_tree_contents_diff_text(std::ostream& out, const TreeTable& old_table
                diff.borders_changed, limit);
 }
 
-Status print_tree_contents_diff(const std::string& old_path, const std::string& new_path, bool json, std::size_t limit,
+Status print_tree_contents_diff(const TreeTable& old_table, const TreeTable& new_table, bool json, std::size_t limit,
                                 Io& io) {
-  Result<TreeTable> old_table = read_tree_table(old_path);
-  if (!old_table.is_ok()) return old_table.error();
-  Result<TreeTable> new_table = read_tree_table(new_path);
-  if (!new_table.is_ok()) return new_table.error();
-  if (old_table.value().format != new_table.value().format) {
-    return fail("diff --contents compares models of one format: " + old_path + " is " +
-                tree_format_title(old_table.value().format) + ", " + new_path + " is " +
-                tree_format_title(new_table.value().format));
+  if (old_table.format != new_table.format) {
+    return fail("diff --contents compares models of one format: " + old_table.path + " is " +
+                tree_format_title(old_table.format) + ", " + new_table.path + " is " + tree_format_title(new_table.format));
   }
   if (json) {
-    TreeContentsDiff diff = diff_tree_tables(old_table.value(), new_table.value());
-    return print_json_document(io.out, tree_contents_diff_json(old_table.value(), new_table.value(), diff));
+    TreeContentsDiff diff = diff_tree_tables(old_table, new_table);
+    return print_json_document(io.out, tree_contents_diff_json(old_table, new_table, diff));
   }
-  print_tree_contents_diff_text(io.out, old_table.value(), new_table.value(), limit);
+  print_tree_contents_diff_text(io.out, old_table, new_table, limit);
   return Status::ok();
 }
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "tables/tree_table.h"
 
 namespace tarnwick {

@@ -1,6 +1,6 @@
 #include "tables/tree_contents_json.h"
 
-#include "main/text.h"
+#include "base/text.h"
 #include "tables/tree_summary.h"
 
 namespace tarnwick {

@@ -1,7 +1,7 @@
 // The JSON form of a tree table ("tree_contents").
 #pragma once
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "tables/tree_table.h"
 
 namespace tarnwick {

@@ -1,8 +1,8 @@
 // The text and JSON forms of `contents` for tree models.
 #include <ostream>
 
-#include "main/format.h"
-#include "main/text.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "tables/tree_contents.h"
 #include "tables/tree_contents_json.h"
 #include "tables/tree_summary.h"
@@ -107,11 +107,9 @@ void print_tree_contents_text(std::ostream& out, const TreeTable& table, std::si
   print_trees(out, table, limit);
 }
 
-Status print_tree_contents(const std::string& path, bool json, std::size_t limit, Io& io) {
-  Result<TreeTable> table = read_tree_table(path);
-  if (!table.is_ok()) return table.error();
-  if (json) return print_json_document(io.out, tree_contents_json(table.value()));
-  print_tree_contents_text(io.out, table.value(), limit);
+Status print_tree_contents(const TreeTable& table, bool json, std::size_t limit, Io& io) {
+  if (json) return print_json_document(io.out, tree_contents_json(table));
+  print_tree_contents_text(io.out, table, limit);
   return Status::ok();
 }
 

@@ -1,9 +1,6 @@
 #include "tables/tree_summary.h"
 
-#include "cbm/cbm_core_reader.h"
-#include "lightgbm/lightgbm_trees.h"
-#include "main/file_read.h"
-#include "main/text.h"
+#include "base/text.h"
 
 namespace tarnwick {
 
@@ -18,13 +15,6 @@ TreeTotals tree_totals(const TreeTable& table) {
     ++totals.trees_by_depth[tree.depth];
   }
   return totals;
-}
-
-Result<TreeTable> read_tree_table(const std::string& path) {
-  Result<FileBytes> bytes = read_whole_file(path);
-  if (!bytes.is_ok()) return bytes.error();
-  if (bytes.value().view().starts_with("CBM1")) return decode_cbm_trees(path, bytes.value().view());
-  return parse_lightgbm_trees(path, bytes.value().view());
 }
 
 std::string tree_format_title(const std::string& format) {

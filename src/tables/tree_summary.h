@@ -5,8 +5,8 @@
 #include <map>
 #include <string>
 
-#include "main/status.h"
-#include "main/text.h"
+#include "base/status.h"
+#include "base/text.h"
 #include "tables/tree_table.h"
 
 namespace tarnwick {
@@ -22,9 +22,6 @@ struct TreeTotals {
 };
 
 TreeTotals tree_totals(const TreeTable& table);
-
-// A CatBoost core ("CBM1") or else a LightGBM text model.
-Result<TreeTable> read_tree_table(const std::string& path);
 
 // "CatBoost binary model" or "LightGBM text model".
 std::string tree_format_title(const std::string& format);

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "main/checked_math.h"
-#include "main/format.h"
+#include "base/checked_math.h"
+#include "base/format.h"
 
 namespace tarnwick {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

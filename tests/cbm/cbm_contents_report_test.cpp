@@ -4,7 +4,9 @@
 #include <sstream>
 
 #include "cbm/cbm_core_builder.h"
-#include "main/json_output.h"
+#include "base/json_output.h"
+#include "cbm/cbm_core_reader.h"
+#include "lightgbm/lightgbm_trees.h"
 #include "tables/tree_contents.h"
 #include "test_support.h"
 
@@ -25,11 +27,19 @@ std::string corpus_relative(std::string text) {
   return text;
 }
 
+// The tree table of either tree kind, told apart by the CatBoost signature.
+Result<TreeTable> read_trees(const std::string& path) {
+  if (testing::read_file(path).starts_with("CBM1")) return read_cbm_tree_table(path);
+  return read_lightgbm_tree_table(path);
+}
+
 Printed contents(const std::string& path, bool json, std::size_t limit = 20) {
   std::istringstream in;
   std::ostringstream out;
   Io io{in, out};
-  Status status = print_tree_contents(path, json, limit, io);
+  Result<TreeTable> table = read_trees(path);
+  if (!table.is_ok()) return {table.error(), ""};
+  Status status = print_tree_contents(table.value(), json, limit, io);
   return {status, corpus_relative(out.str())};
 }
 
@@ -37,7 +47,11 @@ Printed contents_diff(const std::string& old_path, const std::string& new_path, 
   std::istringstream in;
   std::ostringstream out;
   Io io{in, out};
-  Status status = print_tree_contents_diff(old_path, new_path, json, 20, io);
+  Result<TreeTable> old_table = read_trees(old_path);
+  if (!old_table.is_ok()) return {old_table.error(), ""};
+  Result<TreeTable> new_table = read_trees(new_path);
+  if (!new_table.is_ok()) return {new_table.error(), ""};
+  Status status = print_tree_contents_diff(old_table.value(), new_table.value(), json, 20, io);
   return {status, corpus_relative(out.str())};
 }
 

@@ -2,7 +2,7 @@
 
 #include "cbm/cbm_summary.h"
 #include "cbm/embedded_json.h"
-#include "main/format.h"
+#include "base/format.h"
 
 namespace tarnwick {
 namespace {

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "lightgbm/lightgbm_summary.h"
-#include "main/artifact_kind.h"
+#include "registry/registry.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -50,7 +50,7 @@ TEST(LightgbmCorpus, SummariesAgreeWithTheStatedHeader) {
     ++models;
     std::string path = entry.path().string();
     SCOPED_TRACE(path);
-    EXPECT_EQ(detect_artifact_kind(path), ArtifactKind::LightGBM);
+    EXPECT_EQ(kind_name(detect_format(path)), "LightGBM");
     Result<LightgbmSummary> read = read_lightgbm_summary(path);
     ASSERT_TRUE(read.is_ok()) << read.message();
     const LightgbmSummary& summary = read.value();

@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "lightgbm/lightgbm_summary.h"
-#include "main/format.h"
+#include "base/format.h"
 #include "test_support.h"
 
 namespace tarnwick {

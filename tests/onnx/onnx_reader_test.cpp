@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "main/format.h"
+#include "base/format.h"
 #include "onnx/onnx_summary.h"
 #include "proto_builder.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "main/text.h"
+#include "base/text.h"
 #include "pt/pytorch_summary.h"
 #include "test_support.h"
 #include "zip_builder.h"

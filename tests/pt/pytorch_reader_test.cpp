@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "main/format.h"
+#include "base/format.h"
 #include "pt/pytorch_summary.h"
 #include "test_support.h"
 #include "zip_builder.h"

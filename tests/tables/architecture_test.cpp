@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "gguf/gguf_architecture.h"
+#include "safetensors/sibling_config.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -345,23 +347,29 @@ std::vector<ArchitectureCase> architecture_cases() {
   };
 }
 
+// What the table's format states: GGUF keys from a GGUF file, a Hugging Face config otherwise.
+ArchitectureFacts stated_by(const TensorTable& table, const Json& config) {
+  return table.format == "gguf" ? gguf_stated_architecture(table) : config_stated_architecture(config);
+}
+
 TEST(Architecture, InfersFromNamesShapesAndMetadata) {
   for (const ArchitectureCase& c : architecture_cases()) {
     SCOPED_TRACE(c.label);
-    EXPECT_EQ(section(infer_architecture(c.table, c.config)), c.expected);
+    EXPECT_EQ(section(infer_architecture(c.table, stated_by(c.table, c.config))), c.expected);
   }
 }
 
 // GGUF keys are read only from GGUF files: safetensors metadata strings state nothing.
 TEST(Architecture, ReadsGgufKeysOnlyFromGguf) {
   TensorTable table = table_of("safetensors", {}, {{"general.architecture", "llama"}, {"llama.block_count", "32"}});
-  ArchitectureFacts facts = infer_architecture(table);
+  ArchitectureFacts facts = infer_architecture(table, stated_by(table, Json()));
   EXPECT_FALSE(facts.family);
   EXPECT_FALSE(facts.layers);
 }
 
 TEST(Architecture, WritesJsonInFieldOrder) {
-  ArchitectureFacts facts = infer_architecture(table_of("gguf", gguf_llama_tensors(), kGgufLlamaMetadata));
+  TensorTable gguf = table_of("gguf", gguf_llama_tensors(), kGgufLlamaMetadata);
+  ArchitectureFacts facts = infer_architecture(gguf, gguf_stated_architecture(gguf));
   EXPECT_EQ(architecture_json(facts).dump(2),
             R"({
   "family": "llama",

@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "main/number_parse.h"
+#include "base/number_parse.h"
 #include "onnx/profile/shape_rules.h"
 
 namespace tarnwick {

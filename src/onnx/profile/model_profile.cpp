@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <set>
 
-#include "main/checked_math.h"
+#include "base/checked_math.h"
 #include "onnx/onnx_summary.h"
 #include "onnx/profile/activation_peak.h"
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "main/status.h"
+#include "base/status.h"
 #include "onnx/external_data.h"
 #include "onnx/profile/graph_walk.h"
 

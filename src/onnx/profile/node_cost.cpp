@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "main/checked_math.h"
+#include "base/checked_math.h"
 #include "onnx/profile/shape_rules.h"
 
 namespace tarnwick {

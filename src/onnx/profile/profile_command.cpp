@@ -1,8 +1,8 @@
 #include "onnx/profile/profile_command.h"
 
-#include "main/file_read.h"
-#include "main/inspector_args.h"
-#include "main/number_parse.h"
+#include "base/file_read.h"
+#include "base/inspector_args.h"
+#include "base/number_parse.h"
 #include "onnx/profile/profile_report.h"
 
 namespace tarnwick {

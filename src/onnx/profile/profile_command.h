@@ -1,8 +1,8 @@
 // `profile`: the cost of an ONNX graph with shapes propagated through it.
 #pragma once
 
-#include "main/io.h"
-#include "main/status.h"
+#include "base/io.h"
+#include "base/status.h"
 
 namespace tarnwick {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "main/format.h"
-#include "main/text.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "onnx/onnx_summary.h"
 
 namespace tarnwick {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <ostream>
 
-#include "main/json_output.h"
+#include "base/json_output.h"
 #include "onnx/profile/model_profile.h"
 
 namespace tarnwick {

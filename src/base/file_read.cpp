@@ -1,0 +1,189 @@
+#include "base/file_read.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace tarnwick {
+
+std::string os_error_text(int error_number) { return std::strerror(error_number); }
+
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool is_stream(const struct stat& info) { return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode); }
+
+// Heads already consumed from pipes by read_file_head, by path, until the reader takes them.
+std::map<std::string, std::string>& consumed_heads() {
+  static std::map<std::string, std::string> heads;
+  return heads;
+}
+
+std::string take_consumed_head(const std::string& path) {
+  auto found = consumed_heads().find(path);
+  if (found == consumed_heads().end()) return {};
+  std::string head = std::move(found->second);
+  consumed_heads().erase(found);
+  return head;
+}
+
+}  // namespace
+
+FileBytes::FileBytes(const void* mapping, std::size_t size)
+    : mapping_(mapping), view_(static_cast<const char*>(mapping), size) {}
+
+FileBytes::~FileBytes() { release(); }
+
+FileBytes::FileBytes(FileBytes&& other) noexcept { *this = std::move(other); }
+
+FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
+  if (this == &other) return *this;
+  release();
+  mapping_ = std::exchange(other.mapping_, nullptr);
+  if (mapping_ != nullptr) {
+    view_ = other.view_;
+  } else {
+    buffer_ = std::move(other.buffer_);
+    view_ = buffer_;
+  }
+  other.buffer_.clear();
+  other.view_ = {};
+  return *this;
+}
+
+void FileBytes::release() {
+  if (mapping_ != nullptr) ::munmap(const_cast<void*>(mapping_), view_.size());
+  mapping_ = nullptr;
+  view_ = {};
+}
+
+namespace {
+
+// Reads to the end of a stream, refusing more than `limit` bytes, `head` (bytes already taken
+// from the stream) included. The bytes are gathered in blocks and joined once at the end, so a
+// stream that is refused never held more than the limit and one that is read is never copied
+// while growing.
+Result<FileBytes> read_stream(int fd, const std::string& path, std::uint64_t limit, std::string head = {}) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  auto too_long = [&] {
+    return fail("read " + path + ": more than " + std::to_string(limit >> 20) +
+                " MiB from a file that is not a regular file");
+  };
+  std::vector<std::string> blocks;
+  std::uint64_t total = head.size();
+  if (total > limit) return too_long();
+  if (!head.empty()) blocks.push_back(std::move(head));
+  while (true) {
+    if (blocks.empty() || blocks.back().size() >= kBlock) {
+      blocks.emplace_back();
+      blocks.back().reserve(kBlock);
+    }
+    std::string& block = blocks.back();
+    std::size_t filled = block.size();
+    block.resize(kBlock);
+    ssize_t got = ::read(fd, block.data() + filled, kBlock - filled);
+    block.resize(filled + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return fail("read " + path + ": " + os_error_text(errno));
+    }
+    if (got == 0) break;
+    total += static_cast<std::uint64_t>(got);
+    if (total > limit) return too_long();
+  }
+  if (blocks.size() == 1) return FileBytes(std::move(blocks.front()));
+  std::string contents;
+  contents.reserve(static_cast<std::size_t>(total));
+  for (std::string& block : blocks) {
+    contents += block;
+    std::string().swap(block);
+  }
+  return FileBytes(std::move(contents));
+}
+
+// One read sized from the metadata, for when a mapping is refused; a file that grew meanwhile
+// is read to its end.
+Result<FileBytes> read_sized(int fd, const std::string& path, std::size_t size) {
+  std::string contents(size, '\0');
+  std::size_t filled = 0;
+  while (filled < contents.size()) {
+    ssize_t got = ::read(fd, contents.data() + filled, contents.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return fail("read " + path + ": " + os_error_text(errno));
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  contents.resize(filled);
+  if (filled < size) return FileBytes(std::move(contents));
+  Result<FileBytes> rest = read_stream(fd, path, std::numeric_limits<std::uint64_t>::max() >> 1);
+  if (!rest.is_ok()) return rest.error();
+  if (rest.value().size() == 0) return FileBytes(std::move(contents));
+  contents.append(rest.value().view());
+  return FileBytes(std::move(contents));
+}
+
+}  // namespace
+
+Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_limit) {
+  auto read_error = [&](int error_number) { return fail("read " + path + ": " + os_error_text(error_number)); };
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) return read_error(errno);
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) return read_error(errno);
+  if (S_ISDIR(info.st_mode)) return read_error(EISDIR);
+  if (is_stream(info)) return read_stream(file.get(), path, stream_limit, take_consumed_head(path));
+  if (!S_ISREG(info.st_mode)) return read_stream(file.get(), path, stream_limit);
+
+  auto size = static_cast<std::size_t>(info.st_size);
+  if (size == 0) return read_stream(file.get(), path, stream_limit);  // e.g. files under /proc
+  void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.get(), 0);
+  if (mapping == MAP_FAILED) return read_sized(file.get(), path, size);
+  ::madvise(mapping, size, MADV_SEQUENTIAL);
+  return FileBytes(mapping, size);
+}
+
+std::string read_file_head(const std::string& path, std::size_t limit) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) return {};
+  std::string bytes(limit, '\0');
+  std::size_t filled = 0;
+  bool failed = false;
+  while (filled < limit) {
+    ssize_t got = ::read(file.get(), bytes.data() + filled, limit - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      failed = got < 0;
+      break;
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  bytes.resize(filled);
+  struct stat info {};
+  if (::fstat(file.get(), &info) == 0 && is_stream(info)) consumed_heads()[path] += bytes;
+  if (failed) return {};
+  return bytes;
+}
+
+}  // namespace tarnwick

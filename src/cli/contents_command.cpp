@@ -1,0 +1,103 @@
+#include "cli/contents_command.h"
+
+#include <ostream>
+
+#include "base/inspector_args.h"
+#include "registry/registry.h"
+#include "tables/tensor_contents_diff.h"
+#include "tables/tensor_contents_report.h"
+#include "tables/tree_contents.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr const char* kContentsUsage = "usage: tarnwick contents [--json] [--limit N] <model>";
+constexpr const char* kContentsDiffUsage = "usage: tarnwick diff --contents [--json] [--limit N] <old-model> <new-model>";
+
+bool holds_trees(const FormatDescriptor* format) { return format != nullptr && format->tree_table != nullptr; }
+bool holds_tensors(const FormatDescriptor* format) { return format != nullptr && format->tensor_table != nullptr; }
+
+Error unsupported(const std::string& path) {
+  return fail("unsupported artifact type for `" + path +
+              "`. Try .pt/.pth, .safetensors, .gguf, .onnx, .cbm, or .lgb.");
+}
+
+// The table of a tensor kind, named by the path as given, with its totals known to fit.
+Result<TensorTable> read_checked_table(const std::string& path, const FormatDescriptor& format) {
+  Result<TensorTable> table = format.tensor_table(path);
+  if (!table.is_ok()) return table;
+  table.value().path = path;
+  Result<TensorTotals> totals = tensor_totals(table.value());
+  if (!totals.is_ok()) return totals.error();
+  return table;
+}
+
+Result<TreeTable> read_trees(const std::string& path, const FormatDescriptor& format) { return format.tree_table(path); }
+
+}  // namespace
+
+Status contents_command(const Args& args, Io& io) {
+  Result<InspectorArgs> scanned = scan_inspector_args(args, DeepOption::Refused);
+  if (!scanned.is_ok()) return scanned.error();
+  const InspectorArgs& options = scanned.value();
+  if (options.paths.size() != 1) return fail(kContentsUsage);
+  const std::string& path = options.paths.front();
+  const FormatDescriptor* format = detect_format(path);
+  if (holds_trees(format)) {
+    Result<TreeTable> trees = read_trees(path, *format);
+    if (!trees.is_ok()) return trees.error();
+    return print_tree_contents(trees.value(), options.json, options.limit, io);
+  }
+  if (!holds_tensors(format)) return unsupported(path);
+  Result<TensorTable> table = read_checked_table(path, *format);
+  if (!table.is_ok()) return table.error();
+  if (options.json) {
+    Result<OrderedJson> document = tensor_contents_json(table.value());
+    if (!document.is_ok()) return document.error();
+    return print_json_document(io.out, document.value());
+  }
+  std::optional<ArchitectureFacts> architecture;
+  if (format->stated_architecture) {
+    architecture = infer_architecture(table.value(), format->stated_architecture(table.value()));
+  }
+  return print_tensor_contents(io.out, table.value(), options.limit, architecture);
+}
+
+Status contents_diff_command(const Args& args, Io& io) {
+  Args rest;
+  for (const std::string& arg : args) {
+    if (arg != "--contents") rest.push_back(arg);
+  }
+  Result<InspectorArgs> scanned = scan_inspector_args(rest, DeepOption::Refused);
+  if (!scanned.is_ok()) return scanned.error();
+  const InspectorArgs& options = scanned.value();
+  if (options.paths.size() != 2) return fail(kContentsDiffUsage);
+  const std::string& old_path = options.paths[0];
+  const std::string& new_path = options.paths[1];
+  const FormatDescriptor* old_format = detect_format(old_path);
+  const FormatDescriptor* new_format = detect_format(new_path);
+  if (holds_trees(old_format) && old_format == new_format) {
+    Result<TreeTable> old_trees = read_trees(old_path, *old_format);
+    if (!old_trees.is_ok()) return old_trees.error();
+    Result<TreeTable> new_trees = read_trees(new_path, *new_format);
+    if (!new_trees.is_ok()) return new_trees.error();
+    return print_tree_contents_diff(old_trees.value(), new_trees.value(), options.json, options.limit, io);
+  }
+  if (!holds_tensors(old_format) || !holds_tensors(new_format)) {
+    return fail("cannot diff different or unsupported artifact types: " + std::string(kind_name(old_format)) + " vs " +
+                std::string(kind_name(new_format)));
+  }
+  Result<TensorTable> old_table = read_checked_table(old_path, *old_format);
+  if (!old_table.is_ok()) return old_table.error();
+  Result<TensorTable> new_table = read_checked_table(new_path, *new_format);
+  if (!new_table.is_ok()) return new_table.error();
+  Result<TensorContentsDiff> diff = diff_tensor_tables(old_table.value(), new_table.value());
+  if (!diff.is_ok()) return diff.error();
+  if (options.json) {
+    return print_json_document(io.out, contents_diff_json(old_table.value(), new_table.value(), diff.value()));
+  }
+  return print_contents_diff(io.out, old_table.value(), new_table.value(), diff.value(), options.limit);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,10 @@
+// LightGBM text models as the commands see them.
+#pragma once
+
+#include "descriptor/format_descriptor.h"
+
+namespace tarnwick {
+
+extern const FormatDescriptor kLightgbmFormat;
+
+}  // namespace tarnwick

@@ -1,0 +1,10 @@
+// ONNX protobuf models as the commands see them.
+#pragma once
+
+#include "descriptor/format_descriptor.h"
+
+namespace tarnwick {
+
+extern const FormatDescriptor kOnnxFormat;
+
+}  // namespace tarnwick

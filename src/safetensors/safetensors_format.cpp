@@ -1,0 +1,60 @@
+#include "safetensors/safetensors_format.h"
+
+#include "safetensors/safetensors_highlights.h"
+#include "safetensors/safetensors_reader.h"
+#include "safetensors/sibling_config.h"
+#include "tables/tensor_file_commands.h"
+#include "tables/tensor_file_summary.h"
+
+namespace tarnwick {
+
+const TensorFileFormat kSafetensorsCheckpoint{
+    .name = "safetensors",
+    .title = "Safetensors",
+    .json_type = "safetensors",
+    .read_table = read_safetensors_table,
+    .highlights = safetensors_highlights,
+    .stated_architecture = safetensors_stated_architecture,
+};
+
+namespace {
+
+// An 8-byte little-endian header length that fits in the file, then the header's `{`; or a
+// directory holding a checkpoint. The format is read by position, so only a regular file can
+// hold one.
+bool is_checkpoint(const ContentProbe& probe) {
+  if (probe.directory) return directory_holds_safetensors(std::string(probe.path));
+  if (!probe.regular_file || !probe.size || probe.head.size() < 9 || probe.head[8] != '{') return false;
+  std::uint64_t header_length = 0;
+  for (int i = 7; i >= 0; --i) header_length = (header_length << 8) | static_cast<unsigned char>(probe.head[i]);
+  return header_length <= *probe.size - 8;
+}
+
+Status inspect(const Args& args, Io& io) { return tensor_file_inspect(args, kSafetensorsCheckpoint, io); }
+Status explain(const std::string& path, Io& io) { return tensor_file_explain(path, kSafetensorsCheckpoint, io); }
+Status diff(const std::string& old_path, const std::string& new_path, const DiffRequest& request, Io& io) {
+  return tensor_file_diff(old_path, new_path, kSafetensorsCheckpoint, request.json, io);
+}
+Result<CheckOutcome> check(const CheckOptions& options, const std::string& old_path, const std::string& new_path) {
+  return check_tensor_files(options, old_path, new_path, kSafetensorsCheckpoint);
+}
+Result<ChangeExplanation> explain_change(const std::string& old_path, const std::string& new_path) {
+  return explain_tensor_file_pair(old_path, new_path, kSafetensorsCheckpoint);
+}
+
+}  // namespace
+
+const FormatDescriptor kSafetensorsFormat{
+    .name = "safetensors",
+    .extensions = {"safetensors.index.json", "safetensors"},
+    .claims_content = is_checkpoint,
+    .inspect = inspect,
+    .explain = explain,
+    .diff = diff,
+    .check = check,
+    .explain_change = explain_change,
+    .tensor_table = read_safetensors_table,
+    .stated_architecture = safetensors_stated_architecture,
+};
+
+}  // namespace tarnwick

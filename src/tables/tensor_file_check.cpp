@@ -1,0 +1,81 @@
+#include "tables/tensor_file_commands.h"
+
+#include "base/change_wording.h"
+#include "tables/tensor_file_changes.h"
+#include "tables/tensor_file_summary.h"
+
+namespace tarnwick {
+
+namespace {
+
+std::string listed_keys(const char* what, const std::vector<std::string>& keys) {
+  constexpr std::size_t kShown = 5;
+  std::string text = std::string(what) + ": ";
+  for (std::size_t i = 0; i < keys.size() && i < kShown; ++i) text += (i ? ", " : "") + keys[i];
+  if (keys.size() > kShown) text += ", ... " + std::to_string(keys.size() - kShown) + " more";
+  return text;
+}
+
+CheckResult metadata_check(const TensorFileSummary& old_model, const TensorFileSummary& new_model,
+                           const TensorFileChanges& changes) {
+  std::string detail = std::to_string(old_model.metadata_value_hashes.size()) + " -> " +
+                       std::to_string(new_model.metadata_value_hashes.size()) + " keys";
+  if (same_metadata(changes)) return {"metadata unchanged", detail + " (same)", true};
+  std::vector<std::string> parts;
+  if (!changes.metadata_changed.empty()) parts.push_back(listed_keys("changed", changes.metadata_changed));
+  if (!changes.metadata_added.empty()) parts.push_back(listed_keys("added", changes.metadata_added));
+  if (!changes.metadata_removed.empty()) parts.push_back(listed_keys("removed", changes.metadata_removed));
+  detail += " (";
+  for (std::size_t i = 0; i < parts.size(); ++i) detail += (i ? "; " : "") + parts[i];
+  return {"metadata unchanged", detail + ")", false};
+}
+
+}  // namespace
+
+Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::string& old_path,
+                                        const std::string& new_path, const TensorFileFormat& format) {
+  if (options.max_ops_growth) return fail(kOnlyOnnxOps);
+  if (options.fail_on_new_op) return fail(kOnlyOnnxNewOp);
+  Result<TensorFileSummary> old_read = read_tensor_file_summary(old_path, format);
+  if (!old_read.is_ok()) return old_read.error();
+  Result<TensorFileSummary> new_read = read_tensor_file_summary(new_path, format);
+  if (!new_read.is_ok()) return new_read.error();
+  const TensorFileSummary& old_model = old_read.value();
+  const TensorFileSummary& new_model = new_read.value();
+  TensorFileChanges changes = compare_tensor_files(old_model, new_model);
+  std::vector<CheckResult> results;
+  if (options.max_size_growth) {
+    results.push_back(growth_check("file size growth", old_model.file_size_bytes, new_model.file_size_bytes,
+                                   *options.max_size_growth));
+  }
+  if (options.max_parameter_growth) {
+    results.push_back(growth_check("parameter growth", old_model.parameter_count, new_model.parameter_count,
+                                   *options.max_parameter_growth));
+  }
+  if (options.fail_on_feature_change) {
+    std::vector<std::string> old_names = tensor_names(old_model), new_names = tensor_names(new_model);
+    bool same = changes.names.added.empty() && changes.names.removed.empty();
+    results.push_back({"tensor names unchanged",
+                       std::to_string(old_names.size()) + " -> " + std::to_string(new_names.size()) + " tensor names (" +
+                           name_set_change(old_names, new_names, "no tensors") + ")",
+                       same});
+  }
+  if (options.fail_on_training_config_change) results.push_back(metadata_check(old_model, new_model, changes));
+  return CheckOutcome{old_model.path, new_model.path, std::move(results)};
+}
+
+
+Result<ChangeExplanation> explain_tensor_file_pair(const std::string& old_path, const std::string& new_path,
+                                                  const TensorFileFormat& format) {
+  Result<TensorFileSummary> old_model = read_tensor_file_summary(old_path, format);
+  if (!old_model.is_ok()) return old_model.error();
+  Result<TensorFileSummary> new_model = read_tensor_file_summary(new_path, format);
+  if (!new_model.is_ok()) return new_model.error();
+  auto models = std::make_shared<ArtifactPair<TensorFileSummary>>(
+      ArtifactPair<TensorFileSummary>{old_model.take(), new_model.take()});
+  return ChangeExplanation{models->old_model.path, models->new_model.path, [models](std::ostream& out) {
+                             explain_tensor_file_change(out, models->old_model, models->new_model);
+                           }};
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,90 @@
+#include "registry/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::TempDir;
+
+TEST(DetectFormat, ContentThenExtension) {
+  TempDir dir;
+  const std::string lightgbm_head = "tree\nversion=v4\nnum_class=1\nmax_feature_idx=3\n";
+  std::string late_marker = "tree\n" + std::string(8200, 'x') + "\nmax_feature_idx=3\n";
+  struct Case {
+    std::string path;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {(dir.path() / "MODEL.CBM").string(), "CatBoost"},  // missing file, by extension
+      {(dir.path() / "model.Onnx").string(), "ONNX"},
+      {(dir.path() / "weights.BIN").string(), "PyTorch"},
+      {(dir.path() / "a.pth").string(), "PyTorch"},
+      {(dir.path() / "a.ckpt").string(), "PyTorch"},
+      {(dir.path() / "a.lgb").string(), "LightGBM"},
+      {(dir.path() / "plan.json").string(), "tensor plan JSON"},
+      {dir.write("model.txt", lightgbm_head), "LightGBM"},
+      {dir.write("padded.txt", "  tree \r\nversion=v4\na=1\nb=2\nmax_feature_idx=0\n"), "LightGBM"},
+      {dir.write("late.txt", late_marker), "unknown"},
+      {dir.write("trees.txt", "trees\nmax_feature_idx=3\n"), "unknown"},
+      {dir.write("noext", std::string("CBM1") + '\0'), "CatBoost"},
+      {dir.write("cbm.txt", "CBM1"), "CatBoost"},
+      {dir.write("pickle", std::string("\x80\x02}q\x00.", 6)), "PyTorch"},
+      {dir.write("empty", ""), "unknown"},
+      {dir.write(".hidden", "hello"), "unknown"},
+      {dir.write("text.cbm1", "CBM"), "unknown"},
+      {(dir.path() / "missing").string(), "unknown"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(kind_name(detect_format(c.path)), c.expected) << c.path;
+}
+
+TEST(DetectFormat, TensorCheckpoints) {
+  TempDir dir;
+  std::string header = "{\"w\":{\"dtype\":\"F32\",\"shape\":[1],\"data_offsets\":[0,4]}}";
+  std::string safetensors = std::string(1, static_cast<char>(header.size())) + std::string(7, '\0') + header + "abcd";
+  std::string too_long = std::string("\xff\xff", 2) + std::string(6, '\0') + header;
+  std::filesystem::create_directories(dir.path() / "hf");
+  dir.write("hf/model.safetensors", safetensors);
+  dir.write("hf/config.json", "{}");
+  std::filesystem::create_directories(dir.path() / "sharded");
+  dir.write("sharded/model.safetensors.index.json", "{}");
+  std::filesystem::create_directories(dir.path() / "two");
+  dir.write("two/a.safetensors", safetensors);
+  dir.write("two/b.safetensors", safetensors);
+  std::filesystem::create_directories(dir.path() / "plain");
+  dir.write("plain/notes.txt", "hello");
+  struct Case {
+    std::string path;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {(dir.path() / "w.SafeTensors").string(), "safetensors"},
+      {(dir.path() / "model.safetensors.index.json").string(), "safetensors"},  // before the json rule
+      {(dir.path() / "index.json").string(), "tensor plan JSON"},
+      {(dir.path() / "m.GGUF").string(), "GGUF"},
+      {dir.write("gguf-noext", std::string("GGUF\x03\0\0\0", 8)), "GGUF"},
+      {dir.write("st-noext", safetensors), "safetensors"},
+      {dir.write("st-too-long", too_long), "unknown"},
+      {dir.write("st.bin", safetensors), "safetensors"},  // the content decides first
+      {(dir.path() / "hf").string(), "safetensors"},
+      {(dir.path() / "sharded").string(), "safetensors"},
+      {(dir.path() / "two").string(), "unknown"},  // which one is meant is not clear
+      {(dir.path() / "plain").string(), "unknown"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(kind_name(detect_format(c.path)), c.expected) << c.path;
+}
+
+TEST(DetectFormat, EveryBuiltInFormatHasItsDisplayName) {
+  std::vector<std::string_view> names;
+  for (const FormatDescriptor* format : registered_formats()) names.push_back(format->name);
+  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "PyTorch", "GGUF", "safetensors", "ONNX",
+                                                  "tensor plan JSON"}));
+  EXPECT_EQ(kind_name(nullptr), "unknown");
+}
+
+}  // namespace
+}  // namespace tarnwick
