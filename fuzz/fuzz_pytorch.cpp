@@ -10,7 +10,7 @@
 #include "pt/pytorch_summary.h"
 #include "pt/pytorch_tensors.h"
 #include "scan/file_scan.h"
-#include "scan/import_trace.h"
+#include "pickle/import_trace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = "/dev/shm/tarnwick-fuzz-" + std::to_string(::getpid()) + ".pt";

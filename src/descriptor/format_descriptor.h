@@ -16,6 +16,7 @@
 #include "base/io.h"
 #include "base/json_output.h"
 #include "base/status.h"
+#include "descriptor/file_scan.h"
 #include "tables/architecture.h"
 #include "tables/tensor_table.h"
 #include "tables/tree_table.h"
@@ -64,6 +65,9 @@ struct FormatDescriptor {
   // section; null when the kind's tensor names are not the network's own (ONNX).
   ArchitectureFacts (*stated_architecture)(const TensorTable& table) = nullptr;
   Result<TreeTable> (*tree_table)(const std::string& path) = nullptr;
+
+  // `scan`: what loading the file would run or open, judged into `scan`.
+  void (*scan)(const std::string& path, scan::FileScan& scan) = nullptr;
 };
 
 // `path`'s last component ends with ".<extension>", ASCII letters compared without case, and the

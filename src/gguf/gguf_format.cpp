@@ -1,5 +1,6 @@
 #include "gguf/gguf_format.h"
 
+#include "gguf/gguf_scan.h"
 #include "gguf/gguf_highlights.h"
 #include "gguf/gguf_reader.h"
 #include "gguf/gguf_architecture.h"
@@ -46,6 +47,7 @@ const FormatDescriptor kGgufFormat{
     .explain_change = explain_change,
     .tensor_table = read_gguf_table,
     .stated_architecture = gguf_stated_architecture,
+    .scan = scan::scan_gguf,
 };
 
 }  // namespace tarnwick

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "onnx/onnx_scan.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_commands.h"
 #include "onnx/onnx_summary.h"
@@ -72,6 +73,7 @@ const FormatDescriptor kOnnxFormat{
     .check = check,
     .explain_change = explain_change,
     .tensor_table = read_onnx_tensor_table,
+    .scan = scan::scan_onnx,
 };
 
 }  // namespace tarnwick

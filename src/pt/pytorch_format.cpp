@@ -1,5 +1,6 @@
 #include "pt/pytorch_format.h"
 
+#include "pt/pytorch_scan.h"
 #include "pt/pytorch_commands.h"
 #include "pt/pytorch_summary.h"
 #include "pt/pytorch_tensors.h"
@@ -8,11 +9,12 @@ namespace tarnwick {
 
 namespace {
 
-// torch.load reads any zip archive as a checkpoint, whatever its name (`.pt`, `.pth.tar`, a
+// torch.load reads any zip archive (an empty one too) as a checkpoint, whatever its name (`.pt`, `.pth.tar`, a
 // TorchScript `.jit`), and anything else as a legacy pickle stream, which opens with the PROTO
 // opcode 0x80 from protocol 2 on.
 bool is_checkpoint(const ContentProbe& probe) {
-  return probe.head.starts_with('\x80') || probe.head.starts_with(std::string_view("PK\x03\x04", 4));
+  return probe.head.starts_with('\x80') || probe.head.starts_with(std::string_view("PK\x03\x04", 4)) ||
+         probe.head.starts_with(std::string_view("PK\x05\x06", 4));
 }
 
 Status explain(const std::string& path, Io& io) { return pytorch_command({path}, io); }
@@ -68,6 +70,7 @@ const FormatDescriptor kPyTorchFormat{
     .explain_change = explain_change,
     .tensor_table = read_pytorch_tensor_table,
     .stated_architecture = nothing_stated,
+    .scan = scan::scan_pickle_based_file,
 };
 
 }  // namespace tarnwick

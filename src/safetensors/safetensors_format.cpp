@@ -1,5 +1,6 @@
 #include "safetensors/safetensors_format.h"
 
+#include "safetensors/safetensors_scan.h"
 #include "safetensors/safetensors_highlights.h"
 #include "safetensors/safetensors_reader.h"
 #include "safetensors/sibling_config.h"
@@ -55,6 +56,7 @@ const FormatDescriptor kSafetensorsFormat{
     .explain_change = explain_change,
     .tensor_table = read_safetensors_table,
     .stated_architecture = safetensors_stated_architecture,
+    .scan = scan::scan_safetensors,
 };
 
 }  // namespace tarnwick

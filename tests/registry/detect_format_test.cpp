@@ -82,7 +82,7 @@ TEST(DetectFormat, EveryBuiltInFormatHasItsDisplayName) {
   std::vector<std::string_view> names;
   for (const FormatDescriptor* format : registered_formats()) names.push_back(format->name);
   EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "PyTorch", "GGUF", "safetensors", "ONNX",
-                                                  "tensor plan JSON"}));
+                                                  "tensor plan JSON", "pickle"}));
   EXPECT_EQ(kind_name(nullptr), "unknown");
 }
 

@@ -6,7 +6,7 @@
 #include "onnx/proto_builder.h"
 #include "pickle/pickle_builder.h"
 #include "scan/file_scan.h"
-#include "scan/import_trace.h"
+#include "pickle/import_trace.h"
 #include "safetensors/safetensors_builder.h"
 #include "test_support.h"
 #include "pt/zip_builder.h"

@@ -1,4 +1,4 @@
-#include "scan/import_trace.h"
+#include "pickle/import_trace.h"
 
 #include <algorithm>
 #include <optional>

@@ -6,10 +6,9 @@
 #include "pt/legacy_magic.h"
 #include "base/positioned_file.h"
 #include "pt/zip_directory.h"
-#include "scan/file_scan.h"
-#include "scan/import_policy.h"
-#include "scan/import_trace.h"
-#include "scan/scan_formats.h"
+#include "pt/import_policy.h"
+#include "pickle/import_trace.h"
+#include "pt/pytorch_scan.h"
 
 namespace tarnwick::scan {
 
@@ -74,6 +73,8 @@ void scan_pickle_file_bytes(std::string_view bytes, FileScan& scan) {
   }
 }
 
+namespace {
+
 void scan_zip(const PositionedFile& file, FileScan& scan) {
   scan.format = "pytorch-zip";
   Result<std::vector<ZipEntry>> entries = read_zip_directory(file, scan.path);
@@ -105,6 +106,23 @@ void scan_zip(const PositionedFile& file, FileScan& scan) {
   }
   if (pickles == 0) scan.add("unscannable", "no pickle (.pkl) entry in the archive");
   if (pickles > 1) scan.add("info", std::to_string(pickles) + " pickle entries in the archive, all scanned");
+}
+
+}  // namespace
+
+void scan_pickle_based_file(const std::string& path, FileScan& scan) {
+  Result<std::unique_ptr<PositionedFile>> opened = PositionedFile::open(path);
+  if (!opened.is_ok()) return scan.add("unscannable", opened.message());
+  const PositionedFile& file = *opened.value();
+  Result<std::string> head = file.read_prefix(4);
+  if (!head.is_ok()) return scan.add("unscannable", "read: " + head.message());
+  if (head.value().starts_with("PK\x03\x04") || head.value().starts_with("PK\x05\x06")) return scan_zip(file, scan);
+  Result<std::string> bytes = file.read_at(0, file.size());
+  if (!bytes.is_ok()) {
+    scan.format = "pickle";
+    return scan.add("unscannable", "read: " + bytes.message());
+  }
+  scan_pickle_file_bytes(bytes.value(), scan);
 }
 
 }  // namespace tarnwick::scan

@@ -1,11 +1,12 @@
 // ONNX runs no code when loaded, but its external-data locations name files the loader opens:
 // one that is absolute or leaves the model's directory reads whatever it points at.
+#include "onnx/onnx_scan.h"
+
 #include <filesystem>
 
 #include "base/file_read.h"
 #include "onnx/external_data.h"
 #include "onnx/onnx_graph.h"
-#include "scan/scan_formats.h"
 
 namespace tarnwick::scan {
 

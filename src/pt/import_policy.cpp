@@ -1,4 +1,4 @@
-#include "scan/import_policy.h"
+#include "pt/import_policy.h"
 
 #include <array>
 

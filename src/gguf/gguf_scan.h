@@ -1,0 +1,12 @@
+// `scan` of GGUF files.
+#pragma once
+
+#include <string>
+
+#include "descriptor/file_scan.h"
+
+namespace tarnwick::scan {
+
+void scan_gguf(const std::string& path, FileScan& scan);
+
+}  // namespace tarnwick::scan

@@ -1,0 +1,12 @@
+// `scan` of safetensors files.
+#pragma once
+
+#include <string>
+
+#include "descriptor/file_scan.h"
+
+namespace tarnwick::scan {
+
+void scan_safetensors(const std::string& path, FileScan& scan);
+
+}  // namespace tarnwick::scan
