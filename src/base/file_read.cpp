@@ -35,6 +35,27 @@ class FileDescriptor {
 
 bool is_stream(const struct stat& info) { return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode); }
 
+// A pipe handed over as a descriptor (`<(...)`, /dev/stdin) is reached through links that end in
+// "pipe:[N]"; a FIFO with a name in a directory is not, and opening it waits for a writer.
+bool is_named_fifo(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISFIFO(info.st_mode)) return false;
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    char target[4096];
+    ssize_t length = ::readlink(current.c_str(), target, sizeof target - 1);
+    if (length < 0) return true;
+    std::string link(target, static_cast<std::size_t>(length));
+    if (link.starts_with("pipe:[")) return false;
+    if (!link.starts_with('/')) {
+      std::size_t slash = current.find_last_of('/');
+      link = (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + link;
+    }
+    current = link;
+  }
+  return true;
+}
+
 // Heads already consumed from pipes by read_file_head, by path, until the reader takes them.
 std::map<std::string, std::string>& consumed_heads() {
   static std::map<std::string, std::string> heads;
@@ -146,8 +167,14 @@ Result<FileBytes> read_sized(int fd, const std::string& path, std::size_t size) 
 
 }  // namespace
 
+Status refuse_named_fifo(const std::string& path) {
+  if (is_named_fifo(path)) return fail("read " + path + ": a named pipe is not read (it would wait for a writer)");
+  return Status::ok();
+}
+
 Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_limit) {
   auto read_error = [&](int error_number) { return fail("read " + path + ": " + os_error_text(error_number)); };
+  if (Status refused = refuse_named_fifo(path); !refused.is_ok()) return refused.error();
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return read_error(errno);
   struct stat info {};
@@ -165,6 +192,7 @@ Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_
 }
 
 std::string read_file_head(const std::string& path, std::size_t limit) {
+  if (is_named_fifo(path)) return {};
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return {};
   std::string bytes(limit, '\0');

@@ -43,5 +43,9 @@ Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_
 // to the next read_whole_file of the same path.
 std::string read_file_head(const std::string& path, std::size_t limit);
 std::string os_error_text(int error_number);
+// Fails with "read {path}: a named pipe is not read ..." for a FIFO that has a name of its own,
+// before anything opens it: opening one waits for a writer. Pipes handed over as descriptors
+// (`<(...)`, /dev/stdin) are read as streams.
+Status refuse_named_fifo(const std::string& path);
 
 }  // namespace tarnwick

@@ -1,5 +1,6 @@
 // Models read through pipes, as from `inspect <(cat model.cbm)` or `cat model.txt | ... /dev/stdin`.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -129,5 +130,30 @@ TEST(PipeInput, TheHandedOnHeadCountsAgainstTheStreamLimit) {
   }
 }
 
+// A FIFO with a name of its own and no writer: every command answers with one error instead of
+// waiting for a writer that never comes.
+TEST(PipeInput, NamedPipesAreRefusedBeforeTheyAreOpened) {
+  TempDir dir;
+  for (const char* name : {"model.pt", "model.cbm", "model.onnx", "model.gguf", "model.safetensors", "model"}) {
+    std::string fifo = (dir.path() / name).string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string refusal = "read " + fifo + ": a named pipe is not read (it would wait for a writer)";
+    const std::vector<std::vector<std::string>> commands = {
+        {"inspect", fifo}, {"contents", fifo}, {"diff", fifo, fifo}, {"check", fifo, fifo}, {"scan", fifo}};
+    for (const std::vector<std::string>& command : commands) {
+      SCOPED_TRACE(command.front() + " " + name);
+      testing::CommandRun run = run_command(command);
+      EXPECT_EQ(run.status, 1);
+      // The readers name the pipe; a kind that needs no read (by extension alone) refuses it too.
+      EXPECT_TRUE(run.err.starts_with("error: ")) << run.err;
+      if (command.front() == "scan") EXPECT_EQ(run.out.find("(safe 1"), std::string::npos) << run.out;
+      if (command.front() == "inspect" && std::string_view(name) == "model.pt") {
+        EXPECT_EQ(run.err, "error: " + refusal + "\n");
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick
+
