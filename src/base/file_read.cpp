@@ -1,6 +1,8 @@
 #include "base/file_read.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +16,13 @@
 #include <vector>
 
 namespace tarnwick {
+
+namespace {
+
+// Our own pipe holds this much by default, more than a head is ever looked at.
+constexpr std::size_t kPipeCopyCapacity = std::size_t{64} << 10;
+
+}  // namespace
 
 std::string os_error_text(int error_number) { return std::strerror(error_number); }
 
@@ -32,8 +41,6 @@ class FileDescriptor {
  private:
   int fd_;
 };
-
-bool is_stream(const struct stat& info) { return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode); }
 
 // A pipe handed over as a descriptor (`<(...)`, /dev/stdin) is reached through links that end in
 // "pipe:[N]"; a FIFO with a name in a directory is not, and opening it waits for a writer.
@@ -54,20 +61,6 @@ bool is_named_fifo(const std::string& path) {
     current = link;
   }
   return true;
-}
-
-// Heads already consumed from pipes by read_file_head, by path, until the reader takes them.
-std::map<std::string, std::string>& consumed_heads() {
-  static std::map<std::string, std::string> heads;
-  return heads;
-}
-
-std::string take_consumed_head(const std::string& path) {
-  auto found = consumed_heads().find(path);
-  if (found == consumed_heads().end()) return {};
-  std::string head = std::move(found->second);
-  consumed_heads().erase(found);
-  return head;
 }
 
 }  // namespace
@@ -102,20 +95,17 @@ void FileBytes::release() {
 
 namespace {
 
-// Reads to the end of a stream, refusing more than `limit` bytes, `head` (bytes already taken
-// from the stream) included. The bytes are gathered in blocks and joined once at the end, so a
-// stream that is refused never held more than the limit and one that is read is never copied
-// while growing.
-Result<FileBytes> read_stream(int fd, const std::string& path, std::uint64_t limit, std::string head = {}) {
+// Reads to the end of a stream, refusing more than `limit` bytes. The bytes are gathered in
+// blocks and joined once at the end, so a stream that is refused never held more than the limit
+// and one that is read is never copied while growing.
+Result<FileBytes> read_stream(int fd, const std::string& path, std::uint64_t limit) {
   constexpr std::size_t kBlock = std::size_t{1} << 20;
   auto too_long = [&] {
     return fail("read " + path + ": more than " + std::to_string(limit >> 20) +
                 " MiB from a file that is not a regular file");
   };
   std::vector<std::string> blocks;
-  std::uint64_t total = head.size();
-  if (total > limit) return too_long();
-  if (!head.empty()) blocks.push_back(std::move(head));
+  std::uint64_t total = 0;
   while (true) {
     if (blocks.empty() || blocks.back().size() >= kBlock) {
       blocks.emplace_back();
@@ -180,8 +170,7 @@ Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) return read_error(errno);
   if (S_ISDIR(info.st_mode)) return read_error(EISDIR);
-  if (is_stream(info)) return read_stream(file.get(), path, stream_limit, take_consumed_head(path));
-  if (!S_ISREG(info.st_mode)) return read_stream(file.get(), path, stream_limit);
+    if (!S_ISREG(info.st_mode)) return read_stream(file.get(), path, stream_limit);
 
   auto size = static_cast<std::size_t>(info.st_size);
   if (size == 0) return read_stream(file.get(), path, stream_limit);  // e.g. files under /proc
@@ -191,26 +180,73 @@ Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_
   return FileBytes(mapping, size);
 }
 
+namespace {
+
+// Copies what a pipe holds, up to `limit` bytes, without taking it: tee(2) duplicates the pipe's
+// buffer into a pipe of our own. The writer may still be filling it, so the copy is taken again
+// until it holds `limit` bytes or the writer has gone; the reader that follows gets every byte.
+std::string peek_pipe(int fd, std::size_t limit) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return {};
+  FileDescriptor copy_read(ends[0]), copy_write(ends[1]);
+  if (limit > kPipeCopyCapacity) return {};
+  std::string head;
+  while (head.size() < limit) {
+    pollfd state{fd, POLLIN, 0};
+    if (::poll(&state, 1, 0) < 0 && errno != EINTR) return head;
+    bool writer_gone = (state.revents & (POLLHUP | POLLERR)) != 0;
+    ssize_t copied = ::tee(fd, copy_write.get(), limit, SPLICE_F_NONBLOCK);
+    if (copied < 0 && errno != EAGAIN && errno != EINTR) return head;
+    std::string taken(static_cast<std::size_t>(std::max<ssize_t>(copied, 0)), '\0');
+    std::size_t filled = 0;
+    while (filled < taken.size()) {
+      ssize_t got = ::read(copy_read.get(), taken.data() + filled, taken.size() - filled);
+      if (got <= 0) break;
+      filled += static_cast<std::size_t>(got);
+    }
+    taken.resize(filled);
+    bool grew = taken.size() > head.size();
+    if (grew) head = std::move(taken);
+    if (writer_gone) break;
+    if (grew || head.empty()) {
+      // An empty pipe: wait for the writer's first bytes, or for it to go.
+      if (head.empty()) ::poll(&state, 1, -1);
+      continue;
+    }
+    struct timespec pause {0, 1'000'000};  // the writer is still filling the pipe
+    ::nanosleep(&pause, nullptr);
+  }
+  return head;
+}
+
+// A socket's bytes are looked at the same way, with MSG_PEEK.
+std::string peek_socket(int fd, std::size_t limit) {
+  std::string head(limit, '\0');
+  ssize_t got = ::recv(fd, head.data(), limit, MSG_PEEK | MSG_WAITALL);
+  head.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+  return head;
+}
+
+}  // namespace
+
 std::string read_file_head(const std::string& path, std::size_t limit) {
   if (is_named_fifo(path)) return {};
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return {};
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) return {};
+  if (S_ISFIFO(info.st_mode)) return peek_pipe(file.get(), limit);
+  if (S_ISSOCK(info.st_mode)) return peek_socket(file.get(), limit);
   std::string bytes(limit, '\0');
   std::size_t filled = 0;
-  bool failed = false;
   while (filled < limit) {
     ssize_t got = ::read(file.get(), bytes.data() + filled, limit - filled);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      failed = got < 0;
-      break;
-    }
+    if (got < 0) return {};
+    if (got == 0) break;
     filled += static_cast<std::size_t>(got);
   }
   bytes.resize(filled);
-  struct stat info {};
-  if (::fstat(file.get(), &info) == 0 && is_stream(info)) consumed_heads()[path] += bytes;
-  if (failed) return {};
   return bytes;
 }
 

@@ -39,8 +39,7 @@ inline constexpr std::uint64_t kStreamReadLimit = std::uint64_t{256} << 20;
 // from a file that is not a regular file" past `stream_limit` bytes of a pipe or device.
 Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_limit = kStreamReadLimit);
 // The first `limit` bytes of the file (fewer when it is shorter), read in one bounded loop; empty
-// on any failure. A pipe cannot be read twice, so what this takes from one is kept and handed
-// to the next read_whole_file of the same path.
+// on any failure. A pipe or socket is only looked at: its bytes stay for the reader that follows.
 std::string read_file_head(const std::string& path, std::size_t limit);
 std::string os_error_text(int error_number);
 // Fails with "read {path}: a named pipe is not read ..." for a FIFO that has a name of its own,
