@@ -53,7 +53,7 @@ const FormatDescriptor kCatBoostFormat{
     .diffs_deep = true,
     .check = check,
     .explain_change = explain_change,
-    .tree_table = read_cbm_tree_table,
+    .tree_table = read_cbm_trees,
 };
 
 }  // namespace tarnwick

@@ -414,10 +414,4 @@ Result<TreeTable> read_cbm_trees(const std::string& path) {
   return decode_cbm_trees(path, bytes.value().view());
 }
 
-Result<TreeTable> read_cbm_tree_table(const std::string& path) {
-  Result<FileBytes> bytes = read_whole_file(path);
-  if (!bytes.is_ok()) return bytes.error();
-  return decode_cbm_trees(path, bytes.value().view());
-}
-
 }  // namespace tarnwick

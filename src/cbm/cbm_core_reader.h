@@ -13,7 +13,4 @@ Result<TreeTable> read_cbm_trees(const std::string& path);
 // The same from the file's bytes already in memory; `path` names the file in messages.
 Result<TreeTable> decode_cbm_trees(const std::string& path, std::string_view bytes);
 
-// The trees of the CatBoost file at `path`.
-Result<TreeTable> read_cbm_tree_table(const std::string& path);
-
 }  // namespace tarnwick

@@ -55,7 +55,7 @@ const FormatDescriptor kLightgbmFormat{
     .diff = diff,
     .check = check,
     .explain_change = explain_change,
-    .tree_table = read_lightgbm_tree_table,
+    .tree_table = read_lightgbm_trees,
 };
 
 }  // namespace tarnwick

@@ -263,10 +263,4 @@ Result<TreeTable> read_lightgbm_trees(const std::string& path) {
   return parse_lightgbm_trees(path, bytes.value().view());
 }
 
-Result<TreeTable> read_lightgbm_tree_table(const std::string& path) {
-  Result<FileBytes> bytes = read_whole_file(path);
-  if (!bytes.is_ok()) return bytes.error();
-  return parse_lightgbm_trees(path, bytes.value().view());
-}
-
 }  // namespace tarnwick

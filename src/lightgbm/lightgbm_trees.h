@@ -13,7 +13,4 @@ Result<TreeTable> read_lightgbm_trees(const std::string& path);
 // The same from the model's text already in memory; `path` names the file in messages.
 Result<TreeTable> parse_lightgbm_trees(const std::string& path, std::string_view text);
 
-// The trees of the LightGBM text model at `path`.
-Result<TreeTable> read_lightgbm_tree_table(const std::string& path);
-
 }  // namespace tarnwick

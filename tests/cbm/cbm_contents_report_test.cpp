@@ -29,8 +29,8 @@ std::string corpus_relative(std::string text) {
 
 // The tree table of either tree kind, told apart by the CatBoost signature.
 Result<TreeTable> read_trees(const std::string& path) {
-  if (testing::read_file(path).starts_with("CBM1")) return read_cbm_tree_table(path);
-  return read_lightgbm_tree_table(path);
+  if (testing::read_file(path).starts_with("CBM1")) return read_cbm_trees(path);
+  return read_lightgbm_trees(path);
 }
 
 Printed contents(const std::string& path, bool json, std::size_t limit = 20) {
