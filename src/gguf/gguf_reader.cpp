@@ -162,6 +162,7 @@ Result<TensorTable> read_table(GgufCursor& cursor, const std::string& path) {
   TensorTable table;
   table.path = path;
   table.format = "gguf";
+  table.dims_innermost_first = true;
   std::uint64_t alignment = kDefaultAlignment;
   Status metadata = read_metadata(cursor, sizes.value(), kv_count.value(), table, alignment);
   if (!metadata.is_ok()) return metadata.error();

@@ -125,7 +125,8 @@ std::optional<BlockStack> main_block_stack(const TensorTable& table) {
   return *best;
 }
 
-bool is_gguf(const TensorTable& table) { return table.format == "gguf"; }
+// Stored shapes list the innermost dim first (GGUF, as ggml keeps them), or the outermost.
+bool innermost_first(const TensorTable& table) { return table.dims_innermost_first; }
 
 // Where the vocabulary and the width sit in a 2-D embedding: GGUF keeps dims innermost first.
 struct Extent {
@@ -134,7 +135,7 @@ struct Extent {
 };
 
 Extent embedding_extent(const TensorTable& table, const TensorEntry& tensor) {
-  if (is_gguf(table)) return {tensor.shape[1], tensor.shape[0]};
+  if (innermost_first(table)) return {tensor.shape[1], tensor.shape[0]};
   return {tensor.shape[0], tensor.shape[1]};
 }
 
@@ -216,7 +217,7 @@ bool matches_pattern(std::string_view rest, std::string_view pattern) {
 }
 
 std::optional<Layout> projection_layout(const TensorTable& table, std::string_view rest) {
-  if (is_gguf(table)) {
+  if (innermost_first(table)) {
     for (const ProjectionName& projection : kGgufProjections) {
       if (matches_pattern(rest, projection.rest)) return projection.layout;
     }
@@ -240,7 +241,7 @@ std::optional<ArchitectureFigure> inferred_feed_forward(const TensorTable& table
     if (!member || member->prefix != stack.prefix || member->index != first) continue;
     std::optional<Layout> layout = projection_layout(table, member->rest);
     // GGUF expert tensors carry the expert number as a third dim.
-    std::size_t rank = is_gguf(table) && member->rest.find("_exps.") != std::string::npos ? 3 : 2;
+    std::size_t rank = innermost_first(table) && member->rest.find("_exps.") != std::string::npos ? 3 : 2;
     if (!layout || tensor.shape.size() != rank) continue;
     if (*layout == Layout::ByHidden && !hidden) continue;
     bool out_first = *layout == Layout::OutIn || (*layout == Layout::ByHidden && tensor.shape[1] == hidden->value);
@@ -258,7 +259,7 @@ std::optional<ArchitectureFigure> inferred_feed_forward(const TensorTable& table
 // Experts numbered in names (`experts.N.`), or GGUF's stacked `ffn_*_exps` tensors whose
 // outermost dim counts them.
 std::optional<ArchitectureFigure> inferred_experts(const TensorTable& table) {
-  if (is_gguf(table)) {
+  if (innermost_first(table)) {
     std::optional<std::uint64_t> agreed;
     for (const TensorEntry& tensor : table.tensors) {
       std::optional<BlockMember> member = block_member(tensor.name);

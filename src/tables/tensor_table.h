@@ -36,6 +36,7 @@ struct TensorEntry {
 struct TensorTable {
   std::string path;
   std::string format;  // "pytorch-zip", "pytorch-legacy", "safetensors", "gguf", "onnx"
+  bool dims_innermost_first = false;  // shapes as stored by ggml: the innermost dim first
   Json metadata = Json::object();
   std::vector<TensorEntry> tensors;  // file order
   // PyTorch only: distinct storages, so tied weights count once.

@@ -20,6 +20,7 @@ TensorTable table_of(const std::string& format, const std::vector<NamedShape>& t
   TensorTable table;
   table.path = "model";
   table.format = format;
+  table.dims_innermost_first = format == "gguf";
   table.metadata = std::move(metadata);
   for (const NamedShape& tensor : tensors) {
     TensorEntry entry;
