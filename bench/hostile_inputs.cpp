@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "cbm/cbm_core_builder.h"
 #include "onnx/proto_builder.h"
 #include "pt/zip_builder.h"
 
@@ -112,6 +113,13 @@ void write_onnx_empty_nodes(const Path& path, std::uint64_t count) {
   out.repeat(node, count * node.size());
 }
 
+void write_onnx_empty_inputs(const Path& path, std::uint64_t count) {
+  std::string input = field(11, "");
+  Writer out(path);
+  out.put(model_header(count * input.size()));
+  out.repeat(input, count * input.size());
+}
+
 void write_onnx_packed_dims(const Path& path, std::uint64_t size) {
   std::string dims(size, '\x02');
   std::string tensor = field(1, dims) + varint(2 << 3) + varint(1) + field(8, "w");
@@ -152,6 +160,24 @@ void write_cbm_body(const Path& path, const std::string& pattern, std::uint64_t 
   Writer out(path);
   out.put("CBM1");
   out.repeat(pattern, size);
+}
+
+void write_cbm_shared_borders(const Path& path, std::size_t features, std::size_t borders) {
+  tarnwick::testing::CoreModel model;
+  std::vector<float> values;
+  for (std::size_t i = 0; i < borders; ++i) values.push_back(static_cast<float>(i) + 0.5f);
+  model.float_borders.assign(features, values);
+  model.borders_shared = true;
+  model.splits = {0};
+  model.sizes = {1};
+  model.starts = {0};
+  model.leaf_values = {-1.0, 1.0};
+  Writer(path).put(tarnwick::testing::build_core(model).file());
+}
+
+void write_pytorch_nested_lists(const Path& path, std::uint64_t levels) {
+  std::string pickle = "\x80\x02" + std::string(levels, ']') + std::string(levels - 1, 'a') + ".";
+  Writer(path).put(tarnwick::testing::build_zip({{"archive/data.pkl", pickle}, {"archive/version", "3\n"}}));
 }
 
 void write_lightgbm_feature_names(const Path& path, std::uint64_t size) {

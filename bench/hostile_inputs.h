@@ -18,6 +18,8 @@ void write_zip_shared_blob(const Path& path, int entries);
 void write_onnx_relu_on_big_shape(const Path& path, std::uint64_t dims, std::uint64_t size);
 // ONNX: `count` empty nodes.
 void write_onnx_empty_nodes(const Path& path, std::uint64_t count);
+// ONNX: `count` graph inputs without fields.
+void write_onnx_empty_inputs(const Path& path, std::uint64_t count);
 // ONNX: one initializer with packed dims of one byte each, filling `size` bytes.
 void write_onnx_packed_dims(const Path& path, std::uint64_t size);
 // ONNX: `count` float32 initializers of rows x columns with raw data, each used by a MatMul;
@@ -26,6 +28,10 @@ void write_onnx_model(const Path& path, int count, std::uint64_t rows, std::uint
                       const std::string& graph_extra = "");
 // CBM: "CBM1" and a body of `size` bytes of the repeated `pattern`.
 void write_cbm_body(const Path& path, const std::string& pattern, std::uint64_t size);
+// CBM: `features` float features whose borders are one shared vector of `borders` floats.
+void write_cbm_shared_borders(const Path& path, std::size_t features, std::size_t borders);
+// PyTorch zip whose data.pkl holds empty lists nested `levels` deep.
+void write_pytorch_nested_lists(const Path& path, std::uint64_t levels);
 // LightGBM text whose feature_names line fills `size` bytes.
 void write_lightgbm_feature_names(const Path& path, std::uint64_t size);
 // LightGBM text model of trees with long value lines, at least `size` bytes.

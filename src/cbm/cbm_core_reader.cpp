@@ -2,8 +2,9 @@
 
 #include <limits>
 
-#include "cbm/flatbuffers.h"
+#include "base/decode_budget.h"
 #include "base/file_read.h"
+#include "cbm/flatbuffers.h"
 
 namespace tarnwick {
 
@@ -49,8 +50,8 @@ struct StepNode {
 
 class CoreDecoder {
  public:
-  CoreDecoder(const FlatBuffer& buffer, const FbTable& trees, TreeTable& table)
-      : buffer_(buffer), trees_(trees), table_(table) {}
+  CoreDecoder(const FlatBuffer& buffer, const FbTable& trees, TreeTable& table, DecodeBudget& budget)
+      : buffer_(buffer), trees_(trees), table_(table), budget_(budget) {}
 
   Status decode() {
     for (auto step :
@@ -65,10 +66,29 @@ class CoreDecoder {
  private:
   Error broken(const std::string& problem) const { return fail(table_.path + ": CatBoost core: " + problem); }
 
+  // Every decoded item is drawn, each time a vector is reached: features that all point at one
+  // borders vector pay for it once per feature.
+  Status draw(std::uint64_t elements, const char* what) {
+    Status drawn = budget_.draw(elements, what);
+    if (!drawn.is_ok()) return broken(drawn.message());
+    return drawn;
+  }
+
+  // The vector of tables in `slot` of the trees table, its entries drawn from the budget.
+  Result<FbVector> table_vector(int slot, const char* what) {
+    Result<FbVector> vector = buffer_.vector_field(trees_, slot, 4);
+    if (!vector.is_ok()) return vector.error();
+    Status drawn = draw(vector.value().count, what);
+    if (!drawn.is_ok()) return drawn.error();
+    return vector;
+  }
+
   template <class T, class Stored = T>
-  Result<std::vector<T>> read_vector(const FbTable& table, int slot) const {
+  Result<std::vector<T>> read_vector(const FbTable& table, int slot, const char* what) {
     Result<FbVector> vector = buffer_.vector_field(table, slot, sizeof(Stored));
     if (!vector.is_ok()) return vector.error();
+    Status drawn = draw(vector.value().count, what);
+    if (!drawn.is_ok()) return drawn.error();
     std::vector<T> values;
     values.reserve(vector.value().count);
     for (std::uint32_t i = 0; i < vector.value().count; ++i) {
@@ -78,10 +98,12 @@ class CoreDecoder {
   }
 
   // The FeatureId string of a feature table, when it has one.
-  Result<std::optional<std::string>> feature_name(const FbTable& feature, int slot) const {
+  Result<std::optional<std::string>> feature_name(const FbTable& feature, int slot) {
     Result<std::optional<std::string_view>> name = buffer_.string_field(feature, slot);
     if (!name.is_ok()) return name.error();
     if (!name.value()) return std::optional<std::string>();
+    Status drawn = draw(name.value()->size(), "feature names");
+    if (!drawn.is_ok()) return drawn.error();
     return std::optional<std::string>(std::string(*name.value()));
   }
 
@@ -90,13 +112,14 @@ class CoreDecoder {
   }
 
   Status read_float_features() {
-    Result<FbVector> features = buffer_.vector_field(trees_, trees::kFloatFeatures, 4);
+    Result<FbVector> features = table_vector(trees::kFloatFeatures, "float features");
     if (!features.is_ok()) return features.error();
     for (std::uint32_t i = 0; i < features.value().count; ++i) {
       Result<FbTable> entry = buffer_.table_element(features.value(), i);
       if (!entry.is_ok()) return entry.error();
       Result<std::int32_t> flat_index = buffer_.int32_field(entry.value(), float_feature::kFlatIndex, -1);
-      Result<std::vector<double>> borders = read_vector<double, float>(entry.value(), float_feature::kBorders);
+      Result<std::vector<double>> borders =
+          read_vector<double, float>(entry.value(), float_feature::kBorders, "float feature borders");
       Result<std::optional<std::string>> name = feature_name(entry.value(), float_feature::kFeatureId);
       if (!flat_index.is_ok()) return flat_index.error();
       if (!borders.is_ok()) return borders.error();
@@ -113,11 +136,12 @@ class CoreDecoder {
       int slot;
       const char* type;
       std::vector<std::uint64_t>* by_index;
+      const char* what;
     };
-    for (const Kind& kind :
-         {Kind{trees::kCatFeatures, "categorical", &categorical_by_index_}, Kind{trees::kTextFeatures, "text", nullptr},
-          Kind{trees::kEmbeddingFeatures, "embedding", nullptr}}) {
-      Result<FbVector> features = buffer_.vector_field(trees_, kind.slot, 4);
+    for (const Kind& kind : {Kind{trees::kCatFeatures, "categorical", &categorical_by_index_, "categorical features"},
+                             Kind{trees::kTextFeatures, "text", nullptr, "text features"},
+                             Kind{trees::kEmbeddingFeatures, "embedding", nullptr, "embedding features"}}) {
+      Result<FbVector> features = table_vector(kind.slot, kind.what);
       if (!features.is_ok()) return features.error();
       for (std::uint32_t i = 0; i < features.value().count; ++i) {
         Result<FbTable> entry = buffer_.table_element(features.value(), i);
@@ -143,14 +167,14 @@ class CoreDecoder {
 
   // One-hot splits test a categorical feature for one of its values.
   Status read_one_hot_features() {
-    Result<FbVector> features = buffer_.vector_field(trees_, trees::kOneHotFeatures, 4);
+    Result<FbVector> features = table_vector(trees::kOneHotFeatures, "one-hot features");
     if (!features.is_ok()) return features.error();
     for (std::uint32_t i = 0; i < features.value().count; ++i) {
       Result<FbTable> entry = buffer_.table_element(features.value(), i);
       if (!entry.is_ok()) return entry.error();
       Result<std::int32_t> cat_index = buffer_.int32_field(entry.value(), one_hot::kCatIndex, -1);
       Result<std::vector<std::int64_t>> values =
-          read_vector<std::int64_t, std::int32_t>(entry.value(), one_hot::kValues);
+          read_vector<std::int64_t, std::int32_t>(entry.value(), one_hot::kValues, "one-hot values");
       if (!cat_index.is_ok()) return cat_index.error();
       if (!values.is_ok()) return values.error();
       auto at = static_cast<std::size_t>(cat_index.value());
@@ -169,15 +193,19 @@ class CoreDecoder {
       int slot;
       int borders_slot;
       const char* type;
+      const char* what;
+      const char* borders_what;
     };
-    for (const Kind& kind : {Kind{trees::kCtrFeatures, kCtrBorders, "ctr"},
-                             Kind{trees::kEstimatedFeatures, kEstimatedBorders, "estimated"}}) {
-      Result<FbVector> features = buffer_.vector_field(trees_, kind.slot, 4);
+    for (const Kind& kind : {Kind{trees::kCtrFeatures, kCtrBorders, "ctr", "ctr features", "ctr feature borders"},
+                             Kind{trees::kEstimatedFeatures, kEstimatedBorders, "estimated", "estimated features",
+                                  "estimated feature borders"}}) {
+      Result<FbVector> features = table_vector(kind.slot, kind.what);
       if (!features.is_ok()) return features.error();
       for (std::uint32_t i = 0; i < features.value().count; ++i) {
         Result<FbTable> entry = buffer_.table_element(features.value(), i);
         if (!entry.is_ok()) return entry.error();
-        Result<std::vector<double>> borders = read_vector<double, float>(entry.value(), kind.borders_slot);
+        Result<std::vector<double>> borders =
+            read_vector<double, float>(entry.value(), kind.borders_slot, kind.borders_what);
         if (!borders.is_ok()) return borders.error();
         TreeFeature& feature = add_feature(kind.type, std::nullopt, std::nullopt);
         feature.borders = borders.take();
@@ -191,7 +219,7 @@ class CoreDecoder {
     Result<std::int32_t> dimension = buffer_.int32_field(trees_, trees::kApproxDimension, 1);
     Result<double> scale = buffer_.double_field(trees_, trees::kScale, 1.0);
     Result<double> bias = buffer_.double_field(trees_, trees::kBias, 0.0);
-    Result<std::vector<double>> multi_bias = read_vector<double>(trees_, trees::kMultiBias);
+    Result<std::vector<double>> multi_bias = read_vector<double>(trees_, trees::kMultiBias, "multi-class biases");
     if (!dimension.is_ok()) return dimension.error();
     if (!scale.is_ok()) return scale.error();
     if (!bias.is_ok()) return bias.error();
@@ -205,12 +233,14 @@ class CoreDecoder {
   }
 
   Status read_trees() {
-    Result<std::vector<std::int32_t>> splits = read_vector<std::int32_t>(trees_, trees::kTreeSplits);
-    Result<std::vector<std::int32_t>> sizes = read_vector<std::int32_t>(trees_, trees::kTreeSizes);
-    Result<std::vector<std::int32_t>> starts = read_vector<std::int32_t>(trees_, trees::kTreeStartOffsets);
-    Result<std::vector<double>> leaf_values = read_vector<double>(trees_, trees::kLeafValues);
-    Result<std::vector<StepNode>> steps = read_vector<StepNode>(trees_, trees::kStepNodes);
-    Result<std::vector<std::uint32_t>> leaf_ids = read_vector<std::uint32_t>(trees_, trees::kNodeIdToLeafId);
+    Result<std::vector<std::int32_t>> splits = read_vector<std::int32_t>(trees_, trees::kTreeSplits, "tree splits");
+    Result<std::vector<std::int32_t>> sizes = read_vector<std::int32_t>(trees_, trees::kTreeSizes, "tree sizes");
+    Result<std::vector<std::int32_t>> starts =
+        read_vector<std::int32_t>(trees_, trees::kTreeStartOffsets, "tree start offsets");
+    Result<std::vector<double>> leaf_values = read_vector<double>(trees_, trees::kLeafValues, "leaf values");
+    Result<std::vector<StepNode>> steps = read_vector<StepNode>(trees_, trees::kStepNodes, "step nodes");
+    Result<std::vector<std::uint32_t>> leaf_ids =
+        read_vector<std::uint32_t>(trees_, trees::kNodeIdToLeafId, "node leaves");
     for (const Status& status : {status_of(splits), status_of(sizes), status_of(starts), status_of(leaf_values),
                                  status_of(steps), status_of(leaf_ids)}) {
       if (!status.is_ok()) return status;
@@ -373,6 +403,7 @@ class CoreDecoder {
   const FlatBuffer& buffer_;
   FbTable trees_;
   TreeTable& table_;
+  DecodeBudget& budget_;
   std::vector<BinaryFeature> binary_;
   std::vector<std::uint64_t> categorical_by_index_;
   std::vector<std::int32_t> splits_;
@@ -385,6 +416,11 @@ class CoreDecoder {
 }  // namespace
 
 Result<TreeTable> decode_cbm_trees(const std::string& path, std::string_view bytes) {
+  DecodeBudget budget(bytes.size());
+  return decode_cbm_trees(path, bytes, budget);
+}
+
+Result<TreeTable> decode_cbm_trees(const std::string& path, std::string_view bytes, DecodeBudget& budget) {
   if (bytes.size() < 8 || bytes.substr(0, 4) != "CBM1") {
     return fail(path + " does not look like a CatBoost CBM file: missing CBM1 signature");
   }
@@ -403,7 +439,7 @@ Result<TreeTable> decode_cbm_trees(const std::string& path, std::string_view byt
   TreeTable table;
   table.path = path;
   table.format = "catboost";
-  Status decoded = CoreDecoder(buffer, *trees.value(), table).decode();
+  Status decoded = CoreDecoder(buffer, *trees.value(), table, budget).decode();
   if (!decoded.is_ok()) return decoded.error();
   return table;
 }

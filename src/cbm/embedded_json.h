@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/decode_budget.h"
+
 namespace tarnwick {
 
 struct EmbeddedJsonObject {
@@ -24,6 +26,6 @@ std::vector<EmbeddedJsonObject> find_embedded_json_objects(std::string_view byte
 void for_each_embedded_json_object(std::string_view bytes, const std::function<void(EmbeddedJsonObject&&)>& visit);
 
 // Spans nested deeper than this are not parsed: their value could not be serialised safely.
-inline constexpr std::size_t kMaxEmbeddedJsonNesting = 512;
+inline constexpr std::size_t kMaxEmbeddedJsonNesting = DecodeBudget::kMaxValueNesting;
 
 }  // namespace tarnwick

@@ -1,5 +1,6 @@
 #include "gguf/gguf_values.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -84,6 +85,11 @@ Result<ArrayHead> read_array_head(GgufCursor& cursor, GgufSizes sizes, int depth
     return fail("array of " + std::to_string(count.value()) + " " + std::string(kValueTypes[type].name) +
                 " values runs past the end of the file");
   }
+  // Strings and arrays are visited one by one even when skipped; other items only when shown.
+  bool visited = type == kGgufTypeString || type == kGgufTypeArray;
+  Status drawn =
+      cursor.budget().draw(visited ? count.value() : std::min(count.value(), kGgufArrayItemsShown), "GGUF array items");
+  if (!drawn.is_ok()) return drawn.error();
   return ArrayHead{type, count.value()};
 }
 

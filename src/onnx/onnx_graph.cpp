@@ -37,7 +37,8 @@ float float_from_bits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 
 std::uint64_t little_endian(std::string_view bytes, std::size_t at, std::size_t width) {
   std::uint64_t value = 0;
-  for (std::size_t k = 0; k < width; ++k) value |= static_cast<std::uint64_t>(static_cast<std::uint8_t>(bytes[at + k])) << (8 * k);
+  for (std::size_t k = 0; k < width; ++k)
+    value |= static_cast<std::uint64_t>(static_cast<std::uint8_t>(bytes[at + k])) << (8 * k);
   return value;
 }
 
@@ -58,13 +59,14 @@ Status read_varints(const ProtoField& field, std::vector<std::int64_t>& into) {
 }
 
 void read_floats(const ProtoField& field, std::vector<float>& into) {
-  if (field.wire_type == kFixed32) into.push_back(float_from_bits(static_cast<std::uint32_t>(little_endian(field.payload, 0, 4))));
+  if (field.wire_type == kFixed32)
+    into.push_back(float_from_bits(static_cast<std::uint32_t>(little_endian(field.payload, 0, 4))));
   if (field.wire_type != kLengthDelimited) return;
   for (std::size_t at = 0; at + 4 <= field.payload.size(); at += 4)
     into.push_back(float_from_bits(static_cast<std::uint32_t>(little_endian(field.payload, at, 4))));
 }
 
-Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth);
+Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth, DecodeBudget& budget);
 
 Status read_external_entry(std::string_view bytes, OnnxTensor& tensor) {
   std::pair<std::string, std::string> entry;
@@ -77,10 +79,15 @@ Status read_external_entry(std::string_view bytes, OnnxTensor& tensor) {
   return status;
 }
 
-Status read_tensor(std::string_view bytes, OnnxTensor& tensor) {
+Status read_tensor(std::string_view bytes, OnnxTensor& tensor, DecodeBudget& budget) {
   return walk(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
-      case 1: return read_varints(field, tensor.dims);
+      case 1: {
+        std::size_t before = tensor.dims.size();
+        Status status = read_varints(field, tensor.dims);
+        if (!status.is_ok()) return status;
+        return budget.draw(tensor.dims.size() - before, "ONNX tensor dimensions");
+      }
       case 2:
         if (field.wire_type == kVarint) tensor.data_type = low_32_bits(field.varint);
         return Status::ok();
@@ -109,7 +116,7 @@ Status read_tensor(std::string_view bytes, OnnxTensor& tensor) {
   });
 }
 
-Status read_attribute(std::string_view bytes, OnnxAttribute& attribute, int depth) {
+Status read_attribute(std::string_view bytes, OnnxAttribute& attribute, int depth, DecodeBudget& budget) {
   return walk(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
       case 1:
@@ -126,28 +133,42 @@ Status read_attribute(std::string_view bytes, OnnxAttribute& attribute, int dept
         if (field.wire_type == kLengthDelimited) attribute.s = std::string(field.payload);
         return Status::ok();
       case 5:
-        if (field.wire_type == kLengthDelimited) return read_tensor(field.payload, attribute.t.emplace());
+        if (field.wire_type == kLengthDelimited) return read_tensor(field.payload, attribute.t.emplace(), budget);
         return Status::ok();
       case 6:
       case 11:
-        if (field.wire_type == kLengthDelimited) return read_graph(field.payload, attribute.graphs.emplace_back(), depth + 1);
+        if (field.wire_type == kLengthDelimited)
+          return read_graph(field.payload, attribute.graphs.emplace_back(), depth + 1, budget);
         return Status::ok();
-      case 7: read_floats(field, attribute.floats); return Status::ok();
-      case 8: return read_varints(field, attribute.ints);
+      case 7: {
+        std::size_t before = attribute.floats.size();
+        read_floats(field, attribute.floats);
+        return budget.draw(attribute.floats.size() - before, "ONNX attribute values");
+      }
+      case 8: {
+        std::size_t before = attribute.ints.size();
+        Status status = read_varints(field, attribute.ints);
+        if (!status.is_ok()) return status;
+        return budget.draw(attribute.ints.size() - before, "ONNX attribute values");
+      }
       default: return Status::ok();
     }
   });
 }
 
-Status read_node(std::string_view bytes, OnnxGraphNode& node, int depth) {
+Status read_node(std::string_view bytes, OnnxGraphNode& node, int depth, DecodeBudget& budget) {
   return walk(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
+    if (field.field_number == 1 || field.field_number == 2 || field.field_number == 5) {
+      Status drawn = budget.draw(1, "ONNX node inputs, outputs and attributes");
+      if (!drawn.is_ok()) return drawn;
+    }
     switch (field.field_number) {
       case 1: return read_text(field, node.inputs.emplace_back());
       case 2: return read_text(field, node.outputs.emplace_back());
       case 3: return read_text(field, node.name);
       case 4: return read_text(field, node.op_type);
-      case 5: return read_attribute(field.payload, node.attributes.emplace_back(), depth);
+      case 5: return read_attribute(field.payload, node.attributes.emplace_back(), depth, budget);
       case 7: return read_text(field, node.domain);
       default: return Status::ok();
     }
@@ -163,7 +184,7 @@ Status read_dimension(std::string_view bytes, std::string& text) {
   });
 }
 
-Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, bool& has_shape) {
+Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, bool& has_shape, DecodeBudget& budget) {
   return walk(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kVarint)) info.elem_type = low_32_bits(field.varint);
     if (!is_field(field, 2, kLengthDelimited)) return Status::ok();
@@ -171,37 +192,46 @@ Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, bool& has_s
     info.shape.clear();
     return walk(field.payload, [&](const ProtoField& dim) {
       if (!is_field(dim, 1, kLengthDelimited)) return Status::ok();
+      Status drawn = budget.draw(1, "ONNX shape dimensions");
+      if (!drawn.is_ok()) return drawn;
       return read_dimension(dim.payload, info.shape.emplace_back());
     });
   });
 }
 
 // A value without a shape field (rank unknown) keeps one "*" entry so that it differs from a scalar.
-Status read_value_info(std::string_view bytes, OnnxValueInfo& info) {
+Status read_value_info(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
   return walk(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kLengthDelimited)) return read_text(field, info.name);
     if (!is_field(field, 2, kLengthDelimited)) return Status::ok();
     return walk(field.payload, [&](const ProtoField& type) -> Status {
       if (!is_field(type, 1, kLengthDelimited)) return Status::ok();
       bool has_shape = false;
-      Status status = read_tensor_type(type.payload, info, has_shape);
+      Status status = read_tensor_type(type.payload, info, has_shape, budget);
       if (status.is_ok() && !has_shape) info.shape = {"*"};
       return status;
     });
   });
 }
 
-Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth) {
-  if (depth > kMaxGraphNesting) return fail("ONNX graph nesting exceeded " + std::to_string(kMaxGraphNesting) + " levels");
+Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth, DecodeBudget& budget) {
+  if (depth > kMaxGraphNesting)
+    return fail("ONNX graph nesting exceeded " + std::to_string(kMaxGraphNesting) + " levels");
+  Status drawn = draw_value_infos(bytes, budget);
+  if (!drawn.is_ok()) return drawn;
   return walk(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
+    if (field.field_number == 1 || field.field_number == 5) {
+      Status drawn = budget.draw(1, field.field_number == 1 ? "ONNX graph nodes" : "ONNX initializers");
+      if (!drawn.is_ok()) return drawn;
+    }
     switch (field.field_number) {
-      case 1: return read_node(field.payload, graph.nodes.emplace_back(), depth);
+      case 1: return read_node(field.payload, graph.nodes.emplace_back(), depth, budget);
       case 2: return read_text(field, graph.name);
-      case 5: return read_tensor(field.payload, graph.initializers.emplace_back());
-      case 11: return read_value_info(field.payload, graph.inputs.emplace_back());
-      case 12: return read_value_info(field.payload, graph.outputs.emplace_back());
-      case 13: return read_value_info(field.payload, graph.value_info.emplace_back());
+      case 5: return read_tensor(field.payload, graph.initializers.emplace_back(), budget);
+      case 11: return read_value_info(field.payload, graph.inputs.emplace_back(), budget);
+      case 12: return read_value_info(field.payload, graph.outputs.emplace_back(), budget);
+      case 13: return read_value_info(field.payload, graph.value_info.emplace_back(), budget);
       default: return Status::ok();
     }
   });
@@ -275,7 +305,8 @@ std::optional<std::vector<double>> typed_values(const OnnxTensor& tensor, bool& 
     } else if (field.field_number == 10) {
       if (field.wire_type == kFixed64) values.push_back(raw_real(field.payload, 0, 8));
       if (field.wire_type == kLengthDelimited)
-        for (std::size_t at = 0; at + 8 <= field.payload.size(); at += 8) values.push_back(raw_real(field.payload, at, 8));
+        for (std::size_t at = 0; at + 8 <= field.payload.size(); at += 8)
+          values.push_back(raw_real(field.payload, at, 8));
       integral = false;
     } else {
       std::vector<std::int64_t> ints;
@@ -299,15 +330,24 @@ const OnnxAttribute* OnnxGraphNode::attribute(std::string_view attribute_name) c
 }
 
 Result<OnnxModel> decode_onnx_model(std::string_view bytes) {
+  DecodeBudget budget(bytes.size());
+  return decode_onnx_model(bytes, budget);
+}
+
+Result<OnnxModel> decode_onnx_model(std::string_view bytes, DecodeBudget& budget) {
   OnnxModel model;
   bool has_graph = false;
   Status status = walk(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 7, kLengthDelimited)) {
       has_graph = true;
       model.graph = OnnxGraph();
-      return read_graph(field.payload, model.graph, 0);
+      return read_graph(field.payload, model.graph, 0, budget);
     }
-    if (is_field(field, 8, kLengthDelimited)) return read_opset(field.payload, model.opset_imports.emplace_back());
+    if (is_field(field, 8, kLengthDelimited)) {
+      Status drawn = budget.draw(1, "ONNX opset imports");
+      if (!drawn.is_ok()) return drawn;
+      return read_opset(field.payload, model.opset_imports.emplace_back());
+    }
     return Status::ok();
   });
   if (!status.is_ok()) return status.error();
@@ -342,7 +382,8 @@ std::optional<std::vector<std::int64_t>> tensor_int_values(const OnnxTensor& ten
     if (field.field_number != 5 && field.field_number != 7 && field.field_number != 11) return std::nullopt;
     std::vector<std::int64_t> ints;
     if (!read_varints(field, ints).is_ok()) return std::nullopt;
-    for (std::int64_t value : ints) values.push_back(field.field_number == 5 ? low_32_bits(static_cast<std::uint64_t>(value)) : value);
+    for (std::int64_t value : ints)
+      values.push_back(field.field_number == 5 ? low_32_bits(static_cast<std::uint64_t>(value)) : value);
   }
   if (values.size() != *count) return std::nullopt;
   return values;
@@ -362,7 +403,8 @@ std::optional<std::vector<double>> tensor_real_values(const OnnxTensor& tensor, 
   std::vector<double> values;
   if (tensor.has_raw_data) {
     if (tensor.raw_data.size() != *count * layout.width) return std::nullopt;
-    for (std::size_t k = 0; k < *count; ++k) values.push_back(raw_real(tensor.raw_data, k * layout.width, layout.width));
+    for (std::size_t k = 0; k < *count; ++k)
+      values.push_back(raw_real(tensor.raw_data, k * layout.width, layout.width));
     return values;
   }
   bool integral = false;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/decode_budget.h"
 #include "base/status.h"
 #include "onnx/onnx_summary.h"
 #include "onnx/protobuf.h"
@@ -64,10 +65,13 @@ struct OnnxModel {
   OnnxGraph graph;
 };
 
-inline constexpr int kMaxGraphNesting = 64;
+inline constexpr int kMaxGraphNesting = DecodeBudget::kMaxGraphNesting;
 
 // Decodes a ModelProto; tensor data stays a view into `bytes`, which must outlive the model.
 Result<OnnxModel> decode_onnx_model(std::string_view bytes);
+// The same, drawing every decoded element (nodes, their inputs, outputs and attributes, tensors,
+// dimensions, value infos) from `budget`.
+Result<OnnxModel> decode_onnx_model(std::string_view bytes, DecodeBudget& budget);
 
 // The opset version imported for the default domain ("" or "ai.onnx"), if any.
 std::optional<std::int64_t> default_opset(const OnnxModel& model);

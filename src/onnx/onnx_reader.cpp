@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <set>
 
+#include "base/decode_budget.h"
 #include "base/file_read.h"
 #include "base/fnv_lanes.h"
 #include "base/format.h"
@@ -81,9 +82,13 @@ Status read_attribute(std::string_view bytes, OnnxNode& node) {
   return status;
 }
 
-Status read_node(std::string_view bytes, OnnxNode& node) {
+Status read_node(std::string_view bytes, OnnxNode& node, DecodeBudget& budget) {
   return walk_message(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
+    if (field.field_number == 1 || field.field_number == 2 || field.field_number == 5) {
+      Status drawn = budget.draw(1, "ONNX node inputs, outputs and attributes");
+      if (!drawn.is_ok()) return drawn;
+    }
     switch (field.field_number) {
       case 1: return read_string(field, node.inputs.emplace_back());
       case 2: return read_string(field, node.outputs.emplace_back());
@@ -95,7 +100,7 @@ Status read_node(std::string_view bytes, OnnxNode& node) {
   });
 }
 
-Status read_packed_dims(std::string_view payload, DimList& dims) {
+Status read_packed_dims(std::string_view payload, DimList& dims, DecodeBudget& budget) {
   // A dimension takes at most the bytes it took in the file: reserving them avoids growing twice.
   dims.reserve_bytes(dims.byte_size() + payload.size());
   std::size_t position = 0;
@@ -104,17 +109,21 @@ Status read_packed_dims(std::string_view payload, DimList& dims) {
     if (!dim.is_ok()) return dim.error();
     dims.push_back(dim.value());
   }
-  return Status::ok();
+  return budget.draw(dims.size(), "ONNX initializer dimensions");
 }
 
 // The data fingerprint of a small tensor is hashed at once; a large one's job goes to `later`.
-Status read_tensor(std::string_view bytes, OnnxInitializer& tensor, std::optional<FnvJob>& data_hash) {
+Status read_tensor(std::string_view bytes, OnnxInitializer& tensor, std::optional<FnvJob>& data_hash,
+                   DecodeBudget& budget) {
   std::optional<FnvJob> external_hash;
   Status status = walk_message(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
       case 1:
-        if (field.wire_type == kVarint) tensor.dims.push_back(field.varint);
-        if (field.wire_type == kLengthDelimited) return read_packed_dims(field.payload, tensor.dims);
+        if (field.wire_type == kVarint) {
+          tensor.dims.push_back(field.varint);
+          return budget.draw(1, "ONNX initializer dimensions");
+        }
+        if (field.wire_type == kLengthDelimited) return read_packed_dims(field.payload, tensor.dims, budget);
         return Status::ok();
       case 2:
         if (field.wire_type == kVarint) tensor.data_type = low_32_bits(field.varint);
@@ -161,19 +170,21 @@ Status read_dimension(std::string_view bytes, std::string& text) {
   });
 }
 
-Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info) {
+Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
   return walk_message(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kVarint)) info.elem_type = low_32_bits(field.varint);
     if (!is_field(field, 2, kLengthDelimited)) return Status::ok();
     info.shape.clear();
     return walk_message(field.payload, [&](const ProtoField& dim) {
       if (!is_field(dim, 1, kLengthDelimited)) return Status::ok();
+      Status drawn = budget.draw(1, "ONNX shape dimensions");
+      if (!drawn.is_ok()) return drawn;
       return read_dimension(dim.payload, info.shape.emplace_back());
     });
   });
 }
 
-Status read_type(std::string_view bytes, OnnxValueInfo& info) {
+Status read_type(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
   info.elem_type.reset();
   info.shape.clear();
   Status checked = check_fields(bytes);
@@ -183,15 +194,15 @@ Status read_type(std::string_view bytes, OnnxValueInfo& info) {
   while (position < bytes.size()) {
     Status decoded = decode_field(bytes, position, field);
     if (!decoded.is_ok()) return decoded;
-    if (is_field(field, 1, kLengthDelimited)) return read_tensor_type(field.payload, info);
+    if (is_field(field, 1, kLengthDelimited)) return read_tensor_type(field.payload, info, budget);
   }
   return Status::ok();
 }
 
-Status read_value_info(std::string_view bytes, OnnxValueInfo& info) {
+Status read_value_info(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
   return walk_message(bytes, [&](const ProtoField& field) {
     if (is_field(field, 1, kLengthDelimited)) return read_string(field, info.name);
-    if (is_field(field, 2, kLengthDelimited)) return read_type(field.payload, info);
+    if (is_field(field, 2, kLengthDelimited)) return read_type(field.payload, info, budget);
     return Status::ok();
   });
 }
@@ -231,6 +242,9 @@ struct CostedNode {
 // Nodes are folded into counts as they are read; only those with a cost formula are
 // remembered, as views into the model bytes.
 struct GraphContents {
+  explicit GraphContents(DecodeBudget& budget) : budget(budget) {}
+
+  DecodeBudget& budget;
   std::optional<std::string> name;
   std::uint64_t node_count = 0;
   bool nodes_mention_attention = false;
@@ -246,7 +260,9 @@ struct GraphContents {
 
 Status read_initializer(std::string_view payload, GraphContents& graph) {
   std::optional<FnvJob> data_hash;
-  Status status = read_tensor(payload, graph.initializers.emplace_back(), data_hash);
+  Status drawn = graph.budget.draw(1, "ONNX initializers");
+  if (!drawn.is_ok()) return drawn;
+  Status status = read_tensor(payload, graph.initializers.emplace_back(), data_hash, graph.budget);
   if (data_hash) graph.pending_digests.push_back({graph.initializers.size() - 1, std::move(*data_hash)});
   return status;
 }
@@ -263,13 +279,15 @@ void finish_pending_digests(GraphContents& graph) {
 }
 
 Status fold_node(std::string_view payload, GraphContents& graph) {
+  Status drawn = graph.budget.draw(1, "ONNX graph nodes");
+  if (!drawn.is_ok()) return drawn;
   if (payload.empty()) {  // a node without fields: an "Unknown" operator, no names, no estimate
     ++graph.op_counts["Unknown"];
     ++graph.node_count;
     return Status::ok();
   }
   OnnxNode node;
-  Status status = read_node(payload, node);
+  Status status = read_node(payload, node, graph.budget);
   if (!status.is_ok()) return status;
   // Neighbouring nodes mostly share their operator: count into the last one's entry directly.
   if (graph.last_count == nullptr || graph.last_op != node.op_type) {
@@ -288,15 +306,17 @@ Status fold_node(std::string_view payload, GraphContents& graph) {
 }
 
 Status read_graph(std::string_view bytes, GraphContents& graph) {
+  Status drawn = draw_value_infos(bytes, graph.budget);
+  if (!drawn.is_ok()) return drawn;
   return walk_message(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
     switch (field.field_number) {
       case 1: return fold_node(field.payload, graph);
       case 2: return read_optional_string(field, graph.name);
       case 5: return read_initializer(field.payload, graph);
-      case 11: return read_value_info(field.payload, graph.inputs.emplace_back());
-      case 12: return read_value_info(field.payload, graph.outputs.emplace_back());
-      case 13: return read_value_info(field.payload, graph.value_info.emplace_back());
+      case 11: return read_value_info(field.payload, graph.inputs.emplace_back(), graph.budget);
+      case 12: return read_value_info(field.payload, graph.outputs.emplace_back(), graph.budget);
+      case 13: return read_value_info(field.payload, graph.value_info.emplace_back(), graph.budget);
       default: return Status::ok();
     }
   });
@@ -367,7 +387,7 @@ Status derive_totals(OnnxSummary& summary, const GraphContents& graph) {
   EstimateMemo memo;
   for (const CostedNode& costed : graph.costed) {
     OnnxNode node;
-    Status status = read_node(costed.payload, node);
+    Status status = read_node(costed.payload, node, graph.budget);
     if (!status.is_ok()) return status;
     std::optional<std::uint64_t> ops = estimate_node_ops(node, shapes, &memo);
     if (!ops) continue;
@@ -389,21 +409,40 @@ Status derive_totals(OnnxSummary& summary, const GraphContents& graph) {
 
 }  // namespace
 
+Status draw_value_infos(std::string_view graph, DecodeBudget& budget) {
+  std::uint64_t count = 0;
+  Status counted = for_each_field(graph, [&](const ProtoField& field) {
+    if (field.wire_type == kLengthDelimited && field.field_number >= 11 && field.field_number <= 13) ++count;
+    return Status::ok();
+  });
+  if (!counted.is_ok()) return counted;
+  return budget.draw(count * kValueInfoElements, "ONNX graph inputs, outputs and value infos");
+}
+
 Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_view bytes) {
+  DecodeBudget budget(bytes.size());
+  return summarize_onnx_bytes(path, bytes, budget);
+}
+
+Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_view bytes, DecodeBudget& budget) {
   OnnxSummary summary;
   std::optional<GraphContents> graph;
   Status status = walk_message(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kVarint)) summary.ir_version = static_cast<std::int64_t>(field.varint);
     if (is_field(field, 2, kLengthDelimited)) return read_optional_string(field, summary.producer);
     if (is_field(field, 7, kLengthDelimited)) {
-      GraphContents contents;
+      GraphContents contents(budget);
       Status read = read_graph(field.payload, contents);
       if (!read.is_ok()) return read;
       finish_pending_digests(contents);
-      graph = std::move(contents);
+      graph.emplace(std::move(contents));
       return read;
     }
-    if (is_field(field, 8, kLengthDelimited)) return read_opset(field.payload, summary.opset_imports.emplace_back());
+    if (is_field(field, 8, kLengthDelimited)) {
+      Status drawn = budget.draw(1, "ONNX opset imports");
+      if (!drawn.is_ok()) return drawn;
+      return read_opset(field.payload, summary.opset_imports.emplace_back());
+    }
     return Status::ok();
   });
   if (!status.is_ok()) return status.error();

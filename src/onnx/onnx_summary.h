@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/decode_budget.h"
 #include "base/status.h"
 #include "onnx/dim_list.h"
 
@@ -44,6 +45,13 @@ struct OnnxValueInfo {
   std::vector<std::string> shape;  // decimal value, symbolic name, or "?"
 };
 
+// A graph input, output or value info is kept as three elements, its name, element type and
+// shape, whether or not the message states them: an empty message costs what a full one does.
+inline constexpr std::uint64_t kValueInfoElements = 3;
+// Draws for every input, output and value info of a GraphProto before any is decoded, so that a
+// graph of millions of them is refused before it is held.
+Status draw_value_infos(std::string_view graph, DecodeBudget& budget);
+
 struct OpEstimate {
   std::optional<std::uint64_t> ops;
   std::string name;  // the node's name, or "node_{position}"
@@ -78,6 +86,8 @@ using ShapeMap = std::map<std::string, std::vector<std::uint64_t>>;
 
 Result<OnnxSummary> read_onnx_summary(const std::string& path);
 Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_view bytes);
+// The same, drawing every decoded element from `budget`.
+Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_view bytes, DecodeBudget& budget);
 
 // Estimates already worked out for a shape (or pair of shapes), so that a large shape named by
 // many nodes has its dimensions multiplied once.

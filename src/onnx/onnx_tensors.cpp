@@ -3,6 +3,7 @@
 #include <array>
 
 #include "base/checked_math.h"
+#include "base/decode_budget.h"
 #include "base/json_text.h"
 #include "base/file_read.h"
 #include "onnx/protobuf.h"
@@ -12,7 +13,7 @@ namespace tarnwick {
 
 namespace {
 
-constexpr int kMaxGraphDepth = 64;
+constexpr int kMaxGraphDepth = DecodeBudget::kMaxGraphNesting;
 
 struct OnnxDtype {
   std::string_view name;

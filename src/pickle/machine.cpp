@@ -232,7 +232,7 @@ Status Machine::execute_container(const Opcode& opcode) {
     case op::kDict: {
       Result<std::vector<ValueId>> items = pop_to_mark();
       if (!items.is_ok()) return items.error();
-      Kind kind = opcode.code == op::kTuple ? Kind::kTuple
+      Kind kind = opcode.code == op::kTuple  ? Kind::kTuple
                   : opcode.code == op::kList ? Kind::kList
                   : opcode.code == op::kDict ? Kind::kDict
                                              : Kind::kFrozenSet;
@@ -372,7 +372,8 @@ Status Machine::execute_call(const Opcode& opcode) {
 Status Machine::execute(const Opcode& opcode) {
   switch (opcode.code) {
     case op::kProto:
-      if (opcode.integer > kHighestProtocol) return fail("unsupported pickle protocol " + std::to_string(opcode.integer));
+      if (opcode.integer > kHighestProtocol)
+        return fail("unsupported pickle protocol " + std::to_string(opcode.integer));
       return Status::ok();
     case op::kFrame: return Status::ok();
     case op::kMark:
@@ -432,7 +433,21 @@ Status Machine::execute(const Opcode& opcode) {
   }
 }
 
+DecodeBudget& Machine::budget(std::string_view bytes) {
+  if (shared_budget_ != nullptr) return *shared_budget_;
+  if (!own_budget_) own_budget_.emplace(bytes.size());
+  return *own_budget_;
+}
+
+Status Machine::draw_growth(DecodeBudget& budget, std::size_t values_before, std::size_t memo_before) {
+  Status drawn = budget.draw(values_.size() - values_before, "pickle objects");
+  if (drawn.is_ok() && memo_.size() > memo_before)
+    drawn = budget.draw(memo_.size() - memo_before, "pickle memo entries");
+  return drawn;
+}
+
 Result<ValueId> Machine::run(std::string_view bytes, std::uint64_t start) {
+  DecodeBudget& budget = this->budget(bytes);
   stack_.clear();
   marks_.clear();
   memo_.clear();
@@ -455,7 +470,9 @@ Result<ValueId> Machine::run(std::string_view bytes, std::uint64_t start) {
       truncated_ = true;
       return fail("FRAME at offset " + std::to_string(opcode.value().position) + " runs past the end of the pickle");
     }
+    std::size_t values_before = values_.size(), memo_before = memo_.size();
     Status status = execute(opcode.value());
+    if (status.is_ok()) status = draw_growth(budget, values_before, memo_before);
     if (!status.is_ok()) return fail(status.message() + " (" + at_offset(opcode.value()) + ")");
   }
 }

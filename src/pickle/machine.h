@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "base/decode_budget.h"
 #include "base/status.h"
 #include "pickle/opcodes.h"
 #include "pickle/value.h"
@@ -15,7 +17,7 @@
 namespace tarnwick::pickle {
 
 struct MachineStats {
-  std::uint64_t steps = 0;            // opcodes executed
+  std::uint64_t steps = 0;  // opcodes executed
   std::uint64_t values_built = 0;
   std::uint64_t max_stack_depth = 0;  // values and marks together
   std::uint64_t memo_size = 0;
@@ -23,6 +25,10 @@ struct MachineStats {
 
 class Machine {
  public:
+  // Without a budget of its own the machine draws from one sized by the bytes of its first run.
+  Machine() = default;
+  explicit Machine(DecodeBudget& budget) : shared_budget_(&budget) {}
+
   // Runs the pickle starting at `start` up to and including its STOP; `end()` then tells
   // where the next pickle (or raw data) begins. Each run starts with an empty stack and memo;
   // values of earlier runs stay readable.
@@ -46,6 +52,9 @@ class Machine {
   Status execute_call(const Opcode& opcode);
   Status execute_memo(const Opcode& opcode);
   Result<ValueId> scalar(const Opcode& opcode);
+  DecodeBudget& budget(std::string_view bytes);
+  // Draws the values and memo entries the last opcode added.
+  Status draw_growth(DecodeBudget& budget, std::size_t values_before, std::size_t memo_before);
 
   std::vector<Value> values_;
   std::vector<ValueId> stack_;
@@ -54,6 +63,8 @@ class Machine {
   MachineStats stats_;
   std::uint64_t end_ = 0;
   bool truncated_ = false;
+  DecodeBudget* shared_budget_ = nullptr;
+  std::optional<DecodeBudget> own_budget_;
 };
 
 }  // namespace tarnwick::pickle

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/decode_budget.h"
 #include "pt/torch_types.h"
 
 namespace tarnwick {
@@ -13,7 +14,7 @@ using pickle::Machine;
 using pickle::Value;
 using pickle::ValueId;
 
-constexpr std::size_t kMaxDepth = 512;
+constexpr std::size_t kMaxDepth = DecodeBudget::kMaxValueNesting;
 
 bool is_global(const Value& value, std::string_view module, std::string_view name) {
   return value.kind == Kind::kGlobal && value.text == module && value.name == name;

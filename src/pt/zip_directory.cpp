@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "base/decode_budget.h"
 #include "base/text.h"
 
 namespace tarnwick {
@@ -122,15 +123,17 @@ Result<std::uint64_t> zip_data_position(const PositionedFile& file, std::uint64_
   return local_header_offset + 30 + read_le(header.value(), 26, 2) + read_le(header.value(), 28, 2);
 }
 
-
 Result<std::vector<ZipEntry>> read_zip_directory(const PositionedFile& file, const std::string& path) {
   Result<DirectoryLocation> location = locate_directory(file, path);
   if (!location.is_ok()) return location.error();
   Result<std::string> directory = file.read_at(location.value().offset, location.value().size);
   if (!directory.is_ok()) return directory.error();
+  DecodeBudget budget(directory.value().size());
   std::vector<ZipEntry> entries;
   std::size_t at = 0;
   while (std::optional<ZipEntry> entry = parse_entry(directory.value(), at)) {
+    Status drawn = budget.draw(1, "zip directory entries");
+    if (!drawn.is_ok()) return fail(path + ": " + drawn.message());
     at += entry->total_length;
     entries.push_back(std::move(*entry));
   }

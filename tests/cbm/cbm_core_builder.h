@@ -16,6 +16,7 @@ struct CoreStepNode {
 struct CoreModel {
   std::vector<std::vector<float>> float_borders;
   std::vector<std::string> float_names;  // empty or one per float feature
+  bool borders_shared = false;           // every float feature points at one vector: the first one's borders
   std::vector<std::string> categorical_names;
   std::vector<std::vector<std::int32_t>> one_hot_values;  // per categorical feature, in order
   std::vector<std::int32_t> splits, sizes, starts;
@@ -77,14 +78,24 @@ inline BuiltCore build_core(const CoreModel& model) {
   std::size_t features = builder.reference_vector(model.float_borders.size());
   builder.point(trees.fields[5], features);
   built.first_feature_reference = features + 4;
+  std::vector<std::size_t> shared_borders_fields;
   for (std::size_t i = 0; i < model.float_borders.size(); ++i) {
     std::map<int, std::string> feature = {
         {1, B::raw(std::int32_t(i))}, {2, B::raw(std::int32_t(i))}, {3, B::reference()}};
     if (!model.float_names.empty()) feature[4] = B::reference();
     B::Table table = builder.table(feature);
     builder.point(features + 4 + 4 * i, table.position);
-    builder.point(table.fields[3], builder.vector(model.float_borders[i]));
+    if (model.borders_shared) {
+      shared_borders_fields.push_back(table.fields[3]);
+    } else {
+      builder.point(table.fields[3], builder.vector(model.float_borders[i]));
+    }
     if (!model.float_names.empty()) builder.point(table.fields[4], builder.string(model.float_names[i]));
+  }
+  // Offsets only point forward, so the shared vector follows every feature that points at it.
+  if (!shared_borders_fields.empty()) {
+    std::size_t shared = builder.vector(model.float_borders[0]);
+    for (std::size_t field : shared_borders_fields) builder.point(field, shared);
   }
   if (!model.categorical_names.empty()) {
     std::size_t categorical = builder.reference_vector(model.categorical_names.size());

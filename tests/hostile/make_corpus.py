@@ -85,6 +85,60 @@ def zip_archive(entries, zip64_entries=False, eocd_override=None, comment=b""):
     return bytes(out)
 
 
+# ---- FlatBuffers helpers: tables and vectors appended in order, references pointing forward
+class FlatBuffer:
+    def __init__(self):
+        self.bytes = bytearray(4)
+
+    def table(self, fields):
+        """Appends a vtable and its table; returns the positions of the table's fields by slot."""
+        slots = max(fields) + 1
+        entries, offset = [0] * (2 + slots), 4
+        for slot in sorted(fields):
+            entries[2 + slot] = offset
+            offset += len(fields[slot])
+        entries[0], entries[1] = 2 * len(entries), offset
+        vtable = len(self.bytes)
+        self.bytes += struct.pack("<%dH" % len(entries), *entries)
+        position = len(self.bytes)
+        self.bytes += struct.pack("<i", position - vtable)
+        at = {}
+        for slot in sorted(fields):
+            at[slot] = len(self.bytes)
+            self.bytes += fields[slot]
+        return position, at
+
+    def vector(self, form, values):
+        position = len(self.bytes)
+        self.bytes += struct.pack("<I", len(values)) + b"".join(struct.pack(form, v) for v in values)
+        return position
+
+    def point(self, field, target):
+        struct.pack_into("<I", self.bytes, field, target - field)
+
+
+def cbm_shared_borders(features, borders):
+    """A CatBoost core whose float features all point at one vector of borders."""
+    fb, ref = FlatBuffer(), b"\x00" * 4
+    root, root_at = fb.table({1: ref})
+    fb.point(0, root)
+    trees, trees_at = fb.table({1: ref, 2: ref, 3: ref, 5: ref, 8: ref})
+    fb.point(root_at[1], trees)
+    for slot, form, values in ((1, "<i", [0]), (2, "<i", [1]), (3, "<i", [0]), (8, "<d", [-1.0, 1.0])):
+        fb.point(trees_at[slot], fb.vector(form, values))
+    references = fb.vector("<I", [0] * features)
+    fb.point(trees_at[5], references)
+    borders_fields = []
+    for i in range(features):
+        feature, feature_at = fb.table({2: struct.pack("<i", i), 3: ref})
+        fb.point(references + 4 + 4 * i, feature)
+        borders_fields.append(feature_at[3])
+    shared = fb.vector("<f", [k + 0.5 for k in range(borders)])
+    for field in borders_fields:
+        fb.point(field, shared)
+    return b"CBM1" + struct.pack("<I", len(fb.bytes)) + bytes(fb.bytes)
+
+
 def pickle_names(names):
     body = b"\x80\x02}q\x00("
     for name in names:
@@ -110,6 +164,7 @@ def main():
     write("cbm", "invalid_utf8.cbm", b'CBM1{"boosting_options":{"x":"\xff\xfe"}}\xff')
     write("cbm", "signature_only.cbm", b"CBM1")
     write("cbm", "no_signature.cbm", b"CBM")
+    write("cbm", "features_sharing_borders.cbm", cbm_shared_borders(1500, 4000))
 
     # LightGBM
     lgb = (b"tree\nversion=v3\nnum_class=1\nmax_feature_idx=2\nobjective=regression\nfeature_names=a b c\n\n"
@@ -145,6 +200,7 @@ def main():
     write("onnx", "no_graph.onnx", vi(1, 8))
     write("onnx", "fixed_truncated.onnx", b"\x09\x01\x02")
     write("onnx", "empty.onnx", b"")
+    write("onnx", "empty_inputs_100000.onnx", onnx_model(ld(11, b"") * 100000))
 
     # PyTorch
     entries = [(b"archive/data.pkl", pickle_names([b"fc.weight", b"fc.bias"])), (b"archive/data/0", b"\x01" * 64),
@@ -152,6 +208,8 @@ def main():
     archive = zip_archive(entries)
     truncations("pytorch", "archive", "pt", archive, 13)
     write("pytorch", "pickle_marker_only.pt", b"\x80")
+    nested_lists = b"\x80\x02" + b"]" * 100000 + b"a" * 99999 + b"."
+    write("pytorch", "lists_100000_deep.pt", zip_archive([(b"archive/data.pkl", nested_lists), (b"archive/version", b"3\n")]))
     write("pytorch", "zip64_past_end.pt", zip_archive(entries, zip64_entries=True)[:-22] + b"PK\x05\x06" +
           struct.pack("<HHHHIIH", 0, 0, 3, 3, 0xFFFFFFFF, 0xFFFFFFFF, 0))
     locator = b"PK\x06\x07" + struct.pack("<IQI", 0, 2**63, 1)
