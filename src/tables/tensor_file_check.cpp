@@ -36,12 +36,9 @@ Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::
                                         const std::string& new_path, const TensorFileFormat& format) {
   if (options.max_ops_growth) return fail(kOnlyOnnxOps);
   if (options.fail_on_new_op) return fail(kOnlyOnnxNewOp);
-  Result<TensorFileSummary> old_read = read_tensor_file_summary(old_path, format);
-  if (!old_read.is_ok()) return old_read.error();
-  Result<TensorFileSummary> new_read = read_tensor_file_summary(new_path, format);
-  if (!new_read.is_ok()) return new_read.error();
-  const TensorFileSummary& old_model = old_read.value();
-  const TensorFileSummary& new_model = new_read.value();
+  Result<ArtifactPair<TensorFileSummary>> pair = read_tensor_file_pair(old_path, new_path, format);
+  if (!pair.is_ok()) return pair.error();
+  const auto& [old_model, new_model] = pair.value();
   TensorFileChanges changes = compare_tensor_files(old_model, new_model);
   std::vector<CheckResult> results;
   if (options.max_size_growth) {
@@ -67,12 +64,9 @@ Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::
 
 Result<ChangeExplanation> explain_tensor_file_pair(const std::string& old_path, const std::string& new_path,
                                                   const TensorFileFormat& format) {
-  Result<TensorFileSummary> old_model = read_tensor_file_summary(old_path, format);
-  if (!old_model.is_ok()) return old_model.error();
-  Result<TensorFileSummary> new_model = read_tensor_file_summary(new_path, format);
-  if (!new_model.is_ok()) return new_model.error();
-  auto models = std::make_shared<ArtifactPair<TensorFileSummary>>(
-      ArtifactPair<TensorFileSummary>{old_model.take(), new_model.take()});
+  Result<ArtifactPair<TensorFileSummary>> pair = read_tensor_file_pair(old_path, new_path, format);
+  if (!pair.is_ok()) return pair.error();
+  auto models = std::make_shared<ArtifactPair<TensorFileSummary>>(pair.take());
   return ChangeExplanation{models->old_model.path, models->new_model.path, [models](std::ostream& out) {
                              explain_tensor_file_change(out, models->old_model, models->new_model);
                            }};

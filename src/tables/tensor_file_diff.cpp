@@ -137,12 +137,9 @@ OrderedJson changes_json(const TensorFileChanges& changes) {
 
 Status tensor_file_diff(const std::string& old_path, const std::string& new_path, const TensorFileFormat& format,
                         bool json, Io& io) {
-  Result<TensorFileSummary> old_read = read_tensor_file_summary(old_path, format);
-  if (!old_read.is_ok()) return old_read.error();
-  Result<TensorFileSummary> new_read = read_tensor_file_summary(new_path, format);
-  if (!new_read.is_ok()) return new_read.error();
-  const TensorFileSummary& old_model = old_read.value();
-  const TensorFileSummary& new_model = new_read.value();
+  Result<ArtifactPair<TensorFileSummary>> pair = read_tensor_file_pair(old_path, new_path, format);
+  if (!pair.is_ok()) return pair.error();
+  const auto& [old_model, new_model] = pair.value();
   if (json) {
     OrderedJson document;
     document["kind"] = "tensor_file_diff";

@@ -156,6 +156,15 @@ Result<TensorFileSummary> read_tensor_file_summary(const std::string& path, cons
   return summary;
 }
 
+Result<ArtifactPair<TensorFileSummary>> read_tensor_file_pair(const std::string& old_path, const std::string& new_path,
+                                                             const TensorFileFormat& format) {
+  Result<TensorFileSummary> old_model = read_tensor_file_summary(old_path, format);
+  if (!old_model.is_ok()) return old_model.error();
+  Result<TensorFileSummary> new_model = read_tensor_file_summary(new_path, format);
+  if (!new_model.is_ok()) return new_model.error();
+  return ArtifactPair<TensorFileSummary>{old_model.take(), new_model.take()};
+}
+
 std::vector<std::string> tensor_names(const TensorFileSummary& summary) {
   std::vector<std::string> names;
   names.reserve(summary.tensors.size());

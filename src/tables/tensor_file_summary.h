@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/artifact_pair.h"
 #include "base/json_output.h"
 #include "base/status.h"
 #include "tables/architecture.h"
@@ -57,6 +58,9 @@ struct TensorFileSummary {
 
 // Reads the checkpoint `path` with `format`'s reader.
 Result<TensorFileSummary> read_tensor_file_summary(const std::string& path, const TensorFileFormat& format);
+// Both checkpoints of a pair command, old first, and the new one only when that worked.
+Result<ArtifactPair<TensorFileSummary>> read_tensor_file_pair(const std::string& old_path, const std::string& new_path,
+                                                             const TensorFileFormat& format);
 std::vector<std::string> tensor_names(const TensorFileSummary& summary);
 OrderedJson tensor_file_summary_json(const TensorFileSummary& summary);
 
