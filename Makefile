@@ -2,8 +2,9 @@
 JOBS ?= 2
 BUILD := build
 ASAN_BUILD := build-asan
+TSAN_BUILD := build-tsan
 
-.PHONY: deps build demo test test-release test-asan bench fuzz install package clean
+.PHONY: deps build demo test test-release test-asan test-tsan bench fuzz install package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -17,7 +18,7 @@ demo: build
 	@echo
 	./$(BUILD)/tarnwick trace examples/tiny_attention_plan.json
 
-test: test-release test-asan
+test: test-release test-asan test-tsan
 
 test-release: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -27,6 +28,14 @@ test-asan: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# ThreadSanitizer over the tests that start threads: the helper itself, and the hashes, diffs
+# and pipes that use a second thread.
+TSAN_TESTS := ^(ParallelTask|FileHashes|CbmBoundedWork|TensorFileSummary|ContentsCommand|PipeInput)\.
+test-tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_TSAN=ON >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target tarnwick_tests
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 bench: build
 	./$(BUILD)/tarnwick_bench
@@ -45,4 +54,4 @@ fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/run-fuzzers.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

@@ -15,7 +15,7 @@ struct Error {
 inline Error fail(std::string message) { return Error{std::move(message)}; }
 
 // Outcome of a command: success, or one human-readable message.
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(Error error) : error_(std::move(error.message)) {}
@@ -31,7 +31,7 @@ class Status {
 
 // A value or an error message, as returned by the readers.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
   Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}

@@ -1,6 +1,5 @@
 #include "cbm/file_hashes.h"
 
-#include <system_error>
 #include <utility>
 
 namespace tarnwick {
@@ -14,18 +13,16 @@ constexpr std::size_t kBatchesInFlight = 8;  // the walk waits beyond this, so m
 
 }  // namespace
 
-FileHashes::FileHashes(std::string_view bytes) : bytes_(bytes) {
+FileHashes::FileHashes(std::string_view bytes, const ThreadStarter& start) : bytes_(bytes) {
   if (bytes.size() < kOwnThreadFrom) return;
-  try {
-    worker_ = std::thread([this] { work(); });
-  } catch (const std::system_error&) {  // no thread to be had: everything is hashed as it comes
-  }
+  worker_.emplace([this] { work(); }, start);
+  if (!worker_->on_another_thread()) worker_.reset();  // no thread to be had: everything is hashed as it comes
 }
 
 FileHashes::~FileHashes() { stop_worker(); }
 
 void FileHashes::object(std::size_t start, std::size_t end) {
-  if (!worker_.joinable()) {
+  if (!worker_) {
     hash_span({start, end});
     return;
   }
@@ -34,7 +31,7 @@ void FileHashes::object(std::size_t start, std::size_t end) {
 }
 
 FileHashes::Digests FileHashes::finish() {
-  if (!filling_.empty() && worker_.joinable()) hand_over_batch();
+  if (!filling_.empty() && worker_) hand_over_batch();
   stop_worker();
   Fnv1a64::update_both(whole_file_, around_objects_, bytes_.substr(hashed_to_));
   hashed_to_ = bytes_.size();
@@ -72,13 +69,14 @@ void FileHashes::work() {
 }
 
 void FileHashes::stop_worker() {
-  if (!worker_.joinable()) return;
+  if (!worker_) return;
   {
     std::lock_guard lock(mutex_);
     no_more_ = true;
   }
   changed_.notify_all();
-  worker_.join();
+  worker_->join();
+  worker_.reset();
 }
 
 }  // namespace tarnwick

@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "base/format.h"
+#include "base/parallel.h"
 
 namespace tarnwick {
 
@@ -23,7 +24,7 @@ class FileHashes {
     std::uint64_t around_objects = 0;
   };
 
-  explicit FileHashes(std::string_view bytes);
+  explicit FileHashes(std::string_view bytes, const ThreadStarter& start = start_thread);
   ~FileHashes();
   FileHashes(const FileHashes&) = delete;
   FileHashes& operator=(const FileHashes&) = delete;
@@ -52,7 +53,7 @@ class FileHashes {
   bool no_more_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::thread worker_;
+  std::optional<ParallelTask<void>> worker_;  // only while a thread of its own hashes
 };
 
 }  // namespace tarnwick

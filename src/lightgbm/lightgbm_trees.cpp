@@ -61,7 +61,7 @@ class TreeParser {
   }
 
   template <class T, class Parse>
-  Result<std::vector<T>> list(std::string_view key, std::size_t expected, Parse parse) const {
+  Result<std::vector<T>> list(std::string_view key, std::size_t expected, Parse parse_word) const {
     auto found = fields_.find(key);
     std::vector<T> values;
     if (found == fields_.end()) {
@@ -69,7 +69,7 @@ class TreeParser {
       return broken(std::string(key) + " is missing");
     }
     for (std::string_view word : split_whitespace(found->second)) {
-      auto value = parse(word);
+      auto value = parse_word(word);
       if (!value.is_ok()) return broken(std::string(key) + ": " + value.message() + ": " + std::string(word));
       values.push_back(static_cast<T>(value.value()));
     }

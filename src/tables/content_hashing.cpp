@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <atomic>
-#include <thread>
+#include <map>
 #include <string>
 
 #include "base/file_read.h"
+#include "base/parallel.h"
 #include "tables/content_hash.h"
 
 namespace tarnwick {
@@ -86,7 +86,7 @@ void hash_ranges(std::string_view bytes, const std::vector<TensorEntry*>& tensor
     work();
     return;
   }
-  std::thread helper(work);
+  ParallelTask helper(work);
   work();
   helper.join();
 }

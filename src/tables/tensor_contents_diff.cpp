@@ -1,11 +1,9 @@
 #include "tables/tensor_contents_diff.h"
 
 #include <map>
-#include <optional>
-#include <system_error>
-#include <thread>
 #include <utility>
 
+#include "base/parallel.h"
 #include "tables/content_hashing.h"
 
 namespace tarnwick {
@@ -52,15 +50,9 @@ Result<TensorContentsDiff> diff_tensor_tables(TensorTable& old_table, TensorTabl
     }
   }
   // The two sides are read and hashed at once: hashing, not reading, bounds the speed.
-  Status old_hashed;
-  std::optional<std::thread> old_side;
-  try {
-    old_side.emplace([&] { old_hashed = fill_content_hashes(old_table, hash_old); });
-  } catch (const std::system_error&) {
-    old_hashed = fill_content_hashes(old_table, hash_old);  // no second thread: one after the other
-  }
+  ParallelTask old_side([&] { return fill_content_hashes(old_table, hash_old); });
   Status new_hashed = fill_content_hashes(new_table, hash_new);
-  if (old_side) old_side->join();
+  Status old_hashed = old_side.join();
   if (!old_hashed.is_ok()) return old_hashed.error();
   if (!new_hashed.is_ok()) return new_hashed.error();
 
