@@ -242,7 +242,7 @@ struct CostedNode {
 // Nodes are folded into counts as they are read; only those with a cost formula are
 // remembered, as views into the model bytes.
 struct GraphContents {
-  explicit GraphContents(DecodeBudget& budget) : budget(budget) {}
+  explicit GraphContents(DecodeBudget& shared_budget) : budget(shared_budget) {}
 
   DecodeBudget& budget;
   std::optional<std::string> name;
