@@ -157,14 +157,20 @@ Result<FileBytes> read_sized(int fd, const std::string& path, std::size_t size) 
 
 }  // namespace
 
-Status refuse_named_fifo(const std::string& path) {
+bool is_device(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode));
+}
+
+Status refuse_special_file(const std::string& path) {
   if (is_named_fifo(path)) return fail("read " + path + ": a named pipe is not read (it would wait for a writer)");
+  if (is_device(path)) return fail("read " + path + ": a device is not read");
   return Status::ok();
 }
 
 Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_limit) {
   auto read_error = [&](int error_number) { return fail("read " + path + ": " + os_error_text(error_number)); };
-  if (Status refused = refuse_named_fifo(path); !refused.is_ok()) return refused.error();
+  if (Status refused = refuse_special_file(path); !refused.is_ok()) return refused.error();
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return read_error(errno);
   struct stat info {};
@@ -230,7 +236,7 @@ std::string peek_socket(int fd, std::size_t limit) {
 }  // namespace
 
 std::string read_file_head(const std::string& path, std::size_t limit) {
-  if (is_named_fifo(path)) return {};
+  if (is_named_fifo(path) || is_device(path)) return {};
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return {};
   struct stat info {};

@@ -42,9 +42,10 @@ Result<FileBytes> read_whole_file(const std::string& path, std::uint64_t stream_
 // on any failure. A pipe or socket is only looked at: its bytes stay for the reader that follows.
 std::string read_file_head(const std::string& path, std::size_t limit);
 std::string os_error_text(int error_number);
-// Fails with "read {path}: a named pipe is not read ..." for a FIFO that has a name of its own,
-// before anything opens it: opening one waits for a writer. Pipes handed over as descriptors
-// (`<(...)`, /dev/stdin) are read as streams.
-Status refuse_named_fifo(const std::string& path);
+// Fails before anything opens the file for a FIFO that has a name of its own ("read {path}: a
+// named pipe is not read ...": opening one waits for a writer) and for a device ("read {path}: a
+// device is not read": a terminal waits for input, a disk or /dev/zero never ends). Pipes handed
+// over as descriptors (`<(...)`, /dev/stdin) are read as streams.
+Status refuse_special_file(const std::string& path);
 
 }  // namespace tarnwick

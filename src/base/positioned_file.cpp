@@ -16,7 +16,7 @@ PositionedFile::~PositionedFile() {
 }
 
 Result<std::unique_ptr<PositionedFile>> PositionedFile::open(const std::string& path) {
-  if (Status refused = refuse_named_fifo(path); !refused.is_ok()) return refused.error();
+  if (Status refused = refuse_special_file(path); !refused.is_ok()) return refused.error();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail("open " + path + ": " + os_error_text(errno));
   struct stat info {};
