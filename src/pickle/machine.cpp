@@ -62,7 +62,34 @@ std::string at_offset(const Opcode& opcode) {
 
 }  // namespace
 
+namespace {
+
+// What a string holds beyond the value itself (short strings live inside it).
+std::uint64_t heap_bytes(const std::string& text) { return text.size() > 15 ? text.size() + 1 : 0; }
+// A list slot, with the room a growing vector keeps spare.
+constexpr std::uint64_t kSlotBytes = 2 * sizeof(ValueId);
+// An entry of the memo's hash map: the node, its key and value, and the bucket.
+constexpr std::uint64_t kMemoEntryBytes = 48;
+
+}  // namespace
+
+// The values' share of the 4x the file and 32 MB a reader may take; the rest holds the bytes they
+// are built from and the program itself.
+std::uint64_t Machine::memory_cap_for(std::uint64_t file_bytes) { return 3 * file_bytes + 16'000'000; }
+
+std::uint64_t Machine::memory_used() const {
+  return value_memory_ + stack_.capacity() * sizeof(ValueId) + marks_.capacity() * sizeof(std::size_t) +
+         memo_.size() * kMemoEntryBytes;
+}
+
+Status Machine::check_memory() const {
+  if (memory_used() <= memory_cap_) return Status::ok();
+  return fail("pickle objects would take more than " + std::to_string(memory_cap_ >> 20) + " MiB of memory");
+}
+
 ValueId Machine::make(Value value) {
+  value_memory_ += sizeof(Value) + heap_bytes(value.text) + heap_bytes(value.name) +
+                   kSlotBytes * (value.items.size() + value.entries.size() + value.appended.size());
   values_.push_back(std::move(value));
   ++stats_.values_built;
   return static_cast<ValueId>(values_.size() - 1);
@@ -265,6 +292,7 @@ Status Machine::execute_container(const Opcode& opcode) {
       std::vector<ValueId>& into = fits ? value.items : value.appended;
       if (!fits && value.kind != Kind::kCall) return fail("cannot add items to this value");
       into.insert(into.end(), items.begin(), items.end());
+      value_memory_ += kSlotBytes * items.size();
       return Status::ok();
     }
     default: {  // SETITEM, SETITEMS
@@ -286,6 +314,7 @@ Status Machine::execute_container(const Opcode& opcode) {
       Value& dict = values_[target.value()];
       if (dict.kind != Kind::kDict && dict.kind != Kind::kCall) return fail("cannot set items on this value");
       dict.entries.insert(dict.entries.end(), pairs.begin(), pairs.end());
+      value_memory_ += kSlotBytes * pairs.size();
       return Status::ok();
     }
   }
@@ -448,6 +477,7 @@ Status Machine::draw_growth(DecodeBudget& budget, std::size_t values_before, std
 
 Result<ValueId> Machine::run(std::string_view bytes, std::uint64_t start) {
   DecodeBudget& budget = this->budget(bytes);
+  if (memory_cap_ == 0) memory_cap_ = memory_cap_for(bytes.size());
   stack_.clear();
   marks_.clear();
   memo_.clear();
@@ -473,6 +503,7 @@ Result<ValueId> Machine::run(std::string_view bytes, std::uint64_t start) {
     std::size_t values_before = values_.size(), memo_before = memo_.size();
     Status status = execute(opcode.value());
     if (status.is_ok()) status = draw_growth(budget, values_before, memo_before);
+    if (status.is_ok()) status = check_memory();
     if (!status.is_ok()) return fail(status.message() + " (" + at_offset(opcode.value()) + ")");
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +29,14 @@ class Machine {
   // Without a budget of its own the machine draws from one sized by the bytes of its first run.
   Machine() = default;
   explicit Machine(DecodeBudget& budget) : shared_budget_(&budget) {}
+
+  // The values, stack and memo may take memory_cap_for(the file they come from): their share of
+  // the 4x the file and 32 MB a reader may take. Without a file size, the bytes of the first run
+  // stand for the file.
+  void limit_memory_to_file(std::uint64_t file_bytes) { memory_cap_ = memory_cap_for(file_bytes); }
+  static std::uint64_t memory_cap_for(std::uint64_t file_bytes);
+  // What the values, stack and memo take, as the machine counts it.
+  std::uint64_t memory_used() const;
 
   // Runs the pickle starting at `start` up to and including its STOP; `end()` then tells
   // where the next pickle (or raw data) begins. Each run starts with an empty stack and memo;
@@ -56,13 +65,17 @@ class Machine {
   // Draws the values and memo entries the last opcode added.
   Status draw_growth(DecodeBudget& budget, std::size_t values_before, std::size_t memo_before);
 
-  std::vector<Value> values_;
+  Status check_memory() const;
+
+  std::deque<Value> values_;  // grows in blocks: no copy of every value at each doubling
   std::vector<ValueId> stack_;
   std::vector<std::size_t> marks_;  // stack heights at each MARK
   std::unordered_map<std::uint64_t, ValueId> memo_;
   MachineStats stats_;
   std::uint64_t end_ = 0;
   bool truncated_ = false;
+  std::uint64_t value_memory_ = 0;  // the values and what their strings and lists hold
+  std::uint64_t memory_cap_ = 0;
   DecodeBudget* shared_budget_ = nullptr;
   std::optional<DecodeBudget> own_budget_;
 };

@@ -128,6 +128,7 @@ Result<TensorTable> read_zip(const PositionedFile& file, TensorTable table) {
   Result<std::string> bytes = read_stored_entry(file, *pickle_entry);
   if (!bytes.is_ok()) return fail(table.path + ": " + bytes.message());
   Machine machine;
+  machine.limit_memory_to_file(file.size());
   Result<ValueId> root = machine.run(bytes.value());
   if (!root.is_ok()) return fail(table.path + ": " + pickle_entry->name + ": " + root.message());
   Result<std::vector<PickledTensor>> tensors = collect_pickled_tensors(machine, root.value());
@@ -151,6 +152,7 @@ Result<LegacyPickles> run_legacy_pickles(const PositionedFile& file) {
     Result<std::string> bytes = file.read_at(0, length);
     if (!bytes.is_ok()) return bytes.error();
     LegacyPickles pickles;
+    pickles.machine.limit_memory_to_file(file.size());
     std::uint64_t at = 0;
     Status status;
     while (pickles.roots.size() < 5) {

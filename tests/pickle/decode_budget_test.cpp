@@ -62,6 +62,7 @@ TEST(PickleDecodeBudget, DeeplyNestedListsBuildButAreNotWalkedPastTheNestingLimi
   std::string bytes = nested_lists(100000);
   DecodeBudget budget(bytes.size());
   Machine machine(budget);
+  machine.limit_memory_to_file(std::uint64_t{1} << 30);  // as inside a large checkpoint
   Result<ValueId> root = machine.run(bytes);
   ASSERT_TRUE(root.is_ok()) << root.message();
   EXPECT_EQ(budget.drawn(), 100000u);
@@ -75,6 +76,33 @@ TEST(PickleDecodeBudget, DeeplyNestedListsBuildButAreNotWalkedPastTheNestingLimi
   Result<ValueId> shallow_root = fits.run(shallow);
   ASSERT_TRUE(shallow_root.is_ok());
   EXPECT_TRUE(collect_pickled_tensors(fits, shallow_root.value()).is_ok());
+}
+
+// The values a pickle builds take memory in proportion to the file they come from: a small file
+// of nothing but empty lists is refused before its values outgrow 3x the file and 16 MB.
+TEST(PickleDecodeBudget, ValuesStayWithinTheirShareOfMemory) {
+  struct Case {
+    int levels;
+    std::uint64_t file_bytes;
+    bool decoded;
+  };
+  for (const Case& c : {Case{1000, 0, true}, Case{100000, 0, false}, Case{100000, std::uint64_t{1} << 30, true}}) {
+    SCOPED_TRACE(std::to_string(c.levels) + " levels in a file of " + std::to_string(c.file_bytes) + " bytes");
+    std::string bytes = nested_lists(c.levels);
+    Machine machine;
+    if (c.file_bytes) machine.limit_memory_to_file(c.file_bytes);
+    Result<ValueId> root = machine.run(bytes);
+    std::uint64_t cap = Machine::memory_cap_for(c.file_bytes ? c.file_bytes : bytes.size());
+    EXPECT_EQ(root.is_ok(), c.decoded) << (root.is_ok() ? "" : root.message());
+    if (!c.decoded) {
+      EXPECT_TRUE(root.message().starts_with("pickle objects would take more than " + std::to_string(cap >> 20) +
+                                             " MiB of memory (EMPTY_LIST at offset "))
+          << root.message();
+      EXPECT_LT(machine.value_count(), static_cast<std::size_t>(c.levels));
+    }
+    // Checked after every opcode, so at most one opcode's growth (a stack doubling) past the cap.
+    EXPECT_LE(machine.memory_used(), cap + cap / 8);
+  }
 }
 
 }  // namespace

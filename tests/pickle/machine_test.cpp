@@ -148,6 +148,7 @@ TEST(PickleMachine, WorkIsBoundedByThePickleLength) {
   for (int i = 0; i < 100000; ++i) nested.op('2').op(0x86);  // t = (t, t): a tree of 2^100000 leaves
   nested.stop();
   Machine machine;
+  machine.limit_memory_to_file(std::uint64_t{1} << 30);  // as inside a large checkpoint
   std::string bytes = nested.str();
   ASSERT_TRUE(machine.run(bytes).is_ok());
   EXPECT_EQ(machine.stats().steps, 200002u);
