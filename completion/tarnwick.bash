@@ -13,7 +13,8 @@ _tarnwick_options() {
     diff) echo "--contents --deep --json --limit" ;;
     check) echo "--max-size-growth --max-ops-growth --max-parameter-growth --fail-on-feature-change
                  --fail-on-training-config-change --fail-on-new-op" ;;
-    scan | doctor) echo "--json" ;;
+    scan) echo "--json --sarif --fail-on --allow --policy -r --recursive" ;;
+    doctor) echo "--json" ;;
     profile) echo "--json --limit --dim" ;;
     convert) echo "--out" ;;
     explain) echo "--step --quiz --shapes --memory --math --compare" ;;
@@ -70,6 +71,19 @@ _tarnwick() {
       return 0 ;;  # a number or NAME=VALUE follows
     --out | -o)
       _tarnwick_paths "$cur" "txt|cbm"
+      return 0 ;;
+    --fail-on)
+      COMPREPLY=($(compgen -W "dangerous unknown framework" -- "$cur"))
+      return 0 ;;
+    --allow)
+      return 0 ;;  # MODULE.NAME follows
+    --sarif)
+      _tarnwick_paths "$cur" "sarif|json"
+      return 0 ;;
+    --policy)
+      local IFS=$'\n'
+      COMPREPLY=($(compgen -f -- "$cur"))
+      compopt -o filenames 2>/dev/null
       return 0 ;;
   esac
   if [[ $cur == -* ]]; then

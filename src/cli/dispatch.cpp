@@ -46,7 +46,7 @@ int run_tarnwick(const Args& args, std::istream& in, std::ostream& out, std::ost
   if (status.is_ok() && !out) status = fail("write standard output: " + os_error_text(errno ? errno : EIO));
   if (status.is_ok()) return 0;
   err << "error: " << status.message() << "\n";
-  return 1;
+  return status.exit_status();
 }
 
 }  // namespace tarnwick

@@ -67,7 +67,7 @@ struct FormatDescriptor {
   Result<TreeTable> (*tree_table)(const std::string& path) = nullptr;
 
   // `scan`: what loading the file would run or open, judged into `scan`.
-  void (*scan)(const std::string& path, scan::FileScan& scan) = nullptr;
+  void (*scan)(const scan::ScanInput& input, scan::FileScan& scan) = nullptr;
 };
 
 // `path`'s last component ends with ".<extension>", ASCII letters compared without case, and the

@@ -192,13 +192,25 @@ Result<TensorTable> read_table(GgufCursor& cursor, const std::string& path) {
 
 }  // namespace
 
-Result<TensorTable> read_gguf_table(const std::string& path) {
-  Result<std::unique_ptr<PositionedFile>> file = PositionedFile::open(path);
-  if (!file.is_ok()) return file.error();
-  GgufCursor cursor(file.take());
+namespace {
+
+Result<TensorTable> read_from(std::unique_ptr<PositionedFile> file, const std::string& path) {
+  GgufCursor cursor(std::move(file));
   Result<TensorTable> table = read_table(cursor, path);
   if (!table.is_ok()) return fail("invalid GGUF file " + path + ": " + table.message());
   return table;
+}
+
+}  // namespace
+
+Result<TensorTable> read_gguf_table(const std::string& path) {
+  Result<std::unique_ptr<PositionedFile>> file = PositionedFile::open(path);
+  if (!file.is_ok()) return file.error();
+  return read_from(file.take(), path);
+}
+
+Result<TensorTable> read_gguf_bytes(std::string_view bytes, const std::string& name) {
+  return read_from(std::make_unique<PositionedFile>(std::string(bytes)), name);
 }
 
 }  // namespace tarnwick

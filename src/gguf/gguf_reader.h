@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "base/status.h"
 #include "tables/tensor_table.h"
@@ -10,5 +11,7 @@ namespace tarnwick {
 
 // Shapes in stored order (dims[0] innermost); offsets absolute in the file.
 Result<TensorTable> read_gguf_table(const std::string& path);
+// The same from bytes in memory, named `name` in messages.
+Result<TensorTable> read_gguf_bytes(std::string_view bytes, const std::string& name);
 
 }  // namespace tarnwick

@@ -7,6 +7,6 @@
 
 namespace tarnwick::scan {
 
-void scan_onnx(const std::string& path, FileScan& scan);
+void scan_onnx(const ScanInput& input, FileScan& scan);
 
 }  // namespace tarnwick::scan

@@ -1,14 +1,13 @@
-// How an import found in a pickle is judged: what torch's weights-only loader accepts, known
-// code-execution and I/O primitives, and everything else.
+// How an import found in a pickle is graded: what torch's weights-only loader accepts, the
+// classes a whole-model save names, known code-execution and I/O primitives, and the rest.
 #pragma once
 
 #include <string_view>
 
+#include "descriptor/file_scan.h"
+
 namespace tarnwick::scan {
 
-enum class ImportVerdict { kAllowed, kDangerous, kNotAllowed };
-
-ImportVerdict judge_import(std::string_view module, std::string_view name);
-std::string_view verdict_text(ImportVerdict verdict);  // "allowed", "dangerous", "not allowed"
+Grade grade_import(std::string_view module, std::string_view name);
 
 }  // namespace tarnwick::scan

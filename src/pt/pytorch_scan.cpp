@@ -24,12 +24,7 @@ void record_import(FileScan& scan, const ImportRecord& record, const std::string
       return;
     }
   }
-  ImportVerdict verdict = judge_import(record.module, record.name);
-  scan.imports.push_back({record.module, record.name, std::string(verdict_text(verdict)), 1});
-  if (verdict != ImportVerdict::kAllowed) {
-    scan.add("unsafe", where + " imports " + record.module + "." + record.name + " (" +
-                           std::string(verdict_text(verdict)) + ", through " + record.opcode + ")");
-  }
+  scan.imports.push_back({record.module, record.name, grade_import(record.module, record.name), 1, where, record.opcode});
 }
 
 // Follows one pickle and folds what it found into the file's scan.
@@ -38,7 +33,7 @@ PickleTrace scan_one(std::string_view bytes, std::uint64_t start, const std::str
   ++scan.pickles_scanned;
   scan.steps += trace.steps;
   for (const ImportRecord& record : trace.imports) record_import(scan, record, where);
-  for (const std::string& message : trace.unsafe) scan.add("unsafe", where + ": " + message);
+  for (const std::string& message : trace.unsafe) scan.add("dangerous", where + ": " + message);
   for (const std::string& message : trace.unscannable) scan.add("unscannable", where + ": " + message);
   return trace;
 }
@@ -58,6 +53,9 @@ void scan_pickle_file_bytes(std::string_view bytes, FileScan& scan) {
   if (!holds_legacy_magic(bytes, first)) {
     for (ScanFinding& finding : scan.findings) {
       if (finding.message.starts_with("pickle 1")) finding.message.replace(0, 8, "the pickle");
+    }
+    for (ScanImport& import : scan.imports) {
+      if (import.where == "pickle 1") import.where = "the pickle";
     }
     if (first.stopped && first.end < bytes.size()) {
       scan.add("info", std::to_string(bytes.size() - first.end) + " bytes after the pickle's STOP are not loaded");
@@ -110,8 +108,10 @@ void scan_zip(const PositionedFile& file, FileScan& scan) {
 
 }  // namespace
 
-void scan_pickle_based_file(const std::string& path, FileScan& scan) {
-  Result<std::unique_ptr<PositionedFile>> opened = PositionedFile::open(path);
+void scan_pickle_based_file(const ScanInput& input, FileScan& scan) {
+  using Opened = Result<std::unique_ptr<PositionedFile>>;
+  Opened opened = input.bytes ? Opened(std::make_unique<PositionedFile>(std::string(*input.bytes)))
+                              : PositionedFile::open(input.path);
   if (!opened.is_ok()) return scan.add("unscannable", opened.message());
   const PositionedFile& file = *opened.value();
   Result<std::string> head = file.read_prefix(4);

@@ -89,6 +89,17 @@ const FormatDescriptor* detect_format(const std::string& path) {
   return format_by_extension(formats, path);
 }
 
+const FormatDescriptor* detect_format_of_bytes(std::string_view bytes) {
+  ContentProbe probe;
+  probe.head = bytes.substr(0, kProbeBytes);
+  probe.size = bytes.size();
+  probe.regular_file = true;
+  for (const FormatDescriptor* format : registered_formats()) {
+    if (format->claims_content && format->claims_content(probe)) return format;
+  }
+  return nullptr;
+}
+
 std::string_view kind_name(const FormatDescriptor* format) { return format ? format->name : "unknown"; }
 
 }  // namespace tarnwick

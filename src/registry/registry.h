@@ -30,6 +30,9 @@ class ScopedFormatRegistration {
 // claims the bytes, else the format of the longest matching extension, else null (unknown).
 // Never fails; a path that cannot be read is classified by its extension alone.
 const FormatDescriptor* detect_format(const std::string& path);
+// The format of bytes already in memory that have no name (standard input): content tests only,
+// the bytes standing for a regular file of their size.
+const FormatDescriptor* detect_format_of_bytes(std::string_view bytes);
 // The display name, or "unknown" for null.
 std::string_view kind_name(const FormatDescriptor* format);
 

@@ -149,10 +149,9 @@ Result<TensorTable> read_header(const std::string& path, std::string_view header
 
 }  // namespace
 
-Result<TensorTable> read_safetensors_file(const std::string& path) {
-  Result<std::unique_ptr<PositionedFile>> opened = PositionedFile::open(path);
-  if (!opened.is_ok()) return opened.error();
-  const PositionedFile& file = *opened.value();
+namespace {
+
+Result<TensorTable> read_from(const PositionedFile& file, const std::string& path) {
   auto invalid = [&](const std::string& reason) { return fail("invalid safetensors file " + path + ": " + reason); };
   if (file.size() < 8) return invalid("shorter than the 8-byte header length");
   Result<std::string> length_bytes = file.read_at(0, 8);
@@ -172,6 +171,18 @@ Result<TensorTable> read_safetensors_file(const std::string& path) {
   Result<TensorTable> table = read_header(path, header.value(), data_start, file.size() - data_start);
   if (!table.is_ok()) return invalid(table.message());
   return table;
+}
+
+}  // namespace
+
+Result<TensorTable> read_safetensors_file(const std::string& path) {
+  Result<std::unique_ptr<PositionedFile>> opened = PositionedFile::open(path);
+  if (!opened.is_ok()) return opened.error();
+  return read_from(*opened.value(), path);
+}
+
+Result<TensorTable> read_safetensors_bytes(std::string_view bytes, const std::string& name) {
+  return read_from(PositionedFile(std::string(bytes)), name);
 }
 
 }  // namespace tarnwick

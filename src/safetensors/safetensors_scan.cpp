@@ -6,10 +6,11 @@
 
 namespace tarnwick::scan {
 
-void scan_safetensors(const std::string& path, FileScan& scan) {
+void scan_safetensors(const ScanInput& input, FileScan& scan) {
   scan.format = "safetensors";
-  Result<TensorTable> table = read_safetensors_table(path);
-  if (!table.is_ok()) scan.add("unsafe", "breaks the format's layout rules: " + table.message());
+  Result<TensorTable> table =
+      input.bytes ? read_safetensors_bytes(*input.bytes, input.path) : read_safetensors_table(input.path);
+  if (!table.is_ok()) scan.add("dangerous", "breaks the format's layout rules: " + table.message());
 }
 
 }  // namespace tarnwick::scan

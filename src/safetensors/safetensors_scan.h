@@ -7,6 +7,6 @@
 
 namespace tarnwick::scan {
 
-void scan_safetensors(const std::string& path, FileScan& scan);
+void scan_safetensors(const ScanInput& input, FileScan& scan);
 
 }  // namespace tarnwick::scan

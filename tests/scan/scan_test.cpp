@@ -4,42 +4,24 @@
 
 #include "gguf/gguf_builder.h"
 #include "onnx/proto_builder.h"
-#include "pickle/pickle_builder.h"
-#include "scan/file_scan.h"
+#include "base/program_version.h"
 #include "pickle/import_trace.h"
 #include "safetensors/safetensors_builder.h"
+#include "scan/scan_files.h"
 #include "test_support.h"
-#include "pt/zip_builder.h"
 
 namespace tarnwick {
 namespace {
 
 using testing::build_zip;
+using testing::checkpoint_zip;
+using testing::clean_state_dict;
+using testing::findings_of;
+using testing::imports_of;
 using testing::PickleBuilder;
-using testing::StorageId;
+using testing::scan_under;
+using testing::system_call;
 using testing::TempDir;
-
-// posix.system("echo pwned") the way pickle writes os.system on Linux (protocol 2).
-void system_call(PickleBuilder& p, const std::string& module = "posix") {
-  p.global(module, "system").short_unicode("echo pwned").op(0x85).op('R');
-}
-
-std::string clean_state_dict() {
-  PickleBuilder p;
-  p.proto(2);
-  testing::begin_state_dict(p);
-  p.short_unicode("w");
-  testing::tensor(p, StorageId{"FloatStorage", "0", 2}, 0, {2}, {1});
-  testing::end_state_dict(p);
-  return p.stop().str();
-}
-
-std::string checkpoint_zip(const std::vector<testing::ZipEntry>& pickles) {
-  std::vector<testing::ZipEntry> entries = pickles;
-  entries.push_back({"a/data/0", "12345678"});
-  entries.push_back({"a/version", "3\n"});
-  return build_zip(entries);
-}
 
 // Marks the first central-directory entry (and its local header) as deflated.
 std::string with_first_entry_compressed(std::string zip) {
@@ -54,20 +36,6 @@ std::string legacy_with_object(const std::string& object) {
   std::string sys = PickleBuilder().proto(2).op('}').stop().str();
   std::string keys = PickleBuilder().proto(2).op(']').short_unicode("0").op('a').stop().str();
   return magic + protocol + sys + object + keys + PickleBuilder().le(2, 8).raw("12345678").str();
-}
-
-std::string imports_of(const scan::FileScan& scan) {
-  std::string out;
-  for (const scan::ScanImport& i : scan.imports) {
-    out += (out.empty() ? "" : ", ") + i.module + "." + i.name + " " + i.verdict + " x" + std::to_string(i.count);
-  }
-  return out;
-}
-
-std::string findings_of(const scan::FileScan& scan) {
-  std::string out;
-  for (const scan::ScanFinding& f : scan.findings) out += f.severity + ": " + f.message + "\n";
-  return out;
 }
 
 struct Case {
@@ -121,26 +89,26 @@ std::vector<Case> malicious_cases() {
   return {
       {"os.system through GLOBAL in a zip", "evil.pt", checkpoint_zip({{"a/data.pkl", evil_object}}), "pytorch-zip",
        "unsafe", "collections.OrderedDict allowed x2, posix.system dangerous x1",
-       "unsafe: a/data.pkl imports posix.system (dangerous, through GLOBAL)"},
+       "dangerous: a/data.pkl imports posix.system (through GLOBAL)"},
       {"os.system through STACK_GLOBAL with memoised strings", "memo.pkl", memo.str(), "pickle", "unsafe",
-       "os.system dangerous x1", "unsafe: the pickle imports os.system (dangerous, through STACK_GLOBAL)"},
+       "os.system dangerous x1", "dangerous: the pickle imports os.system (through STACK_GLOBAL)"},
       {"builtins.eval and exec", "eval.pkl", eval.str(), "pickle", "unsafe",
        "builtins.eval dangerous x1, builtins.exec dangerous x1",
-       "unsafe: the pickle imports builtins.exec (dangerous, through STACK_GLOBAL)"},
+       "dangerous: the pickle imports builtins.exec (through STACK_GLOBAL)"},
       {"subprocess.Popen via INST", "inst.pkl", inst.str(), "pickle", "unsafe", "subprocess.Popen dangerous x1",
-       "unsafe: the pickle imports subprocess.Popen (dangerous, through INST)"},
+       "dangerous: the pickle imports subprocess.Popen (through INST)"},
       {"subprocess.Popen via OBJ", "obj.pkl", obj.str(), "pickle", "unsafe", "subprocess.Popen dangerous x1",
-       "unsafe: the pickle imports subprocess.Popen (dangerous, through GLOBAL)"},
+       "dangerous: the pickle imports subprocess.Popen (through GLOBAL)"},
       {"payload in the fourth pickle of a legacy file", "legacy.pth", legacy_with_object(evil_object),
        "pytorch-legacy", "unsafe", "collections.OrderedDict allowed x2, posix.system dangerous x1",
-       "unsafe: pickle 4 of 5 imports posix.system (dangerous, through GLOBAL)"},
+       "dangerous: pickle 4 of 5 imports posix.system (through GLOBAL)"},
       {"a second data.pkl in a zip", "two.pt",
        checkpoint_zip({{"a/data.pkl", clean_state_dict()}, {"a/data.pkl", evil_object}}), "pytorch-zip", "unsafe",
        "collections.OrderedDict allowed x5, torch._utils._rebuild_tensor_v2 allowed x1, torch.FloatStorage allowed x1, "
        "posix.system dangerous x1",
        "info: 2 pickle entries in the archive, all scanned"},
       {"a payload inside a nested container", "nested.ckpt", nested.str(), "pickle", "unsafe", "posix.system dangerous x1",
-       "unsafe: the pickle imports posix.system (dangerous, through GLOBAL)"},
+       "dangerous: the pickle imports posix.system (through GLOBAL)"},
       {"a compressed pickle entry", "packed.pt", with_first_entry_compressed(checkpoint_zip({{"a/data.pkl", clean_state_dict()}})),
        "pytorch-zip", "unscannable", "",
        "unscannable: a/data.pkl is compressed (method 8); its pickle is not read without inflating it"},
@@ -159,12 +127,12 @@ std::vector<Case> malicious_cases() {
        "offset 12); a loader stops here"},
       {"torch.storage._load_from_bytes", "load.pt", loader.str(), "pickle", "unsafe",
        "torch.storage._load_from_bytes dangerous x1",
-       "unsafe: the pickle imports torch.storage._load_from_bytes (dangerous, through GLOBAL)"},
-      {"a torch module outside the allowed names", "module.pt", torch_prefix.str(), "pickle", "unsafe",
-       "torch.nn.modules.linear.Linear not allowed x1",
-       "unsafe: the pickle imports torch.nn.modules.linear.Linear (not allowed, through GLOBAL)"},
+       "dangerous: the pickle imports torch.storage._load_from_bytes (through GLOBAL)"},
+      {"a torch module: framework, within the default policy", "module.pt", torch_prefix.str(), "pickle", "safe",
+       "torch.nn.modules.linear.Linear framework x1",
+       "framework: the pickle imports torch.nn.modules.linear.Linear (through GLOBAL)"},
       {"calling the result of a call", "call.pkl", call_result.str(), "pickle", "unsafe", "collections.OrderedDict allowed x1",
-       "unsafe: the pickle: REDUCE at offset 30 calls a value that is not an imported name"},
+       "dangerous: the pickle: REDUCE at offset 30 calls a value that is not an imported name"},
       {"a clean zip checkpoint", "clean.pt", checkpoint_zip({{"a/data.pkl", clean_state_dict()}}), "pytorch-zip", "safe",
        "collections.OrderedDict allowed x3, torch._utils._rebuild_tensor_v2 allowed x1, torch.FloatStorage allowed x1",
        ""},
@@ -176,37 +144,51 @@ std::vector<Case> malicious_cases() {
 TEST(Scan, MaliciousFilesGetTheirVerdictAndNameTheImport) {
   TempDir dir;
   for (const Case& c : malicious_cases()) {
-    scan::FileScan scan = scan::scan_file(dir.write(c.file, c.bytes));
+    testing::PolicyScan result = scan_under(dir.write(c.file, c.bytes));
+    const scan::FileScan& scan = result.scan;
     EXPECT_EQ(scan.format, c.format) << c.name;
-    EXPECT_EQ(scan.verdict(), c.verdict) << c.name << "\n" << findings_of(scan);
+    EXPECT_EQ(result.verdict, c.verdict) << c.name << "\n" << findings_of(scan);
     EXPECT_EQ(imports_of(scan), c.imports) << c.name;
     std::string findings = findings_of(scan);
     if (*c.finding != '\0') EXPECT_NE(findings.find(std::string(c.finding) + "\n"), std::string::npos) << c.name << "\n" << findings;
-    if (std::string(c.verdict) == "safe") EXPECT_EQ(findings, "") << c.name;
+    if (*c.finding == '\0') EXPECT_EQ(findings, "") << c.name;
   }
 }
 
-std::string normalised(std::string text, const std::string& dir) {
-  for (std::size_t at = text.find(dir); at != std::string::npos; at = text.find(dir, at)) text.replace(at, dir.size(), "<dir>");
+// Temporary paths and the release vary from run to run: goldens show <dir> and <version>.
+std::string normalised(std::string text, const TempDir& dir) {
+  text = testing::with_dir_placeholder(std::move(text), dir);
+  const std::string version = "\"" + std::string(program_version()) + "\"";
+  for (std::size_t at = text.find(version); at != std::string::npos; at = text.find(version, at)) {
+    text.replace(at, version.size(), "\"<version>\"");
+  }
   return text;
 }
 
-TEST(Scan, ReportsAndExitStatus) {
+// One file of each verdict and of each grade, in both reports.
+TEST(Scan, ReportsShowEveryGradeAndTheSummary) {
   TempDir dir;
   std::vector<Case> cases = malicious_cases();
   std::string evil = dir.write("evil.pt", cases[0].bytes), memo = dir.write("memo.pkl", cases[1].bytes),
               lone = dir.write("lone.pkl", "\x80"), clean = dir.write("clean.pt", cases[17].bytes);
-  testing::CommandRun text = testing::run_command({"scan", evil, memo, lone, clean});
+  std::string whole_model = dir.write(
+      "whole_model.pt", checkpoint_zip({{"a/data.pkl", testing::pickle_calling({{"torch.nn.modules.linear", "Linear"},
+                                                                                {"collections", "OrderedDict"},
+                                                                                {"argparse", "Namespace"}})}}));
+  std::string estimator = dir.write(
+      "estimator.pkl", testing::pickle_calling({{"sklearn.linear_model._logistic", "LogisticRegression"},
+                                                {"numpy.core.multiarray", "_reconstruct"},
+                                                {"numpy", "ndarray"}}));
+  testing::CommandRun text = testing::run_command({"scan", evil, memo, lone, clean, whole_model, estimator});
   EXPECT_EQ(text.status, 1);
-  EXPECT_EQ(text.err, "error: scan found unsafe content in 3 file(s)\n");
-  testing::expect_golden(normalised(text.out, dir.path().string()), "scan/scan_report.txt");
-  testing::CommandRun json = testing::run_command({"scan", "--json", evil, lone, clean});
+  EXPECT_EQ(text.err, "error: scan found 3 unsafe and 1 unscannable file(s)\n");
+  testing::expect_golden(normalised(text.out, dir), "scan/scan_report.txt");
+  testing::CommandRun json = testing::run_command(
+      {"scan", "--json", "--allow", "sklearn.linear_model._logistic.LogisticRegression", evil, lone, clean, whole_model,
+       estimator});
   EXPECT_EQ(json.status, 1);
-  testing::expect_golden(normalised(json.out, dir.path().string()), "scan/scan_report.json");
-  testing::CommandRun safe = testing::run_command({"scan", clean});
-  EXPECT_EQ(safe.status, 0);
-  EXPECT_EQ(safe.err, "");
-  EXPECT_EQ(testing::run_command({"scan"}).err, "error: usage: tarnwick scan [--json] <file> [more...]\n");
+  EXPECT_EQ(json.err, "error: scan found 1 unsafe and 1 unscannable file(s)\n");
+  testing::expect_golden(normalised(json.out, dir), "scan/scan_report.json");
 }
 
 TEST(Scan, EveryCorpusCheckpointIsSafe) {
@@ -215,8 +197,9 @@ TEST(Scan, EveryCorpusCheckpointIsSafe) {
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
     std::string extension = entry.path().extension().string();
     if (extension == ".onnx") continue;
-    scan::FileScan scan = scan::scan_file(entry.path().string());
-    EXPECT_EQ(scan.verdict(), "safe") << entry.path() << "\n" << findings_of(scan);
+    testing::PolicyScan result = scan_under(entry.path().string());
+    const scan::FileScan& scan = result.scan;
+    EXPECT_EQ(result.verdict, "safe") << entry.path() << "\n" << findings_of(scan);
     EXPECT_TRUE(scan.format == "pytorch-zip" || scan.format == "pytorch-legacy") << entry.path();
     EXPECT_EQ(scan.pickles_scanned, scan.format == "pytorch-legacy" ? 5u : 1u) << entry.path();
     ++scanned;
@@ -241,12 +224,12 @@ TEST(Scan, OnnxExternalDataMustStayBesideTheModel) {
   const std::vector<OnnxCase> cases = {
       {"weights.bin", false, "safe", ""},
       {"data/./w.bin", true, "safe", ""},
-      {"/etc/passwd", false, "unsafe", "unsafe: initializer w reads external data from an absolute path: /etc/passwd\n"},
-      {"C:\\secret", false, "unsafe", "unsafe: initializer w reads external data from an absolute path: C:\\secret\n"},
+      {"/etc/passwd", false, "unsafe", "dangerous: initializer w reads external data from an absolute path: /etc/passwd\n"},
+      {"C:\\secret", false, "unsafe", "dangerous: initializer w reads external data from an absolute path: C:\\secret\n"},
       {"data/../../x.bin", true, "unsafe",
-       "unsafe: initializer w (in if/then_branch) reads external data outside the model's directory: "
+       "dangerous: initializer w (in if/then_branch) reads external data outside the model's directory: "
        "data/../../x.bin\n"},
-      {"", false, "unsafe", "unsafe: initializer w keeps external data without a location\n"},
+      {"", false, "unsafe", "dangerous: initializer w keeps external data without a location\n"},
   };
   TempDir dir;
   for (const OnnxCase& c : cases) {
@@ -262,9 +245,10 @@ TEST(Scan, OnnxExternalDataMustStayBesideTheModel) {
     } else {
       graph.add_message(5, external_tensor("w", c.location));
     }
-    scan::FileScan scan = scan::scan_file(dir.write("m.onnx", testing::model(graph)));
+    testing::PolicyScan result = scan_under(dir.write("m.onnx", testing::model(graph)));
+    const scan::FileScan& scan = result.scan;
     EXPECT_EQ(scan.format, "onnx");
-    EXPECT_EQ(scan.verdict(), c.verdict) << c.location;
+    EXPECT_EQ(result.verdict, c.verdict) << c.location;
     EXPECT_EQ(findings_of(scan), c.finding) << c.location;
   }
 }
@@ -292,12 +276,13 @@ TEST(Scan, SafetensorsAndGgufMustKeepTheirLayoutRules) {
   };
   TempDir dir;
   for (const LayoutCase& c : cases) {
-    scan::FileScan scan = scan::scan_file(dir.write(c.file, c.bytes));
+    testing::PolicyScan result = scan_under(dir.write(c.file, c.bytes));
+    const scan::FileScan& scan = result.scan;
     EXPECT_EQ(scan.format, c.format) << c.file;
-    EXPECT_EQ(scan.verdict(), c.verdict) << c.file << "\n" << findings_of(scan);
+    EXPECT_EQ(result.verdict, c.verdict) << c.file << "\n" << findings_of(scan);
     EXPECT_TRUE(scan.imports.empty()) << c.file;
     if (std::string(c.verdict) == "unsafe") {
-      EXPECT_TRUE(findings_of(scan).starts_with("unsafe: breaks the format's layout rules: ")) << findings_of(scan);
+      EXPECT_TRUE(findings_of(scan).starts_with("dangerous: breaks the format's layout rules: ")) << findings_of(scan);
     }
   }
 }
