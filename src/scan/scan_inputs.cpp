@@ -22,7 +22,7 @@ Error cannot_read(const std::string& path, const std::string& reason) {
 
 // Opening is the test: permissions, a dangling link and a vanished file all show here.
 Status check_readable(const std::string& path) {
-  if (Status refused = refuse_named_fifo(path); !refused.is_ok()) {
+  if (Status refused = refuse_special_file(path); !refused.is_ok()) {
     return fail_with_status(refused.message(), kCannotCheck);
   }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
