@@ -11,9 +11,19 @@ inline constexpr std::string_view kLegacyMagicLittleEndian{"\x6c\xfc\x9c\x46\xf9
 inline constexpr std::string_view kLegacyMagicDecimal = "119547037146038801333356";
 inline constexpr std::int64_t kLegacyProtocolVersion = 1001;
 
+// torch compares the value, so every pickle encoding of the number counts: LONG1/LONG4 bytes with
+// extra sign bytes of zero, and the text forms (LONG, INT) with a sign, leading zeros or an L.
 inline bool is_legacy_magic(const pickle::Value& value) {
   if (value.kind != pickle::Kind::kBigInt) return false;
-  return value.big_int_binary ? value.text == kLegacyMagicLittleEndian : value.text == kLegacyMagicDecimal;
+  std::string_view text = value.text;
+  if (value.big_int_binary) {
+    while (text.size() > kLegacyMagicLittleEndian.size() && text.back() == '\0') text.remove_suffix(1);
+    return text == kLegacyMagicLittleEndian;
+  }
+  if (text.ends_with('L')) text.remove_suffix(1);
+  if (text.starts_with('+')) text.remove_prefix(1);
+  while (text.size() > 1 && text.front() == '0') text.remove_prefix(1);
+  return text == kLegacyMagicDecimal;
 }
 
 }  // namespace tarnwick

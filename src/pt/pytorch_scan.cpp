@@ -1,5 +1,6 @@
 // Pickle-based files: plain pickles, legacy torch.save files (five pickles) and zip checkpoints
 // (every .pkl entry).
+#include <algorithm>
 #include <memory>
 
 #include "pickle/machine.h"
@@ -15,7 +16,6 @@ namespace tarnwick::scan {
 namespace {
 
 constexpr std::uint64_t kLegacyPickles = 5;
-constexpr std::uint64_t kLongestMagicPickle = 64;
 
 void record_import(FileScan& scan, const ImportRecord& record, const std::string& where) {
   for (ScanImport& seen : scan.imports) {
@@ -38,19 +38,27 @@ PickleTrace scan_one(std::string_view bytes, std::uint64_t start, const std::str
   return trace;
 }
 
-bool holds_legacy_magic(std::string_view bytes, const PickleTrace& first) {
-  if (!first.stopped || first.end > kLongestMagicPickle) return false;
+enum class LegacyMagic { kNo, kMaybe, kYes };
+
+// Whether torch's legacy loader takes the first pickle for its magic number and goes on to run
+// the next four: it compares the unpickled value, so any encoding of the number counts, and a
+// call that could return it may.
+LegacyMagic legacy_magic_in(std::string_view bytes, const PickleTrace& first) {
+  if (!first.stopped) return LegacyMagic::kNo;
   pickle::Machine machine;
   Result<pickle::ValueId> value = machine.run(bytes.substr(0, first.end));
-  return value.is_ok() && is_legacy_magic(machine.at(value.value()));
+  if (!value.is_ok()) return LegacyMagic::kMaybe;
+  const pickle::Value& root = machine.at(value.value());
+  if (is_legacy_magic(root)) return LegacyMagic::kYes;
+  return root.kind == pickle::Kind::kCall ? LegacyMagic::kMaybe : LegacyMagic::kNo;
 }
-
 }  // namespace
 
 void scan_pickle_file_bytes(std::string_view bytes, FileScan& scan) {
   scan.format = "pickle";
   PickleTrace first = scan_one(bytes, 0, "pickle 1", scan);
-  if (!holds_legacy_magic(bytes, first)) {
+  LegacyMagic magic = legacy_magic_in(bytes, first);
+  if (magic == LegacyMagic::kNo || (magic == LegacyMagic::kMaybe && first.end >= bytes.size())) {
     for (ScanFinding& finding : scan.findings) {
       if (finding.message.starts_with("pickle 1")) finding.message.replace(0, 8, "the pickle");
     }
@@ -62,7 +70,8 @@ void scan_pickle_file_bytes(std::string_view bytes, FileScan& scan) {
     }
     return;
   }
-  scan.format = "pytorch-legacy";
+  // The value may be the magic number only once the first pickle has run: what follows is scanned too.
+  scan.format = magic == LegacyMagic::kYes ? "pytorch-legacy" : "pickle";
   std::uint64_t at = first.end;
   for (std::uint64_t index = 2; index <= kLegacyPickles; ++index) {
     PickleTrace trace = scan_one(bytes, at, "pickle " + std::to_string(index) + " of 5", scan);
@@ -73,16 +82,43 @@ void scan_pickle_file_bytes(std::string_view bytes, FileScan& scan) {
 
 namespace {
 
+// torch finds its pickles by name without regard to case (miniz compares names that way).
+bool names_a_pickle(std::string_view name) {
+  if (name.size() < 4) return false;
+  std::string ending(name.substr(name.size() - 4));
+  for (char& c : ending) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ending == ".pkl";
+}
+
+bool same_entries(const std::vector<ZipEntry>& a, const std::vector<ZipEntry>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const ZipEntry& x, const ZipEntry& y) {
+    return x.name == y.name && x.method == y.method && x.compressed_size == y.compressed_size &&
+           x.uncompressed_size == y.uncompressed_size && x.local_header_offset == y.local_header_offset;
+  });
+}
+
+// The directory torch's loader reads. Where another reader of the same bytes (Python's zipfile,
+// the rule of the summary) would find a different one, the archive shows two contents and
+// nothing can be said of it.
+Result<std::vector<ZipEntry>> loader_directory(const PositionedFile& file, const std::string& path) {
+  Result<std::vector<ZipEntry>> loader = read_zip_directory(file, path, ZipDirectoryRule::kLoader);
+  Result<std::vector<ZipEntry>> other = read_zip_directory(file, path, ZipDirectoryRule::kSummary);
+  if (loader.is_ok() != other.is_ok() || (loader.is_ok() && !same_entries(loader.value(), other.value()))) {
+    return fail("the archive's end records lead zip readers to different directories, so what loads is ambiguous");
+  }
+  return loader;
+}
+
 void scan_zip(const PositionedFile& file, FileScan& scan) {
   scan.format = "pytorch-zip";
-  Result<std::vector<ZipEntry>> entries = read_zip_directory(file, scan.path);
+  Result<std::vector<ZipEntry>> entries = loader_directory(file, scan.path);
   if (!entries.is_ok()) {
     scan.add("unscannable", entries.message());
     return;
   }
   std::uint64_t pickles = 0;
   for (const ZipEntry& entry : entries.value()) {
-    if (!entry.name.ends_with(".pkl")) continue;
+    if (!names_a_pickle(entry.name)) continue;
     ++pickles;
     if (entry.method != 0) {
       scan.add("unscannable", entry.name + " is compressed (method " + std::to_string(entry.method) +

@@ -48,8 +48,10 @@ Status apply_zip64_record(const PositionedFile& file, std::string_view locator, 
 }
 
 // The end-of-central-directory record, searched backwards from the end of the tail; a hit
-// too close to the end to hold its fields is passed over.
-Result<DirectoryLocation> locate_directory(const PositionedFile& file, const std::string& path) {
+// too close to the end to hold its fields (under the loader's rule, its whole record) is passed
+// over.
+Result<DirectoryLocation> locate_directory(const PositionedFile& file, const std::string& path, ZipDirectoryRule rule) {
+  const std::size_t needed = rule == ZipDirectoryRule::kLoader ? 22 : 20;
   std::uint64_t tail_length = std::min<std::uint64_t>(file.size(), kEocdSearchBytes);
   std::uint64_t tail_start = file.size() - tail_length;
   Result<std::string> tail_read = file.read_at(tail_start, tail_length);
@@ -57,9 +59,10 @@ Result<DirectoryLocation> locate_directory(const PositionedFile& file, const std
   std::string_view tail = tail_read.value();
   for (std::size_t at = tail.size() < 4 ? std::string_view::npos : tail.size() - 4; at != std::string_view::npos;
        at = at == 0 ? std::string_view::npos : at - 1) {
-    if (tail.substr(at, 4) != "PK\x05\x06" || at + 20 > tail.size()) continue;
+    if (tail.substr(at, 4) != "PK\x05\x06" || at + needed > tail.size()) continue;
     DirectoryLocation location{read_le(tail, at + 16, 4), read_le(tail, at + 12, 4)};
-    bool needs_zip64 = location.offset == kZip32Max || location.size == kZip32Max;
+    bool needs_zip64 =
+        rule == ZipDirectoryRule::kLoader || location.offset == kZip32Max || location.size == kZip32Max;
     std::uint64_t record_position = tail_start + at;
     if (!needs_zip64 || record_position < 20) return location;
     Result<std::string> locator = zip64_locator(file, tail, tail_start, record_position);
@@ -123,8 +126,9 @@ Result<std::uint64_t> zip_data_position(const PositionedFile& file, std::uint64_
   return local_header_offset + 30 + read_le(header.value(), 26, 2) + read_le(header.value(), 28, 2);
 }
 
-Result<std::vector<ZipEntry>> read_zip_directory(const PositionedFile& file, const std::string& path) {
-  Result<DirectoryLocation> location = locate_directory(file, path);
+Result<std::vector<ZipEntry>> read_zip_directory(const PositionedFile& file, const std::string& path,
+                                                 ZipDirectoryRule rule) {
+  Result<DirectoryLocation> location = locate_directory(file, path, rule);
   if (!location.is_ok()) return location.error();
   Result<std::string> directory = file.read_at(location.value().offset, location.value().size);
   if (!directory.is_ok()) return directory.error();
