@@ -189,7 +189,7 @@ void bench_hostile(const Path& dir) {
     std::printf("%s: %.1f KB, exit %d%s%s\n", c.label.c_str(), size / 1e3, run.exit_status,
                 run.first_error_line.empty() ? "" : ", ", run.first_error_line.substr(0, 110).c_str());
     report("time", run.seconds, 2.0, "s");
-    report("peak memory", run.peak_bytes / kMiB, (4 * size + 32e6 + c.allowance_bytes) / kMiB, "MiB");
+    report("peak memory", static_cast<double>(run.peak_bytes) / kMiB, (4 * size + 32e6 + c.allowance_bytes) / kMiB, "MiB");
     std::filesystem::remove(file);
   }
   std::ifstream pid_file(dir / "lingering.pid");
@@ -199,7 +199,8 @@ void bench_hostile(const Path& dir) {
   ChildRun zero = run_tarnwick({"catboost", "/dev/zero"});
   std::printf("catboost /dev/zero: exit %d, %s\n", zero.exit_status, zero.first_error_line.c_str());
   report("time", zero.seconds, 2.0, "s");
-  report("peak memory (a device is refused unread: 32 MB)", zero.peak_bytes / kMiB, 32e6 / kMiB, "MiB");
+  report("peak memory (a device is refused unread: 32 MB)", static_cast<double>(zero.peak_bytes) / kMiB, 32e6 / kMiB,
+         "MiB");
 }
 
 void bench_onnx(const Path& dir) {
@@ -214,7 +215,7 @@ void bench_onnx(const Path& dir) {
               python.exit_status == 0 ? "ran" : "failed");
   report("time against read + bare FNV-1a pass (1.05x)", inspect.seconds, 1.05 * bare, "s");
   if (python.exit_status == 0) report("time against onnx.load (half)", inspect.seconds, 0.5 * python.seconds, "s");
-  report("peak memory (1.1x the file)", inspect.peak_bytes / kMiB, 1.1 * size / kMiB, "MiB");
+  report("peak memory (1.1x the file)", static_cast<double>(inspect.peak_bytes) / kMiB, 1.1 * size / kMiB, "MiB");
   std::filesystem::remove(model);
 }
 
@@ -226,7 +227,7 @@ void bench_lightgbm(const Path& dir) {
   ChildRun inspect = run_tarnwick({"lightgbm", "--json", model.string()}, 3);
   std::printf("lightgbm --json, %.1f MiB model (exit %d)\n", size / kMiB, inspect.exit_status);
   report("time against read + bare FNV-1a pass (1.3x)", inspect.seconds, 1.3 * bare, "s");
-  report("peak memory (1.1x the file)", inspect.peak_bytes / kMiB, 1.1 * size / kMiB, "MiB");
+  report("peak memory (1.1x the file)", static_cast<double>(inspect.peak_bytes) / kMiB, 1.1 * size / kMiB, "MiB");
   std::filesystem::remove(model);
 }
 
@@ -248,7 +249,7 @@ void bench_cbm(const Path& dir) {
     ChildRun inspect = run_tarnwick({"catboost", "--json", file.string()}, 1);
     std::printf("catboost --json, 100 MiB of %s (exit %d)\n", name, inspect.exit_status);
     report("time against read + bare FNV-1a pass (2x)", inspect.seconds, 2 * bare, "s");
-    report("peak memory (4x the file)", inspect.peak_bytes / kMiB, 4 * size / kMiB, "MiB");
+    report("peak memory (4x the file)", static_cast<double>(inspect.peak_bytes) / kMiB, 4 * size / kMiB, "MiB");
     std::filesystem::remove(file);
   }
 }
@@ -411,7 +412,7 @@ void report_inspect_speed(const char* label, const Path& file) {
   std::printf("inspect --json, %s: %.1f MiB (exit %d)\n", label, static_cast<double>(size_of(file)) / kMiB,
               inspect.exit_status);
   report("time against cat file > /dev/null (1.5x)", inspect.seconds, 1.5 * bare, "s");
-  report("peak memory (the mapped file + 64 MiB)", inspect.peak_bytes / kMiB,
+  report("peak memory (the mapped file + 64 MiB)", static_cast<double>(inspect.peak_bytes) / kMiB,
          static_cast<double>(size_of(file)) / kMiB + 64.0, "MiB");
 }
 
@@ -468,7 +469,7 @@ void bench_scan(const Path& dir) {
   ChildRun scan = run_tarnwick({"scan", "--json", file.string()});
   std::printf("scan --json, %.1f MiB pickle (exit %d)\n", size / kMiB, scan.exit_status);
   report("time against read + bare FNV-1a pass (10x)", scan.seconds, 10 * bare, "s");
-  report("peak memory (3x the file)", scan.peak_bytes / kMiB, 3 * size / kMiB, "MiB");
+  report("peak memory (3x the file)", static_cast<double>(scan.peak_bytes) / kMiB, 3 * size / kMiB, "MiB");
   std::filesystem::remove(file);
 }
 

@@ -79,7 +79,7 @@ Status bench_command(const Args& args, Io& io) {
     last = run.take();
   }
   auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
-  double total_ms = elapsed.count() / 1e6;
+  double total_ms = static_cast<double>(elapsed.count()) / 1e6;
   io.out << "Benchmark: " << model.value().name << "\nIterations: " << iterations << "\n";
   io.out << "Total time: " << format_fixed(total_ms, 3) << " ms\n";
   io.out << "Average time: " << format_fixed(total_ms / static_cast<double>(iterations), 6) << " ms\n";

@@ -43,7 +43,7 @@ TEST(SafetensorsReader, ReadsEveryDtypeScalarsEmptyTensorsAndPadding) {
   for (std::size_t alignment : {1, 8, 64}) {
     std::vector<SafetensorsTensor> tensors;
     for (std::size_t i = 0; i < cases.size(); ++i) {
-      tensors.push_back({"t" + std::to_string(i), cases[i].code, cases[i].shape, counting_bytes(cases[i].bytes, i)});
+      tensors.push_back({"t" + std::to_string(i), cases[i].code, cases[i].shape, counting_bytes(cases[i].bytes, static_cast<unsigned>(i))});
     }
     TempDir dir;
     std::string file = safetensors_file(tensors, nullptr, alignment);
