@@ -53,10 +53,10 @@ struct FormatDescriptor {
   Status (*diff)(const std::string& old_path, const std::string& new_path, const DiffRequest& request,
                  Io& io) = nullptr;
   bool diffs_deep = false;        // otherwise `diff --deep` is noted and ignored
-  std::string_view diff_refusal;  // what `diff` answers when the kind has no diff
+  std::string_view diff_refusal = {};  // what `diff` answers when the kind has no diff
   Result<CheckOutcome> (*check)(const CheckOptions& options, const std::string& old_path,
                                 const std::string& new_path) = nullptr;
-  std::string_view check_refusal;  // what `check` answers for two files of a kind it cannot check
+  std::string_view check_refusal = {};  // what `check` answers for two files of a kind it cannot check
   Result<ChangeExplanation> (*explain_change)(const std::string& old_path, const std::string& new_path) = nullptr;
 
   // `contents`: a tensor kind gives its tensor table, a tree kind its tree table.

@@ -222,8 +222,8 @@ Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth, DecodeBud
   return walk(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
     if (field.field_number == 1 || field.field_number == 5) {
-      Status drawn = budget.draw(1, field.field_number == 1 ? "ONNX graph nodes" : "ONNX initializers");
-      if (!drawn.is_ok()) return drawn;
+      Status entry_drawn = budget.draw(1, field.field_number == 1 ? "ONNX graph nodes" : "ONNX initializers");
+      if (!entry_drawn.is_ok()) return entry_drawn;
     }
     switch (field.field_number) {
       case 1: return read_node(field.payload, graph.nodes.emplace_back(), depth, budget);

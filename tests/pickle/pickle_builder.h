@@ -58,7 +58,7 @@ struct StorageId {
   std::string storage_class = "FloatStorage";
   std::string key = "0";
   std::uint64_t numel = 0;
-  std::vector<std::uint64_t> view;  // legacy: {offset, size} of a view of the root storage
+  std::vector<std::uint64_t> view = {};  // legacy: {offset, size} of a view of the root storage
   bool legacy = false;
 };
 

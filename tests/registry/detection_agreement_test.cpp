@@ -70,7 +70,9 @@ TEST(DetectionAgreement, EveryCommandGivesARenamedCorpusFileOneKind) {
       fs::create_symlink(entry.path(), link);
       const FormatDescriptor* format = detect_format(link.string());
       std::string kind(kind_name(format));
-      if (claimed_by_content) EXPECT_EQ(kind, kind_name(original)) << "the content decides, not the name";
+      if (claimed_by_content) {
+        EXPECT_EQ(kind, kind_name(original)) << "the content decides, not the name";
+      }
       std::string partner = kind == "tensor plan JSON" ? catboost : plan;
       EXPECT_EQ(kind_named_by({"diff"}, link.string(), partner, "cannot diff different or unsupported artifact types: "),
                 kind);

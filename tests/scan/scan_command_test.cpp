@@ -144,7 +144,9 @@ TEST(ScanCommand, ExitStatuses) {
     testing::CommandRun run = run_command(c.args);
     SCOPED_TRACE(::testing::PrintToString(c.args));
     EXPECT_EQ(run.status, c.status);
-    if (!c.err.empty() || c.status == 0) EXPECT_EQ(run.err, c.err);
+    if (!c.err.empty() || c.status == 0) {
+      EXPECT_EQ(run.err, c.err);
+    }
   }
   EXPECT_EQ(testing::read_file(safe).substr(0, 2), "PK") << "the refused --sarif left the scanned file alone";
 }

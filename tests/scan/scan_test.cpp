@@ -150,8 +150,11 @@ TEST(Scan, MaliciousFilesGetTheirVerdictAndNameTheImport) {
     EXPECT_EQ(result.verdict, c.verdict) << c.name << "\n" << findings_of(scan);
     EXPECT_EQ(imports_of(scan), c.imports) << c.name;
     std::string findings = findings_of(scan);
-    if (*c.finding != '\0') EXPECT_NE(findings.find(std::string(c.finding) + "\n"), std::string::npos) << c.name << "\n" << findings;
-    if (*c.finding == '\0') EXPECT_EQ(findings, "") << c.name;
+    if (*c.finding != '\0') {
+      EXPECT_NE(findings.find(std::string(c.finding) + "\n"), std::string::npos) << c.name << "\n" << findings;
+    } else {
+      EXPECT_EQ(findings, "") << c.name;
+    }
   }
 }
 
