@@ -54,16 +54,22 @@ struct ChangeExplanation {
   std::function<void(std::ostream&)> print_sections;
 };
 
+// Keeps both summaries for the kind's explain-diff sections, named by `name`.
+template <class Summary, class Name, class Sections>
+ChangeExplanation explain_pair_change(ArtifactPair<Summary> pair, Name name, Sections sections) {
+  auto models = std::make_shared<ArtifactPair<Summary>>(std::move(pair));
+  return ChangeExplanation{name(models->old_model), name(models->new_model), [models, sections](std::ostream& out) {
+                             sections(out, models->old_model, models->new_model);
+                           }};
+}
+
 // Reads both summaries, old first, and keeps them for the kind's explain-diff sections.
 template <class Summary, class Name, class Sections>
 Result<ChangeExplanation> explain_summary_change(Result<Summary> (*read)(const std::string&), const std::string& old_path,
                                                  const std::string& new_path, Name name, Sections sections) {
   Result<ArtifactPair<Summary>> pair = read_artifact_pair(read, old_path, new_path);
   if (!pair.is_ok()) return pair.error();
-  auto models = std::make_shared<ArtifactPair<Summary>>(pair.take());
-  return ChangeExplanation{name(models->old_model), name(models->new_model), [models, sections](std::ostream& out) {
-                             sections(out, models->old_model, models->new_model);
-                           }};
+  return explain_pair_change(pair.take(), name, sections);
 }
 
 }  // namespace tarnwick

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -44,9 +44,7 @@ class FileDescriptor {
 
 // A pipe handed over as a descriptor (`<(...)`, /dev/stdin) is reached through links that end in
 // "pipe:[N]"; a FIFO with a name in a directory is not, and opening it waits for a writer.
-bool is_named_fifo(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISFIFO(info.st_mode)) return false;
+bool names_its_fifo(const std::string& path) {
   std::string current = path;
   for (int hop = 0; hop < 40; ++hop) {
     char target[4096];
@@ -157,14 +155,21 @@ Result<FileBytes> read_sized(int fd, const std::string& path, std::size_t size) 
 
 }  // namespace
 
-bool is_device(const std::string& path) {
+namespace {
+
+// Why the file at `path` is not opened at all, or nothing: one stat, before any open.
+std::optional<std::string> special_file_reason(const std::string& path) {
   struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode));
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  if (S_ISFIFO(info.st_mode) && names_its_fifo(path)) return "a named pipe is not read (it would wait for a writer)";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device is not read";
+  return std::nullopt;
 }
 
+}  // namespace
+
 Status refuse_special_file(const std::string& path) {
-  if (is_named_fifo(path)) return fail("read " + path + ": a named pipe is not read (it would wait for a writer)");
-  if (is_device(path)) return fail("read " + path + ": a device is not read");
+  if (std::optional<std::string> reason = special_file_reason(path)) return fail("read " + path + ": " + *reason);
   return Status::ok();
 }
 
@@ -236,7 +241,7 @@ std::string peek_socket(int fd, std::size_t limit) {
 }  // namespace
 
 std::string read_file_head(const std::string& path, std::size_t limit) {
-  if (is_named_fifo(path) || is_device(path)) return {};
+  if (special_file_reason(path)) return {};
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return {};
   struct stat info {};

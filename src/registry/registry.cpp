@@ -38,6 +38,14 @@ ContentProbe probe_path(const std::string& path, std::string& head) {
   return probe;
 }
 
+const FormatDescriptor* format_claiming(const std::vector<const FormatDescriptor*>& formats,
+                                        const ContentProbe& probe) {
+  for (const FormatDescriptor* format : formats) {
+    if (format->claims_content && format->claims_content(probe)) return format;
+  }
+  return nullptr;
+}
+
 const FormatDescriptor* format_by_extension(const std::vector<const FormatDescriptor*>& formats,
                                             const std::string& path) {
   const FormatDescriptor* best = nullptr;
@@ -82,10 +90,7 @@ ScopedFormatRegistration::~ScopedFormatRegistration() {
 const FormatDescriptor* detect_format(const std::string& path) {
   std::vector<const FormatDescriptor*> formats = registered_formats();
   std::string head;
-  ContentProbe probe = probe_path(path, head);
-  for (const FormatDescriptor* format : formats) {
-    if (format->claims_content && format->claims_content(probe)) return format;
-  }
+  if (const FormatDescriptor* format = format_claiming(formats, probe_path(path, head))) return format;
   return format_by_extension(formats, path);
 }
 
@@ -94,10 +99,7 @@ const FormatDescriptor* detect_format_of_bytes(std::string_view bytes) {
   probe.head = bytes.substr(0, kProbeBytes);
   probe.size = bytes.size();
   probe.regular_file = true;
-  for (const FormatDescriptor* format : registered_formats()) {
-    if (format->claims_content && format->claims_content(probe)) return format;
-  }
-  return nullptr;
+  return format_claiming(registered_formats(), probe);
 }
 
 std::string_view kind_name(const FormatDescriptor* format) { return format ? format->name : "unknown"; }

@@ -1,11 +1,10 @@
 #include "safetensors/safetensors_format.h"
 
-#include "safetensors/safetensors_scan.h"
+#include "descriptor/tensor_file_operations.h"
 #include "safetensors/safetensors_highlights.h"
 #include "safetensors/safetensors_reader.h"
+#include "safetensors/safetensors_scan.h"
 #include "safetensors/sibling_config.h"
-#include "tables/tensor_file_commands.h"
-#include "tables/tensor_file_summary.h"
 
 namespace tarnwick {
 
@@ -31,17 +30,7 @@ bool is_checkpoint(const ContentProbe& probe) {
   return header_length <= *probe.size - 8;
 }
 
-Status inspect(const Args& args, Io& io) { return tensor_file_inspect(args, kSafetensorsCheckpoint, io); }
-Status explain(const std::string& path, Io& io) { return tensor_file_explain(path, kSafetensorsCheckpoint, io); }
-Status diff(const std::string& old_path, const std::string& new_path, const DiffRequest& request, Io& io) {
-  return tensor_file_diff(old_path, new_path, kSafetensorsCheckpoint, request.json, io);
-}
-Result<CheckOutcome> check(const CheckOptions& options, const std::string& old_path, const std::string& new_path) {
-  return check_tensor_files(options, old_path, new_path, kSafetensorsCheckpoint);
-}
-Result<ChangeExplanation> explain_change(const std::string& old_path, const std::string& new_path) {
-  return explain_tensor_file_pair(old_path, new_path, kSafetensorsCheckpoint);
-}
+using Operations = TensorFileOperations<kSafetensorsCheckpoint>;
 
 }  // namespace
 
@@ -49,11 +38,11 @@ const FormatDescriptor kSafetensorsFormat{
     .name = "safetensors",
     .extensions = {"safetensors.index.json", "safetensors"},
     .claims_content = is_checkpoint,
-    .inspect = inspect,
-    .explain = explain,
-    .diff = diff,
-    .check = check,
-    .explain_change = explain_change,
+    .inspect = Operations::inspect,
+    .explain = Operations::explain,
+    .diff = Operations::diff,
+    .check = Operations::check,
+    .explain_change = Operations::explain_change,
     .tensor_table = read_safetensors_table,
     .stated_architecture = safetensors_stated_architecture,
     .scan = scan::scan_safetensors,

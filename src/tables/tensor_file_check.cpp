@@ -66,10 +66,8 @@ Result<ChangeExplanation> explain_tensor_file_pair(const std::string& old_path, 
                                                   const TensorFileFormat& format) {
   Result<ArtifactPair<TensorFileSummary>> pair = read_tensor_file_pair(old_path, new_path, format);
   if (!pair.is_ok()) return pair.error();
-  auto models = std::make_shared<ArtifactPair<TensorFileSummary>>(pair.take());
-  return ChangeExplanation{models->old_model.path, models->new_model.path, [models](std::ostream& out) {
-                             explain_tensor_file_change(out, models->old_model, models->new_model);
-                           }};
+  return explain_pair_change(
+      pair.take(), [](const TensorFileSummary& s) { return s.path; }, explain_tensor_file_change);
 }
 
 }  // namespace tarnwick
