@@ -54,7 +54,8 @@ class Memo {
 
 class Tracer {
  public:
-  explicit Tracer(std::string_view bytes) : bytes_(bytes) {}
+  Tracer(std::string_view bytes, const ByteGaps& gaps, bool persistent_ids = true)
+      : bytes_(bytes), gaps_(gaps), persistent_ids_(persistent_ids) {}
 
   PickleTrace run(std::uint64_t start) {
     pickle::OpcodeReader reader(bytes_, start);
@@ -76,6 +77,8 @@ class Tracer {
                                      std::to_string(opcode.value().position) + "); a loader stops here");
         break;
       }
+      while (next_gap_ < gaps_.size() && gaps_[next_gap_].first < reader.position()) ++next_gap_;
+      if (next_gap_ < gaps_.size() && gaps_[next_gap_].first == reader.position()) reader.skip_to(gaps_[next_gap_++].second);
     }
     trace_.end = reader.position();
     return std::move(trace_);
@@ -228,7 +231,14 @@ class Tracer {
         if (!pop_mark()) return problem(kNoMark);
         push(SlotKind::kOther);
         return true;
-      case op::kTuple1: case op::kTuple2: case op::kTuple3: case op::kBinPersId:
+      case op::kPersId:
+        if (!persistent_ids_) return problem("a persistent id, and the loader has no persistent_load");
+        push(SlotKind::kOther);
+        return true;
+      case op::kBinPersId:
+        if (!persistent_ids_) return problem("a persistent id, and the loader has no persistent_load");
+        [[fallthrough]];
+      case op::kTuple1: case op::kTuple2: case op::kTuple3:
         if (!pop(opcode.code == op::kBinPersId ? 1 : opcode.code - op::kTuple1 + 1)) return problem(kUnderflow);
         push(SlotKind::kOther);
         return true;
@@ -240,6 +250,9 @@ class Tracer {
   }
 
   std::string_view bytes_;
+  const ByteGaps& gaps_;
+  bool persistent_ids_;
+  std::size_t next_gap_ = 0;
   std::string problem_;  // why the last step failed
   std::vector<Slot> stack_;
   std::vector<std::size_t> marks_;
@@ -250,6 +263,13 @@ class Tracer {
 
 }  // namespace
 
-PickleTrace trace_pickle(std::string_view bytes, std::uint64_t start) { return Tracer(bytes).run(start); }
+PickleTrace trace_pickle(std::string_view bytes, std::uint64_t start, const ByteGaps& gaps) {
+  return Tracer(bytes, gaps).run(start);
+}
+
+PickleTrace trace_plain_pickle_load(std::string_view bytes) {
+  static const ByteGaps kNoGaps;
+  return Tracer(bytes, kNoGaps, false).run(0);
+}
 
 }  // namespace tarnwick::scan

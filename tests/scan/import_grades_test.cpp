@@ -2,7 +2,7 @@
 // decision singled out, Python 2 spellings, and dotted names that walk attributes.
 #include <gtest/gtest.h>
 
-#include "pt/import_policy.h"
+#include "pickle/import_policy.h"
 
 namespace tarnwick {
 namespace {
