@@ -46,16 +46,23 @@ class Memo {
     return found == sparse_.end() ? nullptr : &found->second;
   }
   std::size_t size() const { return dense_.size() + sparse_.size(); }
+  // What the entries take, a map entry counted at what a node costs.
+  std::uint64_t bytes() const { return dense_.size() * sizeof(Slot) + sparse_.size() * 64; }
 
  private:
   std::vector<Slot> dense_;
   std::unordered_map<std::uint64_t, Slot> sparse_;
 };
 
+// The stack, marks, memo and decoded texts may take 1.4 times the pickle and 16 MB: with the
+// vectors' growth and the mapped file beside them, a scan stays within 4 times the file and
+// 32 MB. A pickle that needs more is no state dict; a loader would need as much.
+std::uint64_t slot_memory_cap(std::uint64_t pickle_bytes) { return pickle_bytes / 5 * 7 + 16'000'000; }
+
 class Tracer {
  public:
   Tracer(std::string_view bytes, const ByteGaps& gaps, bool persistent_ids = true)
-      : bytes_(bytes), gaps_(gaps), persistent_ids_(persistent_ids) {}
+      : bytes_(bytes), gaps_(gaps), persistent_ids_(persistent_ids), memory_cap_(slot_memory_cap(bytes.size())) {}
 
   PickleTrace run(std::uint64_t start) {
     pickle::OpcodeReader reader(bytes_, start);
@@ -72,6 +79,12 @@ class Tracer {
       }
       bool stepped = step(opcode.value());
       trace_.max_slots = std::max<std::uint64_t>(trace_.max_slots, stack_.size() + marks_.size() + memo_.size());
+      if (memory_used() > memory_cap_) {
+        trace_.unscannable.push_back("the pickle's stack, marks and memo pass " + std::to_string(memory_cap_) +
+                                     " bytes at offset " + std::to_string(opcode.value().position) +
+                                     "; the scan stops there");
+        break;
+      }
       if (!stepped) {
         trace_.unscannable.push_back(problem_ + " (" + pickle::opcode_name(opcode.value().code) + " at offset " +
                                      std::to_string(opcode.value().position) + "); a loader stops here");
@@ -86,6 +99,9 @@ class Tracer {
 
  private:
   std::size_t floor() const { return marks_.empty() ? 0 : marks_.back(); }
+  std::uint64_t memory_used() const {
+    return stack_.size() * sizeof(Slot) + marks_.size() * sizeof(std::size_t) + memo_.bytes() + owned_bytes_;
+  }
 
   bool pop(std::size_t count, Slot* last = nullptr) {
     if (stack_.size() - floor() < count) return false;
@@ -137,6 +153,7 @@ class Tracer {
       Result<std::string> text = opcode.code == op::kString ? pickle::unquote_string_literal(opcode.text)
                                                                     : pickle::decode_raw_unicode_escape(opcode.text);
       if (!text.is_ok()) return problem(text.message());
+      owned_bytes_ += text.value().size() + sizeof(std::string);
       owned_.push_back(text.take());
       push(SlotKind::kOwnedText, owned_.size() - 1);
       return true;
@@ -252,6 +269,8 @@ class Tracer {
   std::string_view bytes_;
   const ByteGaps& gaps_;
   bool persistent_ids_;
+  std::uint64_t memory_cap_;
+  std::uint64_t owned_bytes_ = 0;
   std::size_t next_gap_ = 0;
   std::string problem_;  // why the last step failed
   std::vector<Slot> stack_;

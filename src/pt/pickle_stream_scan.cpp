@@ -20,7 +20,7 @@ enum class LegacyMagic { kNo, kMaybe, kYes };
 // the next four: it compares the unpickled value, so any encoding of the number counts, and a
 // call that could return it may.
 LegacyMagic legacy_magic_in(std::string_view bytes, const PickleTrace& first) {
-  if (!first.stopped) return LegacyMagic::kNo;
+  if (!first.stopped || first.end >= bytes.size()) return LegacyMagic::kNo;  // nothing follows to be run
   pickle::Machine machine;
   Result<pickle::ValueId> value = machine.run(bytes.substr(0, first.end));
   if (!value.is_ok()) return LegacyMagic::kMaybe;
@@ -61,7 +61,7 @@ void scan_pickle_stream(std::string_view bytes, const Place& place, FileScan& sc
   PickleTrace first = trace_pickle(bytes, 0);
   if (uses_joblib_arrays(first)) return scan_joblib_stream(bytes, place, scan);
   LegacyMagic magic = legacy_magic_in(bytes, first);
-  if (magic == LegacyMagic::kNo || (magic == LegacyMagic::kMaybe && first.end >= bytes.size())) {
+  if (magic == LegacyMagic::kNo) {
     record_pickle_trace(first, place.where("the pickle"), scan);
     if (first.stopped && first.end < bytes.size()) {
       scan.add("info", place.where(std::to_string(bytes.size() - first.end) + " bytes after the pickle's STOP are not loaded"));

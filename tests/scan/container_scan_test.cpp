@@ -182,6 +182,21 @@ TEST(ContainerScan, EachContainerIsReadAsItsLoaderReadsIt) {
   }
 }
 
+// Nested empty lists need 16 bytes of stack per byte of pickle: the trace stops once they pass
+// the pickle's share of memory (the slot that passes it is pushed by the opcode at 2 + its index),
+// long before the end, and says where.
+TEST(ContainerScan, AHostilePickleStopsAtItsShareOfMemory) {
+  const std::size_t levels = 2'000'000;
+  std::string lists = "\x80\x02" + std::string(levels, ']') + std::string(levels - 1, 'a') + ".";
+  TempDir dir;
+  testing::PolicyScan result = scan_under(dir.write("lists.pkl", lists));
+  EXPECT_EQ(result.verdict, "unscannable");
+  std::uint64_t cap = lists.size() / 5 * 7 + 16'000'000;
+  EXPECT_EQ(findings_of(result.scan), "unscannable: the pickle: the pickle's stack, marks and memo pass " + std::to_string(cap) +
+                                          " bytes at offset " + std::to_string(cap / 16 + 2) + "; the scan stops there\n");
+  EXPECT_LT(result.scan.steps, levels);
+}
+
 void scan_nothing(const scan::ScanInput&, scan::FileScan& scan) { scan.format = "test-kind"; }
 
 bool claims_test_bytes(const ContentProbe& probe) { return probe.head.starts_with("\x80\x02" "c"); }
