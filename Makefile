@@ -4,7 +4,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 
-.PHONY: deps build demo test test-release test-asan test-tsan bench fuzz install package clean
+.PHONY: deps build demo test check test-release test-asan test-tsan bench fuzz install package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -19,6 +19,11 @@ demo: build
 	./$(BUILD)/tarnwick trace examples/tiny_attention_plan.json
 
 test: test-release test-asan test-tsan
+
+# Day-to-day: the release build and the unit tests in one process, without the script checks
+# and the sanitizer builds.
+check: build
+	./$(BUILD)/tarnwick_tests --gtest_brief=1
 
 test-release: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
