@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only when one is missing
 # (man-db, groff-base, dpkg-dev and file: the manual and Debian package of `make package`).
 set -euo pipefail
-packages=(g++ cmake ninja-build make nlohmann-json3-dev libgtest-dev libgmock-dev python3 python3-onnx python3-torch libxxhash-dev clang libclang-rt-14-dev man-db groff-base dpkg-dev file)
+packages=(g++ cmake ninja-build make nlohmann-json3-dev libgtest-dev libgmock-dev python3 python3-onnx python3-torch python3-torchvision libxxhash-dev clang libclang-rt-14-dev man-db groff-base dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
