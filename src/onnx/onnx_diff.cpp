@@ -2,10 +2,10 @@
 #include <ostream>
 #include <set>
 
-#include "base/figure_notes.h"
 #include "base/artifact_pair.h"
 #include "base/change_json.h"
 #include "base/change_lines.h"
+#include "base/figure_notes.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "onnx/onnx_commands.h"

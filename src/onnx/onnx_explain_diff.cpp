@@ -1,9 +1,9 @@
-#include "base/figure_notes.h"
 #include "onnx/onnx_commands.h"
 
 #include <set>
 
 #include "base/change_wording.h"
+#include "base/figure_notes.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "onnx/onnx_architecture.h"

@@ -1,8 +1,8 @@
-#include "base/figure_notes.h"
 #include "onnx/onnx_format.h"
 
 #include <set>
 
+#include "base/figure_notes.h"
 #include "onnx/onnx_scan.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_commands.h"

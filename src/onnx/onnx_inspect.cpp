@@ -2,8 +2,8 @@
 #include <ostream>
 #include <set>
 
-#include "base/figure_notes.h"
 #include "base/change_lines.h"
+#include "base/figure_notes.h"
 #include "base/format.h"
 #include "base/inspector_args.h"
 #include "base/text.h"
