@@ -378,7 +378,10 @@ void keep_reportable_estimates(std::vector<OpEstimate>& estimates) {
   });
   std::size_t kept = 0;
   for (std::size_t i = 0; i < estimates.size(); ++i) {
-    if (keep[i]) estimates[kept++] = std::move(estimates[i]);
+    if (!keep[i]) continue;
+    // An entry already in place stays: moving a string onto itself leaves it empty.
+    if (kept != i) estimates[kept] = std::move(estimates[i]);
+    ++kept;
   }
   estimates.resize(kept);
 }
