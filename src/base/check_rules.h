@@ -31,6 +31,8 @@ struct CheckOutcome {
   std::string old_name;
   std::string new_name;
   std::vector<CheckResult> results;
+  // Where a rule's figure is not the exact one, why (one line each).
+  std::vector<std::string> notes;
 };
 
 // "20", "20%", " 20%% " mean 20; negative values (also -0) are refused.

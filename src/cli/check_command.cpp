@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "base/check_rules.h"
+#include "base/figure_notes.h"
 #include "registry/registry.h"
 #include "base/text.h"
 
@@ -49,12 +50,12 @@ Result<CheckArgs> scan_args(const Args& args) {
   return scanned;
 }
 
-Status print_report(Io& io, std::string_view kind, const std::string& old_name, const std::string& new_name,
-                    const std::vector<CheckResult>& results) {
+Status print_report(Io& io, std::string_view kind, const CheckOutcome& outcome) {
+  const std::vector<CheckResult>& results = outcome.results;
   std::ostream& out = io.out;
   out << "Model Check\n-----------\n";
-  out << "Type: " << kind << "\nOld: " << escape_control(old_name)
-      << "\nNew: " << escape_control(new_name) << "\n\nChecks:\n";
+  out << "Type: " << kind << "\nOld: " << escape_control(outcome.old_name)
+      << "\nNew: " << escape_control(outcome.new_name) << "\n\nChecks:\n";
   bool all_passed = true;
   for (const CheckResult& result : results) {
     out << "  " << (result.passed ? "PASS" : "FAIL") << " " << result.name << ": " << escape_control(result.detail)
@@ -62,6 +63,7 @@ Status print_report(Io& io, std::string_view kind, const std::string& old_name, 
     all_passed = all_passed && result.passed;
   }
   if (results.empty()) out << "  PASS artifact pair is readable; no check rules were configured\n";
+  print_note_section(out, outcome.notes);
   out << "\nStatus: " << (all_passed ? "PASS" : "FAIL") << "\n";
   if (!all_passed) return fail("check failed");
   return Status::ok();
@@ -85,8 +87,7 @@ Status check_command(const Args& args, Io& io) {
   }
   Result<CheckOutcome> outcome = old_format->check(check.options, check.paths[0], check.paths[1]);
   if (!outcome.is_ok()) return outcome.error();
-  const CheckOutcome& checked = outcome.value();
-  return print_report(io, old_format->name, checked.old_name, checked.new_name, checked.results);
+  return print_report(io, old_format->name, outcome.value());
 }
 
 }  // namespace tarnwick

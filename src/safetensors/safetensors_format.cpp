@@ -15,6 +15,7 @@ const TensorFileFormat kSafetensorsCheckpoint{
     .read_table = read_safetensors_table,
     .highlights = safetensors_highlights,
     .stated_architecture = safetensors_stated_architecture,
+    .sidecar_config = safetensors_sidecar_config,
 };
 
 namespace {

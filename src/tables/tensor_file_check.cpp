@@ -58,7 +58,7 @@ Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::
                        same});
   }
   if (options.fail_on_training_config_change) results.push_back(metadata_check(old_model, new_model, changes));
-  return CheckOutcome{old_model.path, new_model.path, std::move(results)};
+  return CheckOutcome{old_model.path, new_model.path, std::move(results), {}};
 }
 
 

@@ -44,7 +44,9 @@ class Walker {
     for (std::size_t k = 0; k < graph.inputs.size(); ++k) {
       const KnownValue* fallback =
           input_fallbacks && k < input_fallbacks->size() ? &(*input_fallbacks)[k] : nullptr;
-      scope.set(graph.inputs[k].name, declared(graph.inputs[k], fallback));
+      KnownValue input = declared(graph.inputs[k], fallback);
+      if (path.empty() && input.shape) walk_.main_input_shapes[graph.inputs[k].name] = *input.shape;
+      scope.set(graph.inputs[k].name, std::move(input));
     }
     for (const OnnxTensor& tensor : graph.initializers) {
       walk_.parameters += wrapping_numel(tensor.dims);
