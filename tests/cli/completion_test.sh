@@ -62,7 +62,11 @@ expect "tarnwick version " ""
 # The offered command words are exactly the words the program dispatches.
 offered=" $_tarnwick_commands --help --version "
 offered=${offered//$'\n'/ }
-for word in $(grep -o 'Command{"[^"]*"' "$root/src/cli/command_table.cpp" | sed 's/^Command{"//; s/"$//'); do
+# Each table entry opens with {"word", {"alias", ...}, handler.
+table_words=$(grep -oE '^ *\{"[^"]+", \{[^}]*\}, [a-z_]+_command' "$root/src/cli/command_table.cpp" |
+  grep -oE '"[^"]+"' | tr -d '"')
+[ "$(echo "$table_words" | wc -w)" -ge 30 ] || { echo "FAIL the command table's words were not found"; failed=$((failed + 1)); }
+for word in $table_words; do
   [[ $offered == *" $word "* ]] || { echo "FAIL command word '$word' is not offered"; failed=$((failed + 1)); }
 done
 for word in $offered; do
