@@ -47,8 +47,8 @@ std::string general_help() {
     }
   }
   text += "  tarnwick help <command>  (or tarnwick <command> --help: its usage, options and an example)\n";
-  text += "\nEvery model command also reads .safetensors and .gguf files. An option that takes a value\n"
-          "may also be written --name=value.\n";
+  text += "\ninspect, explain, diff, check and explain-diff also read .safetensors and .gguf files.\n"
+          "An option that takes a value may also be written --name=value.\n";
   return text;
 }
 

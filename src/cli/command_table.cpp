@@ -32,7 +32,8 @@ const std::vector<CommandEntry>& entries() {
        {kJson},
        "tarnwick doctor --json"},
       {"convert", {}, convert_command,
-       "Un-pickle a model (a .pkl or an MLflow model directory) to a native .txt or .cbm file; needs Python.",
+       "Un-pickle a model (a .pkl or an MLflow model directory) to a native .txt or .cbm file;\n"
+       "needs Python.",
        {{"tarnwick convert <model.pkl|mlflow-dir> [--out path]"}},
        {{"--out", "PATH", "where to write the converted model", "-o"}},
        "tarnwick convert model.pkl --out model.txt"},
@@ -43,8 +44,8 @@ const std::vector<CommandEntry>& entries() {
        {kJson, kLimit, kDeep},
        "tarnwick inspect --json model.onnx"},
       {"diff", {}, diff_command,
-       "What changed between two artifacts of the same kind, field by field; with --contents, "
-       "tensor by tensor or tree by tree.",
+       "What changed between two artifacts of the same kind, field by field; with --contents,\n"
+       "tensor by tensor or tree by tree, across formats too.",
        {{"tarnwick diff [--deep] [--json] <old-model> <new-model>"},
         {"tarnwick diff --contents [--json] [--limit N] <old-model> <new-model>", true}},
        {kJson,
@@ -53,24 +54,27 @@ const std::vector<CommandEntry>& entries() {
         kDeep},
        "tarnwick diff --contents old.safetensors new.safetensors"},
       {"explain-diff", {}, explain_diff_command,
-       "What changed between two artifacts, in plain words: layers, parameters, cost, new operators.",
+       "What changed between two artifacts, in plain words: layers, parameters, cost, new operators;\n"
+       "for tensor checkpoints, the tensors added, removed and changed.",
        {{"tarnwick explain-diff <old-model> <new-model>"}},
        {},
        "tarnwick explain-diff old.onnx new.onnx"},
       {"check", {}, check_command,
-       "Gate a pipeline: compare two artifacts against limits; exit status 1 after the report when a rule fails.",
-       {{"tarnwick check [--json] [--max-size-growth 20%] [--max-ops-growth 25%] [--max-parameter-growth 30%] "
-         "[--fail-on-feature-change] [--fail-on-training-config-change] [--fail-on-new-op] <old-model> <new-model>"}},
+       "Gate a pipeline: compare two artifacts against limits; exit status 1 after the whole report\n"
+       "when a rule fails.",
+       {{"tarnwick check [--max-size-growth 20%] [--max-ops-growth 25%] [--max-parameter-growth 30%] "
+         "[--fail-on-feature-change] [--fail-on-training-config-change] [--fail-on-new-op] <old-model> <new-model>"},
+        {"tarnwick check --json [rules...] <old-model> <new-model>  (the check report as one JSON document)", true}},
        {kJson,
         {"--max-size-growth", "P", "fail when the file grows by more than P percent"},
-        {"--max-ops-growth", "P", "ONNX: fail when the estimated operations grow by more than P percent"},
+        {"--max-ops-growth", "P", "ONNX: fail when the estimated operations grow by over P percent"},
         {"--max-parameter-growth", "P", "fail when the parameter count grows by more than P percent"},
         {"--fail-on-feature-change", "", "fail when the feature (or tensor or parameter) names change"},
         {"--fail-on-training-config-change", "", "fail when the training configuration (or metadata) changes"},
-        {"--fail-on-new-op", "", "ONNX: fail when the new model uses an operator type the old one does not"}},
+        {"--fail-on-new-op", "", "ONNX: fail when the new model uses an operator type the old does not"}},
        "tarnwick check --max-size-growth 20% --fail-on-new-op old.onnx new.onnx"},
       {"contents", {}, contents_command,
-       "What the file holds, exactly: every tensor (PyTorch, safetensors, GGUF, ONNX) or every tree "
+       "What the file holds, exactly: every tensor (PyTorch, safetensors, GGUF, ONNX) or every tree\n"
        "(CatBoost, LightGBM).",
        {{"tarnwick contents [--json] [--limit N] <model>", true}},
        {kJson, kLimit},
@@ -91,7 +95,8 @@ const std::vector<CommandEntry>& entries() {
        {kJson, kLimit},
        "tarnwick onnx --json model.onnx"},
       {"profile", {}, profile_command,
-       "The cost of an ONNX graph with its shapes propagated: MACs, FLOPs, peak activations, per op type.",
+       "The cost of an ONNX graph with its shapes propagated: MACs, FLOPs, peak activations,\n"
+       "per op type.",
        {{"tarnwick profile [--json] [--limit N] [--dim NAME=VALUE]... <model.onnx>", true}},
        {kJson, kLimit,
         {"--dim", "NAME=VALUE", "bind the graph's symbolic dim NAME to VALUE (at least 1); others are taken as 1"}},
@@ -102,7 +107,8 @@ const std::vector<CommandEntry>& entries() {
        {kJson, kLimit},
        "tarnwick pytorch model.pt"},
       {"explain", {}, explain_command,
-       "Explain a model's architecture (ONNX, CatBoost and the other kinds), or a tensor-lab topic.",
+       "Explain a model's architecture (ONNX, CatBoost and the other kinds), or a tensor-lab topic:\n"
+       "tensor, matmul, linear, softmax, attention, transformer.",
        {{"tarnwick explain <model.onnx|model.cbm>"},
         {"tarnwick explain <topic> [--step] [--shapes|--memory|--math|--compare] [--quiz]"}},
        {{"--step", "", "topic: wait for Enter between steps"},
