@@ -42,6 +42,7 @@ const FormatDescriptor kSafetensorsFormat{
     .inspect = Operations::inspect,
     .explain = Operations::explain,
     .diff = Operations::diff,
+    .points_to_contents_diff = true,
     .check = Operations::check,
     .explain_change = Operations::explain_change,
     .tensor_table = read_safetensors_table,

@@ -60,7 +60,8 @@ std::vector<Args> commands_for(const std::string& kind, const std::string& file)
   if (kind == "onnx") {
     runs.push_back({"check", "--max-ops-growth", "0", "--max-parameter-growth", "0", "--fail-on-new-op", file, file});
     runs.push_back({"profile", file});
-    runs.push_back({"profile", "--json", "--dim", "batch=3", file});
+    runs.push_back({"profile", "--json", file});
+    runs.push_back({"profile", "--dim", "batch=3", file});  // refused unless the graph declares batch
   }
   if (kind == "safetensors" || kind == "gguf") {
     runs.push_back({"check", "--max-parameter-growth", "0", "--fail-on-feature-change", "--fail-on-training-config-change",

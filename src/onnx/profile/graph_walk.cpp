@@ -69,8 +69,10 @@ class Walker {
     Dims shape;
     bool known = !(info.shape.size() == 1 && info.shape[0] == "*");
     for (const std::string& text : info.shape) {
-      if (!known) break;
       Result<std::int64_t> number = parse_signed(text);
+      bool symbolic = !number.is_ok() && text != "?" && text != "*";
+      if (symbolic) dims_.named.insert(text);
+      if (!known) continue;
       if (number.is_ok() && number.value() >= 0) {
         shape.push_back(number.value());
       } else if (text == "?" || text == "*" || number.is_ok()) {

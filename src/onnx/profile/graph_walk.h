@@ -19,6 +19,7 @@ struct DimBindings {
   std::map<std::string, std::int64_t> bound;    // given by the user
   std::map<std::string, std::int64_t> assumed;  // symbolic dims met and taken as 1
   std::set<std::string> used;                    // bound dims the model has
+  std::set<std::string> named;                   // every symbolic dim the model declares
 };
 
 struct WalkedNode {
