@@ -59,7 +59,10 @@ ExternalTensorBytes locate_external_bytes(const fs::path& model_dir,
   }
   fs::path file = model_dir / fs::path(location);
   std::error_code error;
-  if (!fs::is_regular_file(file, error)) return problem("external data file " + json_quoted(location) + " not found");
+  if (!fs::exists(file, error)) return problem("external data file " + json_quoted(location) + " not found");
+  if (!fs::is_regular_file(file, error)) {
+    return problem("external data location " + json_quoted(location) + " is not a regular file");
+  }
   std::uint64_t file_size = fs::file_size(file, error);
   if (error) return problem("external data file " + json_quoted(location) + ": " + error.message());
   std::uint64_t start = offset.value_or(0);

@@ -208,6 +208,7 @@ TEST(OnnxTensors, LocatesExternalDataOrSaysWhy) {
       {"past the end", {{"location", "weights.bin"}, {"offset", "65"}}, 4, "", 0, 0,
        "external data file \"weights.bin\" holds 64 bytes, fewer than the offset 65"},
       {"missing", {{"location", "gone.bin"}}, 4, "", 0, 0, "external data file \"gone.bin\" not found"},
+      {"a folder", {{"location", "sub"}}, 4, "", 0, 0, "external data location \"sub\" is not a regular file"},
       {"no location", {{"offset", "0"}}, 4, "", 0, 0, "external data without a location"},
       {"absolute", {{"location", "/etc/passwd"}}, 4, "", 0, 0,
        "external data location \"/etc/passwd\" is an absolute path"},
