@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Runs one Python cross-check over a file set of the shared corpus; 77 means skipped.
-# usage: run_corpus_check.sh <tarnwick> <python module the check needs, or -> <script under tests/> <onnx|pytorch>
+# usage: run_corpus_check.sh <tarnwick> <python module the check needs, or -> <script under tests/> <onnx|onnx-realworld|realworld-onnx|pytorch>
 set -u
 binary=$1 module=$2 script=$3 set=$4
 root=$(cd "$(dirname "$0")/.." && pwd)
 corpus="${TARNWICK_CORPUS:-$root/../shared/corpus}"
-if [ ! -d "$corpus/$set" ]; then
-  echo "skipped: shared corpus not found at $corpus/$set"
+if [ ! -d "$corpus/${set%%-*}" ]; then
+  echo "skipped: shared corpus not found at $corpus/${set%%-*}"
   exit 77
 fi
 if [ "$module" != "-" ] && ! /usr/bin/python3 -c "import $module" 2>/dev/null; then
@@ -15,6 +15,8 @@ if [ "$module" != "-" ] && ! /usr/bin/python3 -c "import $module" 2>/dev/null; t
 fi
 case "$set" in
   onnx) files=("$corpus"/onnx/*.onnx "$corpus"/pytorch/*.onnx) ;;
+  onnx-realworld) files=("$corpus"/onnx/*.onnx "$corpus"/pytorch/*.onnx "$corpus"/realworld/*.onnx) ;;
+  realworld-onnx) files=("$corpus"/realworld/*.onnx) ;;
   pytorch) files=("$corpus"/pytorch/*.pt "$corpus"/pytorch/*.pth "$corpus"/pytorch/*.bin "$corpus"/pytorch/*.ckpt) ;;
   *) echo "unknown corpus set: $set"; exit 2 ;;
 esac

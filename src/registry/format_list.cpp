@@ -14,11 +14,12 @@
 namespace tarnwick {
 
 std::span<const FormatDescriptor* const> built_in_formats() {
-  // Content tests run in this order; the signatures are disjoint, so it only matters for bytes
-  // that satisfy two tests at once (a safetensors header inside a pickle, say).
+  // Content tests run in this order, the strictest first where two can hold at once: a
+  // safetensors header length whose low byte is 0x80 (640 bytes: 80 02 ...) also starts like a
+  // pickle, while a pickle or zip never has '{' at byte 8 after a length that fits the file.
   static const std::array<const FormatDescriptor*, 8> kFormats{
-      &kCatBoostFormat,    &kLightgbmFormat, &kPyTorchFormat,    &kGgufFormat,
-      &kSafetensorsFormat, &kOnnxFormat,     &kTensorPlanFormat, &kPickleFormat,
+      &kCatBoostFormat,   &kLightgbmFormat, &kGgufFormat,       &kSafetensorsFormat,
+      &kPyTorchFormat,    &kOnnxFormat,     &kTensorPlanFormat, &kPickleFormat,
   };
   return kFormats;
 }

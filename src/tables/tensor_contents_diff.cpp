@@ -33,6 +33,18 @@ std::vector<Key> keys_in_order(const TensorTable& table) {
 
 bool same_layout(const TensorEntry& a, const TensorEntry& b) { return a.dtype == b.dtype && a.shape == b.shape; }
 
+std::string unreadable_text(const TensorEntry& tensor) {
+  return tensor.unreadable_reason.value_or("its bytes were not read");
+}
+
+// Why the values of two tensors of one layout could not be compared, side by side.
+std::string uncompared_reason(const TensorEntry& old_tensor, const TensorEntry& new_tensor) {
+  std::string reason;
+  if (!old_tensor.content_hash) reason = "old: " + unreadable_text(old_tensor);
+  if (!new_tensor.content_hash) reason += (reason.empty() ? "new: " : "; new: ") + unreadable_text(new_tensor);
+  return reason;
+}
+
 }  // namespace
 
 Result<TensorContentsDiff> diff_tensor_tables(TensorTable& old_table, TensorTable& new_table) {
@@ -74,10 +86,10 @@ Result<TensorContentsDiff> diff_tensor_tables(TensorTable& old_table, TensorTabl
     // Values compare only between tensors of one layout: otherwise their bytes differ anyway.
     if (change.what.empty()) {
       if (!old_tensor.content_hash || !new_tensor.content_hash) {
-        ++diff.uncompared_count;
-      } else if (*old_tensor.content_hash != *new_tensor.content_hash) {
-        change.what.push_back("values");
+        diff.uncompared.push_back({&old_tensor, &new_tensor, uncompared_reason(old_tensor, new_tensor)});
+        continue;
       }
+      if (*old_tensor.content_hash != *new_tensor.content_hash) change.what.push_back("values");
     }
     if (change.what.empty()) {
       ++diff.unchanged_count;

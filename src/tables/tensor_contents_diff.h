@@ -20,13 +20,19 @@ struct TensorChange {
   std::vector<std::string> what;  // "dtype", "shape", "values"
 };
 
+// Same name, dtype and shape on both sides, but the values of one side could not be read.
+struct UncomparedTensor {
+  const TensorEntry* old_tensor = nullptr;
+  const TensorEntry* new_tensor = nullptr;
+  std::string reason;  // "new: external data file \"w.bin\" not found"
+};
+
 struct TensorContentsDiff {
   std::vector<const TensorEntry*> added;    // new file order
   std::vector<const TensorEntry*> removed;  // old file order
   std::vector<TensorChange> changed;        // old file order
-  std::uint64_t unchanged_count = 0;
-  // Same dtype and shape, but a fingerprint is missing on one side (external ONNX data, say).
-  std::uint64_t uncompared_count = 0;
+  std::uint64_t unchanged_count = 0;  // compared and equal; never the uncompared ones
+  std::vector<UncomparedTensor> uncompared;  // old file order
 };
 
 // Hashes only the tensors present on both sides with the same dtype and shape.

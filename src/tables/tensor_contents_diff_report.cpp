@@ -42,6 +42,16 @@ void print_tensor_list(std::ostream& out, std::string_view heading, const std::v
   if (tensors.size() > limit) out << "  ... " << tensors.size() - limit << " more\n";
 }
 
+// Shown only when there are some: most files have every tensor's bytes at hand.
+void print_uncompared(std::ostream& out, const std::vector<UncomparedTensor>& uncompared, std::uint64_t limit) {
+  if (uncompared.empty()) return;
+  out << "\nUncompared Tensors:\n";
+  for (std::size_t i = 0; i < uncompared.size() && i < limit; ++i) {
+    out << "  " << escape_control(uncompared[i].old_tensor->name) << ": " << escape_control(uncompared[i].reason) << "\n";
+  }
+  if (uncompared.size() > limit) out << "  ... " << uncompared.size() - limit << " more\n";
+}
+
 std::uint64_t sum_or_zero(const TensorTable& table, bool parameters) {
   Result<TensorTotals> totals = tensor_totals(table);
   if (!totals.is_ok()) return 0;
@@ -84,6 +94,14 @@ OrderedJson contents_diff_json(const TensorTable& old_table, const TensorTable& 
   }
   document["changed"] = std::move(changed);
   document["unchanged_count"] = diff.unchanged_count;
+  OrderedJson uncompared = OrderedJson::array();
+  for (const UncomparedTensor& tensor : diff.uncompared) {
+    OrderedJson entry;
+    entry["name"] = tensor.old_tensor->name;
+    entry["reason"] = tensor.reason;
+    uncompared.push_back(std::move(entry));
+  }
+  document["uncompared"] = std::move(uncompared);
   return document;
 }
 
@@ -103,9 +121,7 @@ Status print_contents_diff(std::ostream& out, const TensorTable& old_table, cons
   out << "  Removed: " << diff.removed.size() << "\n";
   out << "  Changed: " << diff.changed.size() << "\n";
   out << "  Unchanged: " << diff.unchanged_count << "\n";
-  if (diff.uncompared_count > 0) {
-    out << "  Values not compared (no fingerprint): " << diff.uncompared_count << "\n";
-  }
+  if (!diff.uncompared.empty()) out << "  Uncompared: " << diff.uncompared.size() << "\n";
 
   print_tensor_list(out, "Added Tensors", diff.added, limit);
   print_tensor_list(out, "Removed Tensors", diff.removed, limit);
@@ -116,6 +132,7 @@ Status print_contents_diff(std::ostream& out, const TensorTable& old_table, cons
     out << "  " << escape_control(change.old_tensor->name) << ": " << tensor_change_text(change) << "\n";
   }
   if (diff.changed.size() > limit) out << "  ... " << diff.changed.size() - limit << " more\n";
+  print_uncompared(out, diff.uncompared, limit);
   return Status::ok();
 }
 

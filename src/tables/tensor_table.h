@@ -31,6 +31,9 @@ struct TensorEntry {
   // plain range (then `content_hash`, when the reader computed it itself, stands in).
   std::optional<TensorBytes> data;
   std::optional<std::uint64_t> content_hash;
+  // Why neither of the two is there (external data missing, say): the tensor's values cannot
+  // be compared, and a diff says so rather than calling it unchanged.
+  std::optional<std::string> unreadable_reason;
 };
 
 struct TensorTable {

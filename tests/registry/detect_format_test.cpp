@@ -47,6 +47,9 @@ TEST(DetectFormat, TensorCheckpoints) {
   std::string header = "{\"w\":{\"dtype\":\"F32\",\"shape\":[1],\"data_offsets\":[0,4]}}";
   std::string safetensors = std::string(1, static_cast<char>(header.size())) + std::string(7, '\0') + header + "abcd";
   std::string too_long = std::string("\xff\xff", 2) + std::string(6, '\0') + header;
+  // A header of 640 bytes: its length starts 80 02, as a pickle of protocol 2 does.
+  std::string padded = header + std::string(640 - header.size(), ' ');
+  std::string pickle_like = std::string("\x80\x02", 2) + std::string(6, '\0') + padded + "abcd";
   std::filesystem::create_directories(dir.path() / "hf");
   dir.write("hf/model.safetensors", safetensors);
   dir.write("hf/config.json", "{}");
@@ -69,6 +72,7 @@ TEST(DetectFormat, TensorCheckpoints) {
       {dir.write("gguf-noext", std::string("GGUF\x03\0\0\0", 8)), "GGUF"},
       {dir.write("st-noext", safetensors), "safetensors"},
       {dir.write("st-too-long", too_long), "unknown"},
+      {dir.write("st-640.safetensors", pickle_like), "safetensors"},
       {dir.write("st.bin", safetensors), "safetensors"},  // the content decides first
       {(dir.path() / "hf").string(), "safetensors"},
       {(dir.path() / "sharded").string(), "safetensors"},
@@ -81,7 +85,7 @@ TEST(DetectFormat, TensorCheckpoints) {
 TEST(DetectFormat, EveryBuiltInFormatHasItsDisplayName) {
   std::vector<std::string_view> names;
   for (const FormatDescriptor* format : registered_formats()) names.push_back(format->name);
-  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "PyTorch", "GGUF", "safetensors", "ONNX",
+  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "GGUF", "safetensors", "PyTorch", "ONNX",
                                                   "tensor plan JSON", "pickle"}));
   EXPECT_EQ(kind_name(nullptr), "unknown");
 }
