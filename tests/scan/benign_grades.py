@@ -59,6 +59,41 @@ def torchvision_model(name):
     return getattr(torchvision.models, name)(weights=None)
 
 
+def legacy_tar_checkpoint():
+    """torch's oldest format, as torch.load still reads it: a tar of sys_info, storages (a count,
+    then per storage its key and type and its raw bytes, then the views), tensors (a count, then
+    per tensor its key, storage and type and its sizes and strides) and the pickle, whose
+    persistent ids name the tensors. Holds {"w": tensor([1.5, -2.0])}."""
+    import struct
+    import tarfile
+    storages = (pickle.dumps(1, protocol=2) + pickle.dumps((0, "cpu", torch.FloatStorage), protocol=2) +
+                struct.pack("<q2f", 2, 1.5, -2.0) + pickle.dumps([], protocol=2))
+    tensors = (pickle.dumps(1, protocol=2) + pickle.dumps((1, 0, torch.FloatTensor), protocol=2) +
+               struct.pack("<ii", 1, 0) + struct.pack("<qqq", 2, 1, 0))
+
+    class Persistent(pickle.Pickler):
+        def persistent_id(self, obj):
+            return 1 if obj is marker else None
+
+    marker = object()
+    buffer = io.BytesIO()
+    Persistent(buffer, protocol=2).dump({"w": marker})
+    sys_info = {"protocol_version": 1001, "little_endian": True, "type_sizes": {"short": 2, "int": 4, "long": 4}}
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w", format=tarfile.PAX_FORMAT) as tar:
+        for name, data in [("sys_info", pickle.dumps(sys_info, protocol=2)), ("storages", storages),
+                           ("tensors", tensors), ("pickle", buffer.getvalue())]:
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            tar.addfile(info, io.BytesIO(data))
+    data = out.getvalue()
+    with tempfile.NamedTemporaryFile(suffix=".pt") as f:  # torch tries tar only on a real file
+        f.write(data)
+        f.flush()
+        assert torch.load(f.name)["w"].tolist() == [1.5, -2.0], "torch does not read the tar checkpoint"
+    return data
+
+
 def numpy_bytes(save, *args, **kwargs):
     buffer = io.BytesIO()
     save(buffer, *args, **kwargs)
@@ -89,6 +124,7 @@ def joblib_bytes(value, compress=0):
 CASES = [
     ("state_dict.pt", lambda: torch_bytes(small_module().state_dict()), "allowed"),
     ("state_dict_legacy.pt", lambda: torch_bytes(small_module().state_dict(), legacy=True), "allowed"),
+    ("legacy_tar.pt", legacy_tar_checkpoint, "allowed"),
     ("optimizer.pt", lambda: torch_bytes(optimizer_state()), "allowed"),
     ("optimizer_legacy.pt", lambda: torch_bytes(optimizer_state(), legacy=True), "allowed"),
     ("resnet18.pt", lambda: torch_bytes(torchvision_model("resnet18")), "framework"),

@@ -9,11 +9,8 @@ its case names (torch.load, pickle.load, numpy.load, joblib.load, torch.package)
 
 usage: loader_bypasses.py <tarnwick>
 """
-import bz2
-import gzip
 import io
 import json
-import lzma
 import marshal
 import os
 import pickle
@@ -234,6 +231,16 @@ def local_name_differs_from_directory(marker):
     return one_entry_checkpoint(marker, local_name="archive/xxxx.pkl")
 
 
+def two_data_pkl_entries(marker):
+    # torch reads the first of two equal names, Python's zipfile the last
+    z = RawZip()
+    evil = z.local("archive/data.pkl", payload(marker))
+    decoy = z.local("archive/data.pkl", harmless())
+    version = z.local("archive/version", b"3\n")
+    directory = z.directory([evil, decoy, version])
+    return z.data + z.eocd(directory)
+
+
 def pickle_named_safetensors(marker):
     return payload(marker)
 
@@ -276,6 +283,24 @@ def tar_storages_member_after_raw_bytes(marker):
     return legacy_tar(storages, harmless())
 
 
+def tar_pickle_member_twice(marker):
+    # tarfile finds the last member of a name
+    return tar_bytes([("sys_info", harmless()), ("storages", no_storages()), ("tensors", pickle.dumps(0, protocol=2)),
+                      ("pickle", harmless()), ("pickle", payload(marker))])
+
+
+def tar_member_renamed_by_pax_header(marker):
+    # the ustar header says "decoy"; the pax extended header that tarfile honours says "pickle"
+    buffer = io.BytesIO()
+    with tarfile.open(fileobj=buffer, mode="w", format=tarfile.PAX_FORMAT) as tar:
+        for name, data in [("sys_info", harmless()), ("storages", no_storages()), ("tensors", pickle.dumps(0, protocol=2))]:
+            tar.addfile(*tar_member(name, data))
+        info, data = tar_member("decoy", payload(marker))
+        info.pax_headers = {"path": "pickle"}
+        tar.addfile(info, data)
+    return buffer.getvalue()
+
+
 def with_first_name_field(tar, name_field):
     """The archive with its first header's 100-byte name field replaced and the checksum redone."""
     assert len(name_field) <= 100 and b"\0" not in name_field
@@ -287,9 +312,10 @@ def with_first_name_field(tar, name_field):
 
 
 def tar_that_is_a_pickle(marker):
-    # pickle.load reads the first header's name field; torch reads a harmless tar checkpoint
+    # pickle.load reads the first header's name field; torch reads a harmless tar checkpoint. The
+    # marker is named relative to the loader's working directory, where it lies, to fit 100 bytes.
     tar = tar_bytes([("placeholder", b"")])[:512]  # an empty member's header alone
-    return with_first_name_field(tar, text_payload(marker)) + legacy_tar(no_storages(), harmless())
+    return with_first_name_field(tar, text_payload(os.path.basename(marker))) + legacy_tar(no_storages(), harmless())
 
 
 def pickle_that_is_a_tar(marker):
@@ -410,10 +436,13 @@ def check_gguf(blob):
         assert data_start + offset + size <= len(blob)
 
 
+ONNX_DOC_LENGTH = 0x88 | 0x7D << 7  # the varint bytes 0x88 0x7D are NEWTRUE, EMPTY_DICT
+
+
 def onnx_polyglot(marker):
-    """A valid ONNX model whose first fields read as pickle opcodes: model_version 78 is MARK,
-    NONE; the doc_string tag and length 125 are DUP, EMPTY_DICT; the doc_string holds the payload."""
-    import onnx
+    """A valid ONNX model whose first fields read as pickle opcodes: the model_version tag and
+    its value 78 are MARK, NONE; the doc_string tag and its two-byte length are DUP, NEWTRUE,
+    EMPTY_DICT; the doc_string holds the payload, padded with spaces after its STOP."""
     from onnx import TensorProto, helper
     graph = helper.make_graph([helper.make_node("Identity", ["x"], ["y"])], "g",
                               [helper.make_tensor_value_info("x", TensorProto.FLOAT, [1])],
@@ -421,8 +450,8 @@ def onnx_polyglot(marker):
     model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 13)])
     model.ir_version = 8
     doc = text_payload(marker)
-    assert len(doc) <= 125
-    return b"(N2}" + doc.ljust(125, b" ") + model.SerializeToString()
+    assert len(doc) <= ONNX_DOC_LENGTH
+    return b"(N2\x88}" + doc.ljust(ONNX_DOC_LENGTH, b" ") + model.SerializeToString()
 
 
 def check_onnx(blob):
@@ -450,6 +479,28 @@ def npy_bytes(array):
 
 def npy_object(marker):
     return npy_bytes(object_array(marker))
+
+
+def npy_structured_object_field(marker):
+    import numpy
+    array = numpy.empty(1, dtype=[("weights", "<f4"), ("extra", "O")])
+    array[0] = (1.0, RunsMarker(marker))
+    return npy_bytes(array)
+
+
+def npy_bare_object_descr(marker):
+    # "O" without the byte-order character names the same dtype as "|O"
+    data = npy_bytes(object_array(marker))
+    assert data.count(b"'|O'") == 1
+    return data.replace(b"'|O'", b"'O' ")
+
+
+def npy_version_3_header(marker):
+    # a 4-byte header length and a UTF-8 header
+    import numpy
+    buffer = io.BytesIO()
+    numpy.lib.format.write_array(buffer, object_array(marker), version=(3, 0), allow_pickle=True)
+    return buffer.getvalue()
 
 
 def npz_object_member(compression):
@@ -644,11 +695,14 @@ CASES = [
     ("zip data.pkl deflate-compressed", ".pt", deflated_data_pkl, "torch.load"),
     ("zip data.pkl with a wrong CRC", ".pt", wrong_crc_on_data_pkl, "torch.load"),
     ("zip local header names another file than the directory", ".pt", local_name_differs_from_directory, "torch.load"),
+    ("zip with two data.pkl entries, the first run by torch", ".pt", two_data_pkl_entries, "torch.load"),
     ("pickle named .safetensors", ".safetensors", pickle_named_safetensors, "torch.load"),
     # tar archives
     ("legacy tar whose pickle member runs the payload", ".pth.tar", tar_pickle_member, "torch.load"),
     ("legacy tar whose storages member runs it after raw storage bytes", ".pt", tar_storages_member_after_raw_bytes,
      "torch.load"),
+    ("legacy tar with two pickle members, the last run by torch", ".pt", tar_pickle_member_twice, "torch.load"),
+    ("legacy tar member named pickle by a pax header", ".pt", tar_member_renamed_by_pax_header, "torch.load"),
     ("tar checkpoint whose first header is a pickle", ".pt", tar_that_is_a_pickle, "pickle.load"),
     ("harmless pickle at byte 0 of a tar checkpoint", ".pt", pickle_that_is_a_tar, "torch.load"),
     # files valid in two formats
@@ -657,6 +711,9 @@ CASES = [
     ("valid ONNX that is a pickle", ".onnx", onnx_polyglot, "torch.load"),
     # numpy
     (".npy with object dtype", ".npy", npy_object, "numpy.load"),
+    (".npy structured dtype with an object field", ".npy", npy_structured_object_field, "numpy.load"),
+    (".npy object dtype written as bare O", ".npy", npy_bare_object_descr, "numpy.load"),
+    (".npy version 3 header with object dtype", ".npy", npy_version_3_header, "numpy.load"),
     (".npz object member, stored", ".npz", npz_object_member(zipfile.ZIP_STORED), "numpy.load"),
     (".npz object member, deflate", ".npz", npz_object_member(zipfile.ZIP_DEFLATED), "numpy.load"),
     (".npz object member, bzip2", ".npz", npz_object_member(zipfile.ZIP_BZIP2), "numpy.load"),
