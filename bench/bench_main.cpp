@@ -12,8 +12,8 @@
 // `onnx --json` on it. contents: a 1 GiB safetensors file (and a 1 GiB PyTorch checkpoint once
 // its tensor reader exists) reads only the header or the pickle and directory; `diff --contents`
 // of two 1 GiB files hashes every tensor byte within 1.5x of `cat old new > /dev/null`.
-// scan: a 100 MiB pickle shaped like a huge state dict within 10x a bare read + FNV-1a pass and
-// 3x its size in memory.
+// scan: a 100 MiB pickle shaped like a huge state dict and 100 MiB of nested empty lists, each
+// within 10x a bare read + FNV-1a pass and 4x its size + 32 MiB in memory.
 // Commands run as child processes: time is wall time, memory the child's peak resident set.
 #include <fcntl.h>
 #include <signal.h>
@@ -461,16 +461,30 @@ void write_large_pickle(const Path& path, std::size_t size) {
   std::ofstream(path, std::ios::binary).write(whole.data(), static_cast<std::streamsize>(whole.size()));
 }
 
-void bench_scan(const Path& dir) {
-  Path file = dir / "large.pkl";
-  write_large_pickle(file, 100u << 20);
+// 100 MB of nested empty lists: every opcode opens or closes a container.
+void write_hostile_pickle(const Path& path, std::size_t size) {
+  std::size_t levels = (size - 3) / 2;
+  std::string pickle = "\x80\x02" + std::string(levels, ']') + std::string(levels - 1, 'a') + ".";
+  std::ofstream(path, std::ios::binary).write(pickle.data(), static_cast<std::streamsize>(pickle.size()));
+}
+
+void bench_scan_of(const Path& file, const char* what) {
   double size = static_cast<double>(size_of(file));
   double bare = bare_read_fnv_seconds(file);
   ChildRun scan = run_tarnwick({"scan", "--json", file.string()});
-  std::printf("scan --json, %.1f MiB pickle (exit %d)\n", size / kMiB, scan.exit_status);
+  std::printf("scan --json, %.1f MiB %s (exit %d)\n", size / kMiB, what, scan.exit_status);
   report("time against read + bare FNV-1a pass (10x)", scan.seconds, 10 * bare, "s");
-  report("peak memory (3x the file)", static_cast<double>(scan.peak_bytes) / kMiB, 3 * size / kMiB, "MiB");
+  report("peak memory (4x the file + 32 MiB)", static_cast<double>(scan.peak_bytes) / kMiB, 4 * size / kMiB + 32, "MiB");
   std::filesystem::remove(file);
+}
+
+void bench_scan(const Path& dir) {
+  Path benign = dir / "large.pkl";
+  write_large_pickle(benign, 100u << 20);
+  bench_scan_of(benign, "state-dict pickle");
+  Path hostile = dir / "hostile.pkl";
+  write_hostile_pickle(hostile, 100u << 20);
+  bench_scan_of(hostile, "pickle of nested empty lists");
 }
 
 int main(int argc, char** argv) {

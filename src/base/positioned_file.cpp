@@ -39,7 +39,7 @@ Result<std::string> PositionedFile::read_at(std::uint64_t offset, std::uint64_t 
     return fail("seek: " + os_error_text(EINVAL));
   }
   if (offset > size_ || length > size_ - offset) return fail("read: failed to fill whole buffer");
-  if (contents_) return contents_->substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+  if (fd_ < 0) return std::string(view_.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length)));
   std::string bytes(static_cast<std::size_t>(length), '\0');
   std::size_t filled = 0;
   while (filled < bytes.size()) {
@@ -53,7 +53,7 @@ Result<std::string> PositionedFile::read_at(std::uint64_t offset, std::uint64_t 
 }
 
 Result<std::string> PositionedFile::read_prefix(std::size_t length) const {
-  if (contents_) return contents_->substr(0, length);
+  if (fd_ < 0) return std::string(view_.substr(0, length));
   std::string bytes(length, '\0');
   while (true) {
     ssize_t got = ::pread(fd_, bytes.data(), length, 0);

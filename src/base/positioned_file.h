@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "base/status.h"
@@ -15,7 +16,13 @@ class PositionedFile {
  public:
   explicit PositionedFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   // A pipe cannot be read by position: its whole contents, read once, stand in for the file.
-  explicit PositionedFile(std::string contents) : fd_(-1), size_(contents.size()), contents_(std::move(contents)) {}
+  explicit PositionedFile(std::string contents)
+      : fd_(-1), size_(contents.size()), contents_(std::move(contents)), view_(*contents_) {}
+  // Bytes already in memory (a mapped file, an archive member), read in place; they must outlive
+  // the reader.
+  static std::unique_ptr<PositionedFile> over(std::string_view bytes) {
+    return std::unique_ptr<PositionedFile>(new PositionedFile(bytes));
+  }
   ~PositionedFile();
   PositionedFile(const PositionedFile&) = delete;
   PositionedFile& operator=(const PositionedFile&) = delete;
@@ -31,9 +38,12 @@ class PositionedFile {
   Result<std::string> read_prefix(std::size_t length) const;
 
  private:
+  explicit PositionedFile(std::string_view bytes) : fd_(-1), size_(bytes.size()), view_(bytes) {}
+
   int fd_;
   std::uint64_t size_;
   std::optional<std::string> contents_;
+  std::string_view view_;  // the bytes when there is no descriptor
 };
 
 }  // namespace tarnwick

@@ -16,7 +16,7 @@
 #include "base/io.h"
 #include "base/json_output.h"
 #include "base/status.h"
-#include "descriptor/file_scan.h"
+#include "base/file_scan.h"
 #include "tables/architecture.h"
 #include "tables/tensor_table.h"
 #include "tables/tree_table.h"
@@ -68,6 +68,9 @@ struct FormatDescriptor {
 
   // `scan`: what loading the file would run or open, judged into `scan`.
   void (*scan)(const scan::ScanInput& input, scan::FileScan& scan) = nullptr;
+  // The scan reads the bytes as loaders that take any file do (torch.load, pickle.load): a file
+  // of another kind is scanned by it as well, with `ScanInput::also`.
+  bool scans_any_file = false;
 };
 
 // `path`'s last component ends with ".<extension>", ASCII letters compared without case, and the

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "descriptor/file_scan.h"
+#include "base/file_scan.h"
 
 namespace tarnwick::scan {
 

@@ -46,15 +46,23 @@ class Memo {
     return found == sparse_.end() ? nullptr : &found->second;
   }
   std::size_t size() const { return dense_.size() + sparse_.size(); }
+  // What the entries take, a map entry counted at what a node costs.
+  std::uint64_t bytes() const { return dense_.size() * sizeof(Slot) + sparse_.size() * 64; }
 
  private:
   std::vector<Slot> dense_;
   std::unordered_map<std::uint64_t, Slot> sparse_;
 };
 
+// The stack, marks, memo and decoded texts may take 1.4 times the pickle and 16 MB: with the
+// vectors' growth and the mapped file beside them, a scan stays within 4 times the file and
+// 32 MB. A pickle that needs more is no state dict; a loader would need as much.
+std::uint64_t slot_memory_cap(std::uint64_t pickle_bytes) { return pickle_bytes / 5 * 7 + 16'000'000; }
+
 class Tracer {
  public:
-  explicit Tracer(std::string_view bytes) : bytes_(bytes) {}
+  Tracer(std::string_view bytes, const ByteGaps& gaps, bool persistent_ids = true)
+      : bytes_(bytes), gaps_(gaps), persistent_ids_(persistent_ids), memory_cap_(slot_memory_cap(bytes.size())) {}
 
   PickleTrace run(std::uint64_t start) {
     pickle::OpcodeReader reader(bytes_, start);
@@ -71,11 +79,19 @@ class Tracer {
       }
       bool stepped = step(opcode.value());
       trace_.max_slots = std::max<std::uint64_t>(trace_.max_slots, stack_.size() + marks_.size() + memo_.size());
+      if (memory_used() > memory_cap_) {
+        trace_.unscannable.push_back("the pickle's stack, marks and memo pass " + std::to_string(memory_cap_) +
+                                     " bytes at offset " + std::to_string(opcode.value().position) +
+                                     "; the scan stops there");
+        break;
+      }
       if (!stepped) {
         trace_.unscannable.push_back(problem_ + " (" + pickle::opcode_name(opcode.value().code) + " at offset " +
                                      std::to_string(opcode.value().position) + "); a loader stops here");
         break;
       }
+      while (next_gap_ < gaps_.size() && gaps_[next_gap_].first < reader.position()) ++next_gap_;
+      if (next_gap_ < gaps_.size() && gaps_[next_gap_].first == reader.position()) reader.skip_to(gaps_[next_gap_++].second);
     }
     trace_.end = reader.position();
     return std::move(trace_);
@@ -83,6 +99,9 @@ class Tracer {
 
  private:
   std::size_t floor() const { return marks_.empty() ? 0 : marks_.back(); }
+  std::uint64_t memory_used() const {
+    return stack_.size() * sizeof(Slot) + marks_.size() * sizeof(std::size_t) + memo_.bytes() + owned_bytes_;
+  }
 
   bool pop(std::size_t count, Slot* last = nullptr) {
     if (stack_.size() - floor() < count) return false;
@@ -134,6 +153,7 @@ class Tracer {
       Result<std::string> text = opcode.code == op::kString ? pickle::unquote_string_literal(opcode.text)
                                                                     : pickle::decode_raw_unicode_escape(opcode.text);
       if (!text.is_ok()) return problem(text.message());
+      owned_bytes_ += text.value().size() + sizeof(std::string);
       owned_.push_back(text.take());
       push(SlotKind::kOwnedText, owned_.size() - 1);
       return true;
@@ -228,7 +248,14 @@ class Tracer {
         if (!pop_mark()) return problem(kNoMark);
         push(SlotKind::kOther);
         return true;
-      case op::kTuple1: case op::kTuple2: case op::kTuple3: case op::kBinPersId:
+      case op::kPersId:
+        if (!persistent_ids_) return problem("a persistent id, and the loader has no persistent_load");
+        push(SlotKind::kOther);
+        return true;
+      case op::kBinPersId:
+        if (!persistent_ids_) return problem("a persistent id, and the loader has no persistent_load");
+        [[fallthrough]];
+      case op::kTuple1: case op::kTuple2: case op::kTuple3:
         if (!pop(opcode.code == op::kBinPersId ? 1 : opcode.code - op::kTuple1 + 1)) return problem(kUnderflow);
         push(SlotKind::kOther);
         return true;
@@ -240,6 +267,11 @@ class Tracer {
   }
 
   std::string_view bytes_;
+  const ByteGaps& gaps_;
+  bool persistent_ids_;
+  std::uint64_t memory_cap_;
+  std::uint64_t owned_bytes_ = 0;
+  std::size_t next_gap_ = 0;
   std::string problem_;  // why the last step failed
   std::vector<Slot> stack_;
   std::vector<std::size_t> marks_;
@@ -250,6 +282,13 @@ class Tracer {
 
 }  // namespace
 
-PickleTrace trace_pickle(std::string_view bytes, std::uint64_t start) { return Tracer(bytes).run(start); }
+PickleTrace trace_pickle(std::string_view bytes, std::uint64_t start, const ByteGaps& gaps) {
+  return Tracer(bytes, gaps).run(start);
+}
+
+PickleTrace trace_plain_pickle_load(std::string_view bytes) {
+  static const ByteGaps kNoGaps;
+  return Tracer(bytes, kNoGaps, false).run(0);
+}
 
 }  // namespace tarnwick::scan

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarnwick::scan {
@@ -28,6 +29,11 @@ struct PickleTrace {
 
 // Follows the pickle that starts at `start` up to its STOP or the first opcode a loader would
 // fail on; everything before that point is what loading would execute.
-PickleTrace trace_pickle(std::string_view bytes, std::uint64_t start = 0);
+// `gaps` (sorted [from, to) ranges, each starting right after an opcode) are bytes the loader
+// reads outside the opcodes, such as the arrays joblib writes into its pickles.
+using ByteGaps = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+PickleTrace trace_pickle(std::string_view bytes, std::uint64_t start = 0, const ByteGaps& gaps = {});
+// The same as pickle.load reads it: no persistent_load, so a persistent id ends the load.
+PickleTrace trace_plain_pickle_load(std::string_view bytes);
 
 }  // namespace tarnwick::scan

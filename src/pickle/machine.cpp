@@ -505,6 +505,12 @@ Result<ValueId> Machine::run(std::string_view bytes, std::uint64_t start) {
     if (status.is_ok()) status = draw_growth(budget, values_before, memo_before);
     if (status.is_ok()) status = check_memory();
     if (!status.is_ok()) return fail(status.message() + " (" + at_offset(opcode.value()) + ")");
+    if (opcode.value().code == op::kBuild && after_build_) {
+      Result<std::uint64_t> next = after_build_(stack_.back(), reader.position());
+      if (!next.is_ok()) return fail(next.message() + " (" + at_offset(opcode.value()) + ")");
+      if (next.value() < reader.position() || next.value() > bytes.size()) return fail("a BUILD hook moved backwards");
+      reader.skip_to(next.value());
+    }
   }
 }
 

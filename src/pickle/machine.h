@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -43,6 +44,11 @@ class Machine {
   // values of earlier runs stay readable.
   Result<ValueId> run(std::string_view bytes, std::uint64_t start = 0);
 
+  // Called after each BUILD with the value built and the offset past the opcode; answers where
+  // the next opcode is (joblib's unpickler reads an array's bytes from the stream there).
+  using AfterBuild = std::function<Result<std::uint64_t>(ValueId built, std::uint64_t next)>;
+  void set_after_build(AfterBuild hook) { after_build_ = std::move(hook); }
+
   const Value& at(ValueId id) const { return values_[id]; }
   std::size_t value_count() const { return values_.size(); }
   std::uint64_t end() const { return end_; }
@@ -77,6 +83,7 @@ class Machine {
   std::uint64_t value_memory_ = 0;  // the values and what their strings and lists hold
   std::uint64_t memory_cap_ = 0;
   DecodeBudget* shared_budget_ = nullptr;
+  AfterBuild after_build_;
   std::optional<DecodeBudget> own_budget_;
 };
 

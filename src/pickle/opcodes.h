@@ -64,6 +64,8 @@ class OpcodeReader {
   explicit OpcodeReader(std::string_view bytes, std::uint64_t start = 0) : bytes_(bytes), at_(start) {}
   Result<Opcode> next();
   std::uint64_t position() const { return at_; }
+  // Moves on to `position` (at or past the current one): bytes a loader reads outside the opcodes.
+  void skip_to(std::uint64_t position) { at_ = position; }
   bool at_end() const { return at_ >= bytes_.size(); }
   // True once `next` failed because the bytes ran out (more bytes might have completed it).
   bool truncated() const { return truncated_; }

@@ -1,4 +1,5 @@
-// Plain pickles (`.pkl`, joblib and the like) as the commands see them: only `scan` reads them.
+// Files whose loaders unpickle them (`.pkl`, joblib files, numpy arrays, tar archives) as the
+// commands see them: only `scan` reads them.
 #pragma once
 
 #include "descriptor/format_descriptor.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "base/decode_budget.h"
-#include "pt/torch_types.h"
+#include "pickle/torch_types.h"
 
 namespace tarnwick {
 

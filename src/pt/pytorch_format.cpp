@@ -71,6 +71,7 @@ const FormatDescriptor kPyTorchFormat{
     .tensor_table = read_pytorch_tensor_table,
     .stated_architecture = nothing_stated,
     .scan = scan::scan_pickle_based_file,
+    .scans_any_file = true,
 };
 
 }  // namespace tarnwick

@@ -4,14 +4,13 @@
 #include <string>
 #include <string_view>
 
-#include "descriptor/file_scan.h"
+#include "base/file_scan.h"
 
 namespace tarnwick::scan {
 
-// A zip checkpoint (every pickle entry), or a pickle stream read whole (a legacy torch file's
-// five pickles, or one plain pickle).
+// The file as every loader that takes any file would read it: containers (zip, tar, .npy,
+// compressed streams) member by member, else the pickle stream. With `input.also`, the file is
+// of another kind and only what pickle.load would run from its bytes is recorded.
 void scan_pickle_based_file(const ScanInput& input, FileScan& scan);
-// The pickle-based part on bytes already in memory.
-void scan_pickle_file_bytes(std::string_view bytes, FileScan& scan);
 
 }  // namespace tarnwick::scan

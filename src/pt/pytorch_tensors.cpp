@@ -8,7 +8,7 @@
 #include "pickle/value_json.h"
 #include "pt/legacy_magic.h"
 #include "pt/pickled_tensors.h"
-#include "pt/torch_types.h"
+#include "pickle/torch_types.h"
 #include "base/positioned_file.h"
 #include "pt/zip_directory.h"
 

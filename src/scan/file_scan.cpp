@@ -4,6 +4,24 @@
 
 namespace tarnwick::scan {
 
+namespace {
+
+// A file is judged by every loader that would read it: after its own kind's scan, the scans of
+// loaders that take any file (torch.load, pickle.load) add what they would run from its bytes.
+void scan_as_every_loader(const FormatDescriptor& format, ScanInput input, FileScan& scan) {
+  format.scan(input, scan);
+  if (format.scans_any_file) return;
+  input.also = true;
+  for (const FormatDescriptor* other : registered_formats()) {
+    if (other->scans_any_file && other->scan != nullptr) {
+      other->scan(input, scan);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
 FileScan scan_file(const std::string& path) {
   FileScan scan;
   scan.path = path;
@@ -12,7 +30,7 @@ FileScan scan_file(const std::string& path) {
   if (format == nullptr || format->scan == nullptr) {
     scan.add("unscannable", "not a format the scan knows (PyTorch, pickle, ONNX, safetensors, GGUF)");
   } else {
-    format->scan(ScanInput{path, std::nullopt}, scan);
+    scan_as_every_loader(*format, ScanInput{path, std::nullopt}, scan);
   }
   return scan;
 }
@@ -27,7 +45,7 @@ FileScan scan_bytes(const std::string& shown_as, std::string_view bytes) {
              "not a format the scan knows by its content (PyTorch, pickle from protocol 2 on, safetensors, GGUF); "
              "ONNX files and older pickles are known by their names, so scan them as files");
   } else {
-    format->scan(ScanInput{shown_as, bytes}, scan);
+    scan_as_every_loader(*format, ScanInput{shown_as, bytes}, scan);
   }
   return scan;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "descriptor/file_scan.h"
+#include "base/file_scan.h"
 
 namespace tarnwick::scan {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "base/status.h"
-#include "descriptor/file_scan.h"
+#include "base/file_scan.h"
 
 namespace tarnwick::scan {
 

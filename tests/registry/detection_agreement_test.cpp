@@ -32,7 +32,9 @@ std::string kind_named_by(const std::vector<std::string>& command, const std::st
 
 // scan's format names for each kind.
 std::set<std::string> scan_formats_of(std::string_view kind) {
-  if (kind == "PyTorch" || kind == "pickle") return {"pytorch-zip", "pytorch-legacy", "pickle"};
+  if (kind == "PyTorch" || kind == "pickle") {
+    return {"pytorch-zip", "pytorch-legacy", "pickle", "torchscript", "torch-package", "numpy", "numpy-npz", "joblib", "tar"};
+  }
   if (kind == "ONNX") return {"onnx"};
   if (kind == "safetensors") return {"safetensors"};
   if (kind == "GGUF") return {"gguf"};

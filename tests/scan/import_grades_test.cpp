@@ -2,7 +2,7 @@
 // decision singled out, Python 2 spellings, and dotted names that walk attributes.
 #include <gtest/gtest.h>
 
-#include "pt/import_policy.h"
+#include "pickle/import_policy.h"
 
 namespace tarnwick {
 namespace {
@@ -22,6 +22,9 @@ TEST(ImportGrades, EachNameGetsItsGrade) {
       {"torch._utils", "_rebuild_tensor_v2", Grade::kAllowed},
       {"torch._utils", "_rebuild_parameter", Grade::kAllowed},
       {"torch", "FloatStorage", Grade::kAllowed},
+      {"torch", "FloatTensor", Grade::kFramework},
+      {"torch", "HalfTensor", Grade::kFramework},
+      {"torch", "EvilTensor", Grade::kUnknown},
       {"torch", "bfloat16", Grade::kAllowed},
       {"torch.nn.parameter", "Parameter", Grade::kAllowed},
       {"_codecs", "encode", Grade::kAllowed},

@@ -51,6 +51,8 @@ struct FileScan {
 struct ScanInput {
   std::string path;
   std::optional<std::string_view> bytes;
+  // The file's own kind was scanned already: record only what this scan's loaders would also run.
+  bool also = false;
 };
 
 }  // namespace tarnwick::scan

@@ -1,4 +1,4 @@
-#include "pt/torch_types.h"
+#include "pickle/torch_types.h"
 
 #include <array>
 

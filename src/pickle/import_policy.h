@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "descriptor/file_scan.h"
+#include "base/file_scan.h"
 
 namespace tarnwick::scan {
 

@@ -1,4 +1,4 @@
-#include "descriptor/file_scan.h"
+#include "base/file_scan.h"
 
 #include <array>
 

@@ -1,10 +1,10 @@
-#include "pt/import_policy.h"
+#include "pickle/import_policy.h"
 
 #include <algorithm>
 #include <span>
 #include <string>
 
-#include "pt/torch_types.h"
+#include "pickle/torch_types.h"
 
 namespace tarnwick::scan {
 
@@ -172,13 +172,19 @@ bool is_dangerous(std::string_view module, std::string_view name) {
   return among(kInternals, name);
 }
 
+// torch.FloatTensor and its kin, the tensor types legacy checkpoints name beside their storages.
+bool is_legacy_tensor_type(std::string_view module, std::string_view name) {
+  if (module != "torch" || !name.ends_with("Tensor")) return false;
+  return storage_class_dtype(std::string(name.substr(0, name.size() - 6)) + "Storage").has_value();
+}
+
 // A plain name (no dots) in a module.
 Grade grade_plain(std::string_view module, std::string_view name) {
   if (listed(kAllowed, module, name)) return Grade::kAllowed;
   if (module == "torch" && (storage_class_dtype(name) || torch_dtype_attribute(name))) return Grade::kAllowed;
   if (is_dangerous(module, name)) return Grade::kDangerous;
   if (listed(kFrameworkInsideDangerous, module, name) || listed(kFramework, module, name) ||
-      under_any(kFrameworkModules, module)) {
+      under_any(kFrameworkModules, module) || is_legacy_tensor_type(module, name)) {
     return Grade::kFramework;
   }
   return Grade::kUnknown;
