@@ -146,8 +146,9 @@ CASES = [
     ("forest.pkl", lambda: pickle.dumps(sklearn_model("forest")), "unknown"),
     ("logistic.joblib", lambda: joblib_bytes(sklearn_model("logistic")), "unknown"),
     ("forest.joblib", lambda: joblib_bytes(sklearn_model("forest")), "unknown"),
-] + [(f"forest.joblib.{method}", lambda method=method: joblib_bytes(sklearn_model("forest"), compress=(method, 3)),
-      "unknown") for method in ("gzip", "bz2", "xz", "lzma", "zlib")]
+] + [(f"forest.joblib{extension}", lambda method=method: joblib_bytes(sklearn_model("forest"), compress=(method, 3)),
+      "unknown") for method, extension in (("gzip", ".gz"), ("bz2", ".bz2"), ("xz", ".xz"), ("lzma", ".lzma"), ("zlib", ".z"))]
+# (the extensions joblib.dump itself gives each compressor)
 
 
 def default_verdict(highest):
@@ -166,7 +167,8 @@ def scan(tarnwick, path, *options):
     grades = [i["verdict"] for i in report.get("imports", [])]
     highest = max(grades, key=GRADES.index) if grades else "none"
     dangerous = [f"{i['module']}.{i['name']}" for i in report.get("imports", []) if i["verdict"] == "dangerous"]
-    if counted != len(dangerous):
+    dangerous += [f["message"] for f in report.get("findings", []) if f["severity"] == "dangerous"][:3]
+    if counted != len([i for i in report.get("imports", []) if i["verdict"] == "dangerous"]):
         dangerous.append(f"(the summary counts {counted} dangerous imports)")
     return result.returncode, report["verdict"], highest, dangerous
 
