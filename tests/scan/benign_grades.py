@@ -146,9 +146,9 @@ CASES = [
     ("forest.pkl", lambda: pickle.dumps(sklearn_model("forest")), "unknown"),
     ("logistic.joblib", lambda: joblib_bytes(sklearn_model("logistic")), "unknown"),
     ("forest.joblib", lambda: joblib_bytes(sklearn_model("forest")), "unknown"),
-] + [(f"forest.joblib{extension}", lambda method=method: joblib_bytes(sklearn_model("forest"), compress=(method, 3)),
-      "unknown") for method, extension in (("gzip", ".gz"), ("bz2", ".bz2"), ("xz", ".xz"), ("lzma", ".lzma"), ("zlib", ".z"))]
-# (the extensions joblib.dump itself gives each compressor)
+] + [  # each compressor under the extension joblib.dump gives it
+    (f"forest.joblib{extension}", lambda method=method: joblib_bytes(sklearn_model("forest"), compress=(method, 3)),
+     "unknown") for method, extension in (("gzip", ".gz"), ("bz2", ".bz2"), ("xz", ".xz"), ("lzma", ".lzma"), ("zlib", ".z"))]
 
 
 def default_verdict(highest):
@@ -196,11 +196,10 @@ def main():
                 problems.append(f"with --fail-on dangerous: {lenient_verdict} exit {lenient_status}, expected safe")
             rows.append((name, highest, verdict, lenient_verdict, "ok" if not problems else "FAIL " + "; ".join(problems)))
             failures += bool(problems)
-    widths = [max(len(str(row[i])) for row in rows + [("file", "highest grade", "verdict", "--fail-on dangerous")])
-              for i in range(4)]
-    header = ("file", "highest grade", "verdict", "--fail-on dangerous")
-    for row in [header] + rows:
-        print("  ".join(str(row[i]).ljust(widths[i]) for i in range(4)) + ("  " + row[4] if len(row) > 4 else ""))
+    table = [("file", "highest grade", "verdict", "--fail-on dangerous", "")] + rows
+    widths = [max(len(row[i]) for row in table) for i in range(4)]
+    for row in table:
+        print("  ".join(row[i].ljust(widths[i]) for i in range(4)) + "  " + row[4])
     print(f"{len(CASES) - failures} passed, {failures} failed")
     return 1 if failures else 0
 
