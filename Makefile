@@ -4,7 +4,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 
-.PHONY: deps build demo test test-release test-asan test-tsan bench fuzz install package clean
+.PHONY: deps build demo test check test-release test-asan test-tsan bench fuzz install package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -20,14 +20,19 @@ demo: build
 
 test: test-release test-asan test-tsan
 
+# Day-to-day: the release build and the unit tests in one process, without the script checks
+# and the sanitizer builds.
+check: build
+	./$(BUILD)/tarnwick_tests --gtest_brief=1
+
 test-release: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	bash scripts/run-ctest.sh $(BUILD) -j $(JOBS)
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	  bash scripts/run-ctest.sh $(ASAN_BUILD) -j $(JOBS)
 
 # ThreadSanitizer over the tests that start threads: the helper itself, and the hashes, diffs
 # and pipes that use a second thread.
@@ -35,7 +40,7 @@ TSAN_TESTS := ^(ParallelTask|FileHashes|CbmBoundedWork|TensorFileSummary|Content
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_TSAN=ON >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target tarnwick_tests
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+	TSAN_OPTIONS=halt_on_error=1 bash scripts/run-ctest.sh $(TSAN_BUILD) -j $(JOBS) -R '$(TSAN_TESTS)'
 
 bench: build
 	./$(BUILD)/tarnwick_bench

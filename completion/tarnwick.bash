@@ -5,13 +5,14 @@ _tarnwick_commands="help tour version doctor convert inspect diff explain explai
 contents scan profile catboost cbm lightgbm lgbm onnx pytorch pt trace summary compare why
 validate tensor-inspect run bench quiz demo explain-model walkthrough"
 
-# Options of each command word; aliases share their command's list.
+# Options of each command word; aliases share their command's list. Every command also takes
+# --help (and -h), and an option that takes a value may be joined to it: --limit=5.
 _tarnwick_options() {
   case $1 in
     inspect | catboost | cbm) echo "--deep --json --limit" ;;
     lightgbm | lgbm | pytorch | pt | onnx | contents) echo "--json --limit" ;;
     diff) echo "--contents --deep --json --limit" ;;
-    check) echo "--max-size-growth --max-ops-growth --max-parameter-growth --fail-on-feature-change
+    check) echo "--json --max-size-growth --max-ops-growth --max-parameter-growth --fail-on-feature-change
                  --fail-on-training-config-change --fail-on-new-op" ;;
     scan) echo "--json --sarif --fail-on --allow --policy -r --recursive" ;;
     doctor) echo "--json" ;;
@@ -66,6 +67,10 @@ _tarnwick() {
     return 0
   fi
   local command=${COMP_WORDS[1]}
+  if [[ $command == help ]]; then
+    ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W "$_tarnwick_commands" -- "$cur"))
+    return 0
+  fi
   case $prev in
     --limit | --iters | --dim | --max-size-growth | --max-ops-growth | --max-parameter-growth)
       return 0 ;;  # a number or NAME=VALUE follows
@@ -87,7 +92,7 @@ _tarnwick() {
       return 0 ;;
   esac
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W "$(_tarnwick_options "$command")" -- "$cur"))
+    COMPREPLY=($(compgen -W "$(_tarnwick_options "$command") --help" -- "$cur"))
     return 0
   fi
   if [[ $command == explain ]]; then

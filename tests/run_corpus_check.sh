@@ -4,7 +4,7 @@
 set -u
 binary=$1 module=$2 script=$3 set=$4
 root=$(cd "$(dirname "$0")/.." && pwd)
-corpus="$root/../shared/corpus"
+corpus="${TARNWICK_CORPUS:-$root/../shared/corpus}"
 if [ ! -d "$corpus/$set" ]; then
   echo "skipped: shared corpus not found at $corpus/$set"
   exit 77

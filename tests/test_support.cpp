@@ -75,7 +75,9 @@ void expect_golden(const std::string& actual, const std::string& name) {
 }
 
 std::filesystem::path corpus_dir() {
-  std::filesystem::path dir = std::filesystem::path(TARNWICK_SOURCE_DIR) / ".." / "shared" / "corpus";
+  const char* chosen = std::getenv("TARNWICK_CORPUS");
+  std::filesystem::path dir = chosen != nullptr ? std::filesystem::path(chosen)
+                                                : std::filesystem::path(TARNWICK_SOURCE_DIR) / ".." / "shared" / "corpus";
   if (!std::filesystem::is_directory(dir)) return {};
   return std::filesystem::canonical(dir);
 }

@@ -55,7 +55,7 @@ class ScopedEnv {
 // Compares with tests/golden/{name}; TARNWICK_UPDATE_GOLDEN=1 rewrites the file instead.
 void expect_golden(const std::string& actual, const std::string& name);
 
-// ../shared/corpus relative to the project root, or empty when it is absent.
+// ../shared/corpus relative to the project root (or $TARNWICK_CORPUS), or empty when it is absent.
 std::filesystem::path corpus_dir();
 
 }  // namespace tarnwick::testing

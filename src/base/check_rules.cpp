@@ -17,7 +17,17 @@ Result<double> parse_percentage(const std::string& text) {
   return parsed.value();
 }
 
-CheckResult growth_check(const std::string& name, std::uint64_t old_value, std::uint64_t new_value, double limit) {
+namespace {
+
+CheckResult with_figures(CheckResult result, std::uint64_t old_value, std::uint64_t new_value,
+                         std::optional<double> limit = std::nullopt) {
+  result.old_value = old_value;
+  result.new_value = new_value;
+  result.limit = limit;
+  return result;
+}
+
+CheckResult growth_result(const std::string& name, std::uint64_t old_value, std::uint64_t new_value, double limit) {
   std::string counts = "(" + std::to_string(old_value) + " -> " + std::to_string(new_value) + ")";
   if (old_value == 0 && new_value != 0) return {name, "undefined growth from zero baseline " + counts, false};
   double growth = 0.0;
@@ -27,13 +37,24 @@ CheckResult growth_check(const std::string& name, std::uint64_t old_value, std::
   return {name, format_fixed(growth, 2) + "% <= " + format_fixed(limit, 2) + "% " + counts, growth <= limit};
 }
 
+}  // namespace
+
+CheckResult growth_check(const std::string& name, std::uint64_t old_value, std::uint64_t new_value, double limit) {
+  return with_figures(growth_result(name, old_value, new_value, limit), old_value, new_value, limit);
+}
+
+CheckResult count_check(CheckResult result, std::uint64_t old_count, std::uint64_t new_count) {
+  return with_figures(std::move(result), old_count, new_count);
+}
+
 namespace {
 
 template <class Names>
 CheckResult unchanged_names(const std::string& name, const Names& old_names, const Names& new_names,
                             const std::string& noun) {
-  return {name, std::to_string(old_names.size()) + " -> " + std::to_string(new_names.size()) + " " + noun,
-          old_names == new_names};
+  return count_check({name, std::to_string(old_names.size()) + " -> " + std::to_string(new_names.size()) + " " + noun,
+                      old_names == new_names},
+                     old_names.size(), new_names.size());
 }
 
 }  // namespace

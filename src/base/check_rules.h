@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/status.h"
@@ -21,9 +22,17 @@ struct CheckOptions {
 };
 
 struct CheckResult {
+  CheckResult() = default;
+  CheckResult(std::string rule, std::string measured, bool holds)
+      : name(std::move(rule)), detail(std::move(measured)), passed(holds) {}
+
   std::string name;
   std::string detail;
   bool passed = false;
+  // The compared figures and the limit, for rules that compare counts; absent otherwise.
+  std::optional<std::uint64_t> old_value;
+  std::optional<std::uint64_t> new_value;
+  std::optional<double> limit;
 };
 
 // A kind's check rules, evaluated; the gate prints them in the shared frame.
@@ -31,11 +40,15 @@ struct CheckOutcome {
   std::string old_name;
   std::string new_name;
   std::vector<CheckResult> results;
+  // Where a rule's figure is not the exact one, why (one line each).
+  std::vector<std::string> notes;
 };
 
 // "20", "20%", " 20%% " mean 20; negative values (also -0) are refused.
 Result<double> parse_percentage(const std::string& text);
 CheckResult growth_check(const std::string& name, std::uint64_t old_value, std::uint64_t new_value, double limit);
+// `result` with the two counts it compared (names, keys) as its figures.
+CheckResult count_check(CheckResult result, std::uint64_t old_count, std::uint64_t new_count);
 // List equality, with "{old} -> {new} {noun}" as the detail.
 CheckResult names_unchanged_check(const std::string& name, const std::vector<std::string>& old_names,
                                   const std::vector<std::string>& new_names, const std::string& noun);

@@ -19,7 +19,7 @@ Result<CheckOutcome> check(const CheckOptions& options, const std::string& old_p
   auto pair = read_artifact_pair(read_cbm_summary, old_path, new_path);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
-  CheckOutcome outcome{old_model.name, new_model.name, {}};
+  CheckOutcome outcome{old_model.name, new_model.name, {}, {}};
   if (options.max_size_growth) {
     outcome.results.push_back(growth_check("file size growth", old_model.file_size_bytes, new_model.file_size_bytes,
                                            *options.max_size_growth));

@@ -3,6 +3,8 @@
 #include <ostream>
 
 #include "base/check_rules.h"
+#include "base/figure_notes.h"
+#include "cli/check_json.h"
 #include "registry/registry.h"
 #include "base/text.h"
 
@@ -16,6 +18,7 @@ constexpr const char* kUsage =
 
 struct CheckArgs {
   CheckOptions options;
+  bool json = false;
   std::vector<std::string> paths;
 };
 
@@ -39,6 +42,8 @@ Result<CheckArgs> scan_args(const Args& args) {
       options.fail_on_training_config_change = true;
     } else if (arg == "--fail-on-new-op") {
       options.fail_on_new_op = true;
+    } else if (arg == "--json") {
+      scanned.json = true;
     } else if (arg.starts_with("--")) {
       return fail("unknown check option `" + arg + "`");
     } else {
@@ -49,22 +54,17 @@ Result<CheckArgs> scan_args(const Args& args) {
   return scanned;
 }
 
-Status print_report(Io& io, std::string_view kind, const std::string& old_name, const std::string& new_name,
-                    const std::vector<CheckResult>& results) {
-  std::ostream& out = io.out;
+void print_report(std::ostream& out, std::string_view kind, const CheckOutcome& checked) {
   out << "Model Check\n-----------\n";
-  out << "Type: " << kind << "\nOld: " << escape_control(old_name)
-      << "\nNew: " << escape_control(new_name) << "\n\nChecks:\n";
-  bool all_passed = true;
-  for (const CheckResult& result : results) {
+  out << "Type: " << kind << "\nOld: " << escape_control(checked.old_name)
+      << "\nNew: " << escape_control(checked.new_name) << "\n\nChecks:\n";
+  for (const CheckResult& result : checked.results) {
     out << "  " << (result.passed ? "PASS" : "FAIL") << " " << result.name << ": " << escape_control(result.detail)
         << "\n";
-    all_passed = all_passed && result.passed;
   }
-  if (results.empty()) out << "  PASS artifact pair is readable; no check rules were configured\n";
-  out << "\nStatus: " << (all_passed ? "PASS" : "FAIL") << "\n";
-  if (!all_passed) return fail("check failed");
-  return Status::ok();
+  if (checked.results.empty()) out << "  PASS artifact pair is readable; no check rules were configured\n";
+  print_note_section(out, checked.notes);
+  out << "\nStatus: " << (all_checks_pass(checked) ? "PASS" : "FAIL") << "\n";
 }
 
 }  // namespace
@@ -86,7 +86,15 @@ Status check_command(const Args& args, Io& io) {
   Result<CheckOutcome> outcome = old_format->check(check.options, check.paths[0], check.paths[1]);
   if (!outcome.is_ok()) return outcome.error();
   const CheckOutcome& checked = outcome.value();
-  return print_report(io, old_format->name, checked.old_name, checked.new_name, checked.results);
+  // Either form is printed whole before a failed rule fails the command.
+  if (check.json) {
+    Status printed = print_json_document(io.out, check_document(old_format->name, checked));
+    if (!printed.is_ok()) return printed;
+  } else {
+    print_report(io.out, old_format->name, checked);
+  }
+  if (!all_checks_pass(checked)) return fail("check failed");
+  return Status::ok();
 }
 
 }  // namespace tarnwick

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "cli/command_help.h"
 #include "cli/command_table.h"
 #include "base/file_read.h"
 #include "cli/usage_text.h"
@@ -13,22 +14,28 @@ namespace tarnwick {
 
 Status dispatch_command(const Args& args, Io& io) {
   if (args.empty()) {
-    io.out << kHelpText;
+    io.out << general_help();
     return Status::ok();
   }
   const std::string& word = args.front();
   if (word == "help" || word == "-h" || word == "--help") {
-    io.out << kHelpText;
+    // `help <command>` is that command's page; any other further words are ignored.
+    const CommandEntry* asked = word == "help" && args.size() > 1 ? find_command(args[1]) : nullptr;
+    io.out << (asked ? command_help(*asked) : general_help());
     return Status::ok();
   }
   if (word == "tour") {
     io.out << kTourText;
     return Status::ok();
   }
-  Handler handler = find_command_handler(word);
-  if (handler == nullptr) return fail("unknown command `" + word + "`. Try `tarnwick help`.");
+  const CommandEntry* entry = find_command(word);
+  if (entry == nullptr) return fail("unknown command `" + word + "`. Try `tarnwick help`.");
   Args handler_args(args.begin() + 1, args.end());
-  return handler(handler_args, io);
+  if (asks_for_help(*entry, handler_args)) {
+    io.out << command_help(*entry);
+    return Status::ok();
+  }
+  return entry->handler(with_values_split(*entry, handler_args), io);
 }
 
 int run_tarnwick(const Args& args, std::istream& in, std::ostream& out, std::ostream& err) {

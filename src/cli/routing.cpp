@@ -22,6 +22,13 @@ bool contains(const Args& args, const char* word) {
   return false;
 }
 
+bool holds_tensors(const FormatDescriptor* format) { return format != nullptr && format->tensor_table != nullptr; }
+
+bool contents_diff_compares(const FormatDescriptor* old_format, const FormatDescriptor* new_format) {
+  return holds_tensors(old_format) && holds_tensors(new_format) &&
+         (old_format->points_to_contents_diff || new_format->points_to_contents_diff);
+}
+
 }  // namespace
 
 Status inspect_command(const Args& args, Io& io) {
@@ -64,8 +71,12 @@ Status diff_command(const Args& args, Io& io) {
   const FormatDescriptor* old_format = detect_format(paths[0]);
   const FormatDescriptor* new_format = detect_format(paths[1]);
   if (old_format != new_format || old_format == nullptr) {
-    return fail("cannot diff different or unsupported artifact types: " + std::string(kind_name(old_format)) + " vs " +
-                std::string(kind_name(new_format)));
+    std::string message = "cannot diff different or unsupported artifact types: " +
+                          std::string(kind_name(old_format)) + " vs " + std::string(kind_name(new_format));
+    if (contents_diff_compares(old_format, new_format)) {
+      message += ". Try `tarnwick diff --contents` to compare their tensors by name.";
+    }
+    return fail(message);
   }
   if (old_format->diff == nullptr) return fail(std::string(old_format->diff_refusal));
   if (deep && !old_format->diffs_deep) io.out << "Note: --deep is currently only used for CatBoost artifacts.\n\n";

@@ -54,6 +54,9 @@ struct FormatDescriptor {
                  Io& io) = nullptr;
   bool diffs_deep = false;        // otherwise `diff --deep` is noted and ignored
   std::string_view diff_refusal = {};  // what `diff` answers when the kind has no diff
+  // A `diff` of this kind against another kind that holds tensors points to `diff --contents`,
+  // which compares tensor tables across formats.
+  bool points_to_contents_diff = false;
   Result<CheckOutcome> (*check)(const CheckOptions& options, const std::string& old_path,
                                 const std::string& new_path) = nullptr;
   std::string_view check_refusal = {};  // what `check` answers for two files of a kind it cannot check

@@ -32,6 +32,7 @@ const FormatDescriptor kGgufFormat{
     .inspect = Operations::inspect,
     .explain = Operations::explain,
     .diff = Operations::diff,
+    .points_to_contents_diff = true,
     .check = Operations::check,
     .explain_change = Operations::explain_change,
     .tensor_table = read_gguf_table,

@@ -22,7 +22,7 @@ Result<CheckOutcome> check(const CheckOptions& options, const std::string& old_p
   auto pair = read_artifact_pair(read_lightgbm_summary, old_path, new_path);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
-  CheckOutcome outcome{old_model.path, new_model.path, {}};
+  CheckOutcome outcome{old_model.path, new_model.path, {}, {}};
   if (options.max_size_growth) {
     outcome.results.push_back(
         growth_check("file size growth", old_model.bytes, new_model.bytes, *options.max_size_growth));

@@ -163,6 +163,17 @@ std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const Shape
   return std::nullopt;
 }
 
+bool cost_shapes_known(const OnnxNode& node, const ShapeMap& shapes) {
+  auto known = [&](const std::vector<std::string>& names, std::size_t position) {
+    return position >= names.size() || shapes.count(names[position]) != 0;
+  };
+  const std::string& op = node.op_type;
+  if (op == "MatMul" || op == "Gemm") return known(node.inputs, 0) && known(node.inputs, 1);
+  if (op == "Conv") return known(node.inputs, 1) && known(node.outputs, 0);
+  if (is_elementwise(op)) return known(node.outputs, 0);
+  return true;
+}
+
 std::string opset_label(const OpsetImport& opset) {
   std::string domain = opset.domain.empty() ? "ai.onnx" : opset.domain;
   return domain + "=" + (opset.version ? std::to_string(*opset.version) : "?");

@@ -5,6 +5,7 @@
 #include "base/artifact_pair.h"
 #include "base/change_json.h"
 #include "base/change_lines.h"
+#include "base/figure_notes.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "onnx/onnx_commands.h"
@@ -121,6 +122,7 @@ void print_text_diff(std::ostream& out, const OnnxSummary& old_model, const Onnx
     out << "  " << pad_right(escape_control(change.op), 24) << " " << change.old_count << " -> " << change.new_count
         << " (" << format_delta(change.old_count, change.new_count) << ")\n";
   }
+  print_note_section(out, pair_notes(old_model.estimate_notes, new_model.estimate_notes));
 }
 
 Json diff_document(const OnnxSummary& old_model, const OnnxSummary& new_model) {

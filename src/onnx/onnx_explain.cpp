@@ -1,5 +1,6 @@
 #include <ostream>
 
+#include "base/figure_notes.h"
 #include "base/text.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_commands.h"
@@ -84,6 +85,7 @@ Status explain_onnx(const std::string& path, Io& io) {
   out << "\nNote:\n"
          "  This is a static heuristic over ONNX nodes, names, and initializer shapes.\n"
          "  It is useful for quick orientation, not a guaranteed architecture decoder.\n";
+  print_note_lines(out, summary.estimate_notes);
   return Status::ok();
 }
 

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "base/change_wording.h"
+#include "base/figure_notes.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "onnx/onnx_architecture.h"
@@ -59,6 +60,9 @@ void explain_onnx_change(std::ostream& out, const OnnxSummary& old_model, const 
   print_summary_frame_end(out, verdict,
                           "Note: static heuristic over ONNX ops and shapes; cost is an op-count proxy, not measured "
                           "latency.\n");
+  for (const std::string& note : pair_notes(old_model.estimate_notes, new_model.estimate_notes)) {
+    out << "Note: " << escape_control(note) << "\n";
+  }
 }
 
 }  // namespace tarnwick

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "base/figure_notes.h"
 #include "onnx/onnx_scan.h"
 #include "onnx/onnx_architecture.h"
 #include "onnx/onnx_commands.h"
@@ -37,7 +38,7 @@ Result<CheckOutcome> check(const CheckOptions& options, const std::string& old_p
   auto pair = read_artifact_pair(read_onnx_summary, old_path, new_path);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
-  CheckOutcome outcome{old_model.name, new_model.name, {}};
+  CheckOutcome outcome{old_model.name, new_model.name, {}, {}};
   if (options.max_size_growth) {
     outcome.results.push_back(growth_check("file size growth", old_model.file_size_bytes, new_model.file_size_bytes,
                                            *options.max_size_growth));
@@ -51,6 +52,7 @@ Result<CheckOutcome> check(const CheckOptions& options, const std::string& old_p
                                            new_model.parameter_values, *options.max_parameter_growth));
   }
   if (options.fail_on_new_op) outcome.results.push_back(new_operator_check(old_model, new_model));
+  if (options.max_ops_growth) outcome.notes = pair_notes(old_model.estimate_notes, new_model.estimate_notes);
   return outcome;
 }
 

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "base/change_lines.h"
+#include "base/figure_notes.h"
 #include "base/format.h"
 #include "base/inspector_args.h"
 #include "base/text.h"
@@ -153,6 +154,7 @@ void print_report(std::ostream& out, const OnnxSummary& summary, std::uint64_t l
          "  This is static ONNX graph inspection, not model execution.\n"
          "  Op estimates are best-effort and depend on static shapes in the file.\n"
          "  Run ONNX shape inference before inspection for better cost estimates.\n";
+  print_note_lines(out, summary.estimate_notes);
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ Json onnx_initializer_object(const OnnxInitializer& initializer) {
 }
 
 Json onnx_summary_object(const OnnxSummary& summary) {
-  return {
+  Json object = {
       {"path", summary.name},
       {"format", "ONNX ModelProto"},
       {"file_size_bytes", summary.file_size_bytes},
@@ -86,6 +86,8 @@ Json onnx_summary_object(const OnnxSummary& summary) {
       {"outputs", value_info_array(summary.outputs)},
       {"op_counts", op_count_pairs(summary)},
   };
+  if (!summary.estimate_notes.empty()) object["estimated_ops_notes"] = summary.estimate_notes;
+  return object;
 }
 
 Json onnx_inspect_document(const OnnxSummary& summary) {

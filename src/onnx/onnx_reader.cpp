@@ -8,6 +8,7 @@
 #include "base/number_parse.h"
 #include "base/text.h"
 #include "onnx/onnx_summary.h"
+#include "onnx/profile/propagated_shapes.h"
 #include "onnx/protobuf.h"
 
 namespace tarnwick {
@@ -377,20 +378,37 @@ void keep_reportable_estimates(std::vector<OpEstimate>& estimates) {
   });
   std::size_t kept = 0;
   for (std::size_t i = 0; i < estimates.size(); ++i) {
-    if (keep[i]) estimates[kept++] = std::move(estimates[i]);
+    if (!keep[i]) continue;
+    // An entry already in place stays: moving a string onto itself leaves it empty.
+    if (kept != i) estimates[kept] = std::move(estimates[i]);
+    ++kept;
   }
   estimates.resize(kept);
 }
 
-Status derive_totals(OnnxSummary& summary, const GraphContents& graph) {
-  ShapeMap shapes = build_shape_map(graph);
+// Costed nodes without an estimate, and of those the ones missing a shape their formula needs.
+struct EstimatePass {
+  std::uint64_t unestimated = 0;
+  std::uint64_t unshaped = 0;
+};
+
+// Each pass decodes the costed nodes again, drawing their names from `budget`.
+Result<EstimatePass> estimate_nodes(OnnxSummary& summary, const GraphContents& graph, const ShapeMap& shapes,
+                                    DecodeBudget& budget) {
+  summary.estimated_ops = 0;
+  summary.op_estimates.clear();
+  EstimatePass pass;
   EstimateMemo memo;
   for (const CostedNode& costed : graph.costed) {
     OnnxNode node;
-    Status status = read_node(costed.payload, node, graph.budget);
-    if (!status.is_ok()) return status;
+    Status status = read_node(costed.payload, node, budget);
+    if (!status.is_ok()) return status.error();
     std::optional<std::uint64_t> ops = estimate_node_ops(node, shapes, &memo);
-    if (!ops) continue;
+    if (!ops) {
+      ++pass.unestimated;
+      if (!cost_shapes_known(node, shapes)) ++pass.unshaped;
+      continue;
+    }
     OpEstimate estimate;
     estimate.ops = ops;
     estimate.name = node.name && !node.name->empty() ? *node.name : "node_" + std::to_string(costed.position + 1);
@@ -399,6 +417,47 @@ Status derive_totals(OnnxSummary& summary, const GraphContents& graph) {
     summary.op_estimates.push_back(std::move(estimate));
     if (summary.op_estimates.size() >= 4096) keep_reportable_estimates(summary.op_estimates);
   }
+  return pass;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+// The formulas run over the shapes the file states; a shape it leaves out is taken from the
+// propagation through the whole graph, so a file that states every shape is never walked.
+Status estimate_ops(OnnxSummary& summary, const GraphContents& graph, std::string_view model_bytes) {
+  ShapeMap shapes = build_shape_map(graph);
+  Result<EstimatePass> pass = estimate_nodes(summary, graph, shapes, graph.budget);
+  if (!pass.is_ok() || pass.value().unshaped == 0) return pass.is_ok() ? Status::ok() : pass.error();
+  Result<PropagatedShapes> propagated = propagate_shapes(model_bytes, graph.shapes_wanted);
+  if (!propagated.is_ok()) {
+    summary.estimate_notes.push_back("Estimated ops count only the nodes whose shapes the file states; the graph could not be walked (" +
+                                     propagated.message() + ").");
+    return Status::ok();
+  }
+  for (auto& [name, dims] : propagated.value().shapes) shapes.emplace(name, std::move(dims));
+  // The second pass decodes what the first did: its budget is the file's again, not the summary's.
+  DecodeBudget second_pass(model_bytes.size());
+  pass = estimate_nodes(summary, graph, shapes, second_pass);
+  if (!pass.is_ok()) return pass.error();
+  if (pass.value().unshaped > 0) {
+    summary.estimate_notes.push_back("Estimated ops leave out " + std::to_string(pass.value().unshaped) + " of " +
+                                     std::to_string(graph.costed.size()) +
+                                     " nodes with a cost formula: their shapes could not be propagated.");
+  }
+  if (!propagated.value().assumed_dims.empty()) {
+    summary.estimate_notes.push_back("Estimated ops take the symbolic dimensions " +
+                                     joined(propagated.value().assumed_dims) + " as 1.");
+  }
+  return Status::ok();
+}
+
+Status derive_totals(OnnxSummary& summary, const GraphContents& graph, std::string_view model_bytes) {
+  Status estimated = estimate_ops(summary, graph, model_bytes);
+  if (!estimated.is_ok()) return estimated;
   for (const OnnxInitializer& initializer : graph.initializers) {
     summary.parameter_values += element_count(initializer);
     summary.parameter_memory_bytes += estimated_bytes(initializer);
@@ -454,7 +513,7 @@ Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_vi
   summary.value_info_entries = graph->value_info.size();
   summary.node_count = graph->node_count;
   summary.node_names_mention_attention = graph->nodes_mention_attention;
-  Status derived = derive_totals(summary, *graph);
+  Status derived = derive_totals(summary, *graph, bytes);
   if (!derived.is_ok()) return derived.error();
   summary.inputs = std::move(graph->inputs);
   summary.outputs = std::move(graph->outputs);

@@ -80,6 +80,10 @@ struct OnnxSummary {
   std::uint64_t parameter_values = 0;
   std::uint64_t parameter_memory_bytes = 0;
   std::uint64_t estimated_ops = 0;
+  // Where estimated_ops is not the exact figure: the reasons, one line each. A shape the file
+  // does not state is taken from the propagation through the whole graph; these say what even
+  // that could not give.
+  std::vector<std::string> estimate_notes;
 };
 
 using ShapeMap = std::map<std::string, std::vector<std::uint64_t>>;
@@ -100,6 +104,9 @@ struct EstimateMemo {
 bool has_cost_formula(const std::string& op_type);
 std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes,
                                                EstimateMemo* memo = nullptr);
+// Whether every tensor the node's formula looks up by name has a shape in `shapes` (a missing
+// input or output position is the formula's own condition, not a missing shape).
+bool cost_shapes_known(const OnnxNode& node, const ShapeMap& shapes);
 std::string opset_label(const OpsetImport& opset);
 std::string data_type_name(std::optional<std::int32_t> code);
 std::uint64_t data_type_size(std::optional<std::int32_t> code);

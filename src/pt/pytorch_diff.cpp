@@ -2,6 +2,7 @@
 
 #include "base/artifact_pair.h"
 #include "base/change_lines.h"
+#include "base/figure_notes.h"
 #include "base/feature_name_changes.h"
 #include "base/text.h"
 #include "pt/pytorch_commands.h"
@@ -29,6 +30,7 @@ void print_text_diff(std::ostream& out, const PyTorchSummary& old_model, const P
   out << "\nParameter Names:\n";
   print_count_change(out, "Recovered names", old_model.param_names.size(), new_model.param_names.size());
   print_feature_name_changes(out, old_model.param_names, new_model.param_names);
+  print_note_section(out, pair_notes(old_model.estimate_notes, new_model.estimate_notes));
 }
 
 }  // namespace

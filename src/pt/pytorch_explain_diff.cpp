@@ -1,7 +1,9 @@
 #include "pt/pytorch_commands.h"
 
 #include "base/change_wording.h"
+#include "base/figure_notes.h"
 #include "base/format.h"
+#include "base/text.h"
 #include "pt/pytorch_summary.h"
 
 namespace tarnwick {
@@ -42,6 +44,9 @@ void explain_pytorch_change(std::ostream& out, const PyTorchSummary& old_model, 
   print_summary_frame_end(out, "  " + phrase + "; params " + parameters + ".\n",
                           "Note: static read of the torch.save zip (no torch); shapes are not decoded and the weight "
                           "fingerprint is sampled.\n");
+  for (const std::string& note : pair_notes(old_model.estimate_notes, new_model.estimate_notes)) {
+    out << "Note: " << escape_control(note) << "\n";
+  }
 }
 
 }  // namespace tarnwick

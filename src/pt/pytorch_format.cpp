@@ -1,5 +1,7 @@
 #include "pt/pytorch_format.h"
 
+#include "base/figure_notes.h"
+
 #include "pt/pytorch_scan.h"
 #include "pt/pytorch_commands.h"
 #include "pt/pytorch_summary.h"
@@ -32,7 +34,7 @@ Result<CheckOutcome> check(const CheckOptions& options, const std::string& old_p
   auto pair = read_artifact_pair(read_pytorch_summary, old_path, new_path);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
-  CheckOutcome outcome{old_model.path, new_model.path, {}};
+  CheckOutcome outcome{old_model.path, new_model.path, {}, {}};
   if (options.max_size_growth) {
     outcome.results.push_back(
         growth_check("file size growth", old_model.bytes, new_model.bytes, *options.max_size_growth));
@@ -44,6 +46,9 @@ Result<CheckOutcome> check(const CheckOptions& options, const std::string& old_p
   if (options.fail_on_feature_change) {
     outcome.results.push_back(names_unchanged_check("parameter names unchanged", old_model.param_names,
                                                     new_model.param_names, "recovered names"));
+  }
+  if (options.max_parameter_growth || options.fail_on_feature_change) {
+    outcome.notes = pair_notes(old_model.estimate_notes, new_model.estimate_notes);
   }
   return outcome;
 }

@@ -21,7 +21,7 @@ void print_summary(std::ostream& out, const PyTorchSummary& summary, std::uint64
   if (summary.torch_version) out << "Serialization version: " << escape_control(*summary.torch_version) << "\n";
 
   out << "\nStructure:\n";
-  if (summary.is_zip) {
+  if (summary.is_zip || summary.estimate_notes.empty()) {
     out << "  Tensors (storages): " << summary.tensor_count << "\n";
     out << "  Parameters (est):   " << format_count_short(summary.estimated_parameter_count) << "\n";
     out << "  Parameter bytes:    " << format_bytes(summary.total_parameter_bytes) << "\n";
@@ -36,6 +36,7 @@ void print_summary(std::ostream& out, const PyTorchSummary& summary, std::uint64
   out << "  Full artifact fingerprint: " << format_fingerprint(summary.file_fingerprint) << "\n";
   out << "  Learned-state fingerprint (sampled): " << format_fingerprint(summary.learned_state_fingerprint) << "\n";
   out << "  Note: parameter count is estimated from storage bytes / dtype; tensor shapes are not decoded.\n";
+  for (const std::string& note : summary.estimate_notes) out << "  Note: " << escape_control(note) << "\n";
 
   out << "\nRecovered Parameter Names:\n";
   const std::vector<std::string>& names = summary.param_names;

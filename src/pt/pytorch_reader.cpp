@@ -1,11 +1,13 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "base/checked_math.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "base/positioned_file.h"
 #include "pt/zip_directory.h"
 #include "pt/pytorch_summary.h"
+#include "pt/pytorch_tensors.h"
 
 namespace tarnwick {
 
@@ -181,9 +183,34 @@ Result<PyTorchSummary> read_legacy(const PositionedFile& file, PyTorchSummary su
   return summary;
 }
 
+// A tensor's elements count once per tensor, as torch's numel() would; the table's names are
+// the checkpoint's key paths, so the `_metadata` module names a scan also finds are not counted.
+void take_exact_figures(PyTorchSummary& summary, const std::string& path, const Result<TensorTable>& table) {
+  if (!table.is_ok()) {
+    std::string_view reason = table.message();
+    if (reason.starts_with(path + ": ")) reason.remove_prefix(path.size() + 2);
+    summary.estimate_notes.push_back(
+        "Parameter count and names are estimated from the pickle bytes; its tensors could not be decoded (" +
+        std::string(reason) + ").");
+    return;
+  }
+  std::uint64_t parameters = 0;
+  std::vector<std::string> names;
+  for (const TensorEntry& tensor : table.value().tensors) {
+    parameters = checked_add(parameters, tensor.numel).value_or(UINT64_MAX);
+    names.push_back(tensor.name);
+  }
+  summary.estimated_parameter_count = parameters;
+  summary.param_names = std::move(names);
+  if (!summary.is_zip) {
+    summary.tensor_count = table.value().storage_count.value_or(0);
+    summary.total_parameter_bytes = table.value().storage_bytes.value_or(0);
+  }
+}
+
 }  // namespace
 
-Result<PyTorchSummary> read_pytorch_summary(const std::string& path) {
+Result<PyTorchSummary> scan_pytorch_summary(const std::string& path) {
   Result<std::unique_ptr<PositionedFile>> opened = PositionedFile::open(path);
   if (!opened.is_ok()) return opened.error();
   const PositionedFile& file = *opened.value();
@@ -196,6 +223,13 @@ Result<PyTorchSummary> read_pytorch_summary(const std::string& path) {
   if (head.value() == "PK\x03\x04") return read_zip(file, path, std::move(summary));
   if (!head.value().empty() && head.value()[0] == '\x80') return read_legacy(file, std::move(summary));
   return fail(path + " does not look like a PyTorch file (no zip `PK` or pickle marker)");
+}
+
+Result<PyTorchSummary> read_pytorch_summary(const std::string& path) {
+  Result<PyTorchSummary> summary = scan_pytorch_summary(path);
+  if (!summary.is_ok()) return summary;
+  take_exact_figures(summary.value(), path, read_pytorch_tensor_table(path));
+  return summary;
 }
 
 OrderedJson pytorch_summary_json(const PyTorchSummary& summary) {
@@ -211,6 +245,7 @@ OrderedJson pytorch_summary_json(const PyTorchSummary& summary) {
   record["torch_version"] = ordered_optional(summary.torch_version);
   record["file_fingerprint"] = summary.file_fingerprint;
   record["learned_state_fingerprint"] = summary.learned_state_fingerprint;
+  if (!summary.estimate_notes.empty()) record["estimate_notes"] = summary.estimate_notes;
   return record;
 }
 

@@ -26,10 +26,17 @@ struct PyTorchSummary {
   std::optional<std::string> torch_version;
   std::uint64_t file_fingerprint = 0;
   std::uint64_t learned_state_fingerprint = 0;
+  // Where the counts and names are the pickle-scan estimate rather than the decoded tensor
+  // table's exact figures, why (one line each); empty when they are exact.
+  std::vector<std::string> estimate_notes;
 };
 
 // Reads by position only: the zip tail, directory, pickle, version and at most 1 MiB per storage.
+// The parameter count and names are then taken from the decoded tensor table (legacy files'
+// storage count and bytes too); where the pickle cannot be decoded the scan's estimate stays.
 Result<PyTorchSummary> read_pytorch_summary(const std::string& path);
+// The summary as the container and pickle scans give it, without the tensor table.
+Result<PyTorchSummary> scan_pytorch_summary(const std::string& path);
 
 // What one name scan did: candidate headers checked and bytes the forward cursors stepped over.
 struct NameScanWork {

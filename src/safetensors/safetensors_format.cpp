@@ -15,6 +15,7 @@ const TensorFileFormat kSafetensorsCheckpoint{
     .read_table = read_safetensors_table,
     .highlights = safetensors_highlights,
     .stated_architecture = safetensors_stated_architecture,
+    .sidecar_config = safetensors_sidecar_config,
 };
 
 namespace {
@@ -41,6 +42,7 @@ const FormatDescriptor kSafetensorsFormat{
     .inspect = Operations::inspect,
     .explain = Operations::explain,
     .diff = Operations::diff,
+    .points_to_contents_diff = true,
     .check = Operations::check,
     .explain_change = Operations::explain_change,
     .tensor_table = read_safetensors_table,

@@ -58,6 +58,8 @@ ArchitectureFacts config_stated_architecture(const Json& config) {
   return facts;
 }
 
+Json safetensors_sidecar_config(const TensorTable& table) { return read_sibling_config(table.path); }
+
 ArchitectureFacts safetensors_stated_architecture(const TensorTable& table) {
   return config_stated_architecture(read_sibling_config(table.path));
 }

@@ -19,6 +19,8 @@ inline constexpr std::uint64_t kSiblingConfigCap = std::uint64_t{1} << 20;
 Json read_sibling_config(const std::string& checkpoint_path);
 // The figures a Hugging Face config states (`num_hidden_layers`, `hidden_size`, ...).
 ArchitectureFacts config_stated_architecture(const Json& config);
+// The config beside the checkpoint the table was read from, whole (null Json when none).
+Json safetensors_sidecar_config(const TensorTable& table);
 // Those of the config beside the checkpoint the table was read from.
 ArchitectureFacts safetensors_stated_architecture(const TensorTable& table);
 

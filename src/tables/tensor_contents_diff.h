@@ -32,6 +32,9 @@ struct TensorContentsDiff {
 // Hashes only the tensors present on both sides with the same dtype and shape.
 Result<TensorContentsDiff> diff_tensor_tables(TensorTable& old_table, TensorTable& new_table);
 
+// "dtype float16 -> float32, shape [2] -> [3]", "values changed".
+std::string tensor_change_text(const TensorChange& change);
+
 OrderedJson contents_diff_json(const TensorTable& old_table, const TensorTable& new_table,
                                const TensorContentsDiff& diff);
 Status print_contents_diff(std::ostream& out, const TensorTable& old_table, const TensorTable& new_table,

@@ -42,7 +42,15 @@ void print_tensor_list(std::ostream& out, std::string_view heading, const std::v
   if (tensors.size() > limit) out << "  ... " << tensors.size() - limit << " more\n";
 }
 
-std::string change_text(const TensorChange& change) {
+std::uint64_t sum_or_zero(const TensorTable& table, bool parameters) {
+  Result<TensorTotals> totals = tensor_totals(table);
+  if (!totals.is_ok()) return 0;
+  return parameters ? totals.value().parameters : totals.value().bytes;
+}
+
+}  // namespace
+
+std::string tensor_change_text(const TensorChange& change) {
   std::string text;
   for (const std::string& what : change.what) {
     if (!text.empty()) text += ", ";
@@ -57,14 +65,6 @@ std::string change_text(const TensorChange& change) {
   }
   return text;
 }
-
-std::uint64_t sum_or_zero(const TensorTable& table, bool parameters) {
-  Result<TensorTotals> totals = tensor_totals(table);
-  if (!totals.is_ok()) return 0;
-  return parameters ? totals.value().parameters : totals.value().bytes;
-}
-
-}  // namespace
 
 OrderedJson contents_diff_json(const TensorTable& old_table, const TensorTable& new_table,
                                const TensorContentsDiff& diff) {
@@ -113,7 +113,7 @@ Status print_contents_diff(std::ostream& out, const TensorTable& old_table, cons
   if (diff.changed.empty()) out << "  none\n";
   for (std::size_t i = 0; i < diff.changed.size() && i < limit; ++i) {
     const TensorChange& change = diff.changed[i];
-    out << "  " << escape_control(change.old_tensor->name) << ": " << change_text(change) << "\n";
+    out << "  " << escape_control(change.old_tensor->name) << ": " << tensor_change_text(change) << "\n";
   }
   if (diff.changed.size() > limit) out << "  ... " << diff.changed.size() - limit << " more\n";
   return Status::ok();

@@ -6,21 +6,29 @@ namespace tarnwick {
 
 namespace {
 
-void compare_metadata(const TensorFileSummary& old_model, const TensorFileSummary& new_model,
-                      TensorFileChanges& changes) {
-  const auto& old_hashes = old_model.metadata_value_hashes;
-  const auto& new_hashes = new_model.metadata_value_hashes;
+using ValueHashes = std::map<std::string, std::uint64_t>;
+
+// Keys by the hash of their values; `prefix` leads each key listed.
+void compare_values(const ValueHashes& old_hashes, const ValueHashes& new_hashes, std::string_view prefix,
+                    TensorFileChanges& changes) {
   for (const auto& [key, hash] : old_hashes) {
     auto found = new_hashes.find(key);
     if (found == new_hashes.end()) {
-      changes.metadata_removed.push_back(key);
+      changes.metadata_removed.push_back(std::string(prefix) + key);
     } else if (found->second != hash) {
-      changes.metadata_changed.push_back(key);
+      changes.metadata_changed.push_back(std::string(prefix) + key);
     }
   }
   for (const auto& [key, hash] : new_hashes) {
-    if (!old_hashes.count(key)) changes.metadata_added.push_back(key);
+    if (!old_hashes.count(key)) changes.metadata_added.push_back(std::string(prefix) + key);
   }
+}
+
+// The file's metadata, then the config beside it.
+void compare_metadata(const TensorFileSummary& old_model, const TensorFileSummary& new_model,
+                      TensorFileChanges& changes) {
+  compare_values(old_model.metadata_value_hashes, new_model.metadata_value_hashes, "", changes);
+  compare_values(old_model.config_value_hashes, new_model.config_value_hashes, kConfigKeyPrefix, changes);
 }
 
 }  // namespace

@@ -52,13 +52,17 @@ Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::
   if (options.fail_on_feature_change) {
     std::vector<std::string> old_names = tensor_names(old_model), new_names = tensor_names(new_model);
     bool same = changes.names.added.empty() && changes.names.removed.empty();
-    results.push_back({"tensor names unchanged",
-                       std::to_string(old_names.size()) + " -> " + std::to_string(new_names.size()) + " tensor names (" +
-                           name_set_change(old_names, new_names, "no tensors") + ")",
-                       same});
+    results.push_back(count_check({"tensor names unchanged",
+                                   std::to_string(old_names.size()) + " -> " + std::to_string(new_names.size()) +
+                                       " tensor names (" + name_set_change(old_names, new_names, "no tensors") + ")",
+                                   same},
+                                  old_names.size(), new_names.size()));
   }
-  if (options.fail_on_training_config_change) results.push_back(metadata_check(old_model, new_model, changes));
-  return CheckOutcome{old_model.path, new_model.path, std::move(results)};
+  if (options.fail_on_training_config_change) {
+    results.push_back(count_check(metadata_check(old_model, new_model, changes),
+                                  old_model.metadata_value_hashes.size(), new_model.metadata_value_hashes.size()));
+  }
+  return CheckOutcome{old_model.path, new_model.path, std::move(results), {}};
 }
 
 

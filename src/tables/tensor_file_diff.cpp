@@ -17,6 +17,13 @@ namespace {
 constexpr std::size_t kListed = 20;
 
 std::optional<std::string> metadata_text(const TensorFileSummary& summary, const std::string& key) {
+  if (key.starts_with(kConfigKeyPrefix)) {
+    auto found = summary.config.is_object() ? summary.config.find(key.substr(kConfigKeyPrefix.size()))
+                                            : summary.config.end();
+    if (!summary.config.is_object() || found == summary.config.end()) return std::nullopt;
+    if (found->is_string()) return found->get<std::string>();
+    return found->dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
   for (const MetadataHighlight& highlight : summary.highlights) {
     if (highlight.key == key) return highlight.text;
   }

@@ -5,6 +5,7 @@
 #include "base/change_wording.h"
 #include "base/format.h"
 #include "base/text.h"
+#include "tables/tensor_change_lists.h"
 #include "tables/tensor_file_changes.h"
 
 namespace tarnwick {
@@ -82,10 +83,6 @@ void explain_tensor_file_change(std::ostream& out, const TensorFileSummary& old_
       << same_or_changed(old_model.dominant_dtype, new_model.dominant_dtype) << ")\n";
   out << "  Tensor names:      " << old_names.size() << " -> " << new_names.size() << " ("
       << name_set_change(old_names, new_names, "no tensors") << ")\n";
-  FeatureNameChanges escaped{{}, {}};
-  for (const std::string& name : changes.names.added) escaped.added.push_back(escape_control(name));
-  for (const std::string& name : changes.names.removed) escaped.removed.push_back(escape_control(name));
-  print_name_set_lists(out, escaped);
   out << "  Dtypes changed:    " << tensor_count_text(changes.dtype_changed.size()) << "\n";
   out << "  Shapes changed:    " << tensor_count_text(changes.shape_changed.size()) << "\n";
   print_figure_change(out, "Layers", old_model.architecture.layers, new_model.architecture.layers);
@@ -97,6 +94,8 @@ void explain_tensor_file_change(std::ostream& out, const TensorFileSummary& old_
   print_file_size_line(out, old_model.file_size_bytes, new_model.file_size_bytes);
   out << "\n" << metadata_line(changes) << "\n";
   out << learned_state_line(changes, old_model.learned_state_fingerprint == new_model.learned_state_fingerprint);
+  out << "\n";
+  print_tensor_change_lists(out, old_model, new_model, changes);
   print_summary_frame_end(out, "  " + verdict(changes) + "; params " + parameters + ".\n",
                           "Note: exact read of the checkpoint; every tensor byte is fingerprinted (XXH3-64).\n");
 }

@@ -105,6 +105,14 @@ Status fingerprint_metadata(const TensorTable& table, TensorFileSummary& summary
   return Status::ok();
 }
 
+void fingerprint_config(Json config, TensorFileSummary& summary) {
+  if (!config.is_object()) return;
+  for (const auto& [key, value] : config.items()) {
+    summary.config_value_hashes[key] = xxh3_64(value.dump(-1, ' ', false, Json::error_handler_t::replace));
+  }
+  summary.config = std::move(config);
+}
+
 std::string layout_text(const TensorTable& table, const std::vector<std::string>& files) {
   if (table.format == "gguf") return "single file";
   if (files.size() > 1 || table.path.ends_with(".json")) {
@@ -147,6 +155,7 @@ Result<TensorFileSummary> read_tensor_file_summary(const std::string& path, cons
 
   Status metadata = fingerprint_metadata(table, summary);
   if (!metadata.is_ok()) return metadata.error();
+  if (format.sidecar_config) fingerprint_config(format.sidecar_config(table), summary);
   Result<std::uint64_t> whole = hash_files_and_tensors(summary.files, table);
   if (!whole.is_ok()) return whole.error();
   summary.file_fingerprint = whole.value();

@@ -34,7 +34,13 @@ struct TensorFileFormat {
   Result<TensorTable> (*read_table)(const std::string& path) = nullptr;
   std::vector<MetadataHighlight> (*highlights)(const Json& metadata) = nullptr;
   ArchitectureFacts (*stated_architecture)(const TensorTable& table) = nullptr;
+  // A configuration kept beside the checkpoint (a Hugging Face config.json) as a JSON object;
+  // null Json when there is none. Null pointer: the format keeps none.
+  Json (*sidecar_config)(const TensorTable& table) = nullptr;
 };
+
+// Keys of the sidecar config among the metadata keys that changed: "config.json <key>".
+inline constexpr std::string_view kConfigKeyPrefix = "config.json ";
 
 struct TensorFileSummary {
   const TensorFileFormat* format = nullptr;
@@ -49,6 +55,8 @@ struct TensorFileSummary {
   std::vector<MetadataHighlight> highlights;
   Json metadata = Json::object();
   std::map<std::string, std::uint64_t> metadata_value_hashes;  // by key, over the stored value
+  Json config;                                               // the sidecar config, or null
+  std::map<std::string, std::uint64_t> config_value_hashes;  // by top-level key of the config
   std::vector<TensorEntry> tensors;  // file order, each with its content hash
   ArchitectureFacts architecture;
   std::uint64_t file_fingerprint = 0;

@@ -4,7 +4,7 @@
 set -u
 binary=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
-corpus="$root/../shared/corpus"
+corpus="${TARNWICK_CORPUS:-$root/../shared/corpus}"
 if [ ! -d "$corpus" ]; then
   echo "skipped: shared corpus not found at $corpus"
   exit 77

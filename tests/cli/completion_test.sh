@@ -35,12 +35,12 @@ expect "tarnwick ex" "explain explain-diff explain-model"
 expect "tarnwick p" "profile pt pytorch"
 expect "tarnwick --v" "--version"
 expect "tarnwick lg" "lgbm"
-expect "tarnwick inspect --" "--deep --json --limit"
+expect "tarnwick inspect --" "--deep --help --json --limit"
 expect "tarnwick diff --c" "--contents"
 expect "tarnwick check --fail" "--fail-on-feature-change --fail-on-new-op --fail-on-training-config-change"
 expect "tarnwick profile --d" "--dim"
-expect "tarnwick scan --" "--allow --fail-on --json --policy --recursive --sarif"
-expect "tarnwick scan -" "--allow --fail-on --json --policy --recursive --sarif -r"
+expect "tarnwick scan --" "--allow --fail-on --help --json --policy --recursive --sarif"
+expect "tarnwick scan -" "--allow --fail-on --help --json --policy --recursive --sarif -r"
 expect "tarnwick scan --fail-on " "dangerous framework unknown"
 expect "tarnwick scan --fail-on d" "dangerous"
 expect "tarnwick scan --allow " ""
@@ -58,11 +58,21 @@ expect "tarnwick inspect --limit " ""
 expect "tarnwick explain att" "attention"
 expect "tarnwick demo " "attention"
 expect "tarnwick version " ""
+expect "tarnwick check --j" "--json"
+expect "tarnwick trace --" "--help"
+expect "tarnwick version -" "--help"
+expect "tarnwick help sc" "scan"
+expect "tarnwick help ex" "explain explain-diff explain-model"
+expect "tarnwick help scan " ""
 
 # The offered command words are exactly the words the program dispatches.
 offered=" $_tarnwick_commands --help --version "
 offered=${offered//$'\n'/ }
-for word in $(grep -o 'Command{"[^"]*"' "$root/src/cli/command_table.cpp" | sed 's/^Command{"//; s/"$//'); do
+# Each table entry opens with {"word", {"alias", ...}, handler.
+table_words=$(grep -oE '^ *\{"[^"]+", \{[^}]*\}, [a-z_]+_command' "$root/src/cli/command_table.cpp" |
+  grep -oE '"[^"]+"' | tr -d '"')
+[ "$(echo "$table_words" | wc -w)" -ge 30 ] || { echo "FAIL the command table's words were not found"; failed=$((failed + 1)); }
+for word in $table_words; do
   [[ $offered == *" $word "* ]] || { echo "FAIL command word '$word' is not offered"; failed=$((failed + 1)); }
 done
 for word in $offered; do

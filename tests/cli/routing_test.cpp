@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../onnx/proto_builder.h"
+#include "../safetensors/safetensors_builder.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -52,6 +54,41 @@ TEST(Routing, RefusalsOfInspectDiffAndExplain) {
     EXPECT_EQ(run.out, "") << c.error;
     EXPECT_EQ(run.err, "error: " + c.error + "\n");
   }
+}
+
+// Kinds that `diff --contents` compares point there when plain `diff` refuses them; the other
+// mismatches keep their message as it is.
+TEST(Routing, DiffOfTwoTensorKindsPointsToTheContentsDiff) {
+  TempDir dir;
+  const std::string mismatch = "error: cannot diff different or unsupported artifact types: ";
+  const std::string pointer = ". Try `tarnwick diff --contents` to compare their tensors by name.\n";
+  std::string unknown = dir.write("a.dat", "hello");
+  struct Case {
+    std::string old_path, new_path, err;
+  };
+  const Case cases[] = {
+      {"a.safetensors", "b.pt", mismatch + "safetensors vs PyTorch" + pointer},
+      {"a.gguf", "b.safetensors", mismatch + "GGUF vs safetensors" + pointer},
+      {"a.onnx", "b.gguf", mismatch + "ONNX vs GGUF" + pointer},
+      {"a.safetensors", "b.cbm", mismatch + "safetensors vs CatBoost\n"},
+      {"a.gguf", unknown, mismatch + "GGUF vs unknown\n"},
+      {"a.pt", "b.onnx", mismatch + "PyTorch vs ONNX\n"},
+  };
+  for (const Case& c : cases) {
+    testing::CommandRun run = run_command({"diff", c.old_path, c.new_path});
+    EXPECT_EQ(run.status, 1) << c.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.err);
+  }
+  // The pointer leads somewhere: the contents diff compares the pair.
+  std::string weights = dir.write("w.safetensors", testing::safetensors_file({{"w", "F32", {2}, std::string(8, '\0')}}));
+  testing::Message graph;
+  graph.add_message(5, testing::initializer("w", {2}, 1, std::string(8, '\0')));
+  std::string onnx = dir.write("w.onnx", testing::model(graph));
+  EXPECT_EQ(run_command({"diff", weights, onnx}).err, mismatch + "safetensors vs ONNX" + pointer);
+  testing::CommandRun contents = run_command({"diff", "--contents", weights, onnx});
+  EXPECT_EQ(contents.status, 0) << contents.err;
+  EXPECT_NE(contents.out.find("  Unchanged: 1\n"), std::string::npos) << contents.out;
 }
 
 TEST(Routing, InspectHandsTheWholeArgumentListToTheKindHandler) {

@@ -68,6 +68,23 @@ TEST(OnnxBoundedWork, ManyEstimatesKeepTheReportableOnes) {
   EXPECT_EQ(summary.value().estimated_ops, 2u * (2999u * 3000u / 2));
 }
 
+TEST(OnnxBoundedWork, EstimatesKeptInPlaceKeepTheirNames) {
+  // Equal costs: the first nodes are the reportable ones and are kept where they stand.
+  Message graph;
+  graph.add_message(5, initializer("y", 1, 4));
+  for (int i = 0; i < 5000; ++i) {
+    graph.add_message(1, Message().add_bytes(2, "y").add_bytes(3, "n" + std::to_string(i)).add_bytes(4, "Relu"));
+  }
+  Result<OnnxSummary> summary = summarize_onnx_bytes("m.onnx", model_with_graph(graph));
+  ASSERT_TRUE(summary.is_ok()) << summary.message();
+  const std::vector<OpEstimate>& kept = summary.value().op_estimates;
+  ASSERT_GE(kept.size(), 10u);
+  for (std::size_t i = 0; i < 10; ++i) {
+    EXPECT_EQ(kept[i].name, "n" + std::to_string(i));
+    EXPECT_EQ(kept[i].op_type, "Relu");
+  }
+}
+
 TEST(OnnxBoundedWork, NodesAreFoldedNotKept) {
   // Empty nodes (op type "Unknown"), named nodes mentioning attention, and an estimate's name.
   struct Case {

@@ -43,11 +43,14 @@ TEST(OnnxReader, ModelGraphAndTotals) {
   EXPECT_EQ(s.op_counts, (std::vector<std::pair<std::string, std::uint64_t>>{{"Relu", 2}, {"MatMul", 1}}));
   EXPECT_EQ(s.parameter_values, 589824u * 2 + 1 + 0);
   EXPECT_EQ(s.parameter_memory_bytes, 2359296u + 1179648u + 4u);
-  // z's "N" keeps it out of the shape map: node_2 has no estimate and is not listed.
-  ASSERT_EQ(s.op_estimates.size(), 2u);
+  // z's "N" keeps it out of the stated shapes; the propagation gives node_2 the [2, 768] of y.
+  ASSERT_EQ(s.op_estimates.size(), 3u);
   EXPECT_EQ(s.op_estimates[0].ops, 2u * 2 * 768 * 768);
-  EXPECT_EQ(s.op_estimates[1].name, "r2");
+  EXPECT_EQ(s.op_estimates[1].name, "node_2");
   EXPECT_EQ(s.op_estimates[1].ops, 2u * 768);
+  EXPECT_EQ(s.op_estimates[2].name, "r2");
+  EXPECT_EQ(s.op_estimates[2].ops, 2u * 768);
+  EXPECT_TRUE(s.estimate_notes.empty()) << "every shape a formula needs is known";
   EXPECT_EQ(s.inputs[0].shape, (std::vector<std::string>{"2", "768"}));
   EXPECT_EQ(s.initializers[0].raw_data_bytes, 16u);
 }

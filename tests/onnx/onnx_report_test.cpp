@@ -67,10 +67,13 @@ TEST(OnnxReport, TextReport) {
             "  Relu                     1\n"
             "  Softmax                  1\n"
             "\n"
+            // x's batch is symbolic: Gemm and Relu are costed over the shapes propagated with it as 1.
             "Estimated Cost:\n"
-            "  Estimated ops: 8\n"
+            "  Estimated ops: 92\n"
             "  Most expensive:\n"
+            "    fc                       Gemm         80 ops\n"
             "    probs                    Softmax      8 ops\n"
+            "    node_2                   Relu         4 ops\n"
             "\n"
             "Initializers:\n"
             "  W [4, 10] 40 values / 160 B, raw 16 B\n"
@@ -79,7 +82,8 @@ TEST(OnnxReport, TextReport) {
             "Note:\n"
             "  This is static ONNX graph inspection, not model execution.\n"
             "  Op estimates are best-effort and depend on static shapes in the file.\n"
-            "  Run ONNX shape inference before inspection for better cost estimates.\n");
+            "  Run ONNX shape inference before inspection for better cost estimates.\n"
+            "  Estimated ops take the symbolic dimensions batch as 1.\n");
 
   testing::CommandRun limited = run_command({"onnx", "--limit", "0", path});
   EXPECT_NE(limited.out.find("Operator Mix:\n  ... 3 more\n"), std::string::npos);
@@ -246,7 +250,9 @@ TEST(OnnxDiff, TensorAndOperatorChanges) {
   EXPECT_NE(same.out.find("Parameter tensor changes:\n  none detected from initializer metadata\n\n"
                           "Operator Count Changes:\n"),
             std::string::npos);
-  EXPECT_TRUE(same.out.ends_with("Operator Count Changes:\n"));
+  EXPECT_TRUE(same.out.ends_with("Operator Count Changes:\n\nNote:\n"
+                                 "  Old model: Estimated ops take the symbolic dimensions batch as 1.\n"
+                                 "  New model: Estimated ops take the symbolic dimensions batch as 1.\n"));
   testing::CommandRun noted = run_command({"diff", "--deep", old_path, old_path});
   EXPECT_EQ(noted.out, "Note: --deep is currently only used for CatBoost artifacts.\n\n" + same.out);
 }

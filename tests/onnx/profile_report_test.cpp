@@ -75,7 +75,7 @@ TEST(ProfileReport, WholeReports) {
   };
   const Case cases[] = {
       {{"profile", "--limit", "3", path}, "onnx/sample.profile.txt"},
-      {{"profile", "--dim", "batch=4", "--dim", "seq=9", path}, "onnx/sample_batch4.profile.txt"},
+      {{"profile", "--dim", "batch=4", path}, "onnx/sample_batch4.profile.txt"},
   };
   for (const Case& c : cases) {
     testing::CommandRun run = run_command(c.args);
@@ -101,7 +101,14 @@ TEST(ProfileReport, ArgumentErrors) {
       {{"profile", "--dim"}, "error: --dim needs NAME=VALUE\n"},
       {{"profile", "--dim", "batch", path}, "error: --dim needs NAME=VALUE, got `batch`\n"},
       {{"profile", "--dim", "=3", path}, "error: --dim needs NAME=VALUE, got `=3`\n"},
-      {{"profile", "--dim", "batch=-1", path}, "error: parse --dim batch: invalid digit found in string\n"},
+      {{"profile", "--dim", "batch=-1", path}, "error: --dim batch must be at least 1, got -1\n"},
+      {{"profile", "--dim", "batch=0", path}, "error: --dim batch must be at least 1, got 0\n"},
+      {{"profile", "--dim=batch=+00", path}, "error: --dim batch must be at least 1, got +00\n"},
+      {{"profile", "--dim", "batch=1.5", path}, "error: parse --dim batch: invalid digit found in string\n"},
+      {{"profile", "--dim", "batch=2", "--dim", "bacth=2", path},
+       "error: --dim bacth: the model has no symbolic dim of that name (its symbolic dims: batch)\n"},
+      {{"profile", "--dim", "3=2", path},
+       "error: --dim 3: the model has no symbolic dim of that name (its symbolic dims: batch)\n"},
       {{"profile", "--dim", "batch=", path}, "error: parse --dim batch: cannot parse integer from empty string\n"},
       {{"profile", "--dim", "batch=9223372036854775808", path},
        "error: parse --dim batch: number too large to fit in target type\n"},
@@ -114,6 +121,24 @@ TEST(ProfileReport, ArgumentErrors) {
     EXPECT_EQ(run.out, "") << c.error;
     EXPECT_EQ(run.err, c.error);
   }
+}
+
+TEST(ProfileReport, DimsAreBoundOnlyToNamesTheGraphDeclares) {
+  testing::TempDir dir;
+  auto relu_model = [](const std::vector<std::string>& input_shape) {
+    Message graph;
+    graph.add_message(1, node("Relu", "r", {"x"}, {"y"})).add_message(11, tensor_type_info("x", 1, input_shape));
+    return testing::model(graph);
+  };
+  std::string fixed = dir.write("fixed.onnx", relu_model({"2", "3"}));
+  std::string partly_unknown = dir.write("unknown.onnx", relu_model({"?", "seq"}));
+  testing::CommandRun none = run_command({"profile", "--dim", "batch=2", fixed});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "error: --dim batch: the model has no symbolic dim of that name (it has none)\n");
+  // A dim named after an unknown one is still the graph's own.
+  testing::CommandRun bound = run_command({"profile", "--dim", "seq=7", partly_unknown});
+  EXPECT_EQ(bound.status, 0) << bound.err;
+  EXPECT_NE(bound.out.find("Symbolic Dims:\n  seq = 7 (given)\n"), std::string::npos) << bound.out;
 }
 
 TEST(ProfileCorpus, WholeReportsOfRealModels) {

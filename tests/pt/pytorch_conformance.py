@@ -3,8 +3,10 @@
 
 Usage: pytorch_conformance.py <tarnwick binary> <checkpoint>...
 zipfile lists the archive entries (storage count and byte total); a restricted Unpickler that
-builds stand-ins for every class and persistent id recovers the state-dict keys, which must all
-appear among tarnwick's parameter names. Closes with "N passed, N failed".
+builds stand-ins for every class and persistent id recovers the tensors' key paths (keys of
+nested containers joined with "."), which must all appear among tarnwick's parameter names, and
+for a legacy file its storages (distinct keys of the persistent ids, their element counts times
+the storage class's element size). Closes with "N passed, N failed".
 """
 import collections
 import io
@@ -16,6 +18,8 @@ import sys
 import zipfile
 
 STORAGE = re.compile(r"/data/[0-9]+$")
+ELEMENT_SIZE = {"DoubleStorage": 8, "FloatStorage": 4, "HalfStorage": 2, "BFloat16Storage": 2, "LongStorage": 8,
+                "IntStorage": 4, "ShortStorage": 2, "CharStorage": 1, "ByteStorage": 1, "BoolStorage": 1}
 
 
 class Stub:
@@ -41,20 +45,22 @@ class StubUnpickler(pickle.Unpickler):
         return type(name, (Stub,), {})
 
     def persistent_load(self, pid):
+        self.storages = getattr(self, "storages", {})
+        self.storages[pid[2]] = pid[4] * ELEMENT_SIZE[pid[1].__name__]
         return Stub(pid)
 
 
-def tensor_keys(value, found):
-    if isinstance(value, dict):
+def tensor_keys(value, found, prefix=""):
+    if isinstance(value, TensorStub):
+        found.append(prefix)
+    elif isinstance(value, dict):
         for key, item in value.items():
-            if isinstance(item, TensorStub) and isinstance(key, str):
-                found.append(key)
-            tensor_keys(item, found)
+            tensor_keys(item, found, f"{prefix}.{key}" if prefix else str(key))
     elif isinstance(value, (list, tuple)):
-        for item in value:
-            tensor_keys(item, found)
+        for index, item in enumerate(value):
+            tensor_keys(item, found, f"{prefix}.{index}" if prefix else str(index))
     elif isinstance(value, Stub):
-        tensor_keys(getattr(value, "state", None), found)
+        tensor_keys(getattr(value, "state", None), found, prefix)
     return found
 
 
@@ -72,7 +78,9 @@ def expected(path):
         for _ in range(3):  # magic number, protocol version, system info
             unpickler.load()
         state = unpickler.load()
-    return {"is_zip": False, "tensor_count": 0, "total_parameter_bytes": 0}, tensor_keys(state, [])
+    storages = getattr(unpickler, "storages", {})
+    return {"is_zip": False, "tensor_count": len(storages),
+            "total_parameter_bytes": sum(storages.values())}, tensor_keys(state, [])
 
 
 def main():

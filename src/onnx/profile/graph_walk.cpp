@@ -44,7 +44,9 @@ class Walker {
     for (std::size_t k = 0; k < graph.inputs.size(); ++k) {
       const KnownValue* fallback =
           input_fallbacks && k < input_fallbacks->size() ? &(*input_fallbacks)[k] : nullptr;
-      scope.set(graph.inputs[k].name, declared(graph.inputs[k], fallback));
+      KnownValue input = declared(graph.inputs[k], fallback);
+      if (path.empty() && input.shape) walk_.main_input_shapes[graph.inputs[k].name] = *input.shape;
+      scope.set(graph.inputs[k].name, std::move(input));
     }
     for (const OnnxTensor& tensor : graph.initializers) {
       walk_.parameters += wrapping_numel(tensor.dims);
@@ -67,8 +69,10 @@ class Walker {
     Dims shape;
     bool known = !(info.shape.size() == 1 && info.shape[0] == "*");
     for (const std::string& text : info.shape) {
-      if (!known) break;
       Result<std::int64_t> number = parse_signed(text);
+      bool symbolic = !number.is_ok() && text != "?" && text != "*";
+      if (symbolic) dims_.named.insert(text);
+      if (!known) continue;
       if (number.is_ok() && number.value() >= 0) {
         shape.push_back(number.value());
       } else if (text == "?" || text == "*" || number.is_ok()) {

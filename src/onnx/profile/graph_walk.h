@@ -19,6 +19,7 @@ struct DimBindings {
   std::map<std::string, std::int64_t> bound;    // given by the user
   std::map<std::string, std::int64_t> assumed;  // symbolic dims met and taken as 1
   std::set<std::string> used;                    // bound dims the model has
+  std::set<std::string> named;                   // every symbolic dim the model declares
 };
 
 struct WalkedNode {
@@ -53,6 +54,8 @@ struct GraphWalk {
   std::uint64_t parameters = 0;  // initializer elements of every graph
   StatedShapeCheck stated;       // value_info and graph outputs of the main graph
   std::size_t main_node_count = 0;
+  // The main graph's inputs as the walk took them (bound or assumed symbolic dims), by name.
+  std::map<std::string, Dims> main_input_shapes;
 };
 
 // `opset` picks the versioned forms of Squeeze, Unsqueeze, Split, Slice, Pad, Reduce*.

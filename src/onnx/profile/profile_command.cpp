@@ -3,6 +3,7 @@
 #include "base/file_read.h"
 #include "base/inspector_args.h"
 #include "base/number_parse.h"
+#include "base/text.h"
 #include "onnx/profile/profile_report.h"
 
 namespace tarnwick {
@@ -21,11 +22,31 @@ struct ProfileArgs {
 Status add_dim(const std::string& text, ProfileArgs& scanned) {
   std::size_t equals = text.find('=');
   if (equals == std::string::npos || equals == 0) return fail("--dim needs NAME=VALUE, got `" + text + "`");
-  Result<std::uint64_t> value = parse_unsigned(std::string_view(text).substr(equals + 1));
-  if (!value.is_ok()) return fail("parse --dim " + text.substr(0, equals) + ": " + value.message());
+  const std::string name = text.substr(0, equals);
+  const std::string_view digits = std::string_view(text).substr(equals + 1);
+  Result<std::uint64_t> value = parse_unsigned(digits);
+  if (!value.is_ok()) {
+    Result<std::int64_t> negative = parse_signed(digits);
+    if (negative.is_ok()) return fail("--dim " + name + " must be at least 1, got " + std::string(digits));
+    return fail("parse --dim " + name + ": " + value.message());
+  }
   if (value.value() > static_cast<std::uint64_t>(INT64_MAX))
-    return fail("parse --dim " + text.substr(0, equals) + ": number too large to fit in target type");
-  scanned.dims[text.substr(0, equals)] = static_cast<std::int64_t>(value.value());
+    return fail("parse --dim " + name + ": number too large to fit in target type");
+  if (value.value() == 0) return fail("--dim " + name + " must be at least 1, got " + std::string(digits));
+  scanned.dims[name] = static_cast<std::int64_t>(value.value());
+  return Status::ok();
+}
+
+// A bound name the graph never declares is a typo: refused, naming the dims it does declare.
+Status check_dims_declared(const DimBindings& dims) {
+  for (const auto& [name, value] : dims.bound) {
+    if (dims.named.count(name)) continue;
+    std::string declared;
+    for (const std::string& known : dims.named) declared += (declared.empty() ? "" : ", ") + known;
+    return fail("--dim " + escape_control(name) + ": the model has no symbolic dim of that name (" +
+                (declared.empty() ? std::string("it has none") : "its symbolic dims: " + escape_control(declared)) +
+                ")");
+  }
   return Status::ok();
 }
 
@@ -66,6 +87,7 @@ Status profile_command(const Args& args, Io& io) {
   Result<OnnxModel> model = decode_onnx_model(bytes.value().view());
   if (!model.is_ok()) return model.error();
   ModelProfile profile = profile_model(path, model.value(), scanned.value().dims);
+  if (Status declared = check_dims_declared(profile.dims); !declared.is_ok()) return declared;
   if (scanned.value().json) return print_json_document(io.out, profile_document(profile));
   print_profile_report(io.out, profile, scanned.value().limit);
   return Status::ok();

@@ -47,7 +47,7 @@ void print_dims(std::ostream& out, const ModelProfile& p) {
   out << "\nSymbolic Dims:\n";
   if (p.dims.assumed.empty() && p.dims.bound.empty()) out << "  none\n";
   for (const auto& [name, value] : p.dims.bound) {
-    out << "  " << escaped(name) << " = " << value << (p.dims.used.count(name) ? " (given)\n" : " (given, not in the model)\n");
+    out << "  " << escaped(name) << " = " << value << (p.dims.named.count(name) ? " (given)\n" : " (given, not in the model)\n");
   }
   for (const auto& [name, value] : p.dims.assumed) out << "  " << escaped(name) << " = " << value << " (assumed)\n";
 }
