@@ -3,15 +3,11 @@
 #include <cctype>
 #include <optional>
 
+#include "base/little_endian.h"
+
 namespace tarnwick {
 
 namespace {
-
-std::uint64_t little_endian(std::string_view bytes) {
-  std::uint64_t value = 0;
-  for (std::size_t i = bytes.size(); i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
-  return value;
-}
 
 // A cursor over the header's Python literal: only what numpy writes and its safe_eval takes
 // (strings, booleans, integers, tuples, lists and the one dict).
@@ -166,7 +162,7 @@ Result<NpyHeader> read_npy_header(std::string_view bytes) {
     return fail("unknown .npy version " + std::to_string(header.major_version));
   }
   if (bytes.size() < 8 + width) return fail("its header is cut short");
-  std::uint64_t length = little_endian(bytes.substr(8, width));
+  std::uint64_t length = little_endian(bytes, 8, width);
   if (length > bytes.size() - 8 - width) return fail("its header runs past the end of the file");
   header.data_offset = 8 + width + length;
   if (Status read = read_dict(bytes.substr(8 + width, length), header); !read.is_ok()) return read.error();

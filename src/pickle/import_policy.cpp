@@ -59,9 +59,9 @@ constexpr Name kFrameworkInsideDangerous[] = {
     {"torch.jit._pickle", "build_boollist"},
     {"torch.jit._pickle", "build_tensorlist"},
     {"joblib.numpy_pickle", "NumpyArrayWrapper"},
-    {"joblib.numpy_pickle_compat", "NDArrayWrapper"},
-    {"joblib.numpy_pickle_compat", "ZNDArrayWrapper"},
 };
+// joblib's old NDArrayWrapper and ZNDArrayWrapper stay dangerous: loading one opens the file the
+// pickle names beside it, with numpy's allow_pickle.
 
 // Whole modules (and their submodules) whose functions run code, start processes, touch files
 // or the network, load further pickles or reach the import machinery.
@@ -76,7 +76,8 @@ constexpr std::string_view kDangerousModules[] = {
     "popen2",      "pdb",         "bdb",         "trace",        "timeit",           "profile",     "cProfile",
     "pydoc",       "doctest",     "distutils",   "setuptools",   "pip",              "asyncio",     "signal",
     "platform",    "fileinput",   "linecache",   "logging.config", "torch.hub",      "torch.utils.cpp_extension",
-    "torch.package",
+    "torch.package", "torch.utils.collect_env", "torch.utils.bottleneck", "torch.utils.data.datapipes.utils.decoder",
+    "lib2to3", "mailcap", "ensurepip",
 };
 
 constexpr Name kDangerousNames[] = {

@@ -1,6 +1,7 @@
 // Tar archives: torch.load tries tar before anything else on a file that is not a zip, and its
 // oldest format keeps pickles in the members "storages", "tensors" and "pickle"; any other
 // member is scanned by what it holds.
+#include "base/little_endian.h"
 #include "containers/tar_archive.h"
 #include "pickle/machine.h"
 #include "pickle/pickle_findings.h"
@@ -10,12 +11,6 @@
 namespace tarnwick::scan {
 
 namespace {
-
-std::uint64_t little_endian(std::string_view bytes) {
-  std::uint64_t value = 0;
-  for (std::size_t i = bytes.size(); i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
-  return value;
-}
 
 // One pickle of a member; its value too, when the layout needs it.
 class MemberPickles {
@@ -41,7 +36,7 @@ class MemberPickles {
   }
   Result<std::uint64_t> read_le(std::uint64_t width) {
     if (width > bytes_.size() - at_) return fail("raw data runs past the end of the member");
-    std::uint64_t value = little_endian(bytes_.substr(at_, width));
+    std::uint64_t value = little_endian(bytes_, at_, width);
     at_ += width;
     return value;
   }

@@ -36,15 +36,8 @@ inline std::string bzip2_of(std::string_view data) {
   return out;
 }
 
-inline std::string xz_or_lzma_of(std::string_view data, bool xz) {
-  lzma_stream stream = LZMA_STREAM_INIT;
-  lzma_options_lzma options;
-  lzma_lzma_preset(&options, 6);
-  if (xz) {
-    lzma_easy_encoder(&stream, 6, LZMA_CHECK_CRC64);
-  } else {
-    lzma_alone_encoder(&stream, &options);
-  }
+// Runs an encoder set up on `stream` over the whole of `data`.
+inline std::string run_lzma_encoder(lzma_stream& stream, std::string_view data) {
   std::string out(data.size() + 1024, '\0');
   stream.next_in = reinterpret_cast<const uint8_t*>(data.data());
   stream.avail_in = data.size();
@@ -54,6 +47,18 @@ inline std::string xz_or_lzma_of(std::string_view data, bool xz) {
   out.resize(stream.total_out);
   lzma_end(&stream);
   return out;
+}
+
+inline std::string xz_or_lzma_of(std::string_view data, bool xz) {
+  lzma_stream stream = LZMA_STREAM_INIT;
+  lzma_options_lzma options;
+  lzma_lzma_preset(&options, 6);
+  if (xz) {
+    lzma_easy_encoder(&stream, 6, LZMA_CHECK_CRC64);
+  } else {
+    lzma_alone_encoder(&stream, &options);
+  }
+  return run_lzma_encoder(stream, data);
 }
 
 inline std::string compress_as(Compression compression, std::string_view data) {
@@ -82,15 +87,7 @@ inline std::string zip_lzma_of(std::string_view data) {
   lzma_properties_encode(&filters[0], reinterpret_cast<uint8_t*>(header.data() + 4));
   lzma_stream stream = LZMA_STREAM_INIT;
   lzma_raw_encoder(&stream, filters);
-  std::string out(data.size() + 1024, '\0');
-  stream.next_in = reinterpret_cast<const uint8_t*>(data.data());
-  stream.avail_in = data.size();
-  stream.next_out = reinterpret_cast<uint8_t*>(out.data());
-  stream.avail_out = out.size();
-  lzma_code(&stream, LZMA_FINISH);
-  out.resize(stream.total_out);
-  lzma_end(&stream);
-  return header + out;
+  return header + run_lzma_encoder(stream, data);
 }
 
 }  // namespace tarnwick::testing
