@@ -179,13 +179,23 @@ bool is_legacy_tensor_type(std::string_view module, std::string_view name) {
   return storage_class_dtype(std::string(name.substr(0, name.size() - 6)) + "Storage").has_value();
 }
 
+// torchvision's model and layer classes, which a whole-model save of its networks names; they are
+// torch.nn modules restored by __setstate__. Its functions (a model builder may download
+// weights) are left unknown.
+bool is_torchvision_module_class(std::string_view module, std::string_view name) {
+  bool models = in_module(module, "torchvision.models") || in_module(module, "torchvision.ops");
+  return models && !name.empty() && name.front() >= 'A' && name.front() <= 'Z';
+}
+
 // A plain name (no dots) in a module.
 Grade grade_plain(std::string_view module, std::string_view name) {
   if (listed(kAllowed, module, name)) return Grade::kAllowed;
-  if (module == "torch" && (storage_class_dtype(name) || torch_dtype_attribute(name))) return Grade::kAllowed;
+  if (module == "torch" && (storage_class_dtype(name) || torch_dtype_attribute(name) || is_legacy_tensor_type(module, name))) {
+    return Grade::kAllowed;
+  }
   if (is_dangerous(module, name)) return Grade::kDangerous;
   if (listed(kFrameworkInsideDangerous, module, name) || listed(kFramework, module, name) ||
-      under_any(kFrameworkModules, module) || is_legacy_tensor_type(module, name)) {
+      under_any(kFrameworkModules, module) || is_torchvision_module_class(module, name)) {
     return Grade::kFramework;
   }
   return Grade::kUnknown;

@@ -18,7 +18,9 @@ using pickle::Opcode;
 constexpr const char* kUnderflow = "stack underflow";
 constexpr const char* kNoMark = "no MARK on the stack";
 
-enum class SlotKind : std::uint8_t { kOther, kText, kOwnedText, kImport, kCallResult };
+// kModuleId: a tuple ("module", <import>, ...), the persistent id under which torch's legacy
+// format saves a module's class; its persistent_load gives back that class.
+enum class SlotKind : std::uint8_t { kOther, kText, kOwnedText, kImport, kCallResult, kModuleId };
 
 // 16 bytes: a view into the pickle, an index into owned texts or imports, or nothing.
 struct Slot {
@@ -132,6 +134,13 @@ class Tracer {
     return std::nullopt;
   }
 
+  // Compared in place: a memoised long text may stand in many tuples.
+  bool text_is(const Slot& slot, std::string_view text) const {
+    if (slot.kind == SlotKind::kText) return bytes_.substr(slot.at, slot.length) == text;
+    if (slot.kind == SlotKind::kOwnedText) return owned_[slot.at] == text;
+    return false;
+  }
+
   // A call through REDUCE, NEWOBJ, NEWOBJ_EX or OBJ of `callable`: what it calls must be an import.
   void call(const Slot& callable, const Opcode& opcode) {
     if (callable.kind == SlotKind::kImport) {
@@ -141,6 +150,14 @@ class Tracer {
     trace_.unsafe.push_back(pickle::opcode_name(opcode.code) + " at offset " + std::to_string(opcode.position) +
                             " calls a value that is not an imported name");
     push(SlotKind::kOther);
+  }
+
+  void push_tuple(const std::vector<Slot>& items) {
+    if (items.size() >= 2 && items[1].kind == SlotKind::kImport && text_is(items[0], "module")) {
+      push(SlotKind::kModuleId, items[1].at);
+    } else {
+      push(SlotKind::kOther);
+    }
   }
 
   bool problem(std::string message) {
@@ -244,7 +261,13 @@ class Tracer {
       case op::kSetItem: return (pop(2) && stack_.size() > floor()) || problem(kUnderflow);
       case op::kAppends: case op::kSetItems: case op::kAddItems:
         return (pop_mark() && stack_.size() > floor()) || problem("no MARK, or nothing below it to add to");
-      case op::kTuple: case op::kList: case op::kDict: case op::kFrozenSet:
+      case op::kTuple: {
+        std::vector<Slot> items;
+        if (!pop_mark(&items)) return problem(kNoMark);
+        push_tuple(items);
+        return true;
+      }
+      case op::kList: case op::kDict: case op::kFrozenSet:
         if (!pop_mark()) return problem(kNoMark);
         push(SlotKind::kOther);
         return true;
@@ -252,13 +275,22 @@ class Tracer {
         if (!persistent_ids_) return problem("a persistent id, and the loader has no persistent_load");
         push(SlotKind::kOther);
         return true;
-      case op::kBinPersId:
+      case op::kBinPersId: {
         if (!persistent_ids_) return problem("a persistent id, and the loader has no persistent_load");
-        [[fallthrough]];
-      case op::kTuple1: case op::kTuple2: case op::kTuple3:
-        if (!pop(opcode.code == op::kBinPersId ? 1 : opcode.code - op::kTuple1 + 1)) return problem(kUnderflow);
-        push(SlotKind::kOther);
+        Slot id;
+        if (!pop(1, &id)) return problem(kUnderflow);
+        if (id.kind == SlotKind::kModuleId) push(SlotKind::kImport, id.at);
+        else push(SlotKind::kOther);
         return true;
+      }
+      case op::kTuple1: case op::kTuple2: case op::kTuple3: {
+        std::size_t count = opcode.code - op::kTuple1 + 1;
+        if (stack_.size() - floor() < count) return problem(kUnderflow);
+        std::vector<Slot> items(stack_.end() - static_cast<std::ptrdiff_t>(count), stack_.end());
+        pop(count);
+        push_tuple(items);
+        return true;
+      }
       case op::kReadonlyBuffer: return stack_.size() > floor() || problem(kUnderflow);
       default:  // every other opcode pushes one value that is neither text nor an import
         push(SlotKind::kOther);

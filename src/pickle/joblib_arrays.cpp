@@ -34,26 +34,51 @@ struct ArrayDtype {
   std::uint64_t item_size = 0;
 };
 
-// numpy pickles a dtype as numpy.dtype('f8', False, True) with the state (3, '<', names...,
-// fields, elsize, alignment, flags): the size is elsize for flexible types and the digits of the
-// type string otherwise.
-Result<ArrayDtype> read_dtype(const Machine& machine, const Value& dtype) {
+constexpr int kMaxDtypeNesting = 32;
+
+// Whether a dtype holds Python objects: an "O" type, or a field or subarray whose dtype does.
+Result<bool> holds_objects(const Machine& machine, const Value& dtype, int depth) {
+  if (depth > kMaxDtypeNesting) return fail("its dtype nests too deep");
   if (dtype.kind != Kind::kCall || dtype.items.size() < 2) return fail("its dtype is not a numpy.dtype call");
   const Value& args = machine.at(dtype.items[1]);
   if (args.kind != Kind::kTuple || args.items.empty() || machine.at(args.items[0]).kind != Kind::kStr) {
     return fail("its dtype names no type");
   }
-  std::string_view type = machine.at(args.items[0]).text;
+  if (machine.at(args.items[0]).text.starts_with('O')) return true;
+  if (dtype.state == pickle::kNoValue) return false;
+  const Value& state = machine.at(dtype.state);
+  if (state.kind != Kind::kTuple || state.items.size() < 6) return false;
+  const Value& subarray = machine.at(state.items[2]);
+  if (subarray.kind == Kind::kTuple && !subarray.items.empty()) {
+    Result<bool> inner = holds_objects(machine, machine.at(subarray.items[0]), depth + 1);
+    if (!inner.is_ok() || inner.value()) return inner;
+  }
+  const Value& fields = machine.at(state.items[4]);
+  if (fields.kind == Kind::kNone) return false;
+  if (fields.kind != Kind::kDict) return fail("its dtype's fields are not a dict");
+  for (std::size_t i = 1; i < fields.entries.size(); i += 2) {
+    const Value& field = machine.at(fields.entries[i]);
+    if (field.kind != Kind::kTuple || field.items.empty()) return fail("a field of its dtype is not (dtype, offset)");
+    Result<bool> inner = holds_objects(machine, machine.at(field.items[0]), depth + 1);
+    if (!inner.is_ok() || inner.value()) return inner;
+  }
+  return false;
+}
+
+// numpy pickles a dtype as numpy.dtype('f8', False, True) with the state (3, '<', subarray,
+// names, fields, elsize, alignment, flags): the size is elsize where stated (flexible and
+// structured types) and the digits of the type string otherwise.
+Result<ArrayDtype> read_dtype(const Machine& machine, const Value& dtype) {
+  Result<bool> objects = holds_objects(machine, dtype, 0);
+  if (!objects.is_ok()) return objects.error();
   ArrayDtype result;
-  result.has_object = type.starts_with('O');
+  result.has_object = objects.value();
+  std::string_view type = machine.at(machine.at(dtype.items[1]).items[0]).text;
   std::int64_t elsize = -1;
   if (dtype.state != pickle::kNoValue) {
     const Value& state = machine.at(dtype.state);
-    if (state.kind == Kind::kTuple && state.items.size() >= 6) {
-      const Value& fields = machine.at(state.items[4]);
-      if (fields.kind != Kind::kNone) return fail("its dtype has fields, which may hold objects");
-      const Value& size = machine.at(state.items[5]);
-      if (size.kind == Kind::kInt) elsize = size.integer;
+    if (state.kind == Kind::kTuple && state.items.size() >= 6 && machine.at(state.items[5]).kind == Kind::kInt) {
+      elsize = machine.at(state.items[5]).integer;
     }
   }
   if (elsize > 0) {

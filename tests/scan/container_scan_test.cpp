@@ -77,6 +77,19 @@ std::string joblib_stream_then(const std::function<void(PickleBuilder&)>& rest) 
   return p.stop().str();
 }
 
+// joblib's stream of a structured array with an object field: its data is a pickle of its own.
+std::string joblib_structured_objects_then_payload() {
+  PickleBuilder p;
+  p.proto(2).global("joblib.numpy_pickle", "NumpyArrayWrapper").op(')').op(0x81).op('}').mark();
+  p.short_unicode("dtype").global("numpy", "dtype").short_unicode("V16").op(0x89).op(0x88).op(0x87).op('R');
+  p.mark().integer(3).short_unicode("|").none().short_unicode("o").op(0x85).op('}').mark();
+  p.short_unicode("o").global("numpy", "dtype").short_unicode("O8").op(0x89).op(0x88).op(0x87).op('R').integer(0).op(0x86);
+  p.op('u').integer(16).integer(8).integer(0).op('t').op('b');
+  p.short_unicode("shape").integer(1).op(0x85).short_unicode("order").short_unicode("C").op('u').op('b');
+  p.raw(payload());  // the array's own pickle, read by joblib with pickle.load
+  return p.stop().str();
+}
+
 std::string gzip_members_of_zeros(int members) {
   std::string one = testing::compress_as(Compression::kGzip, std::string(1u << 20, '\0'));
   std::string out;
@@ -153,7 +166,20 @@ std::vector<Case> container_cases() {
        joblib_stream_then([](PickleBuilder& p) { system_call(p); p.op(0x86); }), "joblib", "unsafe",
        "joblib.numpy_pickle.NumpyArrayWrapper framework x1, numpy.dtype framework x1, posix.system dangerous x1",
        "dangerous: the pickle imports posix.system (through GLOBAL)"},
+      {"a legacy module class behind its persistent id", "module_legacy.pkl",
+       PickleBuilder().proto(2).mark().short_unicode("module").global("torch.nn.modules.linear", "Linear")
+           .short_unicode("linear.py").short_unicode("class Linear: ...").op('t').op('Q').op(')').op(0x81).stop().str(),
+       "pickle", "safe", "torch.nn.modules.linear.Linear framework x1", ""},
+      {"a call of what another persistent id gives back", "storage_call.pkl",
+       PickleBuilder().proto(2).mark().short_unicode("storage").global("torch", "FloatStorage").op('t').op('Q')
+           .op(')').op(0x81).stop().str(),
+       "pickle", "unsafe", "torch.FloatStorage allowed x1",
+       "dangerous: the pickle: NEWOBJ at offset 35 calls a value that is not an imported name"},
   };
+  cases.push_back({"joblib's structured array with an object field", "records.joblib",
+                   joblib_structured_objects_then_payload(), "joblib", "unsafe",
+                   "joblib.numpy_pickle.NumpyArrayWrapper framework x1, numpy.dtype framework x2, posix.system dangerous x1",
+                   "dangerous: object array pickle at offset 145 imports posix.system (through GLOBAL)"});
   // 100 gzip members of 1 MiB of zeros each: 100 MiB from about 100 KB.
   std::string bomb = gzip_members_of_zeros(100);
   cases.push_back({"a gzip bomb", "bomb.joblib", bomb, "gzip-compressed", "unscannable", "",
