@@ -21,7 +21,7 @@ bool unpickled_by_a_loader(const ContentProbe& probe) {
 // `scan` reads them.
 const FormatDescriptor kPickleFormat{
     .name = "pickle",
-    .extensions = {"pkl", "pickle", "tar", "joblib", "npy", "npz", "gz", "bz2", "xz", "lzma", "z"},
+    .extensions = {"pkl", "pickle", "tar", "joblib", "npy", "npz", "gz", "bz2", "xz", "lzma", "z", "zlib"},
     .claims_content = unpickled_by_a_loader,
     .scan = scan::scan_pickle_based_file,
     .scans_any_file = true,

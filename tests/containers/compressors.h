@@ -43,7 +43,7 @@ inline std::string run_lzma_encoder(lzma_stream& stream, std::string_view data) 
   stream.avail_in = data.size();
   stream.next_out = reinterpret_cast<uint8_t*>(out.data());
   stream.avail_out = out.size();
-  lzma_code(&stream, LZMA_FINISH);
+  if (lzma_code(&stream, LZMA_FINISH) != LZMA_STREAM_END) out.clear();
   out.resize(stream.total_out);
   lzma_end(&stream);
   return out;
@@ -53,11 +53,8 @@ inline std::string xz_or_lzma_of(std::string_view data, bool xz) {
   lzma_stream stream = LZMA_STREAM_INIT;
   lzma_options_lzma options;
   lzma_lzma_preset(&options, 6);
-  if (xz) {
-    lzma_easy_encoder(&stream, 6, LZMA_CHECK_CRC64);
-  } else {
-    lzma_alone_encoder(&stream, &options);
-  }
+  lzma_ret started = xz ? lzma_easy_encoder(&stream, 6, LZMA_CHECK_CRC64) : lzma_alone_encoder(&stream, &options);
+  if (started != LZMA_OK) return {};
   return run_lzma_encoder(stream, data);
 }
 
@@ -86,7 +83,7 @@ inline std::string zip_lzma_of(std::string_view data) {
   header[2] = static_cast<char>(properties_size);
   lzma_properties_encode(&filters[0], reinterpret_cast<uint8_t*>(header.data() + 4));
   lzma_stream stream = LZMA_STREAM_INIT;
-  lzma_raw_encoder(&stream, filters);
+  if (lzma_raw_encoder(&stream, filters) != LZMA_OK) return {};
   return header + run_lzma_encoder(stream, data);
 }
 

@@ -25,7 +25,7 @@ Result<TensorTable> read_toy_table(const std::string& path) {
   std::uint64_t count = 0;
   while (lines >> name >> count) {
     table.tensors.push_back(TensorEntry{name, "float32", {count}, count, count * 4, std::nullopt, std::nullopt,
-                                        std::nullopt, count});
+                                        std::nullopt, count, {}});
   }
   return table;
 }
@@ -57,7 +57,7 @@ Result<CheckOutcome> check_toy(const CheckOptions& options, const std::string& o
   Result<TensorTable> old_table = read_toy_table(old_path);
   Result<TensorTable> new_table = read_toy_table(new_path);
   if (!old_table.is_ok() || !new_table.is_ok()) return fail("unreadable toy model");
-  CheckOutcome outcome{old_path, new_path, {}};
+  CheckOutcome outcome{old_path, new_path, {}, {}};
   if (options.max_parameter_growth) {
     outcome.results.push_back(growth_check("parameter growth", parameters(old_table.value()),
                                            parameters(new_table.value()), *options.max_parameter_growth));

@@ -204,7 +204,9 @@ TEST(ContainerScan, EachContainerIsReadAsItsLoaderReadsIt) {
     EXPECT_EQ(scan.format, c.format);
     EXPECT_EQ(result.verdict, c.verdict);
     EXPECT_EQ(imports_of(scan), c.imports);
-    if (!c.finding.empty()) EXPECT_NE(findings_of(scan).find(c.finding + "\n"), std::string::npos);
+    if (!c.finding.empty()) {
+      EXPECT_NE(findings_of(scan).find(c.finding + "\n"), std::string::npos);
+    }
   }
 }
 
@@ -230,7 +232,7 @@ bool claims_test_bytes(const ContentProbe& probe) { return probe.head.starts_wit
 // Bytes that some kind claims, and that pickle.load runs all the same: the kind's own scan
 // finds nothing, the pickle reading finds the payload.
 TEST(ContainerScan, AFileOfAnotherKindIsScannedAsAPickleToo) {
-  FormatDescriptor kind{.name = "test kind", .claims_content = claims_test_bytes, .scan = scan_nothing};
+  FormatDescriptor kind{.name = "test kind", .extensions = {}, .claims_content = claims_test_bytes, .scan = scan_nothing};
   ScopedFormatRegistration registration(kind);
   TempDir dir;
   testing::PolicyScan result = scan_under(dir.write("polyglot.bin", payload()));
