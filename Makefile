@@ -4,7 +4,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 
-.PHONY: deps build demo test check test-release test-asan test-tsan bench fuzz install package clean
+.PHONY: deps build program demo test check test-release test-asan test-tsan bench fuzz install package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -13,7 +13,12 @@ build: deps
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# The program alone: the tests and the bench are built by `make test` and `make bench`.
+program: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target tarnwick
+
+demo: program
 	./$(BUILD)/tarnwick inspect examples/tiny_model.lgb
 	@echo
 	./$(BUILD)/tarnwick trace examples/tiny_attention_plan.json
@@ -47,12 +52,12 @@ bench: build
 
 # The program, its manual page and its bash completion under PREFIX (DESTDIR is honoured).
 PREFIX ?= /usr/local
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+install: program
+	cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
 # A Debian package of the same files, written to $(BUILD).
-package: build
-	cmake --build $(BUILD) --target package
+package: program
+	cd $(BUILD) && cpack -G DEB --config CPackConfig.cmake
 
 FUZZ_SECONDS ?= 60
 fuzz: deps

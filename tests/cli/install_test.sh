@@ -71,13 +71,17 @@ if [ -n "$deb" ]; then
   if ldd "$work/prefix/bin/tarnwick" | grep -q libxxhash; then
     check "the package depends on libxxhash0" bash -c "dpkg-deb -f '$deb' Depends | grep -q libxxhash0"
   fi
+  check "the package recommends bash-completion" bash -c "dpkg-deb -f '$deb' Recommends | grep -q bash-completion"
   check "the packaged program is stripped" bash -c \
     "dpkg-deb -x '$deb' '$work/unpacked' && file '$work/unpacked/usr/bin/tarnwick' | grep -q ', stripped'"
 fi
 
-# `make install PREFIX=...` is the same cmake install into that prefix.
-check "make install passes PREFIX to cmake --install" \
-  bash -c "make -n -C '$root' install PREFIX=/opt/x BUILD='$build' | grep -q -- \"cmake --install $build --prefix /opt/x\""
+# `make install PREFIX=...` is the same cmake install into that prefix, stripped; `make demo`
+# builds the program alone.
+check "make install passes PREFIX to cmake --install, stripped" \
+  bash -c "make -n -C '$root' install PREFIX=/opt/x BUILD='$build' | grep -q -- \"cmake --install $build --prefix /opt/x --strip\""
+check "make demo builds only the program" \
+  bash -c "make -n -C '$root' demo BUILD='$build' | grep -q -- '--target tarnwick'"
 
 echo "install and package: $failed failed"
 [ "$failed" -eq 0 ]
