@@ -94,7 +94,9 @@ class Walker {
         Status status = walk(value.entries[i + 1], join(path, render_key(machine_.at(value.entries[i]))), depth + 1);
         if (!status.is_ok()) return status;
       }
-    } else if (value.kind == Kind::kList || value.kind == Kind::kTuple) {
+    }
+    if (value.kind == Kind::kCall && value.state != pickle::kNoValue) return object_state(value.state, path, depth);
+    if (value.kind == Kind::kList || value.kind == Kind::kTuple) {
       for (std::size_t i = 0; i < value.items.size(); ++i) {
         Status status = walk(value.items[i], join(path, std::to_string(i)), depth + 1);
         if (!status.is_ok()) return status;
@@ -103,11 +105,45 @@ class Walker {
     return Status::ok();
   }
 
+  // An object's BUILD state: its attributes by name, as a pickled nn.Module or TorchScript
+  // module holds them. A module keeps parameters, buffers and submodules in `_parameters`,
+  // `_buffers` and `_modules`, which state_dict() names leave out ("layer1.0.conv1.weight").
+  // A state of (dict, slots) carries attributes in both.
+  Status object_state(ValueId state_id, const std::string& path, std::size_t depth) {
+    const Value& state = machine_.at(state_id);
+    if (state.kind == Kind::kTuple && state.items.size() == 2) {
+      for (ValueId part : state.items) {
+        Status status = object_state(part, path, depth + 1);
+        if (!status.is_ok()) return status;
+      }
+      return Status::ok();
+    }
+    if (state.kind != Kind::kDict) return walk(state_id, path, depth + 1);
+    for (std::size_t i = 0; i + 1 < state.entries.size(); i += 2) {
+      std::string key = render_key(machine_.at(state.entries[i]));
+      bool holder = key == "_parameters" || key == "_buffers" || key == "_modules";
+      Status status = walk(state.entries[i + 1], holder ? path : join(path, key), depth + 1);
+      if (!status.is_ok()) return status;
+    }
+    return Status::ok();
+  }
+
+  // TorchScript wraps typed lists and dicts in calls that only restore their static type.
+  Result<bool> typed_container(const Value& target, const std::vector<ValueId>& args, const std::string& path,
+                               std::size_t depth) {
+    if (target.text != "torch.jit._pickle" || args.empty()) return false;
+    if (target.name != "restore_type_tag" && !target.name.starts_with("build_")) return false;
+    Status status = walk(args[0], path, depth + 1);
+    if (!status.is_ok()) return status.error();
+    return true;
+  }
+
   // True when `target(args)` rebuilds a tensor (then recorded under `path`).
   Result<bool> try_tensor(const Value& target, ValueId args_id, const std::string& path, std::size_t depth) {
     const Value& args = machine_.at(args_id);
     if (args.kind != Kind::kTuple) return false;
     const std::vector<ValueId>& a = args.items;
+    if (target.text == "torch.jit._pickle") return typed_container(target, a, path, depth);
     bool utils = target.text == "torch._utils";
     if ((utils && (target.name == "_rebuild_parameter" || target.name == "_rebuild_parameter_with_state")) ||
         is_global(target, "torch.nn.parameter", "Parameter")) {

@@ -228,7 +228,10 @@ Result<PyTorchSummary> scan_pytorch_summary(const std::string& path) {
 Result<PyTorchSummary> read_pytorch_summary(const std::string& path) {
   Result<PyTorchSummary> summary = scan_pytorch_summary(path);
   if (!summary.is_ok()) return summary;
-  take_exact_figures(summary.value(), path, read_pytorch_tensor_table(path));
+  bool cut_short = false;
+  Result<TensorTable> table = read_pytorch_tensor_table(path, cut_short);
+  if (!table.is_ok() && cut_short) return table.error();
+  take_exact_figures(summary.value(), path, table);
   return summary;
 }
 

@@ -8,6 +8,7 @@
 #include "pickle/value_json.h"
 #include "pt/legacy_magic.h"
 #include "pt/pickled_tensors.h"
+#include "pt/strided_elements.h"
 #include "pickle/torch_types.h"
 #include "base/positioned_file.h"
 #include "pt/zip_directory.h"
@@ -21,6 +22,8 @@ using pickle::Machine;
 using pickle::ValueId;
 
 constexpr std::uint64_t kFirstLegacyRead = 1 << 20;
+constexpr std::string_view kConstantsFolder = "constants/";
+constexpr std::uint64_t kViewSlackBytes = 32'000'000;
 
 // Where a storage's bytes lie in the file, when they lie there plainly.
 struct StorageBytes {
@@ -50,9 +53,25 @@ Result<std::uint64_t> product(const std::vector<std::uint64_t>& shape) {
   return numel;
 }
 
+// Hashes a view's logical elements, while the budget lasts: the views of one file may together
+// name as many element bytes as the memory rule lets a reader take (4x the file and 32 MB).
+Status hash_view(const PositionedFile& file, const PickledTensor& pickled, const StorageBytes& bytes,
+                 std::uint64_t first_element, std::uint64_t& budget, TensorEntry& entry) {
+  if (entry.bytes > budget) return Status::ok();
+  StridedView view{bytes.start, bytes.length, pickled.storage->element_size, first_element, pickled.shape,
+                   pickled.stride};
+  Result<std::optional<std::uint64_t>> hash = hash_strided_view(file, view, budget);
+  if (!hash.is_ok()) return hash.error();
+  budget -= entry.bytes;
+  entry.content_hash = hash.value();
+  return Status::ok();
+}
+
 // Fills the table from the pickled tensors and where each storage's bytes lie.
-Status fill_table(TensorTable& table, const std::vector<PickledTensor>& tensors,
+Status fill_table(const PositionedFile& file, TensorTable& table, const std::vector<PickledTensor>& tensors,
                   const std::map<std::string, StorageBytes>& storages) {
+  std::uint64_t view_budget = checked_add(checked_multiply(file.size(), 4).value_or(UINT64_MAX), kViewSlackBytes)
+                                  .value_or(UINT64_MAX);
   std::map<std::string, std::uint64_t> distinct;
   for (const PickledTensor& pickled : tensors) {
     TensorEntry entry;
@@ -77,7 +96,10 @@ Status fill_table(TensorTable& table, const std::vector<PickledTensor>& tensors,
           elements ? checked_multiply(*elements, storage.element_size) : std::nullopt;
       if (found != storages.end() && storage.element_size != 0 && first && *first <= found->second.length) {
         entry.offset = found->second.start + *first;
-        if (is_contiguous(pickled) && entry.bytes <= found->second.length - *first) {
+        if (!is_contiguous(pickled)) {
+          Status hashed = hash_view(file, pickled, found->second, *elements, view_budget, entry);
+          if (!hashed.is_ok()) return hashed;
+        } else if (entry.bytes <= found->second.length - *first) {
           entry.data = TensorBytes{table.path, *entry.offset, entry.bytes};
         }
       }
@@ -98,7 +120,39 @@ Result<std::string> read_stored_entry(const PositionedFile& file, const ZipEntry
   return file.read_at(start.value(), entry.uncompressed_size);
 }
 
-Result<TensorTable> read_zip(const PositionedFile& file, TensorTable table) {
+const ZipEntry* find_entry(const std::vector<ZipEntry>& entries, const std::string& name) {
+  for (const ZipEntry& entry : entries) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+// The tensors one pickle of an archive describes (`data.pkl`, or a TorchScript archive's
+// `constants.pkl`); the machine keeps the values of every run.
+Result<std::vector<PickledTensor>> archive_tensors(const PositionedFile& file, Machine& machine,
+                                                   const ZipEntry& entry) {
+  Result<std::string> bytes = read_stored_entry(file, entry);
+  if (!bytes.is_ok()) return bytes.error();
+  Result<ValueId> root = machine.run(bytes.value());
+  if (!root.is_ok()) return fail(entry.name + ": " + root.message());
+  return collect_pickled_tensors(machine, root.value());
+}
+
+// TorchScript code refers to the N-th entry of `constants.pkl` as `CONSTANTS.cN`; its storages
+// lie under `constants/`.
+PickledTensor as_constant(PickledTensor tensor) {
+  tensor.name = "CONSTANTS.c" + tensor.name;
+  if (tensor.storage) tensor.storage->key = std::string(kConstantsFolder) + tensor.storage->key;
+  return tensor;
+}
+
+Result<TensorTable> read_zip(const PositionedFile& file, TensorTable table, bool& cut_short) {
+  // torch's loader wants the whole end record; a file cut inside it is refused as torch would.
+  Result<std::vector<ZipEntry>> whole = read_zip_directory(file, table.path, ZipDirectoryRule::kLoader);
+  if (!whole.is_ok()) {
+    cut_short = true;
+    return whole.error();
+  }
   Result<std::vector<ZipEntry>> entries = read_zip_directory(file, table.path);
   if (!entries.is_ok()) return entries.error();
   const ZipEntry* pickle_entry = nullptr;
@@ -115,25 +169,27 @@ Result<TensorTable> read_zip(const PositionedFile& file, TensorTable table) {
   for (const ZipEntry& entry : entries.value()) {
     if (!entry.name.starts_with(prefix)) continue;
     std::string_view rest = std::string_view(entry.name).substr(prefix.size());
-    if (rest.starts_with("data/") && entry.method == 0) {
+    if ((rest.starts_with("data/") || rest.starts_with(kConstantsFolder)) && entry.method == 0) {
       Result<std::uint64_t> start = zip_data_position(file, entry.local_header_offset);
       if (!start.is_ok()) return start.error();
-      storages.emplace(std::string(rest.substr(5)), StorageBytes{start.value(), entry.uncompressed_size});
+      std::string key(rest.starts_with("data/") ? rest.substr(5) : rest);
+      storages.emplace(std::move(key), StorageBytes{start.value(), entry.uncompressed_size});
     } else if ((rest == "version" || rest == "byteorder") && entry.uncompressed_size <= 64) {
       Result<std::string> text = read_stored_entry(file, entry);
       if (text.is_ok()) table.metadata[std::string(rest)] = std::string(trim(decode_utf8_lossy(text.value())));
     }
   }
 
-  Result<std::string> bytes = read_stored_entry(file, *pickle_entry);
-  if (!bytes.is_ok()) return fail(table.path + ": " + bytes.message());
   Machine machine;
   machine.limit_memory_to_file(file.size());
-  Result<ValueId> root = machine.run(bytes.value());
-  if (!root.is_ok()) return fail(table.path + ": " + pickle_entry->name + ": " + root.message());
-  Result<std::vector<PickledTensor>> tensors = collect_pickled_tensors(machine, root.value());
+  Result<std::vector<PickledTensor>> tensors = archive_tensors(file, machine, *pickle_entry);
   if (!tensors.is_ok()) return fail(table.path + ": " + tensors.message());
-  Status filled = fill_table(table, tensors.value(), storages);
+  if (const ZipEntry* constants = find_entry(entries.value(), prefix + "constants.pkl")) {
+    Result<std::vector<PickledTensor>> more = archive_tensors(file, machine, *constants);
+    if (!more.is_ok()) return fail(table.path + ": " + more.message());
+    for (PickledTensor& tensor : more.value()) tensors.value().push_back(as_constant(std::move(tensor)));
+  }
+  Status filled = fill_table(file, table, tensors.value(), storages);
   if (!filled.is_ok()) return fail(table.path + ": " + filled.message());
   return table;
 }
@@ -146,7 +202,7 @@ struct LegacyPickles {
 
 // The five pickles, read from a prefix that doubles while they run past its end; a pickle that
 // fails for any other reason fails at once, so a broken file is not read whole.
-Result<LegacyPickles> run_legacy_pickles(const PositionedFile& file) {
+Result<LegacyPickles> run_legacy_pickles(const PositionedFile& file, bool& cut_short) {
   std::uint64_t length = std::min(file.size(), kFirstLegacyRead);
   while (true) {
     Result<std::string> bytes = file.read_at(0, length);
@@ -169,6 +225,7 @@ Result<LegacyPickles> run_legacy_pickles(const PositionedFile& file) {
       return pickles;
     }
     if (length == file.size() || !pickles.machine.truncated()) {
+      cut_short = pickles.machine.truncated();
       return fail("pickle " + std::to_string(pickles.roots.size() + 1) + " of 5: " + status.message());
     }
     length = std::min(file.size(), length * 2);
@@ -189,7 +246,8 @@ Result<std::vector<std::string>> storage_key_list(const Machine& machine, ValueI
 // After the pickles: for each listed key, an int64 element count, then the elements.
 Result<std::map<std::string, StorageBytes>> legacy_storages(const PositionedFile& file, std::uint64_t at,
                                                             const std::vector<std::string>& keys,
-                                                            const std::vector<PickledTensor>& tensors) {
+                                                            const std::vector<PickledTensor>& tensors,
+                                                            bool& cut_short) {
   std::map<std::string, std::uint64_t> element_sizes;
   for (const PickledTensor& tensor : tensors) {
     if (tensor.storage) element_sizes.emplace(tensor.storage->key, tensor.storage->element_size);
@@ -198,20 +256,27 @@ Result<std::map<std::string, StorageBytes>> legacy_storages(const PositionedFile
   for (const std::string& key : keys) {
     auto size = element_sizes.find(key);
     if (size == element_sizes.end() || size->second == 0) return fail("storage " + key + " has no known element size");
+    if (file.size() - at < 8) {
+      cut_short = true;
+      return fail("storage " + key + " runs past the end of the file");
+    }
     Result<std::string> count_bytes = file.read_at(at, 8);
     if (!count_bytes.is_ok()) return fail("storage " + key + ": " + count_bytes.message());
     std::uint64_t count = 0;
     for (int i = 7; i >= 0; --i) count = (count << 8) | static_cast<std::uint8_t>(count_bytes.value()[i]);
     std::optional<std::uint64_t> length = checked_multiply(count, size->second);
-    if (!length || *length > file.size() - at - 8) return fail("storage " + key + " runs past the end of the file");
+    if (!length || *length > file.size() - at - 8) {
+      cut_short = true;
+      return fail("storage " + key + " runs past the end of the file");
+    }
     storages[key] = StorageBytes{at + 8, *length};
     at += 8 + *length;
   }
   return storages;
 }
 
-Result<TensorTable> read_legacy(const PositionedFile& file, TensorTable table) {
-  Result<LegacyPickles> pickles = run_legacy_pickles(file);
+Result<TensorTable> read_legacy(const PositionedFile& file, TensorTable table, bool& cut_short) {
+  Result<LegacyPickles> pickles = run_legacy_pickles(file, cut_short);
   if (!pickles.is_ok()) return fail(table.path + ": " + pickles.message());
   const Machine& machine = pickles.value().machine;
   const std::vector<ValueId>& roots = pickles.value().roots;
@@ -226,9 +291,9 @@ Result<TensorTable> read_legacy(const PositionedFile& file, TensorTable table) {
   Result<std::vector<std::string>> keys = storage_key_list(machine, roots[4]);
   if (!keys.is_ok()) return fail(table.path + ": " + keys.message());
   Result<std::map<std::string, StorageBytes>> storages =
-      legacy_storages(file, pickles.value().end, keys.value(), tensors.value());
+      legacy_storages(file, pickles.value().end, keys.value(), tensors.value(), cut_short);
   if (!storages.is_ok()) return fail(table.path + ": " + storages.message());
-  Status filled = fill_table(table, tensors.value(), storages.value());
+  Status filled = fill_table(file, table, tensors.value(), storages.value());
   if (!filled.is_ok()) return fail(table.path + ": " + filled.message());
   return table;
 }
@@ -236,6 +301,12 @@ Result<TensorTable> read_legacy(const PositionedFile& file, TensorTable table) {
 }  // namespace
 
 Result<TensorTable> read_pytorch_tensor_table(const std::string& path) {
+  bool cut_short = false;
+  return read_pytorch_tensor_table(path, cut_short);
+}
+
+Result<TensorTable> read_pytorch_tensor_table(const std::string& path, bool& cut_short) {
+  cut_short = false;
   Result<std::unique_ptr<PositionedFile>> opened = PositionedFile::open(path);
   if (!opened.is_ok()) return opened.error();
   const PositionedFile& file = *opened.value();
@@ -245,11 +316,11 @@ Result<TensorTable> read_pytorch_tensor_table(const std::string& path) {
   table.path = path;
   if (head.value() == "PK\x03\x04") {
     table.format = "pytorch-zip";
-    return read_zip(file, std::move(table));
+    return read_zip(file, std::move(table), cut_short);
   }
   if (!head.value().empty() && head.value()[0] == '\x80') {
     table.format = "pytorch-legacy";
-    return read_legacy(file, std::move(table));
+    return read_legacy(file, std::move(table), cut_short);
   }
   return fail(path + " does not look like a PyTorch file (no zip `PK` or pickle marker)");
 }

@@ -87,13 +87,11 @@ TEST(PytorchReader, StorageSamplingIsCappedAtOneMebibyte) {
 
 TEST(PytorchReader, LegacyPickleAndFailures) {
   TempDir dir;
+  // A stream that ends inside its pickles is cut short: torch refuses it, and so does the reader.
   Result<PyTorchSummary> single = read_bytes(dir, "\x80", "one.pth");
-  ASSERT_TRUE(single.is_ok()) << single.message();
-  EXPECT_FALSE(single.value().is_zip);
-  EXPECT_TRUE(single.value().param_names.empty());
-  EXPECT_EQ(single.value().dominant_dtype, std::nullopt);
-  EXPECT_EQ(single.value().file_fingerprint, fnv1a64("\x80"));
-  EXPECT_EQ(single.value().learned_state_fingerprint, fnv1a64("\x80"));
+  ASSERT_FALSE(single.is_ok());
+  EXPECT_EQ(single.message(),
+            dir.path().string() + "/one.pth: pickle 1 of 5: pickle ends inside the argument of PROTO at offset 0");
 
   std::string valid = build_zip(checkpoint_entries());
   std::string dir_path = dir.path().string();

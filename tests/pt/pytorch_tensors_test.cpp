@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "pickle/pickle_builder.h"
+#include "tables/content_hash.h"
 #include "test_support.h"
 #include "zip_builder.h"
 
@@ -257,6 +258,37 @@ TEST(PytorchTensorTable, SharedNestingIsRefusedNotWalkedExponentially) {
             "error: " + dir.path().string() + "/m.pt: the pickle nests values more than 512 deep");
   EXPECT_EQ(read_table(dir, build_zip({{"a/data.pkl", wide.stop().str()}})),
             "error: " + dir.path().string() + "/m.pt: the pickle shares values too often to name its tensors");
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// A view's hash is the XXH3 of its elements in row-major order; a view that reaches past its
+// storage, or names more element bytes than the file may cost to hash, gets none.
+TEST(PytorchTensorTable, StridedViewsHashTheirElements) {
+  StorageId bytes{"ByteStorage", "0", 6};
+  std::string pickle = state_dict_pickle({
+      {"transposed", tensor_of(bytes, 0, {3, 2}, {1, 3})},
+      {"rows_apart", tensor_of(bytes, 1, {2, 2}, {3, 1})},
+      {"expanded", tensor_of(bytes, 5, {4, 3}, {0, 0})},
+      {"past_the_end", tensor_of(bytes, 0, {3, 2}, {1, 4})},
+      {"too_many", tensor_of(bytes, 0, {1u << 20, 1u << 20}, {0, 0})},
+  });
+  std::string zip = build_zip({{"arch/data.pkl", pickle}, {"arch/data/0", "abcdef"}});
+  TempDir dir;
+  Result<TensorTable> table = read_pytorch_tensor_table(dir.write("m.pt", zip));
+  ASSERT_TRUE(table.is_ok()) << table.message();
+  std::vector<std::optional<std::uint64_t>> expected{xxh3_64("adbecf"), xxh3_64("bcef"), xxh3_64("ffffffffffff"),
+                                                     std::nullopt, std::nullopt};
+  ASSERT_EQ(table.value().tensors.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const TensorEntry& tensor = table.value().tensors[i];
+    EXPECT_FALSE(tensor.data) << tensor.name;
+    EXPECT_EQ(tensor.content_hash, expected[i]) << tensor.name;
+  }
 }
 
 }  // namespace
