@@ -35,7 +35,7 @@ test-release: build
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=ON >/dev/null
-	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cmake --build $(ASAN_BUILD) -j $(JOBS) --target tarnwick_tests
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  bash scripts/run-ctest.sh $(ASAN_BUILD) -j $(JOBS)
 
@@ -43,7 +43,7 @@ test-asan: deps
 # and pipes that use a second thread.
 TSAN_TESTS := ^(ParallelTask|FileHashes|CbmBoundedWork|TensorFileSummary|ContentsCommand|PipeInput)\.
 test-tsan: deps
-	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_TSAN=ON >/dev/null
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_TSAN=ON >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target tarnwick_tests
 	TSAN_OPTIONS=halt_on_error=1 bash scripts/run-ctest.sh $(TSAN_BUILD) -j $(JOBS) -R '$(TSAN_TESTS)'
 
