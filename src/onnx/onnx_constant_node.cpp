@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/little_endian.h"
 #include "tables/content_hash.h"
 
 namespace tarnwick {
@@ -28,10 +29,6 @@ std::optional<std::string> first_output(const std::vector<ProtoField>& node_fiel
     if (field.field_number == 2 && field.wire_type == kLengthDelimited) return std::string(field.payload);
   }
   return std::nullopt;
-}
-
-void append_little_endian(std::string& out, std::uint64_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
 // Element bytes and count of the attribute fields numbered `number`: fixed32 floats as stored,

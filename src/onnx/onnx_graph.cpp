@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "base/little_endian.h"
+
 namespace tarnwick {
 
 namespace {
@@ -34,13 +36,6 @@ Status read_text(const ProtoField& field, std::string& into) {
 std::int32_t low_32_bits(std::uint64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
 
 float float_from_bits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
-
-std::uint64_t little_endian(std::string_view bytes, std::size_t at, std::size_t width) {
-  std::uint64_t value = 0;
-  for (std::size_t k = 0; k < width; ++k)
-    value |= static_cast<std::uint64_t>(static_cast<std::uint8_t>(bytes[at + k])) << (8 * k);
-  return value;
-}
 
 // Repeated scalars arrive packed (one length-delimited field) or one field per value.
 Status read_varints(const ProtoField& field, std::vector<std::int64_t>& into) {

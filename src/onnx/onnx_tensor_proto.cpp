@@ -7,6 +7,7 @@
 
 #include "base/checked_math.h"
 #include "base/json_text.h"
+#include "base/little_endian.h"
 #include "onnx/external_tensor_bytes.h"
 #include "onnx/protobuf.h"
 #include "tables/content_hash.h"
@@ -52,10 +53,6 @@ constexpr std::array<OnnxDtype, 25> kDtypes{{
 std::optional<OnnxDtype> find_dtype(std::uint64_t code) {
   if (code == 0 || code >= kDtypes.size()) return std::nullopt;
   return kDtypes[code];
-}
-
-void append_little_endian(std::string& out, std::uint64_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
 // The element bytes of a typed field: varints narrowed to the element width, fixed-width values as stored.

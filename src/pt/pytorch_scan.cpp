@@ -56,21 +56,24 @@ bool scan_as_container(std::string_view bytes, const Place& place, FileScan& sca
   return true;
 }
 
+// Whether the bytes lie deeper than containers are opened; then they are unscannable.
+bool too_deep(const Place& place, FileScan& scan) {
+  if (place.depth <= kMaxContainerNesting) return false;
+  scan.add("unscannable", place.where("containers nested more than " + std::to_string(kMaxContainerNesting) + " deep"));
+  return true;
+}
+
 }  // namespace
 
 void scan_by_content(std::string_view bytes, const Place& place, FileScan& scan) {
-  if (place.depth > kMaxContainerNesting) {
-    return scan.add("unscannable", place.where("containers nested more than " + std::to_string(kMaxContainerNesting) + " deep"));
-  }
+  if (too_deep(place, scan)) return;
   if (!scan_as_container(bytes, place, scan)) return scan_pickle_stream(bytes, place, scan);
   // pickle.load reads the same bytes from their start whatever container they also are.
   scan_as_pickle_too(bytes, place.where("the bytes read as a pickle"), scan);
 }
 
 void scan_member_by_content(std::string_view bytes, const Place& place, FileScan& scan) {
-  if (place.depth > kMaxContainerNesting) {
-    return scan.add("unscannable", place.where("containers nested more than " + std::to_string(kMaxContainerNesting) + " deep"));
-  }
+  if (too_deep(place, scan)) return;
   if (scan_as_container(bytes, place, scan)) {
     scan_as_pickle_too(bytes, place.where("the bytes read as a pickle"), scan);
   } else if (bytes.starts_with('\x80')) {

@@ -50,17 +50,18 @@ class MemberPickles {
   std::uint64_t at_ = 0;
 };
 
-Result<std::uint64_t> count_of(const pickle::Value* value) {
-  if (value->kind != pickle::Kind::kInt || value->integer < 0) return fail("a count that is not a number");
-  return static_cast<std::uint64_t>(value->integer);
+// The pickle at the cursor, which must hold a count (of storages, of tensors).
+Result<std::uint64_t> next_count(MemberPickles& pickles) {
+  Result<const pickle::Value*> value = pickles.next();
+  if (!value.is_ok()) return value.error();
+  if (value.value()->kind != pickle::Kind::kInt || value.value()->integer < 0) return fail("a count that is not a number");
+  return static_cast<std::uint64_t>(value.value()->integer);
 }
 
 // "storages": a count, then per storage its (key, location, storage class) pickle and the raw
 // elements (an 8-byte count, then the data); last, one pickle of the views.
 Status follow_storages(MemberPickles& pickles) {
-  Result<const pickle::Value*> count = pickles.next();
-  if (!count.is_ok()) return count.error();
-  Result<std::uint64_t> storages = count_of(count.value());
+  Result<std::uint64_t> storages = next_count(pickles);
   if (!storages.is_ok()) return storages.error();
   for (std::uint64_t i = 0; i < storages.value(); ++i) {
     Result<const pickle::Value*> args = pickles.next();
@@ -83,9 +84,7 @@ Status follow_storages(MemberPickles& pickles) {
 // "tensors": a count, then per tensor its pickle and the raw ndim (4 bytes and 4 more), sizes,
 // strides (8 bytes each per dimension) and storage offset (8 bytes).
 Status follow_tensors(MemberPickles& pickles) {
-  Result<const pickle::Value*> count = pickles.next();
-  if (!count.is_ok()) return count.error();
-  Result<std::uint64_t> tensors = count_of(count.value());
+  Result<std::uint64_t> tensors = next_count(pickles);
   if (!tensors.is_ok()) return tensors.error();
   for (std::uint64_t i = 0; i < tensors.value(); ++i) {
     if (Result<const pickle::Value*> args = pickles.next(); !args.is_ok()) return args.error();

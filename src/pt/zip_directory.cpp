@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/decode_budget.h"
+#include "base/little_endian.h"
 #include "base/text.h"
 
 namespace tarnwick {
@@ -13,12 +14,6 @@ namespace {
 
 constexpr std::uint64_t kEocdSearchBytes = 65557;  // 22-byte record plus the longest comment
 constexpr std::uint32_t kZip32Max = 0xFFFFFFFF;
-
-std::uint64_t read_le(std::string_view bytes, std::size_t at, int width) {
-  std::uint64_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
-  return value;
-}
 
 struct DirectoryLocation {
   std::uint64_t offset = 0;
@@ -38,11 +33,11 @@ Result<std::string> zip64_locator(const PositionedFile& file, std::string_view t
 // Directory size and offset from the ZIP64 record, when a locator points at one.
 Status apply_zip64_record(const PositionedFile& file, std::string_view locator, DirectoryLocation& location) {
   if (!locator.starts_with("PK\x06\x07")) return Status::ok();
-  Result<std::string> record = file.read_at(read_le(locator, 8, 8), 56);
+  Result<std::string> record = file.read_at(little_endian(locator, 8, 8), 56);
   if (!record.is_ok()) return record.error();
   if (record.value().starts_with("PK\x06\x06")) {
-    location.size = read_le(record.value(), 40, 8);
-    location.offset = read_le(record.value(), 48, 8);
+    location.size = little_endian(record.value(), 40, 8);
+    location.offset = little_endian(record.value(), 48, 8);
   }
   return Status::ok();
 }
@@ -60,7 +55,7 @@ Result<DirectoryLocation> locate_directory(const PositionedFile& file, const std
   for (std::size_t at = tail.size() < 4 ? std::string_view::npos : tail.size() - 4; at != std::string_view::npos;
        at = at == 0 ? std::string_view::npos : at - 1) {
     if (tail.substr(at, 4) != "PK\x05\x06" || at + needed > tail.size()) continue;
-    DirectoryLocation location{read_le(tail, at + 16, 4), read_le(tail, at + 12, 4)};
+    DirectoryLocation location{little_endian(tail, at + 16, 4), little_endian(tail, at + 12, 4)};
     bool needs_zip64 =
         rule == ZipDirectoryRule::kLoader || location.offset == kZip32Max || location.size == kZip32Max;
     std::uint64_t record_position = tail_start + at;
@@ -78,13 +73,13 @@ Result<DirectoryLocation> locate_directory(const PositionedFile& file, const std
 void apply_zip64_extra(std::string_view extra, std::uint64_t compressed_size, ZipEntry& entry) {
   std::size_t at = 0;
   while (at + 4 <= extra.size()) {
-    std::uint64_t id = read_le(extra, at, 2), size = read_le(extra, at + 2, 2);
+    std::uint64_t id = little_endian(extra, at, 2), size = little_endian(extra, at + 2, 2);
     std::string_view data = extra.substr(at + 4, std::min<std::size_t>(size, extra.size() - at - 4));
     at += 4 + size;
     if (id != 1) continue;
     std::size_t cursor = 0;
     auto take = [&](std::uint64_t& value) {
-      if (cursor + 8 <= data.size()) value = read_le(data, cursor, 8);
+      if (cursor + 8 <= data.size()) value = little_endian(data, cursor, 8);
       cursor += 8;
     };
     if (entry.uncompressed_size == kZip32Max) take(entry.uncompressed_size);
@@ -99,16 +94,16 @@ std::optional<ZipEntry> parse_entry(std::string_view directory, std::size_t at) 
   if (directory.size() < 46 || at > directory.size() - 46 || directory.substr(at, 4) != "PK\x01\x02") {
     return std::nullopt;
   }
-  std::uint64_t compressed = read_le(directory, at + 20, 4);
-  std::size_t name_length = read_le(directory, at + 28, 2), extra_length = read_le(directory, at + 30, 2),
-              comment_length = read_le(directory, at + 32, 2);
+  std::uint64_t compressed = little_endian(directory, at + 20, 4);
+  std::size_t name_length = little_endian(directory, at + 28, 2), extra_length = little_endian(directory, at + 30, 2),
+              comment_length = little_endian(directory, at + 32, 2);
   if (46 + name_length + extra_length > directory.size() - at) return std::nullopt;
   ZipEntry entry;
-  entry.method = static_cast<std::uint16_t>(read_le(directory, at + 10, 2));
+  entry.method = static_cast<std::uint16_t>(little_endian(directory, at + 10, 2));
   entry.compressed_size = compressed;
-  entry.crc32 = static_cast<std::uint32_t>(read_le(directory, at + 16, 4));
-  entry.uncompressed_size = read_le(directory, at + 24, 4);
-  entry.local_header_offset = read_le(directory, at + 42, 4);
+  entry.crc32 = static_cast<std::uint32_t>(little_endian(directory, at + 16, 4));
+  entry.uncompressed_size = little_endian(directory, at + 24, 4);
+  entry.local_header_offset = little_endian(directory, at + 42, 4);
   entry.name = decode_utf8_lossy(directory.substr(at + 46, name_length));
   entry.total_length = 46 + name_length + extra_length + comment_length;
   if (entry.uncompressed_size == kZip32Max || entry.local_header_offset == kZip32Max) {
@@ -123,7 +118,7 @@ Result<std::uint64_t> zip_data_position(const PositionedFile& file, std::uint64_
   Result<std::string> header = file.read_at(local_header_offset, 30);
   if (!header.is_ok()) return header.error();
   if (!header.value().starts_with("PK\x03\x04")) return fail("bad local header");
-  return local_header_offset + 30 + read_le(header.value(), 26, 2) + read_le(header.value(), 28, 2);
+  return local_header_offset + 30 + little_endian(header.value(), 26, 2) + little_endian(header.value(), 28, 2);
 }
 
 Result<std::vector<ZipEntry>> read_zip_directory(const PositionedFile& file, const std::string& path,
