@@ -4,7 +4,7 @@
 
 #include "base/decode_budget.h"
 #include "base/file_read.h"
-#include "cbm/flatbuffers.h"
+#include "containers/flatbuffers.h"
 
 namespace tarnwick {
 

@@ -38,6 +38,12 @@ class FlatBuffer {
   Result<std::int32_t> int32_field(const FbTable& table, int slot, std::int32_t fallback) const;
   Result<std::uint8_t> byte_field(const FbTable& table, int slot, std::uint8_t fallback) const;
   Result<double> double_field(const FbTable& table, int slot, double fallback) const;
+  template <class T>
+  Result<T> scalar_field(const FbTable& table, int slot, T fallback) const {
+    Result<std::optional<std::uint32_t>> position = field_position(table, slot, sizeof(T));
+    if (!position.is_ok()) return position.error();
+    return position.value() ? load<T>(*position.value()) : fallback;
+  }
 
   // References: nothing when the slot is absent.
   Result<std::optional<FbTable>> table_field(const FbTable& table, int slot) const;
@@ -68,6 +74,7 @@ class FlatBuffer {
   Result<std::uint32_t> follow(std::uint32_t position) const;
   Result<FbTable> table_at(std::uint32_t position) const;
   Result<FbVector> vector_at(std::uint32_t position, std::uint32_t element_size) const;
+  Result<std::string_view> string_at(std::uint32_t position) const;
 
   std::string_view bytes_;
   std::string what_;

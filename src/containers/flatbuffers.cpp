@@ -1,4 +1,4 @@
-#include "cbm/flatbuffers.h"
+#include "containers/flatbuffers.h"
 
 #include <bit>
 
@@ -109,15 +109,25 @@ Result<FbVector> FlatBuffer::vector_field(const FbTable& table, int slot, std::u
   return vector_at(target.value(), element_size);
 }
 
+// A string is a byte vector followed by a zero byte, which the FlatBuffers verifier requires
+// too: a buffer cut right after a string's last character is not whole.
+Result<std::string_view> FlatBuffer::string_at(std::uint32_t position) const {
+  Result<FbVector> text = vector_at(position, 1);
+  if (!text.is_ok()) return text.error();
+  std::uint64_t end = std::uint64_t{text.value().first} + text.value().count;
+  if (end >= bytes_.size() || bytes_[end] != '\0') return broken(position, "string without its closing zero byte");
+  return bytes_.substr(text.value().first, text.value().count);
+}
+
 Result<std::optional<std::string_view>> FlatBuffer::string_field(const FbTable& table, int slot) const {
   Result<std::optional<std::uint32_t>> position = field_position(table, slot, 4);
   if (!position.is_ok()) return position.error();
   if (!position.value()) return std::optional<std::string_view>();
   Result<std::uint32_t> target = follow(*position.value());
   if (!target.is_ok()) return target.error();
-  Result<FbVector> text = vector_at(target.value(), 1);
+  Result<std::string_view> text = string_at(target.value());
   if (!text.is_ok()) return text.error();
-  return std::optional<std::string_view>(bytes_.substr(text.value().first, text.value().count));
+  return std::optional<std::string_view>(text.value());
 }
 
 Result<FbTable> FlatBuffer::table_element(const FbVector& vector, std::uint32_t index) const {
@@ -129,9 +139,7 @@ Result<FbTable> FlatBuffer::table_element(const FbVector& vector, std::uint32_t 
 Result<std::string_view> FlatBuffer::string_element(const FbVector& vector, std::uint32_t index) const {
   Result<std::uint32_t> target = follow(vector.first + index * 4);
   if (!target.is_ok()) return target.error();
-  Result<FbVector> text = vector_at(target.value(), 1);
-  if (!text.is_ok()) return text.error();
-  return bytes_.substr(text.value().first, text.value().count);
+  return string_at(target.value());
 }
 
 }  // namespace tarnwick
