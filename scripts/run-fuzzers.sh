@@ -18,8 +18,9 @@ declare -A seeds=(
   [pytorch]="$corpus/pytorch $hostile/pytorch"
   [plan]="$root/examples $hostile/plan"
   [numpy]="$hostile/numpy"
+  [tflite]="$corpus/realworld/tflite $hostile/tflite"
 )
-for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan numpy}; do
+for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan numpy tflite}; do
   work="$root/build-fuzz/work/$reader"
   findings="$root/build-fuzz/findings/$reader"
   mkdir -p "$work" "$findings"

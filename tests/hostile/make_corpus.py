@@ -153,7 +153,7 @@ def pickle_names(names):
 
 def main():
     shutil.rmtree(ROOT, ignore_errors=True)
-    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf", "numpy"):
+    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf", "numpy", "tflite"):
         os.makedirs(os.path.join(ROOT, kind))
 
     # CatBoost
@@ -263,6 +263,7 @@ def main():
 
     tensor_checkpoints()
     numpy_arrays()
+    tflite_models()
 
 
 def npy_file(header, data=b"", version=1):
@@ -293,6 +294,59 @@ def numpy_arrays():
     write("numpy", "member_bomb.npz", zip_archive([(b"w.npy", zlib_raw(big), 8, len(big))]))
     write("numpy", "member_size_lies.npz", zip_archive([(b"w.npy", zlib_raw(member), 8, 2**32 - 1)]))
     write("numpy", "member_not_array.npz", zip_archive([(b"w.npy", b"not an array"), (b"notes.txt", b"x")]))
+
+
+def tflite_model(buffer_index=1, dims=(2, 2), external=None, opcode_index=0, tensor_count=None, name=b"w\0"):
+    """A TFLite model of one subgraph holding one float32 tensor `w` with data, and one operator."""
+    fb, ref = FlatBuffer(), b"\x00" * 4
+    fb.bytes = bytearray(b"\x00\x00\x00\x00TFL3")
+    model, model_at = fb.table({0: struct.pack("<I", 3), 1: ref, 2: ref, 4: ref})
+    fb.point(0, model)
+    codes = fb.vector("<I", [0])
+    fb.point(model_at[1], codes)
+    code, _ = fb.table({0: struct.pack("<b", 9), 3: struct.pack("<i", 9)})
+    fb.point(codes + 4, code)
+    buffers = fb.vector("<I", [0, 0])
+    fb.point(model_at[4], buffers)
+    empty, _ = fb.table({1: struct.pack("<Q", 0)})
+    fb.point(buffers + 4, empty)
+    if external:
+        data, _ = fb.table({1: struct.pack("<Q", external[0]), 2: struct.pack("<Q", external[1])})
+    else:
+        data, data_at = fb.table({0: ref})
+        fb.point(data_at[0], fb.vector("<B", list(range(16))))
+    fb.point(buffers + 8, data)
+    subgraphs = fb.vector("<I", [0])
+    fb.point(model_at[2], subgraphs)
+    subgraph, subgraph_at = fb.table({0: ref, 3: ref})
+    fb.point(subgraphs + 4, subgraph)
+    tensors = len(fb.bytes)
+    fb.bytes += struct.pack("<II", tensor_count if tensor_count is not None else 1, 0)
+    fb.point(subgraph_at[0], tensors)
+    tensor, tensor_at = fb.table({0: ref, 1: struct.pack("<b", 0), 2: struct.pack("<I", buffer_index), 3: ref})
+    fb.point(tensors + 4, tensor)
+    fb.point(tensor_at[0], fb.vector("<i", list(dims)))
+    text = len(fb.bytes)
+    fb.bytes += struct.pack("<I", 1) + name
+    fb.point(tensor_at[3], text)
+    operators = fb.vector("<I", [0])
+    fb.point(subgraph_at[3], operators)
+    op, _ = fb.table({0: struct.pack("<I", opcode_index)})
+    fb.point(operators + 4, op)
+    return bytes(fb.bytes)
+
+
+def tflite_models():
+    truncations("tflite", "model", "tflite", tflite_model(), 17)
+    write("tflite", "buffer_index_99.tflite", tflite_model(buffer_index=99))
+    write("tflite", "external_past_end.tflite", tflite_model(external=(2**63, 16)))
+    write("tflite", "external_size_2_64.tflite", tflite_model(external=(64, 2**64 - 1)))
+    write("tflite", "negative_dim.tflite", tflite_model(dims=(2, -2)))
+    write("tflite", "dims_overflow.tflite", tflite_model(dims=(2**31 - 1,) * 6))
+    write("tflite", "opcode_index_5.tflite", tflite_model(opcode_index=5))
+    write("tflite", "tensor_count_2_31.tflite", tflite_model(tensor_count=2**31))
+    write("tflite", "name_unterminated.tflite", tflite_model(name=b"w"))
+    write("tflite", "identifier_only.tflite", b"\x08\x00\x00\x00TFL3")
 
 
 def zlib_raw(data):

@@ -103,6 +103,8 @@ TEST(DetectFormat, NumpyArraysAndArchives) {
       {dir.write("weights.npz", zip_starting_with("archive/data.pkl")), "PyTorch"},
       {dir.write("cut.npz", "PK"), "NumPy"},  // too short for any content: the name decides
       {(dir.path() / "missing.NPY").string(), "NumPy"},
+      {dir.write("model.bin", std::string("\x10\x00\x00\x00TFL3", 8)), "TFLite"},  // the identifier decides
+      {(dir.path() / "missing.tflite").string(), "TFLite"},
   };
   for (const Case& c : cases) EXPECT_EQ(kind_name(detect_format(c.path)), c.expected) << c.path;
 }
@@ -110,7 +112,7 @@ TEST(DetectFormat, NumpyArraysAndArchives) {
 TEST(DetectFormat, EveryBuiltInFormatHasItsDisplayName) {
   std::vector<std::string_view> names;
   for (const FormatDescriptor* format : registered_formats()) names.push_back(format->name);
-  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "GGUF", "safetensors", "NumPy", "PyTorch", "ONNX",
+  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "GGUF", "safetensors", "NumPy", "TFLite", "PyTorch", "ONNX",
                                                   "tensor plan JSON", "pickle"}));
   EXPECT_EQ(kind_name(nullptr), "unknown");
 }
