@@ -27,7 +27,7 @@ _tarnwick_options() {
 
 # File extensions (lower case) of the paths each command reads.
 _tarnwick_extensions() {
-  local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf|npy|npz"
+  local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf|npy|npz|tflite"
   case $1 in
     inspect) echo "$models|$tensors|json" ;;
     explain-diff | check) echo "$models|$tensors" ;;
