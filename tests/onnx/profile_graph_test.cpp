@@ -132,11 +132,14 @@ TEST(ProfileGraph, UnknownStaysUnknownDownstream) {
   EXPECT_EQ(p.stated.agree, 0u) << "a stated shape is a cross-check, never a source";
 }
 
+// An If costs its larger branch; a Loop its body times a constant trip count, and leaves the
+// totals incomplete when the count is unknown.
 TEST(ProfileGraph, IfBranchesAndLoopBodiesAreWalked) {
   Message then_branch;
   then_branch.add_message(1, node("Relu", "then_relu", {"x"}, {"t"})).add_message(12, tensor_type_info("t", 1, {"?"}));
   Message else_branch;
-  else_branch.add_message(1, node("Neg", "else_neg", {"x"}, {"e"}))
+  else_branch.add_message(1, node("Neg", "else_neg", {"x"}, {"e0"}))
+      .add_message(1, node("Neg", "else_neg2", {"e0"}, {"e"}))
       .add_message(5, testing::initializer("unused", {3}, 1, std::string(12, '\0')))
       .add_message(12, tensor_type_info("e", 1, {"?"}));
   Message body;
@@ -147,32 +150,57 @@ TEST(ProfileGraph, IfBranchesAndLoopBodiesAreWalked) {
       .add_message(11, tensor_type_info("carried", 1, {"?"}))
       .add_message(12, tensor_type_info("cond_out", 9, {}))
       .add_message(12, tensor_type_info("next", 1, {"?"}));
-  Message graph;
-  graph.add_message(1, node("If", "branch", {"flag"}, {"chosen"})
-                           .add_message(5, graph_attribute("then_branch", then_branch))
-                           .add_message(5, graph_attribute("else_branch", else_branch)))
-      .add_message(1, node("Loop", "loop", {"", "", "x"}, {"summed"}).add_message(5, graph_attribute("body", body)))
-      .add_message(1, node("Mul", "after", {"chosen", "summed"}, {"out"}))
-      .add_message(11, tensor_type_info("flag", 9, {}))
-      .add_message(11, tensor_type_info("x", 1, {"6"}))
-      .add_message(12, tensor_type_info("out", 1, {"6"}));
-  auto run = profile_of(graph, 17);
-  const ModelProfile& p = run->profile;
-  EXPECT_EQ(p.node_count, 7u);
-  EXPECT_EQ(p.walk.main_node_count, 3u);
-  EXPECT_EQ(p.nodes_resolved, 7u);
-  EXPECT_EQ(output_named(p, "chosen")->shape, Dims{6});
-  EXPECT_EQ(output_named(p, "summed")->shape, Dims{6});
-  EXPECT_EQ(p.other_ops, 6u + 6 + 6 + 6) << "Relu, Neg, Add in the body, Mul; Identity costs nothing";
-  EXPECT_EQ(p.parameters, 3u);
-  EXPECT_EQ(p.stated.agree, 1u);
-  ASSERT_EQ(p.walk.subgraphs.size(), 3u);
-  EXPECT_EQ(p.walk.subgraphs[0].path, "branch/then_branch");
-  EXPECT_EQ(p.walk.subgraphs[1].owner, "branch");
-  EXPECT_EQ(p.walk.subgraphs[1].initializer_count, 1u);
-  EXPECT_EQ(p.walk.subgraphs[2].path, "loop/body");
-  EXPECT_EQ(p.walk.subgraphs[2].node_count, 2u);
-  EXPECT_EQ(p.walk.subgraphs[2].other_ops, 6u);
+  struct Case {
+    std::vector<std::string> loop_inputs;
+    std::uint64_t other_ops;
+    std::optional<std::uint64_t> body_runs;
+  };
+  const Case cases[] = {
+      {{"", "", "x"}, 12 + 6, std::nullopt},       // no trip count: the loop is unresolved
+      {{"trips", "", "x"}, 12 + 3 * 6 + 6, 3},     // the else branch (two Negs) and the body 3 times
+      {{"trips", "flag", "x"}, 12 + 6, std::nullopt},  // a condition that may stop it early
+  };
+  for (const Case& c : cases) {
+    Message graph;
+    graph.add_message(1, node("If", "branch", {"flag"}, {"chosen"})
+                             .add_message(5, graph_attribute("then_branch", then_branch))
+                             .add_message(5, graph_attribute("else_branch", else_branch)))
+        .add_message(1, node("Loop", "loop", c.loop_inputs, {"summed"}).add_message(5, graph_attribute("body", body)))
+        .add_message(1, node("Mul", "after", {"chosen", "summed"}, {"out"}))
+        .add_message(5, int64_initializer("trips", {}, {3}))
+        .add_message(11, tensor_type_info("flag", 9, {}))
+        .add_message(11, tensor_type_info("x", 1, {"6"}))
+        .add_message(12, tensor_type_info("out", 1, {"6"}));
+    auto run = profile_of(graph, 17);
+    const ModelProfile& p = run->profile;
+    SCOPED_TRACE(c.loop_inputs[0] + "," + c.loop_inputs[1]);
+    EXPECT_EQ(p.node_count, 8u);
+    EXPECT_EQ(p.walk.main_node_count, 3u);
+    EXPECT_EQ(p.nodes_resolved, 8u);
+    EXPECT_EQ(output_named(p, "chosen")->shape, Dims{6});
+    EXPECT_EQ(output_named(p, "summed")->shape, Dims{6});
+    EXPECT_EQ(p.other_ops, c.other_ops) << "Identity costs nothing";
+    EXPECT_EQ(p.parameters, 4u);
+    EXPECT_EQ(p.stated.agree, 1u);
+    ASSERT_EQ(p.walk.subgraphs.size(), 3u);
+    EXPECT_EQ(p.walk.subgraphs[0].path, "branch/then_branch");
+    EXPECT_EQ(p.walk.subgraphs[0].runs, 0u);
+    EXPECT_EQ(p.walk.subgraphs[1].owner, "branch");
+    EXPECT_EQ(p.walk.subgraphs[1].runs, 1u);
+    EXPECT_EQ(p.walk.subgraphs[1].initializer_count, 1u);
+    EXPECT_EQ(p.walk.subgraphs[2].path, "loop/body");
+    EXPECT_EQ(p.walk.subgraphs[2].node_count, 2u);
+    EXPECT_EQ(p.walk.subgraphs[2].other_ops, 6u);
+    EXPECT_EQ(p.walk.subgraphs[2].runs, c.body_runs);
+    EXPECT_EQ(p.incomplete(), !c.body_runs);
+    if (!c.body_runs) {
+      ASSERT_EQ(p.unresolved.size(), 1u);
+      EXPECT_EQ(p.unresolved[0]->name, "loop");
+    }
+    std::uint64_t by_op_type = 0;
+    for (const OpTypeCost& row : p.by_op_type) by_op_type += row.other_ops;
+    EXPECT_EQ(by_op_type, p.other_ops) << "the table adds up to the totals";
+  }
 }
 
 TEST(ProfileGraph, BranchesThatDisagreeLeaveTheOutputUnknown) {
@@ -213,7 +241,7 @@ TEST(ProfileGraph, PeakActivation) {
   struct Case {
     std::string label;
     std::vector<Step> steps;
-    std::set<std::string> outputs;
+    std::set<std::string, std::less<>> outputs;
     std::uint64_t peak;
   };
   const Case cases[] = {

@@ -10,7 +10,9 @@
 namespace tarnwick {
 
 void print_profile_report(std::ostream& out, const ModelProfile& profile, std::uint64_t limit);
+// The document without its "nodes" (an empty array), which print_profile_json writes in place.
 OrderedJson profile_document(const ModelProfile& profile);
+Status print_profile_json(std::ostream& out, const ModelProfile& profile);
 
 // "[1, 3, 224, 224]", "scalar", or "unknown".
 std::string format_known_shape(const KnownValue& value);
