@@ -120,7 +120,7 @@ bool costs_nothing(const OnnxGraphNode& node) {
   const std::string& op = node.op_type;
   bool default_domain = node.domain.empty() || node.domain == "ai.onnx";
   if (!default_domain || one_of(op, {"If", "Loop", "Scan"}) || !find_shape_rule(op)) return false;
-  return !is_dense(op) && !is_reduction(op) && !is_elementwise(op);
+  return !is_dense(op) && !is_reduction(op) && !is_elementwise(op) && op != "NonZero";
 }
 
 NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue*>& inputs,
@@ -159,6 +159,9 @@ NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue
   } else if (op == "GlobalAveragePool" || op == "GlobalMaxPool" || op == "GlobalLpPool") {
     cost.macs = 0;
     cost.other_ops = y ? numel(shape_in(0)) : std::nullopt;
+  } else if (op == "NonZero") {  // reads every element; how many it finds depends on the data
+    cost.macs = 0;
+    cost.other_ops = numel(shape_in(0));
   } else if (is_reduction(op)) {
     cost.macs = 0;
     cost.other_ops = y ? numel(shape_in(0)) : std::nullopt;

@@ -365,6 +365,31 @@ Outputs gather_elements_rule(const RuleInput& in) {
   return outputs;
 }
 
+// ScatterND, ScatterElements, Scatter and EyeLike: the data's (or input's) shape and type.
+Outputs keep_data_shape(const RuleInput& in) {
+  Outputs outputs(in.node.outputs.size());
+  if (outputs.empty() || !in.shape(0)) return outputs;
+  std::optional<std::int32_t> type = in.type(0);
+  if (in.node.op_type == "EyeLike" && in.node.attribute("dtype")) type = static_cast<std::int32_t>(in.int_attribute("dtype", kFloat));
+  outputs[0] = shaped(type, *in.shape(0));
+  return outputs;
+}
+
+// GatherND: indices' leading dims, then the data dims the last index dim does not address.
+Outputs gather_nd_rule(const RuleInput& in) {
+  Outputs outputs(in.node.outputs.size());
+  const Dims* data = in.shape(0);
+  const Dims* indices = in.shape(1);
+  if (outputs.empty() || !data || !indices || indices->empty()) return outputs;
+  std::int64_t batch = in.int_attribute("batch_dims", 0);
+  std::int64_t depth = indices->back();
+  if (batch < 0 || depth < 1 || batch + depth > static_cast<std::int64_t>(data->size())) return outputs;
+  Dims result(indices->begin(), indices->end() - 1);
+  result.insert(result.end(), data->begin() + batch + depth, data->end());
+  outputs[0] = shaped(in.type(0), result);
+  return outputs;
+}
+
 Outputs expand_rule(const RuleInput& in) {
   Outputs outputs(in.node.outputs.size());
   const Dims* x = in.shape(0);
@@ -619,6 +644,11 @@ constexpr std::array kRules{
     Entry{"Slice", slice_rule},
     Entry{"Gather", gather_rule},
     Entry{"GatherElements", gather_elements_rule},
+    Entry{"GatherND", gather_nd_rule},
+    Entry{"ScatterND", keep_data_shape},
+    Entry{"ScatterElements", keep_data_shape},
+    Entry{"Scatter", keep_data_shape},
+    Entry{"EyeLike", keep_data_shape},
     Entry{"Expand", expand_rule},
     Entry{"Pad", pad_rule},
     Entry{"Tile", tile_rule},
