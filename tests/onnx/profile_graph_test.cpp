@@ -203,6 +203,61 @@ TEST(ProfileGraph, IfBranchesAndLoopBodiesAreWalked) {
   }
 }
 
+// Nodes are walked in the order their edges give, whatever order the file stores them in; a
+// cycle or an input nothing produces leaves its nodes unresolved, and the walk ends.
+TEST(ProfileGraph, WalkOrderComesFromTheEdges) {
+  struct Case {
+    std::string label;
+    std::vector<Message> nodes;
+    std::uint64_t macs;
+    std::vector<std::string> unresolved;
+  };
+  Message matmul = node("MatMul", "mm", {"x", "w"}, {"h"});
+  Message relu = node("Relu", "act", {"h"}, {"a"});
+  Message head = node("MatMul", "head", {"a", "w"}, {"y"});
+  const Case cases[] = {
+      {"stored in order", {matmul, relu, head}, 2 * 4 * 4 * 2, {}},
+      {"stored in reverse", {head, relu, matmul}, 2 * 4 * 4 * 2, {}},
+      {"a cycle through two nodes",
+       {node("Relu", "first", {"second_out"}, {"first_out"}), node("Relu", "second", {"first_out"}, {"second_out"}), matmul},
+       2 * 4 * 4, {"first", "second"}},
+      {"a node reading its own output", {node("Add", "self", {"x", "self_out"}, {"self_out"}), matmul}, 2 * 4 * 4,
+       {"self"}},
+      {"an input nothing produces", {node("MatMul", "orphan", {"never_made", "w"}, {"o"}), matmul}, 2 * 4 * 4,
+       {"orphan"}},
+  };
+  for (const Case& c : cases) {
+    Message graph;
+    for (const Message& stored : c.nodes) graph.add_message(1, stored);
+    graph.add_message(5, testing::initializer("w", {4, 4}, 1, std::string(64, '\0')))
+        .add_message(11, tensor_type_info("x", 1, {"2", "4"}));
+    auto run = profile_of(graph, 17);
+    const ModelProfile& p = run->profile;
+    EXPECT_EQ(p.node_count, c.nodes.size()) << c.label;
+    EXPECT_EQ(p.macs, c.macs) << c.label;
+    std::vector<std::string> unresolved;
+    for (const WalkedNode* walked : p.unresolved) unresolved.push_back(walked->name);
+    std::sort(unresolved.begin(), unresolved.end());
+    EXPECT_EQ(unresolved, c.unresolved) << c.label;
+    EXPECT_EQ(p.incomplete(), !c.unresolved.empty()) << c.label;
+  }
+}
+
+// Outputs computed from weights alone (a Constant, an exporter's Identity copy of a shared
+// weight, a weight's Transpose) are weights, not activations.
+TEST(ProfileGraph, WeightDerivedValuesAreNotActivations) {
+  Message graph;
+  graph.add_message(1, node("Identity", "shared_copy", {"w"}, {"w_copy"}))
+      .add_message(1, node("Transpose", "w_t", {"w_copy"}, {"w_t_out"}))
+      .add_message(1, node("MatMul", "mm", {"x", "w_t_out"}, {"y"}))
+      .add_message(5, testing::initializer("w", {256, 256}, 1, std::string(256 * 256 * 4, '\0')))
+      .add_message(11, tensor_type_info("x", 1, {"1", "256"}))
+      .add_message(12, tensor_type_info("y", 1, {"1", "256"}));
+  auto run = profile_of(graph, 17);
+  EXPECT_EQ(run->profile.peak_activation_bytes, 1024u) << "only y ([1, 256] float32)";
+  EXPECT_EQ(run->profile.parameter_bytes, 256u * 256 * 4);
+}
+
 TEST(ProfileGraph, BranchesThatDisagreeLeaveTheOutputUnknown) {
   Message then_branch;
   then_branch.add_message(1, node("Relu", "", {"x"}, {"t"})).add_message(12, tensor_type_info("t", 1, {"?"}));
