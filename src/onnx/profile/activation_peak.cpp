@@ -1,9 +1,9 @@
 #include "onnx/profile/activation_peak.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "onnx/profile/known_value.h"
+#include "onnx/profile/name_table.h"
 
 namespace tarnwick {
 
@@ -23,13 +23,12 @@ struct Tensor {
 // Each name is looked up once; the walk itself runs over indexes.
 std::uint64_t peak_activation_bytes(const std::vector<ActivationStep>& steps,
                                     const std::set<std::string, std::less<>>& graph_outputs) {
-  std::unordered_map<std::string_view, std::uint32_t> index;
-  index.reserve(steps.size() * 2);
+  NameTable index(steps.size() * 2);
   std::vector<Tensor> tensors;
   auto id_of = [&](std::string_view name) {
-    auto [found, added] = index.emplace(name, static_cast<std::uint32_t>(tensors.size()));
+    auto [id, added] = index.insert(name, static_cast<std::uint32_t>(tensors.size()));
     if (added) tensors.push_back(Tensor{kNever, 0, false, graph_outputs.count(name) > 0});
-    return found->second;
+    return id;
   };
   // Step k consumes ids[consumed_from[k]...] and produces the ids after them, up to the next step's.
   std::vector<std::uint32_t> ids;

@@ -1,9 +1,11 @@
 #include "onnx/profile/graph_walk.h"
 
+#include <deque>
 #include <unordered_map>
 
 #include "base/checked_math.h"
 #include "base/number_parse.h"
+#include "onnx/profile/name_table.h"
 #include "onnx/profile/node_order.h"
 #include "onnx/profile/shape_rules.h"
 
@@ -12,23 +14,41 @@ namespace tarnwick {
 namespace {
 
 // Values visible in a graph: its own, then those of the enclosing graphs.
-// Names view the model's strings, which outlive the walk.
+// Values visible in a graph: its own, then those of the enclosing graphs. Names view the
+// model's strings and values point at the walk's records (or at the scope's own), which all
+// outlive the scope.
 class Scope {
  public:
-  Scope(const Scope* parent, std::size_t expected) : parent_(parent) { values_.reserve(expected); }
+  Scope(const Scope* parent, std::size_t expected) : parent_(parent), index_(expected) { values_.reserve(expected); }
   const KnownValue* find(std::string_view name) const {
     for (const Scope* scope = this; scope; scope = scope->parent_) {
-      auto found = scope->values_.find(name);
-      if (found != scope->values_.end()) return &found->second;
+      if (std::optional<std::uint32_t> id = scope->index_.find(name)) return scope->values_[*id];
     }
     return nullptr;
   }
-  void set(std::string_view name, KnownValue value) { values_[name] = std::move(value); }
+  void set(std::string_view name, const KnownValue* value) {
+    index_.assign(name, static_cast<std::uint32_t>(values_.size()));
+    values_.push_back(value);
+  }
+  void own(std::string_view name, KnownValue value) {
+    owned_.push_back(std::move(value));
+    set(name, &owned_.back());
+  }
 
  private:
   const Scope* parent_;
-  std::unordered_map<std::string_view, KnownValue> values_;
+  NameTable index_;
+  std::vector<const KnownValue*> values_;
+  std::deque<KnownValue> owned_;
 };
+
+std::size_t nodes_in(const OnnxGraph& graph) {
+  std::size_t count = graph.nodes.size();
+  for (const OnnxGraphNode& node : graph.nodes)
+    for (const OnnxAttribute& attribute : node.attributes)
+      for (const OnnxGraph& subgraph : attribute.graphs) count += nodes_in(subgraph);
+  return count;
+}
 
 std::uint64_t wrapping_numel(const std::vector<std::int64_t>& dims) {
   std::uint64_t count = 1;
@@ -50,12 +70,12 @@ class Walker {
           input_fallbacks && k < input_fallbacks->size() ? &(*input_fallbacks)[k] : nullptr;
       KnownValue input = declared(graph.inputs[k], fallback);
       if (path.empty() && input.shape) walk_.main_input_shapes[graph.inputs[k].name] = *input.shape;
-      scope.set(graph.inputs[k].name, std::move(input));
+      scope.own(graph.inputs[k].name, std::move(input));
     }
     for (const OnnxTensor& tensor : graph.initializers) {
       walk_.parameters += wrapping_numel(tensor.dims);
       walk_.initializers.push_back(&tensor);
-      scope.set(tensor.name, known_tensor(tensor));
+      scope.own(tensor.name, known_tensor(tensor));
     }
     for (std::size_t n : topological_order(graph)) visit(graph.nodes[n], n, scope, path, subgraph);
     std::vector<KnownValue> outputs;
@@ -132,16 +152,16 @@ class Walker {
       outputs = if_outputs(node, branch_outputs);
     } else if (node.op_type == "Loop" && default_domain) {
       outputs = loop_outputs(node, inputs, branch_outputs, trip_count);
-    } else if (ShapeRule rule = default_domain ? find_shape_rule(node.op_type) : nullptr) {
+    } else if (ShapeRule rule = default_domain ? rule_for(node.op_type) : nullptr) {
       outputs = rule(RuleInput{node, inputs, opset_});
       outputs.resize(node.outputs.size());
     }
-    for (std::size_t k = 0; k < outputs.size(); ++k) {
-      if (!node.outputs[k].empty()) scope.set(node.outputs[k], outputs[k]);
-    }
-    WalkedNode& walked = walk_.nodes[index];
+    WalkedNode& walked = walk_.nodes[index];  // walk_.nodes never grows past its reserve
     walked.cost = node_cost(node, inputs, outputs);
     walked.outputs = std::move(outputs);
+    for (std::size_t k = 0; k < walked.outputs.size(); ++k) {
+      if (!node.outputs[k].empty()) scope.set(node.outputs[k], &walked.outputs[k]);
+    }
     if (default_domain && !owned.empty() && (node.op_type == "If" || node.op_type == "Loop" || node.op_type == "Scan"))
       walked.cost = control_flow_cost(node.op_type, owned, trip_count);
   }
@@ -321,6 +341,14 @@ class Walker {
     }
   }
 
+  // The shape rule of each op type met, looked up once.
+  ShapeRule rule_for(const std::string& op_type) {
+    auto found = rules_.find(op_type);
+    if (found == rules_.end()) found = rules_.emplace(op_type, find_shape_rule(op_type)).first;
+    return found->second;
+  }
+
+  std::unordered_map<std::string, ShapeRule> rules_;
   std::int64_t opset_;
   DimBindings& dims_;
   GraphWalk& walk_;
@@ -342,6 +370,7 @@ bool node_resolved(const WalkedNode& node) {
 
 GraphWalk walk_model_graph(const OnnxGraph& graph, std::int64_t opset, DimBindings& dims) {
   GraphWalk walk;
+  walk.nodes.reserve(nodes_in(graph));  // scopes point at the walked nodes' outputs
   Walker walker(opset, dims, walk);
   walker.walk(graph, nullptr, "", nullptr);
   walk.main_node_count = graph.nodes.size();

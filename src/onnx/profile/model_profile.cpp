@@ -4,11 +4,11 @@
 #include <deque>
 #include <filesystem>
 #include <set>
-#include <unordered_set>
 
 #include "base/checked_math.h"
 #include "onnx/onnx_summary.h"
 #include "onnx/profile/activation_peak.h"
+#include "onnx/profile/name_table.h"
 #include "onnx/profile/node_order.h"
 
 namespace tarnwick {
@@ -28,18 +28,18 @@ std::optional<std::uint64_t> output_bytes(const KnownValue& value) {
 // initializers and constants alone (a Constant, an exporter's Identity of a shared weight, a
 // weight's Transpose) is a weight, and is not counted.
 std::uint64_t main_graph_peak(const OnnxGraph& graph, const GraphWalk& walk) {
-  std::unordered_set<std::string_view> weights;
-  for (const OnnxTensor& tensor : graph.initializers) weights.insert(tensor.name);
+  NameTable weights(graph.initializers.size());  // names of values computed from weights alone
+  for (const OnnxTensor& tensor : graph.initializers) weights.insert(tensor.name, 1);
   std::deque<std::set<std::string>> subgraph_reads;  // holds the names the steps view
   std::vector<ActivationStep> steps;
   steps.reserve(walk.main_node_count);
   for (const WalkedNode& walked : walk.nodes) {
     if (!walked.graph.empty()) continue;
     bool from_weights = true;
-    for (const std::string& name : walked.node->inputs) from_weights = from_weights && (name.empty() || weights.count(name));
+    for (const std::string& name : walked.node->inputs) from_weights = from_weights && (name.empty() || weights.find(name));
     for (const OnnxAttribute& attribute : walked.node->attributes) from_weights = from_weights && attribute.graphs.empty();
     if (from_weights) {
-      for (const std::string& name : walked.node->outputs) weights.insert(name);
+      for (const std::string& name : walked.node->outputs) weights.insert(name, 1);
       continue;
     }
     ActivationStep step;
