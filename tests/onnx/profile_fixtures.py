@@ -1,7 +1,7 @@
 """Models for the profile's differential test, written by the real exporters (torch.onnx.export
 of torchvision networks and of modules that compute their padding at run time, a torch
-static-quantization export) and by onnx.helper (quantized integer ops, If and Loop, a graph
-stored out of topological order).
+static-quantization export) and by onnx.helper (quantized integer ops, If, Loop and Scan,
+graphs stored out of topological order, a float16 copy).
 
 write_fixtures(folder) returns one case per file: {"path", "macs" (hand-derived total, or None
 to take the total of the dense MACs from onnx's own shapes; for an incomplete graph, what the
@@ -162,6 +162,37 @@ def _permuted(source, path):
     onnx.save(model, path)
 
 
+def _float16(source, path):
+    """The source network in float16, as converters write it: weights, inputs and outputs."""
+    model = onnx.load(source)
+    for tensor in model.graph.initializer:
+        if tensor.data_type == TensorProto.FLOAT:
+            tensor.CopyFrom(numpy_helper.from_array(numpy_helper.to_array(tensor).astype(np.float16), tensor.name))
+    for value in list(model.graph.input) + list(model.graph.output):
+        if value.type.tensor_type.elem_type == TensorProto.FLOAT:
+            value.type.tensor_type.elem_type = TensorProto.FLOAT16
+    onnx.save(model, path)
+
+
+def _scan_graph(path):
+    """A Scan over 4 rows of [4, 8]: each step multiplies one row by an [8, 16] weight."""
+    body = helper.make_graph(
+        [helper.make_node("MatMul", ["row", "w_step"], ["row_out"], name="step_matmul"),
+         helper.make_node("Identity", ["state_in"], ["state_out"], name="state")], "body",
+        [helper.make_tensor_value_info("state_in", TensorProto.FLOAT, [1]),
+         helper.make_tensor_value_info("row", TensorProto.FLOAT, [1, 8])],
+        [helper.make_tensor_value_info("state_out", TensorProto.FLOAT, [1]),
+         helper.make_tensor_value_info("row_out", TensorProto.FLOAT, [1, 16])])
+    nodes = [helper.make_node("Scan", ["state", "rows"], ["final", "stacked"], name="scan", body=body,
+                              num_scan_inputs=1)]
+    graph = helper.make_graph(
+        nodes, "scan", [helper.make_tensor_value_info("rows", TensorProto.FLOAT, [4, 1, 8])],
+        [helper.make_tensor_value_info("stacked", TensorProto.FLOAT, None)],
+        [_weight("w_step", (8, 16), 5), numpy_helper.from_array(np.zeros(1, dtype=np.float32), "state")])
+    onnx.save(helper.make_model(graph, opset_imports=[helper.make_opsetid("", 13)]), path)
+    return 4 * 8 * 16
+
+
 def _static_quantized(path):
     import torch
     from torch import nn
@@ -210,10 +241,14 @@ def write_fixtures(folder):
         case(name, _WindowPad.macs(60, 52))
     _permuted(os.path.join(folder, "resnet18.onnx"), os.path.join(folder, "resnet18_reversed.onnx"))
     case("resnet18_reversed.onnx", None, oracle="resnet18.onnx")
+    _float16(os.path.join(folder, "resnet18.onnx"), os.path.join(folder, "resnet18_fp16.onnx"))
+    _permuted(os.path.join(folder, "resnet18_fp16.onnx"), os.path.join(folder, "resnet18_fp16_reversed.onnx"))
+    case("resnet18_fp16_reversed.onnx", None, oracle="resnet18_fp16.onnx")
     _permuted(os.path.join(folder, "window_pad_opset17.onnx"), os.path.join(folder, "window_pad_reversed.onnx"))
     case("window_pad_reversed.onnx", _WindowPad.macs(60, 52), oracle="window_pad_opset17.onnx")
     case("quantized_ops.onnx", _quantized_graph(os.path.join(folder, "quantized_ops.onnx")))
     case("static_quantized.onnx", _static_quantized(os.path.join(folder, "static_quantized.onnx")))
+    case("scan.onnx", _scan_graph(os.path.join(folder, "scan.onnx")))
     case("control_flow.onnx", _control_flow_graph(os.path.join(folder, "control_flow.onnx"), True))
     case("control_flow_runtime_trips.onnx",
          _control_flow_graph(os.path.join(folder, "control_flow_runtime_trips.onnx"), False), incomplete=True)

@@ -152,6 +152,8 @@ class Walker {
       outputs = if_outputs(node, branch_outputs);
     } else if (node.op_type == "Loop" && default_domain) {
       outputs = loop_outputs(node, inputs, branch_outputs, trip_count);
+    } else if (node.op_type == "Scan" && default_domain) {
+      outputs = scan_outputs(node, inputs, branch_outputs, trip_count);
     } else if (ShapeRule rule = default_domain ? rule_for(node.op_type) : nullptr) {
       outputs = rule(RuleInput{node, inputs, opset_});
       outputs.resize(node.outputs.size());
@@ -209,6 +211,62 @@ class Walker {
     return static_cast<std::uint64_t>(trips);
   }
 
+  // Scan's body sees the states as they enter, then one slice of each scan input (its scan axis
+  // removed).
+  static std::vector<KnownValue> scan_body_inputs(const OnnxGraphNode& node, const std::vector<const KnownValue*>& inputs) {
+    std::vector<KnownValue> body(inputs.size());
+    const OnnxAttribute* scan_inputs = node.attribute("num_scan_inputs");
+    if (!scan_inputs || !scan_inputs->i || *scan_inputs->i < 0 || static_cast<std::uint64_t>(*scan_inputs->i) > inputs.size())
+      return {};
+    std::size_t states = inputs.size() - static_cast<std::size_t>(*scan_inputs->i);
+    const OnnxAttribute* axes = node.attribute("scan_input_axes");
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+      if (!inputs[k] || !inputs[k]->shape) continue;
+      body[k] = shaped(inputs[k]->elem_type, *inputs[k]->shape);
+      if (k < states) continue;
+      std::size_t j = k - states;
+      std::int64_t axis = axes && j < axes->ints.size() ? axes->ints[j] : 0;
+      std::optional<std::size_t> normal = normalize_axis(axis, inputs[k]->shape->size());
+      if (!normal) {
+        body[k] = KnownValue{};
+        continue;
+      }
+      body[k].shape->erase(body[k].shape->begin() + static_cast<std::ptrdiff_t>(*normal));
+    }
+    return body;
+  }
+
+  // Final states keep their shape when the body keeps it; each scan output stacks the body's
+  // per-iteration value along its scan output axis (0 unless stated).
+  static std::vector<KnownValue> scan_outputs(const OnnxGraphNode& node, const std::vector<const KnownValue*>& inputs,
+                                              const std::vector<std::vector<KnownValue>>& bodies,
+                                              std::optional<std::uint64_t> length) {
+    std::vector<KnownValue> outputs(node.outputs.size());
+    const OnnxAttribute* scan_inputs = node.attribute("num_scan_inputs");
+    if (bodies.size() != 1 || !scan_inputs || !scan_inputs->i || *scan_inputs->i < 0 ||
+        static_cast<std::uint64_t>(*scan_inputs->i) > inputs.size())
+      return outputs;
+    std::size_t states = inputs.size() - static_cast<std::size_t>(*scan_inputs->i);
+    const std::vector<KnownValue>& body = bodies[0];
+    const OnnxAttribute* axes = node.attribute("scan_output_axes");
+    for (std::size_t k = 0; k < outputs.size() && k < body.size(); ++k) {
+      if (!body[k].shape) continue;
+      if (k < states) {
+        if (inputs[k] && inputs[k]->shape == body[k].shape) outputs[k] = shaped(body[k].elem_type, *body[k].shape);
+        continue;
+      }
+      if (!length || *length > INT64_MAX) continue;
+      std::size_t j = k - states;
+      Dims stacked = *body[k].shape;
+      std::int64_t axis = axes && j < axes->ints.size() ? axes->ints[j] : 0;
+      std::optional<std::size_t> normal = normalize_axis(axis, stacked.size() + 1);
+      if (!normal) continue;
+      stacked.insert(stacked.begin() + static_cast<std::ptrdiff_t>(*normal), static_cast<std::int64_t>(*length));
+      outputs[k] = shaped(body[k].elem_type, stacked);
+    }
+    return outputs;
+  }
+
   // Scan iterates over the first scan input's scan axis.
   static std::optional<std::uint64_t> scan_length(const OnnxGraphNode& node, const std::vector<const KnownValue*>& inputs) {
     const OnnxAttribute* scan_inputs = node.attribute("num_scan_inputs");
@@ -252,6 +310,7 @@ class Walker {
         fallbacks.push_back(carried);
       }
     }
+    if (node.op_type == "Scan") fallbacks = scan_body_inputs(node, inputs);
     std::vector<KnownValue> outputs = walk(subgraph, &scope, path, &fallbacks, subgraph_index);
     WalkedSubgraph& summary = walk_.subgraphs[subgraph_index];
     summary.owner = walk_.nodes[owner].name;

@@ -153,13 +153,6 @@ void print_external_data(std::ostream& out, const ModelProfile& p, std::uint64_t
   if (shown < p.external_data.size()) out << "  ... " << p.external_data.size() - shown << " more\n";
 }
 
-OrderedJson shape_json(const KnownValue& value) {
-  if (!value.shape) return nullptr;
-  OrderedJson dims = OrderedJson::array();
-  for (std::int64_t dim : *value.shape) dims.push_back(dim);
-  return dims;
-}
-
 // "main", or "main/" and the subgraph's path ("main/gate/then_branch").
 std::string graph_json(const WalkedNode& walked) { return walked.graph.empty() ? "main" : "main/" + walked.graph; }
 
