@@ -232,29 +232,49 @@ void write_node_json(std::string& out, const WalkedNode& walked) {
   out += "\n    }";
 }
 
-}  // namespace
+// One element of "unresolved_nodes", at its depth.
+void write_unresolved_json(std::string& out, const WalkedNode& walked) {
+  out += "    {\n      \"name\": ";
+  out += json_quoted(walked.name);
+  out += ",\n      \"op_type\": ";
+  out += json_quoted(walked.node->op_type);
+  out += ",\n      \"graph\": ";
+  out += json_quoted(graph_json(walked));
+  out += "\n    }";
+}
 
-Status print_profile_json(std::ostream& out, const ModelProfile& p) {
-  std::string text = pretty_json_text(profile_document(p));
-  const std::string marker = "\n  \"nodes\": []";
-  std::size_t at = text.find(marker);
-  if (at == std::string::npos || p.walk.nodes.empty()) {
-    out << text << "\n";
-    return Status::ok();
-  }
-  out.write(text.data(), static_cast<std::streamsize>(at));
-  out << "\n  \"nodes\": [\n";
+// Writes `count` elements in place of the empty array `key` holds in `text` from `from` on;
+// returns where the text after it starts.
+template <class WriteElement>
+std::size_t splice_array(std::ostream& out, const std::string& text, std::size_t from, const std::string& key,
+                         std::size_t count, WriteElement write_element) {
+  const std::string marker = "\n  \"" + key + "\": []";
+  std::size_t at = text.find(marker, from);
+  if (at == std::string::npos || count == 0) return from;
+  out.write(text.data() + from, static_cast<std::streamsize>(at - from));
+  out << "\n  \"" << key << "\": [\n";
   std::string chunk;
-  for (std::size_t k = 0; k < p.walk.nodes.size(); ++k) {
+  for (std::size_t k = 0; k < count; ++k) {
     if (k > 0) chunk += ",\n";
-    write_node_json(chunk, p.walk.nodes[k]);
+    write_element(chunk, k);
     if (chunk.size() > (1u << 16)) {
       out << chunk;
       chunk.clear();
     }
   }
   out << chunk << "\n  ]";
-  out.write(text.data() + at + marker.size(), static_cast<std::streamsize>(text.size() - at - marker.size()));
+  return at + marker.size();
+}
+
+}  // namespace
+
+Status print_profile_json(std::ostream& out, const ModelProfile& p) {
+  std::string text = pretty_json_text(profile_document(p));
+  std::size_t rest = splice_array(out, text, 0, "unresolved_nodes", p.unresolved.size(),
+                                  [&](std::string& chunk, std::size_t k) { write_unresolved_json(chunk, *p.unresolved[k]); });
+  rest = splice_array(out, text, rest, "nodes", p.walk.nodes.size(),
+                      [&](std::string& chunk, std::size_t k) { write_node_json(chunk, p.walk.nodes[k]); });
+  out.write(text.data() + rest, static_cast<std::streamsize>(text.size() - rest));
   out << "\n";
   return Status::ok();
 }
@@ -272,10 +292,7 @@ OrderedJson profile_document(const ModelProfile& p) {
   document["parameter_bytes"] = p.parameter_bytes;
   document["peak_activation_bytes"] = p.peak_activation_bytes;
   document["incomplete"] = p.incomplete();
-  OrderedJson unresolved = OrderedJson::array();
-  for (const WalkedNode* walked : p.unresolved)
-    unresolved.push_back({{"name", walked->name}, {"op_type", walked->node->op_type}, {"graph", graph_json(*walked)}});
-  document["unresolved_nodes"] = unresolved;
+  document["unresolved_nodes"] = OrderedJson::array();  // written node by node by print_profile_json
   OrderedJson assumed = OrderedJson::object();
   for (const auto& [name, value] : p.dims.assumed) assumed[name] = value;
   document["assumed_dims"] = assumed;

@@ -10,7 +10,8 @@
 namespace tarnwick {
 
 void print_profile_report(std::ostream& out, const ModelProfile& profile, std::uint64_t limit);
-// The document without its "nodes" (an empty array), which print_profile_json writes in place.
+// The document with "unresolved_nodes" and "nodes" left empty: print_profile_json writes them
+// in place element by element.
 OrderedJson profile_document(const ModelProfile& profile);
 Status print_profile_json(std::ostream& out, const ModelProfile& profile);
 
