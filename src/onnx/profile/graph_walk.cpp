@@ -13,7 +13,6 @@ namespace tarnwick {
 
 namespace {
 
-// Values visible in a graph: its own, then those of the enclosing graphs.
 // Values visible in a graph: its own, then those of the enclosing graphs. Names view the
 // model's strings and values point at the walk's records (or at the scope's own), which all
 // outlive the scope.

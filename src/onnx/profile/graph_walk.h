@@ -1,5 +1,5 @@
-// Walks a graph in stored order, subgraphs included, giving every node output what the rules
-// can derive and every node its cost.
+// Walks a graph in the order its edges give, subgraphs included, giving every node output what
+// the rules can derive and every node its cost.
 #pragma once
 
 #include <cstdint>
