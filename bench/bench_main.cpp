@@ -9,7 +9,8 @@
 // on >= 200 MB (at most 1.3x the bare pass, peak 1.1x); `catboost` on 100 MB of braces (2x, 4x).
 // PyTorch: inspecting a 1 GiB checkpoint reads only the parts it needs (bytes from /proc/self/io).
 // ONNX profile: `profile --json` on a large model with its input declared costs no more than
-// `onnx --json` on it. contents: a 1 GiB safetensors file (and a 1 GiB PyTorch checkpoint once
+// `onnx --json` on it, and on a 160,000-node graph without weights no more than onnx's own
+// shape inference (onnx.shape_inference.infer_shapes, timed alone after onnx.load). contents: a 1 GiB safetensors file (and a 1 GiB PyTorch checkpoint once
 // its tensor reader exists) reads only the header or the pickle and directory; `diff --contents`
 // of two 1 GiB files hashes every tensor byte within 1.5x of `cat old new > /dev/null`.
 // scan: a 100 MiB pickle shaped like a huge state dict and 100 MiB of nested empty lists, each
@@ -344,6 +345,59 @@ void bench_profile(const Path& dir) {
   std::filesystem::remove(model);
 }
 
+// A chain of `count` element-wise nodes (Add of the input, Relu, Mul by the input) on [1, 64].
+void write_long_chain(const Path& path, int count) {
+  using tarnwick::testing::Message;
+  Message graph;
+  graph.add_bytes(2, "chain");
+  std::string previous = "x";
+  const char* ops[] = {"Add", "Relu", "Mul"};
+  for (int i = 0; i < count; ++i) {
+    std::string op = ops[i % 3];
+    std::string output = "v" + std::to_string(i);
+    std::vector<std::string> inputs = op == "Relu" ? std::vector<std::string>{previous} : std::vector<std::string>{previous, "x"};
+    graph.add_message(1, tarnwick::testing::node(op, "n" + std::to_string(i), inputs, {output}));
+    previous = output;
+  }
+  graph.add_message(11, tarnwick::testing::tensor_type_info("x", 1, {"1", "64"}))
+      .add_message(12, tarnwick::testing::tensor_type_info(previous, 1, {"1", "64"}));
+  std::string bytes = tarnwick::testing::model(graph);
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Seconds onnx.shape_inference.infer_shapes takes on the loaded model, or a negative number
+// when python's onnx could not run.
+double onnx_inference_seconds(const Path& model, const Path& dir) {
+  Path timing = dir / "inference_seconds.txt";
+  std::filesystem::remove(timing);
+  bench::run_child({"/usr/bin/python3", "-c",
+                    "import onnx, sys, time\n"
+                    "m = onnx.load(sys.argv[1])\n"
+                    "start = time.perf_counter()\n"
+                    "onnx.shape_inference.infer_shapes(m)\n"
+                    "open(sys.argv[2], 'w').write(repr(time.perf_counter() - start))\n",
+                    model.string(), timing.string()});
+  double seconds = -1;
+  std::ifstream(timing) >> seconds;
+  return seconds;
+}
+
+void bench_profile_long_graph(const Path& dir) {
+  Path model = dir / "long_chain.onnx";
+  const int count = 160'000;
+  write_long_chain(model, count);
+  ChildRun profile = run_tarnwick({"profile", "--json", model.string()}, 3);
+  double best_inference = -1;
+  for (int round = 0; round < 3; ++round) {
+    double seconds = onnx_inference_seconds(model, dir);
+    if (seconds >= 0 && (best_inference < 0 || seconds < best_inference)) best_inference = seconds;
+  }
+  std::printf("profile --json, %d-node graph without weights (exit %d); onnx infer_shapes %s\n", count,
+              profile.exit_status, best_inference >= 0 ? "ran" : "failed");
+  if (best_inference >= 0) report("time against onnx's infer_shapes (1.0x)", profile.seconds, best_inference, "s");
+  std::filesystem::remove(model);
+}
+
 // 256 float32 tensors of 4 MiB; `changed` tensors get a different first byte.
 void write_large_safetensors(const Path& path, int changed) {
   const int count = 256;
@@ -494,6 +548,7 @@ int main(int argc, char** argv) {
   if (which == "all" || which == "hostile") bench_hostile(dir);
   if (which == "all" || which == "onnx") bench_onnx(dir);
   if (which == "all" || which == "profile") bench_profile(dir);
+  if (which == "all" || which == "profile") bench_profile_long_graph(dir);
   if (which == "all" || which == "lightgbm") bench_lightgbm(dir);
   if (which == "all" || which == "cbm") bench_cbm(dir);
   if (which == "all" || which == "pytorch") bench_pytorch(dir);

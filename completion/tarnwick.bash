@@ -16,7 +16,7 @@ _tarnwick_options() {
                  --fail-on-training-config-change --fail-on-new-op" ;;
     scan) echo "--json --sarif --fail-on --allow --policy -r --recursive" ;;
     doctor) echo "--json" ;;
-    profile) echo "--json --limit --dim" ;;
+    profile) echo "--json --strict --limit --dim" ;;
     convert) echo "--out" ;;
     explain) echo "--step --quiz --shapes --memory --math --compare" ;;
     run) echo "--values --heatmap" ;;

@@ -97,8 +97,10 @@ const std::vector<CommandEntry>& entries() {
       {"profile", {}, profile_command,
        "The cost of an ONNX graph with its shapes propagated: MACs, FLOPs, peak activations,\n"
        "per op type.",
-       {{"tarnwick profile [--json] [--limit N] [--dim NAME=VALUE]... <model.onnx>", true}},
-       {kJson, kLimit,
+       {{"tarnwick profile [--json] [--strict] [--limit N] [--dim NAME=VALUE]... <model.onnx>", true}},
+       {kJson,
+        {"--strict", "", "exit 1 when the totals are incomplete or an external data file failed its checks"},
+        kLimit,
         {"--dim", "NAME=VALUE", "bind the graph's symbolic dim NAME to VALUE (at least 1); others are taken as 1"}},
        "tarnwick profile --dim batch=8 model.onnx"},
       {"pytorch", {"pt"}, pytorch_command,

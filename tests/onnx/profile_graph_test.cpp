@@ -132,11 +132,14 @@ TEST(ProfileGraph, UnknownStaysUnknownDownstream) {
   EXPECT_EQ(p.stated.agree, 0u) << "a stated shape is a cross-check, never a source";
 }
 
+// An If costs its larger branch; a Loop its body times a constant trip count, and leaves the
+// totals incomplete when the count is unknown.
 TEST(ProfileGraph, IfBranchesAndLoopBodiesAreWalked) {
   Message then_branch;
   then_branch.add_message(1, node("Relu", "then_relu", {"x"}, {"t"})).add_message(12, tensor_type_info("t", 1, {"?"}));
   Message else_branch;
-  else_branch.add_message(1, node("Neg", "else_neg", {"x"}, {"e"}))
+  else_branch.add_message(1, node("Neg", "else_neg", {"x"}, {"e0"}))
+      .add_message(1, node("Neg", "else_neg2", {"e0"}, {"e"}))
       .add_message(5, testing::initializer("unused", {3}, 1, std::string(12, '\0')))
       .add_message(12, tensor_type_info("e", 1, {"?"}));
   Message body;
@@ -147,32 +150,112 @@ TEST(ProfileGraph, IfBranchesAndLoopBodiesAreWalked) {
       .add_message(11, tensor_type_info("carried", 1, {"?"}))
       .add_message(12, tensor_type_info("cond_out", 9, {}))
       .add_message(12, tensor_type_info("next", 1, {"?"}));
+  struct Case {
+    std::vector<std::string> loop_inputs;
+    std::uint64_t other_ops;
+    std::optional<std::uint64_t> body_runs;
+  };
+  const Case cases[] = {
+      {{"", "", "x"}, 12 + 6, std::nullopt},       // no trip count: the loop is unresolved
+      {{"trips", "", "x"}, 12 + 3 * 6 + 6, 3},     // the else branch (two Negs) and the body 3 times
+      {{"trips", "flag", "x"}, 12 + 6, std::nullopt},  // a condition that may stop it early
+  };
+  for (const Case& c : cases) {
+    Message graph;
+    graph.add_message(1, node("If", "branch", {"flag"}, {"chosen"})
+                             .add_message(5, graph_attribute("then_branch", then_branch))
+                             .add_message(5, graph_attribute("else_branch", else_branch)))
+        .add_message(1, node("Loop", "loop", c.loop_inputs, {"summed"}).add_message(5, graph_attribute("body", body)))
+        .add_message(1, node("Mul", "after", {"chosen", "summed"}, {"out"}))
+        .add_message(5, int64_initializer("trips", {}, {3}))
+        .add_message(11, tensor_type_info("flag", 9, {}))
+        .add_message(11, tensor_type_info("x", 1, {"6"}))
+        .add_message(12, tensor_type_info("out", 1, {"6"}));
+    auto run = profile_of(graph, 17);
+    const ModelProfile& p = run->profile;
+    SCOPED_TRACE(c.loop_inputs[0] + "," + c.loop_inputs[1]);
+    EXPECT_EQ(p.node_count, 8u);
+    EXPECT_EQ(p.walk.main_node_count, 3u);
+    EXPECT_EQ(p.nodes_resolved, 8u);
+    EXPECT_EQ(output_named(p, "chosen")->shape, Dims{6});
+    EXPECT_EQ(output_named(p, "summed")->shape, Dims{6});
+    EXPECT_EQ(p.other_ops, c.other_ops) << "Identity costs nothing";
+    EXPECT_EQ(p.parameters, 4u);
+    EXPECT_EQ(p.stated.agree, 1u);
+    ASSERT_EQ(p.walk.subgraphs.size(), 3u);
+    EXPECT_EQ(p.walk.subgraphs[0].path, "branch/then_branch");
+    EXPECT_EQ(p.walk.subgraphs[0].runs, 0u);
+    EXPECT_EQ(p.walk.subgraphs[1].owner, "branch");
+    EXPECT_EQ(p.walk.subgraphs[1].runs, 1u);
+    EXPECT_EQ(p.walk.subgraphs[1].initializer_count, 1u);
+    EXPECT_EQ(p.walk.subgraphs[2].path, "loop/body");
+    EXPECT_EQ(p.walk.subgraphs[2].node_count, 2u);
+    EXPECT_EQ(p.walk.subgraphs[2].other_ops, 6u);
+    EXPECT_EQ(p.walk.subgraphs[2].runs, c.body_runs);
+    EXPECT_EQ(p.incomplete(), !c.body_runs);
+    if (!c.body_runs) {
+      ASSERT_EQ(p.unresolved.size(), 1u);
+      EXPECT_EQ(p.unresolved[0]->name, "loop");
+    }
+    std::uint64_t by_op_type = 0;
+    for (const OpTypeCost& row : p.by_op_type) by_op_type += row.other_ops;
+    EXPECT_EQ(by_op_type, p.other_ops) << "the table adds up to the totals";
+  }
+}
+
+// Nodes are walked in the order their edges give, whatever order the file stores them in; a
+// cycle or an input nothing produces leaves its nodes unresolved, and the walk ends.
+TEST(ProfileGraph, WalkOrderComesFromTheEdges) {
+  struct Case {
+    std::string label;
+    std::vector<Message> nodes;
+    std::uint64_t macs;
+    std::vector<std::string> unresolved;
+  };
+  Message matmul = node("MatMul", "mm", {"x", "w"}, {"h"});
+  Message relu = node("Relu", "act", {"h"}, {"a"});
+  Message head = node("MatMul", "head", {"a", "w"}, {"y"});
+  const Case cases[] = {
+      {"stored in order", {matmul, relu, head}, 2 * 4 * 4 * 2, {}},
+      {"stored in reverse", {head, relu, matmul}, 2 * 4 * 4 * 2, {}},
+      {"a cycle through two nodes",
+       {node("Relu", "first", {"second_out"}, {"first_out"}), node("Relu", "second", {"first_out"}, {"second_out"}), matmul},
+       2 * 4 * 4, {"first", "second"}},
+      {"a node reading its own output", {node("Add", "self", {"x", "self_out"}, {"self_out"}), matmul}, 2 * 4 * 4,
+       {"self"}},
+      {"an input nothing produces", {node("MatMul", "orphan", {"never_made", "w"}, {"o"}), matmul}, 2 * 4 * 4,
+       {"orphan"}},
+  };
+  for (const Case& c : cases) {
+    Message graph;
+    for (const Message& stored : c.nodes) graph.add_message(1, stored);
+    graph.add_message(5, testing::initializer("w", {4, 4}, 1, std::string(64, '\0')))
+        .add_message(11, tensor_type_info("x", 1, {"2", "4"}));
+    auto run = profile_of(graph, 17);
+    const ModelProfile& p = run->profile;
+    EXPECT_EQ(p.node_count, c.nodes.size()) << c.label;
+    EXPECT_EQ(p.macs, c.macs) << c.label;
+    std::vector<std::string> unresolved;
+    for (const WalkedNode* walked : p.unresolved) unresolved.push_back(walked->name);
+    std::sort(unresolved.begin(), unresolved.end());
+    EXPECT_EQ(unresolved, c.unresolved) << c.label;
+    EXPECT_EQ(p.incomplete(), !c.unresolved.empty()) << c.label;
+  }
+}
+
+// Outputs computed from weights alone (a Constant, an exporter's Identity copy of a shared
+// weight, a weight's Transpose) are weights, not activations.
+TEST(ProfileGraph, WeightDerivedValuesAreNotActivations) {
   Message graph;
-  graph.add_message(1, node("If", "branch", {"flag"}, {"chosen"})
-                           .add_message(5, graph_attribute("then_branch", then_branch))
-                           .add_message(5, graph_attribute("else_branch", else_branch)))
-      .add_message(1, node("Loop", "loop", {"", "", "x"}, {"summed"}).add_message(5, graph_attribute("body", body)))
-      .add_message(1, node("Mul", "after", {"chosen", "summed"}, {"out"}))
-      .add_message(11, tensor_type_info("flag", 9, {}))
-      .add_message(11, tensor_type_info("x", 1, {"6"}))
-      .add_message(12, tensor_type_info("out", 1, {"6"}));
+  graph.add_message(1, node("Identity", "shared_copy", {"w"}, {"w_copy"}))
+      .add_message(1, node("Transpose", "w_t", {"w_copy"}, {"w_t_out"}))
+      .add_message(1, node("MatMul", "mm", {"x", "w_t_out"}, {"y"}))
+      .add_message(5, testing::initializer("w", {256, 256}, 1, std::string(256 * 256 * 4, '\0')))
+      .add_message(11, tensor_type_info("x", 1, {"1", "256"}))
+      .add_message(12, tensor_type_info("y", 1, {"1", "256"}));
   auto run = profile_of(graph, 17);
-  const ModelProfile& p = run->profile;
-  EXPECT_EQ(p.node_count, 7u);
-  EXPECT_EQ(p.walk.main_node_count, 3u);
-  EXPECT_EQ(p.nodes_resolved, 7u);
-  EXPECT_EQ(output_named(p, "chosen")->shape, Dims{6});
-  EXPECT_EQ(output_named(p, "summed")->shape, Dims{6});
-  EXPECT_EQ(p.other_ops, 6u + 6 + 6 + 6) << "Relu, Neg, Add in the body, Mul; Identity costs nothing";
-  EXPECT_EQ(p.parameters, 3u);
-  EXPECT_EQ(p.stated.agree, 1u);
-  ASSERT_EQ(p.walk.subgraphs.size(), 3u);
-  EXPECT_EQ(p.walk.subgraphs[0].path, "branch/then_branch");
-  EXPECT_EQ(p.walk.subgraphs[1].owner, "branch");
-  EXPECT_EQ(p.walk.subgraphs[1].initializer_count, 1u);
-  EXPECT_EQ(p.walk.subgraphs[2].path, "loop/body");
-  EXPECT_EQ(p.walk.subgraphs[2].node_count, 2u);
-  EXPECT_EQ(p.walk.subgraphs[2].other_ops, 6u);
+  EXPECT_EQ(run->profile.peak_activation_bytes, 1024u) << "only y ([1, 256] float32)";
+  EXPECT_EQ(run->profile.parameter_bytes, 256u * 256 * 4);
 }
 
 TEST(ProfileGraph, BranchesThatDisagreeLeaveTheOutputUnknown) {
@@ -213,7 +296,7 @@ TEST(ProfileGraph, PeakActivation) {
   struct Case {
     std::string label;
     std::vector<Step> steps;
-    std::set<std::string> outputs;
+    std::set<std::string, std::less<>> outputs;
     std::uint64_t peak;
   };
   const Case cases[] = {

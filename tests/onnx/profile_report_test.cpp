@@ -89,6 +89,138 @@ TEST(ProfileReport, WholeReports) {
   testing::expect_golden(text, "onnx/sample.profile.json");
 }
 
+// A graph whose costly tail hangs on a data-dependent shape (NonZero) and on an op of another
+// domain: the totals are incomplete and the report names the nodes it could not cost.
+std::string incomplete_model() {
+  Message graph;
+  graph.add_bytes(2, "incomplete")
+      .add_message(1, node("MatMul", "project", {"x", "w"}, {"h"}))
+      .add_message(1, node("NonZero", "where_positive", {"h"}, {"picked"}))
+      .add_message(1, node("Shape", "count", {"picked"}, {"picked_shape"}))
+      .add_message(1, node("Reshape", "regroup", {"h", "picked_shape"}, {"regrouped"}))
+      .add_message(1, node("MatMul", "head", {"regrouped", "w2"}, {"y"}))
+      .add_message(1, node("FusedGelu", "vendor_gelu", {"h"}, {"g"}).add_bytes(7, "com.vendor"))
+      .add_message(1, node("Relu", "", {"g"}, {"z"}))
+      .add_message(5, testing::initializer("w", {4, 4}, 1, std::string(64, '\0')))
+      .add_message(5, testing::initializer("w2", {4, 2}, 1, std::string(32, '\0')))
+      .add_message(11, tensor_type_info("x", 1, {"2", "4"}))
+      .add_message(12, tensor_type_info("y", 1, {"?", "2"}))
+      .add_message(12, tensor_type_info("z", 1, {"2", "4"}));
+  return testing::model(graph);
+}
+
+std::string raw_bytes(std::size_t count, char value) { return std::string(count, value); }
+
+// Static quantization as exporters write it (QuantizeLinear, QLinearConv, DequantizeLinear) and
+// dynamic quantization (DynamicQuantizeLinear, MatMulInteger, ConvInteger, QLinearMatMul).
+std::string quantized_model() {
+  Message graph;
+  graph.add_bytes(2, "quantized")
+      .add_message(1, node("QuantizeLinear", "quantize", {"x", "x_scale", "x_zero"}, {"xq"}))
+      .add_message(1, node("QLinearConv", "qconv", {"xq", "x_scale", "x_zero", "wq", "w_scale", "w_zero", "y_scale", "y_zero", "bias"},
+                           {"yq"})
+                          .add_message(5, ints_attribute("pads", {1, 1, 1, 1})))
+      .add_message(1, node("DequantizeLinear", "dequantize", {"yq", "y_scale", "y_zero"}, {"y"}))
+      .add_message(1, node("ConvInteger", "iconv", {"xq", "wq", "x_zero"}, {"yi"}))
+      .add_message(1, node("Flatten", "flat", {"y"}, {"f"}))
+      .add_message(1, node("DynamicQuantizeLinear", "dyn", {"f"}, {"fq", "f_scale", "f_zero"}))
+      .add_message(1, node("MatMulInteger", "imatmul", {"fq", "fcq", "f_zero"}, {"logits_i"}))
+      .add_message(1, node("QLinearMatMul", "qmatmul", {"fq", "f_scale", "f_zero", "fcq", "w_scale", "w_zero", "y_scale", "y_zero"},
+                           {"logits_q"}))
+      .add_message(5, testing::initializer("x_scale", {}, 1, raw_bytes(4, '\0')))
+      .add_message(5, testing::initializer("x_zero", {}, 2, raw_bytes(1, '\0')))
+      .add_message(5, testing::initializer("wq", {4, 3, 3, 3}, 2, raw_bytes(108, '\1')))
+      .add_message(5, testing::initializer("w_scale", {}, 1, raw_bytes(4, '\0')))
+      .add_message(5, testing::initializer("w_zero", {}, 2, raw_bytes(1, '\0')))
+      .add_message(5, testing::initializer("y_scale", {}, 1, raw_bytes(4, '\0')))
+      .add_message(5, testing::initializer("y_zero", {}, 2, raw_bytes(1, '\0')))
+      .add_message(5, testing::initializer("bias", {4}, 6, raw_bytes(16, '\0')))
+      .add_message(5, testing::initializer("fcq", {256, 10}, 2, raw_bytes(2560, '\2')))
+      .add_message(11, tensor_type_info("x", 1, {"1", "3", "8", "8"}))
+      .add_message(12, tensor_type_info("logits_i", 6, {"1", "10"}))
+      .add_message(12, tensor_type_info("logits_q", 2, {"1", "10"}))
+      .add_message(12, tensor_type_info("yi", 6, {"1", "4", "6", "6"}));
+  return testing::model(graph);
+}
+
+TEST(ProfileReport, IncompleteAndQuantizedGraphs) {
+  testing::TempDir dir;
+  std::string incomplete = dir.write("incomplete.onnx", incomplete_model());
+  std::string quantized = dir.write("quantized.onnx", quantized_model());
+  struct Case {
+    std::vector<std::string> args;
+    std::string path;
+    const char* golden;
+    int status;
+  };
+  const Case cases[] = {
+      {{"profile", "--limit", "2", incomplete}, incomplete, "onnx/incomplete.profile.txt", 0},
+      {{"profile", "--json", "--limit", "2", incomplete}, incomplete, "onnx/incomplete.profile.json", 0},
+      {{"profile", quantized}, quantized, "onnx/quantized.profile.txt", 0},
+      {{"profile", "--json", quantized}, quantized, "onnx/quantized.profile.json", 0},
+  };
+  for (const Case& c : cases) {
+    testing::CommandRun run = run_command(c.args);
+    ASSERT_EQ(run.status, c.status) << run.err;
+    std::string text = run.out;
+    if (std::size_t at = text.find(c.path); at != std::string::npos)
+      text.replace(at, c.path.size(), std::filesystem::path(c.path).filename().string());
+    testing::expect_golden(text, c.golden);
+  }
+}
+
+// --strict keeps the report and fails on incomplete totals or a failed external data check.
+TEST(ProfileReport, StrictFailsOnIncompleteTotalsAndFailedExternalData) {
+  testing::TempDir dir;
+  std::string incomplete = dir.write("incomplete.onnx", incomplete_model());
+  std::string quantized = dir.write("quantized.onnx", quantized_model());
+  std::string sample = dir.write("sample.onnx", sample_model());
+  dir.write("weights.bin", std::string(864 + 100, '\0'));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"profile", "--strict", quantized}, 0, ""},
+      {{"profile", "--strict", "--json", quantized}, 0, ""},
+      {{"profile", incomplete}, 0, ""},
+      {{"profile", "--strict", incomplete}, 1,
+       "error: profile --strict: the totals are incomplete (3 nodes with a cost could not be costed)\n"},
+      {{"profile", "--json", "--strict", incomplete}, 1,
+       "error: profile --strict: the totals are incomplete (3 nodes with a cost could not be costed)\n"},
+      {{"profile", "--strict", sample}, 1, "error: profile --strict: 2 external data references failed their checks\n"},
+  };
+  for (const Case& c : cases) {
+    testing::CommandRun run = run_command(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args[1];
+    EXPECT_EQ(run.err, c.error);
+    std::vector<std::string> lenient = c.args;
+    lenient.erase(std::remove(lenient.begin(), lenient.end(), "--strict"), lenient.end());
+    EXPECT_EQ(run.out, run_command(lenient).out) << "the report is printed whole";
+  }
+}
+
+// Failed external data references are printed even past --limit.
+TEST(ProfileReport, FailedExternalDataIsNeverCut) {
+  testing::TempDir dir;
+  std::string path = dir.write("sample.onnx", sample_model());
+  dir.write("weights.bin", std::string(864 + 100, '\0'));
+  testing::CommandRun run = run_command({"profile", "--limit", "1", path});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::string section = run.out.substr(run.out.find("External Data:"));
+  section = section.substr(0, section.find("\n\n"));
+  EXPECT_EQ(section,
+            "External Data:\n"
+            "  w -> weights.bin offset 0 length 864: exists yes, size suffices yes, escapes no\n"
+            "  b -> ../outside.bin offset unknown length unknown: exists no, size suffices unknown, escapes yes\n"
+            "  fc -> weights.bin offset 864 length unknown: exists yes, size suffices no, escapes no");
+  testing::CommandRun two = run_command({"profile", "--limit", "0", path});
+  EXPECT_NE(two.out.find("  fc -> weights.bin offset 864 length unknown: exists yes, size suffices no, escapes no\n  ... 1 more\n"),
+            std::string::npos)
+      << two.out;
+}
+
 TEST(ProfileReport, ArgumentErrors) {
   testing::TempDir dir;
   std::string path = dir.write("m.onnx", sample_model());
@@ -97,7 +229,7 @@ TEST(ProfileReport, ArgumentErrors) {
     std::string error;
   };
   const Case cases[] = {
-      {{"profile"}, "error: usage: tarnwick profile [--json] [--limit N] [--dim NAME=VALUE]... <model.onnx>\n"},
+      {{"profile"}, "error: usage: tarnwick profile [--json] [--strict] [--limit N] [--dim NAME=VALUE]... <model.onnx>\n"},
       {{"profile", "--dim"}, "error: --dim needs NAME=VALUE\n"},
       {{"profile", "--dim", "batch", path}, "error: --dim needs NAME=VALUE, got `batch`\n"},
       {{"profile", "--dim", "=3", path}, "error: --dim needs NAME=VALUE, got `=3`\n"},

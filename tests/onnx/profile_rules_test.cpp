@@ -236,3 +236,90 @@ TEST(ProfileRules, SelectionsAndValues) {
 
 }  // namespace
 }  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+KnownValue int_matrix(Dims shape, std::vector<std::int64_t> values) { return int_tensor(std::move(shape), std::move(values)); }
+KnownValue u8(Dims shape) { return shaped(kUint8, std::move(shape)); }
+
+// The shape arithmetic exporters write (F.pad's amounts go Reshape -> Slice(step -1) ->
+// Transpose -> Reshape -> Cast) keeps its values through every op it passes.
+TEST(ProfileRules, ValuesFoldThroughShapeArithmetic) {
+  check({
+      {"transpose values", "Transpose", 17, {int_matrix({2, 3}, {1, 2, 3, 4, 5, 6})}, {ints_attr("perm", {1, 0})}, 1,
+       {Dims{3, 2}}, std::vector<std::int64_t>{1, 4, 2, 5, 3, 6}},
+      {"transpose default perm", "Transpose", 17, {int_matrix({3, 2}, {0, 1, 2, 3, 4, 5})}, {}, 1, {Dims{2, 3}},
+       std::vector<std::int64_t>{0, 2, 4, 1, 3, 5}},
+      {"neg", "Neg", 17, {ints({3, -4})}, {}, 1, {Dims{2}}, std::vector<std::int64_t>{-3, 4}},
+      {"neg of the smallest int64", "Neg", 17, {ints({INT64_MIN})}, {}, 1, {Dims{1}}, kValuesDropped},
+      {"abs", "Abs", 17, {ints({-7, 2})}, {}, 1, {Dims{2}}, std::vector<std::int64_t>{7, 2}},
+      {"not", "Not", 17, {int_tensor({2}, {0, 1})}, {}, 1, {Dims{2}}, std::vector<std::int64_t>{1, 0}},
+      {"and", "And", 17, {ints({1, 1, 0}), ints({1, 0, 0})}, {}, 1, {Dims{3}}, std::vector<std::int64_t>{1, 0, 0}},
+      {"or", "Or", 17, {ints({1, 0}), ints({0, 0})}, {}, 1, {Dims{2}}, std::vector<std::int64_t>{1, 0}},
+      {"less or equal", "LessOrEqual", 17, {ints({1, 5}), ints({3})}, {}, 1, {Dims{2}}, std::vector<std::int64_t>{1, 0}},
+      {"max of three", "Max", 17, {ints({1, 9}), ints({4}), ints({2, 3})}, {}, 1, {Dims{2}},
+       std::vector<std::int64_t>{4, 9}},
+      {"sum of three", "Sum", 17, {ints({1, 2}), ints({10}), ints({100, 200})}, {}, 1, {Dims{2}},
+       std::vector<std::int64_t>{111, 212}},
+      {"mod takes the divisor's sign", "Mod", 17, {ints({-7, 7}), ints({4, -4})}, {}, 1, {Dims{2}},
+       std::vector<std::int64_t>{1, -1}},
+      {"fmod keeps the dividend's", "Mod", 17, {ints({-7, 7}), ints({4, -4})}, {int_attr("fmod", 1)}, 1, {Dims{2}},
+       std::vector<std::int64_t>{-3, 3}},
+      {"float arithmetic then floor and cast", "Cast", 17, {reals({7.5, -0.5})}, {int_attr("to", kInt64)}, 1, {Dims{2}},
+       std::vector<std::int64_t>{7, 0}},
+      {"reduce prod", "ReduceProd", 17, {int_matrix({2, 2}, {2, 3, 4, 5})}, {ints_attr("axes", {1}), int_attr("keepdims", 0)},
+       1, {Dims{2}}, std::vector<std::int64_t>{6, 20}},
+      {"reduce sum over all", "ReduceSum", 17, {ints({1, 2, 3})}, {int_attr("keepdims", 0)}, 1, {Dims{}},
+       std::vector<std::int64_t>{6}},
+      {"reduce max", "ReduceMax", 17, {int_matrix({2, 2}, {2, 9, 4, 5})}, {ints_attr("axes", {0})}, 1, {Dims{1, 2}},
+       std::vector<std::int64_t>{4, 9}},
+      {"reduce mean drops values", "ReduceMean", 17, {ints({1, 2})}, {}, 1, {Dims{1}}, kValuesDropped},
+      {"expand values", "Expand", 17, {ints({7}), ints({3})}, {}, 1, {Dims{3}}, std::vector<std::int64_t>{7, 7, 7}},
+      {"tile values", "Tile", 17, {ints({1, 2}), ints({2})}, {}, 1, {Dims{4}}, std::vector<std::int64_t>{1, 2, 1, 2}},
+      {"split values", "Split", 17, {ints({1, 2, 3, 4}), ints({1, 3})}, {}, 2, {Dims{1}, Dims{3}},
+       std::vector<std::int64_t>{1}},
+      {"where on ints", "Where", 17, {ints({1, 0}), ints({5, 6}), ints({7, 8})}, {}, 1, {Dims{2}},
+       std::vector<std::int64_t>{5, 8}},
+      {"scatter keeps the data shape", "ScatterND", 17, {f32({4, 5}), ints({1}), f32({5})}, {}, 1, {Dims{4, 5}}},
+      {"gather nd", "GatherND", 17, {f32({2, 3, 4}), int_matrix({5, 2}, std::vector<std::int64_t>(10, 0))}, {}, 1,
+       {Dims{5, 4}}},
+  });
+}
+
+TEST(ProfileRules, FloatValuesFoldToo) {
+  RuleCase floor{"floor", "Floor", 17, {reals({2.5, -2.5})}, {}, 1, {Dims{2}}};
+  EXPECT_EQ(run_rule(floor)[0].reals, (std::vector<double>{2.0, -3.0}));
+  RuleCase scaled{"mul", "Mul", 17, {reals({30.0}), reals({0.5})}, {}, 1, {Dims{1}}};
+  EXPECT_EQ(run_rule(scaled)[0].reals, (std::vector<double>{15.0}));
+  RuleCase mixed{"div of ints by reals", "Div", 17, {ints({7}), reals({2.0})}, {}, 1, {Dims{1}}};
+  EXPECT_EQ(run_rule(mixed)[0].reals, std::nullopt) << "int64 output: no real values";
+}
+
+TEST(ProfileRules, QuantizedOps) {
+  KnownValue scale = shaped(kFloat, Dims{});
+  KnownValue zero = u8(Dims{});
+  KnownValue int8_zero = shaped(kInt8, Dims{});
+  std::vector<RuleCase> cases = {
+      {"quantize to the zero point's type", "QuantizeLinear", 13, {f32({2, 3}), scale, int8_zero}, {}, 1, {Dims{2, 3}}},
+      {"dequantize", "DequantizeLinear", 13, {u8({2, 3}), scale, zero}, {}, 1, {Dims{2, 3}}},
+      {"dynamic quantize", "DynamicQuantizeLinear", 13, {f32({4, 8})}, {}, 3, {Dims{4, 8}, Dims{}, Dims{}}},
+      {"conv integer", "ConvInteger", 13, {u8({1, 3, 10, 10}), u8({6, 3, 3, 3}), zero}, {ints_attr("pads", {1, 1, 1, 1})}, 1,
+       {Dims{1, 6, 10, 10}}},
+      {"qlinear conv", "QLinearConv", 13, {u8({1, 3, 10, 10}), scale, zero, u8({6, 3, 3, 3}), scale, zero, scale, zero},
+       {ints_attr("strides", {2, 2})}, 1, {Dims{1, 6, 4, 4}}},
+      {"matmul integer", "MatMulInteger", 13, {u8({2, 96}), u8({96, 10})}, {}, 1, {Dims{2, 10}}},
+      {"qlinear matmul", "QLinearMatMul", 13, {u8({2, 96}), scale, zero, u8({96, 10}), scale, zero, scale, zero}, {}, 1,
+       {Dims{2, 10}}},
+      {"qlinear matmul mismatch", "QLinearMatMul", 13, {u8({2, 96}), scale, zero, u8({95, 10}), scale, zero, scale, zero},
+       {}, 1, {kUnknown}},
+  };
+  check(cases);
+  EXPECT_EQ(run_rule(cases[0])[0].elem_type, kInt8);
+  EXPECT_EQ(run_rule(cases[1])[0].elem_type, kFloat);
+  EXPECT_EQ(run_rule(cases[3])[0].elem_type, kInt32);
+  EXPECT_EQ(run_rule(cases[4])[0].elem_type, kUint8);
+}
+
+}  // namespace
+}  // namespace tarnwick

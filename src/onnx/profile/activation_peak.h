@@ -6,16 +6,19 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick {
 
+// Names view strings that outlive the computation (the model's).
 struct ActivationStep {
-  std::vector<std::string> consumes;  // inputs, and names the node's subgraphs read from outside
-  std::vector<std::pair<std::string, std::optional<std::uint64_t>>> produces;  // bytes, when known
+  std::vector<std::string_view> consumes;  // inputs, and names the node's subgraphs read from outside
+  std::vector<std::pair<std::string_view, std::optional<std::uint64_t>>> produces;  // bytes, when known
 };
 
 // Bytes of unknown size count as nothing.
-std::uint64_t peak_activation_bytes(const std::vector<ActivationStep>& steps, const std::set<std::string>& graph_outputs);
+std::uint64_t peak_activation_bytes(const std::vector<ActivationStep>& steps,
+                                    const std::set<std::string, std::less<>>& graph_outputs);
 
 }  // namespace tarnwick

@@ -1,5 +1,5 @@
-// Walks a graph in stored order, subgraphs included, giving every node output what the rules
-// can derive and every node its cost.
+// Walks a graph in the order its edges give, subgraphs included, giving every node output what
+// the rules can derive and every node its cost.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +26,10 @@ struct WalkedNode {
   const OnnxGraphNode* node = nullptr;
   std::string name;   // the node's name, or "node_{position in its graph}"
   std::string graph;  // "" for the main graph, else "node/attribute" steps joined by '/'
+  std::optional<std::size_t> subgraph;  // index in GraphWalk::subgraphs of the graph holding it
   std::vector<KnownValue> outputs;
+  // One run's cost; If, Loop and Scan carry their subgraphs' (the larger branch, the body times
+  // its trip count).
   NodeCost cost;
 };
 
@@ -39,8 +42,13 @@ struct WalkedSubgraph {
   std::uint64_t nodes_resolved = 0;
   std::uint64_t initializer_count = 0;
   std::uint64_t parameters = 0;
-  std::uint64_t macs = 0;
+  std::uint64_t macs = 0;  // one run of the subgraph, nested If/Loop/Scan rolled up
   std::uint64_t other_ops = 0;
+  bool complete = true;  // every node in it with a cost was costed
+  std::optional<std::size_t> parent;  // the subgraph holding the owner, if any
+  // How many times one run of the owner runs it in the totals: 1 or 0 for the branches of an If
+  // (the larger one is counted), the trip count of a Loop, the scan length; nullopt when unknown.
+  std::optional<std::uint64_t> runs;
 };
 
 struct StatedShapeCheck {
@@ -52,6 +60,7 @@ struct GraphWalk {
   std::vector<WalkedNode> nodes;  // an owner before the nodes of its subgraphs
   std::vector<WalkedSubgraph> subgraphs;
   std::uint64_t parameters = 0;  // initializer elements of every graph
+  std::vector<const OnnxTensor*> initializers;  // of every graph
   StatedShapeCheck stated;       // value_info and graph outputs of the main graph
   std::size_t main_node_count = 0;
   // The main graph's inputs as the walk took them (bound or assumed symbolic dims), by name.
@@ -60,6 +69,10 @@ struct GraphWalk {
 
 // `opset` picks the versioned forms of Squeeze, Unsqueeze, Split, Slice, Pad, Reduce*.
 GraphWalk walk_model_graph(const OnnxGraph& graph, std::int64_t opset, DimBindings& dims);
+
+// The cost a node adds to the totals of its graph: its cost when known, nothing for ops that
+// only move or describe data whatever their shapes, nullopt when it could not be costed.
+std::optional<NodeCost> counted_cost(const WalkedNode& node);
 
 // Whether a walked node got a static shape for every output it names (omitted optional outputs
 // have empty names).

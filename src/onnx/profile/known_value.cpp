@@ -61,4 +61,36 @@ bool is_integer_type(std::optional<std::int32_t> elem_type) {
   }
 }
 
+bool is_real_type(std::optional<std::int32_t> elem_type) {
+  return elem_type && (*elem_type == kFloat || *elem_type == kDouble || *elem_type == kFloat16 || *elem_type == 16);
+}
+
+std::size_t broadcast_source(std::size_t flat, const Dims& to, const Dims& from) {
+  std::size_t source = 0, stride = 1;
+  for (std::size_t k = 0; k < to.size(); ++k) {
+    std::size_t axis = to.size() - 1 - k;
+    std::size_t index = flat % static_cast<std::size_t>(to[axis]);
+    flat /= static_cast<std::size_t>(to[axis]);
+    if (k < from.size()) {
+      std::size_t from_axis = from.size() - 1 - k;
+      std::size_t dim = static_cast<std::size_t>(from[from_axis]);
+      source += (dim == 1 ? 0 : index) * stride;
+      stride *= dim;
+    }
+  }
+  return source;
+}
+
+std::vector<std::int64_t> strides_of(const Dims& dims) {
+  std::vector<std::int64_t> strides(dims.size(), 1);
+  for (std::size_t k = dims.size(); k > 1; --k) strides[k - 2] = strides[k - 1] * dims[k - 1];
+  return strides;
+}
+
+std::optional<std::size_t> trackable_count(const Dims& shape) {
+  std::optional<std::int64_t> count = dims_product(shape);
+  if (!count || static_cast<std::size_t>(*count) > kMaxTrackedValues) return std::nullopt;
+  return static_cast<std::size_t>(*count);
+}
+
 }  // namespace tarnwick

@@ -51,5 +51,13 @@ KnownValue int_tensor(Dims shape, std::vector<std::int64_t> values);
 // A 1-D int64 tensor holding `values`.
 KnownValue int_vector(std::vector<std::int64_t> values);
 bool is_integer_type(std::optional<std::int32_t> elem_type);
+bool is_real_type(std::optional<std::int32_t> elem_type);
+
+// Row-major position in `from` of the element at `flat` in the broadcast result `to`.
+std::size_t broadcast_source(std::size_t flat, const Dims& to, const Dims& from);
+// Row-major strides of `dims`.
+std::vector<std::int64_t> strides_of(const Dims& dims);
+// The element count of `shape` when it is small enough for its values to be carried.
+std::optional<std::size_t> trackable_count(const Dims& shape);
 
 }  // namespace tarnwick

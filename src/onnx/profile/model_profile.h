@@ -24,6 +24,15 @@ struct OpTypeCost {
 struct ExternalDataFile {
   ExternalDataRef ref;
   ExternalDataCheck check;
+  // The file is missing, too short, or the location leaves the model's directory.
+  bool failed() const { return !check.exists || check.escapes || check.size_suffices == std::optional<bool>(false); }
+};
+
+struct DtypeParameters {
+  std::string dtype;
+  std::uint64_t tensors = 0;
+  std::uint64_t elements = 0;
+  std::uint64_t bytes = 0;
 };
 
 struct ModelProfile {
@@ -37,12 +46,20 @@ struct ModelProfile {
   std::uint64_t other_ops = 0;
   std::uint64_t flops = 0;
   std::uint64_t parameters = 0;
+  std::uint64_t parameter_bytes = 0;
+  std::vector<DtypeParameters> parameters_by_dtype;  // most bytes first, then by name
   std::uint64_t peak_activation_bytes = 0;
+  // Nodes with a cost that could not be costed (their shapes, or a loop's trip count, unknown),
+  // in walk order: while any is listed the totals are incomplete.
+  std::vector<const WalkedNode*> unresolved;
   DimBindings dims;
   StatedShapeCheck stated;
   std::vector<OpTypeCost> by_op_type;  // most FLOPs first, then most nodes, then by name
   GraphWalk walk;
   std::vector<ExternalDataFile> external_data;
+
+  bool incomplete() const { return !unresolved.empty(); }
+  std::size_t external_data_failures() const;
 };
 
 // `model` must outlive the profile (nodes point into it).

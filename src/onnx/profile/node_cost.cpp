@@ -56,7 +56,8 @@ bool is_elementwise(std::string_view op) {
                      "BitShift", "Equal", "Less", "Greater", "LessOrEqual", "GreaterOrEqual", "And", "Or", "Xor",
                      "Where", "LRN", "Softmax", "LogSoftmax", "Hardmax", "BatchNormalization",
                      "InstanceNormalization", "LayerNormalization", "GroupNormalization", "LpNormalization",
-                     "MeanVarianceNormalization", "CumSum", "Resize", "Upsample"});
+                     "MeanVarianceNormalization", "CumSum", "Resize", "Upsample", "QuantizeLinear", "DequantizeLinear",
+                     "DynamicQuantizeLinear"});
 }
 
 // Reductions read every input element once.
@@ -107,7 +108,20 @@ Count recurrent_macs(const OnnxGraphNode& node, const Dims* x, const Dims* y) {
   return product({gates, checked_add(*input, *hidden), hidden, seq, batch, dirs});
 }
 
+bool is_dense(std::string_view op) {
+  return one_of(op, {"MatMul", "MatMulInteger", "QLinearMatMul", "Gemm", "Conv", "ConvInteger", "QLinearConv",
+                     "ConvTranspose", "LSTM", "GRU", "RNN", "Einsum", "MaxPool", "AveragePool", "LpPool",
+                     "GlobalAveragePool", "GlobalMaxPool", "GlobalLpPool"});
+}
+
 }  // namespace
+
+bool costs_nothing(const OnnxGraphNode& node) {
+  const std::string& op = node.op_type;
+  bool default_domain = node.domain.empty() || node.domain == "ai.onnx";
+  if (!default_domain || one_of(op, {"If", "Loop", "Scan"}) || !find_shape_rule(op)) return false;
+  return !is_dense(op) && !is_reduction(op) && !is_elementwise(op) && op != "NonZero";
+}
 
 NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue*>& inputs,
                    const std::vector<KnownValue>& outputs) {
@@ -117,7 +131,7 @@ NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue
   const Dims* y = !outputs.empty() && outputs[0].shape ? &*outputs[0].shape : nullptr;
   const std::string& op = node.op_type;
   NodeCost cost;
-  if (op == "MatMul") {
+  if (op == "MatMul" || op == "MatMulInteger" || op == "QLinearMatMul") {
     const Dims* a = shape_in(0);
     cost.macs = product({numel(y), a && !a->empty() ? dim_at(a, a->size() - 1) : std::nullopt});
     cost.other_ops = 0;
@@ -127,8 +141,8 @@ NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue
     cost.macs = product({numel(y), dim_at(shape_in(0), trans_a ? 0 : 1)});
     bool has_bias = node.inputs.size() > 2 && !node.inputs[2].empty();
     cost.other_ops = has_bias ? numel(y) : Count(0);  // the bias add
-  } else if (op == "Conv") {
-    cost.macs = product({numel(y), numel_from(shape_in(1), 1)});
+  } else if (op == "Conv" || op == "ConvInteger" || op == "QLinearConv") {
+    cost.macs = product({numel(y), numel_from(shape_in(op == "QLinearConv" ? 3 : 1), 1)});
     cost.other_ops = 0;
   } else if (op == "ConvTranspose") {
     cost.macs = y ? product({numel(shape_in(0)), numel_from(shape_in(1), 1)}) : std::nullopt;
@@ -145,6 +159,9 @@ NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue
   } else if (op == "GlobalAveragePool" || op == "GlobalMaxPool" || op == "GlobalLpPool") {
     cost.macs = 0;
     cost.other_ops = y ? numel(shape_in(0)) : std::nullopt;
+  } else if (op == "NonZero") {  // reads every element; how many it finds depends on the data
+    cost.macs = 0;
+    cost.other_ops = numel(shape_in(0));
   } else if (is_reduction(op)) {
     cost.macs = 0;
     cost.other_ops = y ? numel(shape_in(0)) : std::nullopt;

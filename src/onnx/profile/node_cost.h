@@ -19,4 +19,8 @@ struct NodeCost {
 NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue*>& inputs,
                    const std::vector<KnownValue>& outputs);
 
+// Ops of the default domain that only move, select or describe data (Reshape, Shape, Gather,
+// Constant, ...): they cost nothing whatever their shapes.
+bool costs_nothing(const OnnxGraphNode& node);
+
 }  // namespace tarnwick

@@ -10,10 +10,12 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kUsage = "usage: tarnwick profile [--json] [--limit N] [--dim NAME=VALUE]... <model.onnx>";
+constexpr const char* kUsage =
+    "usage: tarnwick profile [--json] [--strict] [--limit N] [--dim NAME=VALUE]... <model.onnx>";
 
 struct ProfileArgs {
   bool json = false;
+  bool strict = false;
   std::uint64_t limit = kDefaultLimit;
   std::map<std::string, std::int64_t> dims;
   std::optional<std::string> path;
@@ -50,11 +52,30 @@ Status check_dims_declared(const DimBindings& dims) {
   return Status::ok();
 }
 
+// --strict: the report stands, and the command fails when its totals are incomplete or an
+// external data file failed its checks.
+Status strict_verdict(const ModelProfile& profile) {
+  std::string reasons;
+  if (profile.incomplete()) {
+    std::size_t count = profile.unresolved.size();
+    reasons = "the totals are incomplete (" + std::to_string(count) + (count == 1 ? " node" : " nodes") +
+              " with a cost could not be costed)";
+  }
+  if (std::size_t failures = profile.external_data_failures(); failures > 0) {
+    reasons += (reasons.empty() ? "" : "; ") + std::to_string(failures) + " external data " +
+               (failures == 1 ? "reference failed its" : "references failed their") + " checks";
+  }
+  if (reasons.empty()) return Status::ok();
+  return fail("profile --strict: " + reasons);
+}
+
 Result<ProfileArgs> scan_args(const Args& args) {
   ProfileArgs scanned;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--json") {
       scanned.json = true;
+    } else if (args[i] == "--strict") {
+      scanned.strict = true;
     } else if (args[i] == "--limit" || args[i] == "--dim") {
       if (i + 1 == args.size()) return fail(args[i] == "--limit" ? "--limit needs a number" : "--dim needs NAME=VALUE");
       const std::string& value = args[++i];
@@ -88,9 +109,13 @@ Status profile_command(const Args& args, Io& io) {
   if (!model.is_ok()) return model.error();
   ModelProfile profile = profile_model(path, model.value(), scanned.value().dims);
   if (Status declared = check_dims_declared(profile.dims); !declared.is_ok()) return declared;
-  if (scanned.value().json) return print_json_document(io.out, profile_document(profile));
-  print_profile_report(io.out, profile, scanned.value().limit);
-  return Status::ok();
+  if (scanned.value().json) {
+    Status printed = print_profile_json(io.out, profile);
+    if (!printed.is_ok()) return printed;
+  } else {
+    print_profile_report(io.out, profile, scanned.value().limit);
+  }
+  return scanned.value().strict ? strict_verdict(profile) : Status::ok();
 }
 
 }  // namespace tarnwick

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/format.h"
+#include "base/json_text.h"
 #include "base/text.h"
 #include "onnx/onnx_summary.h"
 
@@ -34,6 +35,7 @@ void print_totals(std::ostream& out, const ModelProfile& p) {
   out << "  Other ops: " << count_text(p.other_ops) << "\n";
   out << "  FLOPs: " << count_text(p.flops) << "\n";
   out << "  Parameters: " << count_text(p.parameters) << "\n";
+  out << "  Parameter bytes: " << format_bytes(p.parameter_bytes) << "\n";
   out << "  Peak activations: " << format_bytes(p.peak_activation_bytes) << "\n";
   out << "  Nodes: " << p.node_count << " (" << p.walk.main_node_count << " in the main graph)\n";
   out << "  Resolved outputs: " << p.outputs_resolved << " of " << p.output_count << " ("
@@ -41,6 +43,36 @@ void print_totals(std::ostream& out, const ModelProfile& p) {
   out << "  Resolved nodes: " << p.nodes_resolved << " of " << p.node_count << "\n";
   out << "  Costed nodes: " << p.nodes_costed << " of " << p.node_count << "\n";
   out << "  Stated shapes: " << p.stated.agree << " agree, " << p.stated.differ << " differ\n";
+  out << "  Totals complete: "
+      << (p.incomplete() ? "no, " + std::to_string(p.unresolved.size()) +
+                               (p.unresolved.size() == 1 ? " node" : " nodes") +
+                               " with a cost could not be costed (see Unresolved Nodes)"
+                         : std::string("yes"))
+      << "\n";
+}
+
+void print_parameter_dtypes(std::ostream& out, const ModelProfile& p) {
+  out << "\nParameters By Dtype:\n";
+  if (p.parameters_by_dtype.empty()) out << "  none\n";
+  for (const DtypeParameters& row : p.parameters_by_dtype) {
+    out << "  " << pad_right(row.dtype, 12) << " " << pad_left(std::to_string(row.tensors), 5)
+        << (row.tensors == 1 ? " tensor   " : " tensors  ") << pad_left(format_count_short(row.elements), 7)
+        << " elements  " << pad_left(format_bytes(row.bytes), 10) << "\n";
+  }
+}
+
+std::string where_text(const WalkedNode& walked) {
+  return walked.graph.empty() ? "" : " in " + escaped(walked.graph);
+}
+
+void print_unresolved(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
+  out << "\nUnresolved Nodes:\n";
+  if (p.unresolved.empty()) out << "  none\n";
+  for (std::size_t k = 0; k < p.unresolved.size() && k < limit; ++k) {
+    const WalkedNode& walked = *p.unresolved[k];
+    out << "  " << escaped(walked.name) << " (" << escaped(walked.node->op_type) << ")" << where_text(walked) << "\n";
+  }
+  print_more(out, p.unresolved.size(), limit);
 }
 
 void print_dims(std::ostream& out, const ModelProfile& p) {
@@ -67,15 +99,18 @@ void print_op_types(std::ostream& out, const ModelProfile& p, std::uint64_t limi
 
 void print_nodes(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
   std::vector<const WalkedNode*> costed;
-  for (const WalkedNode& walked : p.walk.nodes)
-    if (walked.cost.macs && node_flops(walked.cost) > 0) costed.push_back(&walked);
+  for (const WalkedNode& walked : p.walk.nodes) {
+    bool owner = false;  // an If, Loop or Scan: its subgraphs' nodes are listed themselves
+    for (const OnnxAttribute& attribute : walked.node->attributes) owner = owner || !attribute.graphs.empty();
+    if (!owner && walked.cost.macs && node_flops(walked.cost) > 0) costed.push_back(&walked);
+  }
   std::stable_sort(costed.begin(), costed.end(),
                    [](const WalkedNode* a, const WalkedNode* b) { return node_flops(a->cost) > node_flops(b->cost); });
   out << "\nMost Expensive Nodes:\n";
   if (costed.empty()) out << "  none\n";
   for (std::size_t k = 0; k < costed.size() && k < limit; ++k) {
     const WalkedNode& walked = *costed[k];
-    std::string where = walked.graph.empty() ? "" : " in " + escaped(walked.graph);
+    std::string where = where_text(walked);
     out << "  " << pad_right(escaped(walked.name), 24) << " " << pad_right(escaped(walked.node->op_type), 12) << " "
         << pad_left(format_count_short(*walked.cost.macs), 7) << " MACs  "
         << pad_left(format_count_short(*walked.cost.other_ops), 7) << " other  -> "
@@ -99,11 +134,15 @@ void print_subgraphs(std::ostream& out, const ModelProfile& p, std::uint64_t lim
 
 std::string yes_no(bool value) { return value ? "yes" : "no"; }
 
+// The first `limit` references, and every failed one after them: a failure is never cut.
 void print_external_data(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
   out << "\nExternal Data:\n";
   if (p.external_data.empty()) out << "  none\n";
-  for (std::size_t k = 0; k < p.external_data.size() && k < limit; ++k) {
+  std::size_t shown = 0;
+  for (std::size_t k = 0; k < p.external_data.size(); ++k) {
     const ExternalDataFile& file = p.external_data[k];
+    if (k >= limit && !file.failed()) continue;
+    ++shown;
     out << "  " << escaped(file.ref.tensor) << " -> " << (file.ref.location ? escaped(*file.ref.location) : "unknown")
         << " offset " << (file.ref.offset_value ? std::to_string(*file.ref.offset_value) : "unknown") << " length "
         << (file.ref.length_value ? std::to_string(*file.ref.length_value) : "unknown") << ": exists "
@@ -111,15 +150,11 @@ void print_external_data(std::ostream& out, const ModelProfile& p, std::uint64_t
         << (file.check.size_suffices ? yes_no(*file.check.size_suffices) : "unknown") << ", escapes "
         << yes_no(file.check.escapes) << "\n";
   }
-  print_more(out, p.external_data.size(), limit);
+  if (shown < p.external_data.size()) out << "  ... " << p.external_data.size() - shown << " more\n";
 }
 
-OrderedJson shape_json(const KnownValue& value) {
-  if (!value.shape) return nullptr;
-  OrderedJson dims = OrderedJson::array();
-  for (std::int64_t dim : *value.shape) dims.push_back(dim);
-  return dims;
-}
+// "main", or "main/" and the subgraph's path ("main/gate/then_branch").
+std::string graph_json(const WalkedNode& walked) { return walked.graph.empty() ? "main" : "main/" + walked.graph; }
 
 OrderedJson dtype_json(const KnownValue& value) {
   std::string name = data_type_name(value.elem_type);
@@ -142,6 +177,8 @@ void print_profile_report(std::ostream& out, const ModelProfile& p, std::uint64_
   out << "Model: " << escaped(display_file_name(p.path)) << "\n";
   print_totals(out, p);
   print_dims(out, p);
+  print_parameter_dtypes(out, p);
+  print_unresolved(out, p, limit);
   print_op_types(out, p, limit);
   print_nodes(out, p, limit);
   print_subgraphs(out, p, limit);
@@ -150,6 +187,96 @@ void print_profile_report(std::ostream& out, const ModelProfile& p, std::uint64_
          "  Shapes are propagated from the graph inputs and initializers; symbolic dims not given\n"
          "  with --dim are taken as 1. Nodes whose shapes stay unknown are not costed.\n"
          "  FLOPs = 2 x MACs + other ops.\n";
+}
+
+namespace {
+
+// One element of "nodes", printed as the document printer would at that depth: graphs of a
+// hundred thousand nodes are written without building their tree.
+void write_node_json(std::string& out, const WalkedNode& walked) {
+  auto count = [&](const std::optional<std::uint64_t>& value) { out += value ? std::to_string(*value) : "null"; };
+  out += "    {\n      \"name\": ";
+  out += json_quoted(walked.name);
+  out += ",\n      \"op_type\": ";
+  out += json_quoted(walked.node->op_type);
+  out += ",\n      \"graph\": ";
+  out += json_quoted(graph_json(walked));
+  out += ",\n      \"outputs\": ";
+  if (walked.outputs.empty()) out += "[]";
+  for (std::size_t k = 0; k < walked.outputs.size(); ++k) {
+    const KnownValue& value = walked.outputs[k];
+    out += k == 0 ? "[\n        {\n          \"name\": " : ",\n        {\n          \"name\": ";
+    out += json_quoted(walked.node->outputs[k]);
+    out += ",\n          \"dtype\": ";
+    OrderedJson dtype = dtype_json(value);
+    out += dtype.is_null() ? "null" : json_quoted(dtype.get<std::string>());
+    out += ",\n          \"shape\": ";
+    if (!value.shape) {
+      out += "null";
+    } else if (value.shape->empty()) {
+      out += "[]";
+    } else {
+      for (std::size_t d = 0; d < value.shape->size(); ++d) {
+        out += d == 0 ? "[\n            " : ",\n            ";
+        out += std::to_string((*value.shape)[d]);
+      }
+      out += "\n          ]";
+    }
+    out += "\n        }";
+    if (k + 1 == walked.outputs.size()) out += "\n      ]";
+  }
+  out += ",\n      \"macs\": ";
+  count(walked.cost.macs);
+  out += ",\n      \"other_ops\": ";
+  count(walked.cost.other_ops);
+  out += "\n    }";
+}
+
+// One element of "unresolved_nodes", at its depth.
+void write_unresolved_json(std::string& out, const WalkedNode& walked) {
+  out += "    {\n      \"name\": ";
+  out += json_quoted(walked.name);
+  out += ",\n      \"op_type\": ";
+  out += json_quoted(walked.node->op_type);
+  out += ",\n      \"graph\": ";
+  out += json_quoted(graph_json(walked));
+  out += "\n    }";
+}
+
+// Writes `count` elements in place of the empty array `key` holds in `text` from `from` on;
+// returns where the text after it starts.
+template <class WriteElement>
+std::size_t splice_array(std::ostream& out, const std::string& text, std::size_t from, const std::string& key,
+                         std::size_t count, WriteElement write_element) {
+  const std::string marker = "\n  \"" + key + "\": []";
+  std::size_t at = text.find(marker, from);
+  if (at == std::string::npos || count == 0) return from;
+  out.write(text.data() + from, static_cast<std::streamsize>(at - from));
+  out << "\n  \"" << key << "\": [\n";
+  std::string chunk;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k > 0) chunk += ",\n";
+    write_element(chunk, k);
+    if (chunk.size() > (1u << 16)) {
+      out << chunk;
+      chunk.clear();
+    }
+  }
+  out << chunk << "\n  ]";
+  return at + marker.size();
+}
+
+}  // namespace
+
+Status print_profile_json(std::ostream& out, const ModelProfile& p) {
+  std::string text = pretty_json_text(profile_document(p));
+  std::size_t rest = splice_array(out, text, 0, "unresolved_nodes", p.unresolved.size(),
+                                  [&](std::string& chunk, std::size_t k) { write_unresolved_json(chunk, *p.unresolved[k]); });
+  rest = splice_array(out, text, rest, "nodes", p.walk.nodes.size(),
+                      [&](std::string& chunk, std::size_t k) { write_node_json(chunk, p.walk.nodes[k]); });
+  out.write(text.data() + rest, static_cast<std::streamsize>(text.size() - rest));
+  out << "\n";
+  return Status::ok();
 }
 
 OrderedJson profile_document(const ModelProfile& p) {
@@ -162,7 +289,10 @@ OrderedJson profile_document(const ModelProfile& p) {
   document["other_ops"] = p.other_ops;
   document["flops"] = p.flops;
   document["parameters"] = p.parameters;
+  document["parameter_bytes"] = p.parameter_bytes;
   document["peak_activation_bytes"] = p.peak_activation_bytes;
+  document["incomplete"] = p.incomplete();
+  document["unresolved_nodes"] = OrderedJson::array();  // written node by node by print_profile_json
   OrderedJson assumed = OrderedJson::object();
   for (const auto& [name, value] : p.dims.assumed) assumed[name] = value;
   document["assumed_dims"] = assumed;
@@ -171,21 +301,12 @@ OrderedJson profile_document(const ModelProfile& p) {
     op_types.push_back({{"op_type", row.op_type}, {"count", row.count}, {"macs", row.macs}, {"other_ops", row.other_ops}});
   }
   document["by_op_type"] = op_types;
-  OrderedJson nodes = OrderedJson::array();
-  for (const WalkedNode& walked : p.walk.nodes) {
-    OrderedJson outputs = OrderedJson::array();
-    for (std::size_t k = 0; k < walked.outputs.size(); ++k) {
-      outputs.push_back({{"name", walked.node->outputs[k]},
-                         {"dtype", dtype_json(walked.outputs[k])},
-                         {"shape", shape_json(walked.outputs[k])}});
-    }
-    nodes.push_back({{"name", walked.name},
-                     {"op_type", walked.node->op_type},
-                     {"outputs", outputs},
-                     {"macs", ordered_optional(walked.cost.macs)},
-                     {"other_ops", ordered_optional(walked.cost.other_ops)}});
+  OrderedJson dtypes = OrderedJson::array();
+  for (const DtypeParameters& row : p.parameters_by_dtype) {
+    dtypes.push_back({{"dtype", row.dtype}, {"tensors", row.tensors}, {"elements", row.elements}, {"bytes", row.bytes}});
   }
-  document["nodes"] = nodes;
+  document["parameters_by_dtype"] = dtypes;
+  document["nodes"] = OrderedJson::array();  // written node by node by print_profile_json
   OrderedJson subgraphs = OrderedJson::array();
   for (const WalkedSubgraph& sub : p.walk.subgraphs) {
     subgraphs.push_back({{"path", sub.path},
@@ -197,7 +318,9 @@ OrderedJson profile_document(const ModelProfile& p) {
                          {"initializer_count", sub.initializer_count},
                          {"parameters", sub.parameters},
                          {"macs", sub.macs},
-                         {"other_ops", sub.other_ops}});
+                         {"other_ops", sub.other_ops},
+                         {"complete", sub.complete},
+                         {"runs", ordered_optional(sub.runs)}});
   }
   document["subgraphs"] = subgraphs;
   OrderedJson external = OrderedJson::array();
@@ -207,7 +330,9 @@ OrderedJson profile_document(const ModelProfile& p) {
                         {"offset", ordered_optional(file.ref.offset_value)},
                         {"length", ordered_optional(file.ref.length_value)},
                         {"exists", file.check.exists},
-                        {"escapes", file.check.escapes}});
+                        {"escapes", file.check.escapes},
+                        {"size_suffices", ordered_optional(file.check.size_suffices)},
+                        {"failed", file.failed()}});
   }
   document["external_data"] = external;
   return document;

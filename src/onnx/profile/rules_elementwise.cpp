@@ -11,26 +11,9 @@ namespace tarnwick {
 
 namespace {
 
-// Row-major position in `from` of the element at `flat` in the broadcast result `to`.
-std::size_t broadcast_source(std::size_t flat, const Dims& to, const Dims& from) {
-  std::size_t source = 0, stride = 1;
-  for (std::size_t k = 0; k < to.size(); ++k) {
-    std::size_t axis = to.size() - 1 - k;
-    std::size_t index = flat % static_cast<std::size_t>(to[axis]);
-    flat /= static_cast<std::size_t>(to[axis]);
-    if (k < from.size()) {
-      std::size_t from_axis = from.size() - 1 - k;
-      std::size_t dim = static_cast<std::size_t>(from[from_axis]);
-      source += (dim == 1 ? 0 : index) * stride;
-      stride *= dim;
-    }
-  }
-  return source;
-}
+enum class Arith { Add, Sub, Mul, Div, Equal, Less, Greater, LessOrEqual, GreaterOrEqual, Max, Min, Mod, And, Or, Xor };
 
-enum class Arith { Add, Sub, Mul, Div, Equal, Less, Greater, Max, Min, Mod };
-
-std::optional<std::int64_t> apply(Arith op, std::int64_t a, std::int64_t b) {
+std::optional<std::int64_t> apply(Arith op, std::int64_t a, std::int64_t b, bool fmod) {
   std::int64_t result;
   switch (op) {
     case Arith::Add: return __builtin_add_overflow(a, b, &result) ? std::nullopt : std::optional(result);
@@ -41,14 +24,45 @@ std::optional<std::int64_t> apply(Arith op, std::int64_t a, std::int64_t b) {
       return a / b;
     case Arith::Mod:
       if (b == 0 || (a == INT64_MIN && b == -1)) return std::nullopt;
-      result = a % b;  // fmod=0 takes the divisor's sign
-      if (result != 0 && ((result < 0) != (b < 0))) result += b;
+      result = a % b;  // fmod=1 keeps the dividend's sign, fmod=0 takes the divisor's
+      if (!fmod && result != 0 && ((result < 0) != (b < 0))) result += b;
       return result;
-    case Arith::Equal: return a == b ? 1 : 0;
-    case Arith::Less: return a < b ? 1 : 0;
-    case Arith::Greater: return a > b ? 1 : 0;
+    case Arith::Equal: return a == b;
+    case Arith::Less: return a < b;
+    case Arith::Greater: return a > b;
+    case Arith::LessOrEqual: return a <= b;
+    case Arith::GreaterOrEqual: return a >= b;
     case Arith::Max: return std::max(a, b);
     case Arith::Min: return std::min(a, b);
+    case Arith::And: return a != 0 && b != 0;
+    case Arith::Or: return a != 0 || b != 0;
+    case Arith::Xor: return (a != 0) != (b != 0);
+  }
+  return std::nullopt;
+}
+
+std::optional<double> apply(Arith op, double a, double b, bool fmod) {
+  switch (op) {
+    case Arith::Add: return a + b;
+    case Arith::Sub: return a - b;
+    case Arith::Mul: return a * b;
+    case Arith::Div: return b == 0 ? std::nullopt : std::optional(a / b);
+    case Arith::Mod: {
+      if (b == 0) return std::nullopt;
+      double result = std::fmod(a, b);
+      if (!fmod && result != 0 && ((result < 0) != (b < 0))) result += b;
+      return result;
+    }
+    case Arith::Equal: return a == b;
+    case Arith::Less: return a < b;
+    case Arith::Greater: return a > b;
+    case Arith::LessOrEqual: return a <= b;
+    case Arith::GreaterOrEqual: return a >= b;
+    case Arith::Max: return std::max(a, b);
+    case Arith::Min: return std::min(a, b);
+    case Arith::And: return a != 0 && b != 0;
+    case Arith::Or: return a != 0 || b != 0;
+    case Arith::Xor: return (a != 0) != (b != 0);
   }
   return std::nullopt;
 }
@@ -74,24 +88,62 @@ std::optional<Dims> broadcast_inputs(const RuleInput& in, std::size_t first = 0)
   return result;
 }
 
+double real_at(const KnownValue& value, std::size_t k) {
+  return value.ints ? static_cast<double>((*value.ints)[k]) : (*value.reals)[k];
+}
+
+// Folds the inputs' values left to right, element by element: on integers when every input
+// carries integers, else on reals when every input carries numbers.
+void fold_values(const RuleInput& in, Arith op, bool to_bool, KnownValue& result) {
+  if (in.inputs.empty() || !result.shape) return;
+  std::optional<std::size_t> count = trackable_count(*result.shape);
+  if (!count) return;
+  bool all_ints = true;
+  for (std::size_t k = 0; k < in.inputs.size(); ++k) {
+    const KnownValue* value = in.input(k);
+    if (!value || !value->shape || (!value->ints && !value->reals)) return;
+    all_ints = all_ints && value->ints;
+  }
+  bool fmod = in.int_attribute("fmod", 0) != 0;
+  const Dims& shape = *result.shape;
+  if (all_ints) {
+    std::vector<std::int64_t> values;
+    for (std::size_t flat = 0; flat < *count; ++flat) {
+      std::int64_t acc = (*in.ints(0))[broadcast_source(flat, shape, *in.shape(0))];
+      for (std::size_t k = 1; k < in.inputs.size(); ++k) {
+        std::optional<std::int64_t> next = apply(op, acc, (*in.ints(k))[broadcast_source(flat, shape, *in.shape(k))], fmod);
+        if (!next) return;
+        acc = *next;
+      }
+      values.push_back(acc);
+    }
+    result.ints = std::move(values);
+    return;
+  }
+  std::vector<double> values;
+  for (std::size_t flat = 0; flat < *count; ++flat) {
+    double acc = real_at(*in.input(0), broadcast_source(flat, shape, *in.shape(0)));
+    for (std::size_t k = 1; k < in.inputs.size(); ++k) {
+      std::optional<double> next = apply(op, acc, real_at(*in.input(k), broadcast_source(flat, shape, *in.shape(k))), fmod);
+      if (!next) return;
+      acc = *next;
+    }
+    values.push_back(acc);
+  }
+  if (to_bool) {
+    result.ints = std::vector<std::int64_t>(values.begin(), values.end());
+  } else if (!is_integer_type(result.elem_type)) {
+    result.reals = std::move(values);
+  }
+}
+
 Outputs broadcast_rule(const RuleInput& in, std::optional<std::int32_t> elem_type, std::optional<Arith> arith) {
   Outputs outputs(in.node.outputs.size());
   if (outputs.empty()) return outputs;
   std::optional<Dims> shape = broadcast_inputs(in);
   if (!shape) return outputs;
   outputs[0] = shaped(elem_type, *shape);
-  if (!arith || in.inputs.size() != 2 || !in.ints(0) || !in.ints(1)) return outputs;
-  std::optional<std::int64_t> count = dims_product(*shape);
-  if (!count || static_cast<std::size_t>(*count) > kMaxTrackedValues) return outputs;
-  std::vector<std::int64_t> values;
-  for (std::size_t flat = 0; flat < static_cast<std::size_t>(*count); ++flat) {
-    std::int64_t a = (*in.ints(0))[broadcast_source(flat, *shape, *in.shape(0))];
-    std::int64_t b = (*in.ints(1))[broadcast_source(flat, *shape, *in.shape(1))];
-    std::optional<std::int64_t> result = apply(*arith, a, b);
-    if (!result) return outputs;
-    values.push_back(*result);
-  }
-  outputs[0].ints = std::move(values);
+  if (arith) fold_values(in, *arith, elem_type == kBool, outputs[0]);
   return outputs;
 }
 
@@ -106,7 +158,9 @@ Outputs comparison(const RuleInput& in) {
 }
 
 Outputs plain_broadcast(const RuleInput& in) { return broadcast_rule(in, common_type(in), std::nullopt); }
-Outputs logical_broadcast(const RuleInput& in) { return broadcast_rule(in, kBool, std::nullopt); }
+
+// Sum and Mean: Mean's values are not carried (a division of the folded sum).
+Outputs sum_rule(const RuleInput& in) { return broadcast_rule(in, common_type(in), Arith::Add); }
 
 Outputs where_rule(const RuleInput& in) {
   Outputs outputs(in.node.outputs.size());
@@ -114,16 +168,84 @@ Outputs where_rule(const RuleInput& in) {
   std::optional<Dims> shape = broadcast_inputs(in);
   if (!shape || in.inputs.size() != 3) return outputs;
   outputs[0] = shaped(in.type(1) ? in.type(1) : in.type(2), *shape);
-  if (!in.ints(0) || !in.ints(1) || !in.ints(2)) return outputs;
-  std::optional<std::int64_t> count = dims_product(*shape);
-  if (!count || static_cast<std::size_t>(*count) > kMaxTrackedValues) return outputs;
-  std::vector<std::int64_t> values;
-  for (std::size_t flat = 0; flat < static_cast<std::size_t>(*count); ++flat) {
+  std::optional<std::size_t> count = trackable_count(*shape);
+  if (!in.ints(0) || !count) return outputs;
+  const KnownValue* x = in.input(1);
+  const KnownValue* y = in.input(2);
+  bool ints = x->ints && y->ints;
+  bool reals = (x->ints || x->reals) && (y->ints || y->reals);
+  if (!ints && !reals) return outputs;
+  std::vector<std::int64_t> int_values;
+  std::vector<double> real_values;
+  for (std::size_t flat = 0; flat < *count; ++flat) {
     bool take_x = (*in.ints(0))[broadcast_source(flat, *shape, *in.shape(0))] != 0;
     std::size_t from = take_x ? 1 : 2;
-    values.push_back((*in.ints(from))[broadcast_source(flat, *shape, *in.shape(from))]);
+    std::size_t source = broadcast_source(flat, *shape, *in.shape(from));
+    if (ints) {
+      int_values.push_back((*in.ints(from))[source]);
+    } else {
+      real_values.push_back(real_at(*in.input(from), source));
+    }
   }
-  outputs[0].ints = std::move(values);
+  if (ints) {
+    outputs[0].ints = std::move(int_values);
+  } else {
+    outputs[0].reals = std::move(real_values);
+  }
+  return outputs;
+}
+
+enum class Unary { Neg, Abs, Not, Sign, Floor, Ceil, Round, Relu, Sqrt, Reciprocal };
+
+std::optional<std::int64_t> apply(Unary op, std::int64_t x) {
+  switch (op) {
+    case Unary::Neg: return x == INT64_MIN ? std::nullopt : std::optional(-x);
+    case Unary::Abs: return x == INT64_MIN ? std::nullopt : std::optional(x < 0 ? -x : x);
+    case Unary::Not: return x == 0;
+    case Unary::Sign: return (x > 0) - (x < 0);
+    case Unary::Floor: case Unary::Ceil: case Unary::Round: return x;
+    case Unary::Relu: return std::max<std::int64_t>(x, 0);
+    case Unary::Sqrt: case Unary::Reciprocal: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+double apply(Unary op, double x) {
+  switch (op) {
+    case Unary::Neg: return -x;
+    case Unary::Abs: return std::fabs(x);
+    case Unary::Not: return x == 0;
+    case Unary::Sign: return (x > 0) - (x < 0);
+    case Unary::Floor: return std::floor(x);
+    case Unary::Ceil: return std::ceil(x);
+    case Unary::Round: return std::nearbyint(x);  // halves to even
+    case Unary::Relu: return std::max(x, 0.0);
+    case Unary::Sqrt: return std::sqrt(x);
+    case Unary::Reciprocal: return 1.0 / x;
+  }
+  return x;
+}
+
+// A unary op that keeps the shape and type, carrying the values it can compute.
+template <Unary op>
+Outputs unary(const RuleInput& in) {
+  Outputs outputs = same_as_first(in);
+  if (outputs.empty()) return outputs;
+  KnownValue& result = outputs[0];
+  if (op == Unary::Not && result.shape) result.elem_type = kBool;
+  if (result.ints) {
+    for (std::int64_t& value : *result.ints) {
+      std::optional<std::int64_t> next = apply(op, value);
+      if (!next) {
+        result.ints.reset();
+        break;
+      }
+      value = *next;
+    }
+  }
+  if (result.reals) {
+    for (double& value : *result.reals) value = apply(op, value);
+  }
   return outputs;
 }
 
@@ -231,14 +353,15 @@ struct Entry {
 
 constexpr std::array kRules{
     // unary, shape and type kept
-    Entry{"Relu", keep_shape}, Entry{"LeakyRelu", keep_shape}, Entry{"Sigmoid", keep_shape},
-    Entry{"Tanh", keep_shape}, Entry{"Exp", keep_shape}, Entry{"Log", keep_shape}, Entry{"Sqrt", keep_shape},
-    Entry{"Neg", keep_shape}, Entry{"Abs", keep_shape}, Entry{"Elu", keep_shape}, Entry{"Selu", keep_shape},
+    Entry{"Relu", unary<Unary::Relu>}, Entry{"LeakyRelu", keep_shape}, Entry{"Sigmoid", keep_shape},
+    Entry{"Tanh", keep_shape}, Entry{"Exp", keep_shape}, Entry{"Log", keep_shape}, Entry{"Sqrt", unary<Unary::Sqrt>},
+    Entry{"Neg", unary<Unary::Neg>}, Entry{"Abs", unary<Unary::Abs>}, Entry{"Elu", keep_shape}, Entry{"Selu", keep_shape},
     Entry{"Celu", keep_shape}, Entry{"Softplus", keep_shape}, Entry{"Softsign", keep_shape},
     Entry{"Gelu", keep_shape}, Entry{"Erf", keep_shape}, Entry{"HardSigmoid", keep_shape},
-    Entry{"HardSwish", keep_shape}, Entry{"Mish", keep_shape}, Entry{"Reciprocal", keep_shape},
-    Entry{"Floor", keep_shape}, Entry{"Ceil", keep_shape}, Entry{"Round", keep_shape}, Entry{"Sign", keep_shape},
-    Entry{"Sin", keep_shape}, Entry{"Cos", keep_shape}, Entry{"Tan", keep_shape}, Entry{"Not", keep_shape},
+    Entry{"HardSwish", keep_shape}, Entry{"Mish", keep_shape}, Entry{"Reciprocal", unary<Unary::Reciprocal>},
+    Entry{"Floor", unary<Unary::Floor>}, Entry{"Ceil", unary<Unary::Ceil>}, Entry{"Round", unary<Unary::Round>},
+    Entry{"Sign", unary<Unary::Sign>},
+    Entry{"Sin", keep_shape}, Entry{"Cos", keep_shape}, Entry{"Tan", keep_shape}, Entry{"Not", unary<Unary::Not>},
     Entry{"Clip", keep_shape}, Entry{"Shrink", keep_shape}, Entry{"ThresholdedRelu", keep_shape},
     Entry{"LRN", keep_shape}, Entry{"Softmax", keep_shape}, Entry{"LogSoftmax", keep_shape},
     Entry{"Hardmax", keep_shape}, Entry{"BatchNormalization", keep_shape},
@@ -253,11 +376,11 @@ constexpr std::array kRules{
     Entry{"Mul", arithmetic<Arith::Mul>}, Entry{"Div", arithmetic<Arith::Div>},
     Entry{"Mod", arithmetic<Arith::Mod>}, Entry{"Max", arithmetic<Arith::Max>},
     Entry{"Min", arithmetic<Arith::Min>}, Entry{"Pow", plain_broadcast}, Entry{"PRelu", prelu_rule},
-    Entry{"Sum", plain_broadcast}, Entry{"Mean", plain_broadcast}, Entry{"BitShift", plain_broadcast},
+    Entry{"Sum", sum_rule}, Entry{"Mean", plain_broadcast}, Entry{"BitShift", plain_broadcast},
     Entry{"Equal", comparison<Arith::Equal>}, Entry{"Less", comparison<Arith::Less>},
-    Entry{"Greater", comparison<Arith::Greater>}, Entry{"LessOrEqual", logical_broadcast},
-    Entry{"GreaterOrEqual", logical_broadcast}, Entry{"And", logical_broadcast}, Entry{"Or", logical_broadcast},
-    Entry{"Xor", logical_broadcast}, Entry{"Where", where_rule},
+    Entry{"Greater", comparison<Arith::Greater>}, Entry{"LessOrEqual", comparison<Arith::LessOrEqual>},
+    Entry{"GreaterOrEqual", comparison<Arith::GreaterOrEqual>}, Entry{"And", comparison<Arith::And>},
+    Entry{"Or", comparison<Arith::Or>}, Entry{"Xor", comparison<Arith::Xor>}, Entry{"Where", where_rule},
 };
 
 }  // namespace

@@ -139,13 +139,30 @@ Outputs transpose_rule(const RuleInput& in) {
   }
   if (perm.size() != x->size()) return outputs;
   std::set<std::size_t> seen;
+  std::vector<std::size_t> source_axis;
   Dims result;
   for (std::int64_t axis : perm) {
     std::optional<std::size_t> normal = normalize_axis(axis, x->size());
     if (!normal || !seen.insert(*normal).second) return outputs;
+    source_axis.push_back(*normal);
     result.push_back((*x)[*normal]);
   }
   outputs[0] = shaped(in.type(0), result);
+  const std::vector<std::int64_t>* source = carried(in, 0);
+  std::optional<std::size_t> count = trackable_count(result);
+  if (!source || !count) return outputs;
+  std::vector<std::int64_t> from_strides = strides_of(*x);
+  std::vector<std::int64_t> values;
+  for (std::size_t flat = 0; flat < *count; ++flat) {
+    std::size_t rest = flat, offset = 0;
+    for (std::size_t d = result.size(); d > 0; --d) {
+      auto dim = static_cast<std::size_t>(result[d - 1]);
+      offset += (rest % dim) * static_cast<std::size_t>(from_strides[source_axis[d - 1]]);
+      rest /= dim;
+    }
+    values.push_back((*source)[offset]);
+  }
+  outputs[0].ints = std::move(values);
   return outputs;
 }
 
@@ -218,19 +235,24 @@ Outputs split_rule(const RuleInput& in) {
     if (size < 0 || __builtin_add_overflow(sum, size, &sum)) return outputs;
   }
   if (sum != total) return outputs;
+  const std::vector<std::int64_t>* source = carried(in, 0);
+  std::int64_t outer = dims_product(Dims(x->begin(), x->begin() + static_cast<std::ptrdiff_t>(*axis))).value_or(0);
+  std::int64_t inner = dims_product(Dims(x->begin() + static_cast<std::ptrdiff_t>(*axis) + 1, x->end())).value_or(0);
+  std::int64_t offset = 0;
   for (std::size_t k = 0; k < outputs.size(); ++k) {
     Dims result = *x;
     result[*axis] = sizes[k];
     outputs[k] = shaped(in.type(0), result);
+    if (source) {
+      std::vector<std::int64_t> values;
+      for (std::int64_t o = 0; o < outer; ++o)
+        for (std::int64_t e = 0; e < sizes[k] * inner; ++e)
+          values.push_back((*source)[static_cast<std::size_t>((o * total + offset) * inner + e)]);
+      outputs[k].ints = std::move(values);
+    }
+    offset += sizes[k];
   }
   return outputs;
-}
-
-// Row-major strides of `dims`.
-std::vector<std::int64_t> strides_of(const Dims& dims) {
-  std::vector<std::int64_t> strides(dims.size(), 1);
-  for (std::size_t k = dims.size(); k > 1; --k) strides[k - 2] = strides[k - 1] * dims[k - 1];
-  return strides;
 }
 
 Outputs slice_rule(const RuleInput& in) {
@@ -343,6 +365,31 @@ Outputs gather_elements_rule(const RuleInput& in) {
   return outputs;
 }
 
+// ScatterND, ScatterElements, Scatter and EyeLike: the data's (or input's) shape and type.
+Outputs keep_data_shape(const RuleInput& in) {
+  Outputs outputs(in.node.outputs.size());
+  if (outputs.empty() || !in.shape(0)) return outputs;
+  std::optional<std::int32_t> type = in.type(0);
+  if (in.node.op_type == "EyeLike" && in.node.attribute("dtype")) type = static_cast<std::int32_t>(in.int_attribute("dtype", kFloat));
+  outputs[0] = shaped(type, *in.shape(0));
+  return outputs;
+}
+
+// GatherND: indices' leading dims, then the data dims the last index dim does not address.
+Outputs gather_nd_rule(const RuleInput& in) {
+  Outputs outputs(in.node.outputs.size());
+  const Dims* data = in.shape(0);
+  const Dims* indices = in.shape(1);
+  if (outputs.empty() || !data || !indices || indices->empty()) return outputs;
+  std::int64_t batch = in.int_attribute("batch_dims", 0);
+  std::int64_t depth = indices->back();
+  if (batch < 0 || depth < 1 || batch + depth > static_cast<std::int64_t>(data->size())) return outputs;
+  Dims result(indices->begin(), indices->end() - 1);
+  result.insert(result.end(), data->begin() + batch + depth, data->end());
+  outputs[0] = shaped(in.type(0), result);
+  return outputs;
+}
+
 Outputs expand_rule(const RuleInput& in) {
   Outputs outputs(in.node.outputs.size());
   const Dims* x = in.shape(0);
@@ -353,6 +400,12 @@ Outputs expand_rule(const RuleInput& in) {
   std::optional<Dims> result = broadcast(*x, *target);
   if (!result) return outputs;
   outputs[0] = shaped(in.type(0), *result);
+  const std::vector<std::int64_t>* source = carried(in, 0);
+  std::optional<std::size_t> count = trackable_count(*result);
+  if (!source || !count) return outputs;
+  std::vector<std::int64_t> values;
+  for (std::size_t flat = 0; flat < *count; ++flat) values.push_back((*source)[broadcast_source(flat, *result, *x)]);
+  outputs[0].ints = std::move(values);
   return outputs;
 }
 
@@ -400,6 +453,21 @@ Outputs tile_rule(const RuleInput& in) {
     if ((*repeats)[k] < 0 || __builtin_mul_overflow(result[k], (*repeats)[k], &result[k])) return outputs;
   }
   outputs[0] = shaped(in.type(0), result);
+  const std::vector<std::int64_t>* source = carried(in, 0);
+  std::optional<std::size_t> count = trackable_count(result);
+  if (!source || !count) return outputs;
+  std::vector<std::int64_t> from_strides = strides_of(*x);
+  std::vector<std::int64_t> values;
+  for (std::size_t flat = 0; flat < *count; ++flat) {
+    std::size_t rest = flat, offset = 0;
+    for (std::size_t d = result.size(); d > 0; --d) {
+      auto index = rest % static_cast<std::size_t>(result[d - 1]);
+      rest /= static_cast<std::size_t>(result[d - 1]);
+      offset += index % static_cast<std::size_t>((*x)[d - 1]) * static_cast<std::size_t>(from_strides[d - 1]);
+    }
+    values.push_back((*source)[offset]);
+  }
+  outputs[0].ints = std::move(values);
   return outputs;
 }
 
@@ -436,6 +504,44 @@ Outputs resize_rule(const RuleInput& in) {
   return outputs;
 }
 
+// Sums, products, minima and maxima of small integer tensors over the `reduced` axes.
+std::optional<std::vector<std::int64_t>> reduced_values(std::string_view op, const Dims& x, const std::set<std::size_t>& reduced,
+                                                        const std::vector<std::int64_t>& source) {
+  bool sum = op == "ReduceSum", prod = op == "ReduceProd", min = op == "ReduceMin", max = op == "ReduceMax";
+  if (!sum && !prod && !min && !max) return std::nullopt;
+  Dims kept = x;
+  for (std::size_t axis : reduced) kept[axis] = 1;
+  std::optional<std::size_t> count = trackable_count(kept);
+  if (!count || source.empty()) return std::nullopt;
+  std::vector<std::optional<std::int64_t>> acc(*count);
+  std::vector<std::int64_t> kept_strides = strides_of(kept);
+  for (std::size_t flat = 0; flat < source.size(); ++flat) {
+    std::size_t rest = flat, target = 0;
+    for (std::size_t d = x.size(); d > 0; --d) {
+      auto index = rest % static_cast<std::size_t>(x[d - 1]);
+      rest /= static_cast<std::size_t>(x[d - 1]);
+      if (!reduced.count(d - 1)) target += index * static_cast<std::size_t>(kept_strides[d - 1]);
+    }
+    std::int64_t value = source[flat];
+    std::optional<std::int64_t>& slot = acc[target];
+    if (!slot) {
+      slot = value;
+    } else if (sum) {
+      if (__builtin_add_overflow(*slot, value, &*slot)) return std::nullopt;
+    } else if (prod) {
+      if (__builtin_mul_overflow(*slot, value, &*slot)) return std::nullopt;
+    } else {
+      slot = min ? std::min(*slot, value) : std::max(*slot, value);
+    }
+  }
+  std::vector<std::int64_t> values;
+  for (const auto& slot : acc) {
+    if (!slot && (min || max)) return std::nullopt;
+    values.push_back(slot.value_or(prod ? 1 : 0));
+  }
+  return values;
+}
+
 // Reduce*: axes as an attribute, or as input 1 (ReduceSum from opset 13, the others from 18).
 Outputs reduce_rule(const RuleInput& in) {
   Outputs outputs(in.node.outputs.size());
@@ -468,6 +574,7 @@ Outputs reduce_rule(const RuleInput& in) {
     }
   }
   outputs[0] = shaped(in.type(0), result);
+  if (const std::vector<std::int64_t>* source = carried(in, 0)) outputs[0].ints = reduced_values(in.node.op_type, *x, reduced, *source);
   return outputs;
 }
 
@@ -537,6 +644,11 @@ constexpr std::array kRules{
     Entry{"Slice", slice_rule},
     Entry{"Gather", gather_rule},
     Entry{"GatherElements", gather_elements_rule},
+    Entry{"GatherND", gather_nd_rule},
+    Entry{"ScatterND", keep_data_shape},
+    Entry{"ScatterElements", keep_data_shape},
+    Entry{"Scatter", keep_data_shape},
+    Entry{"EyeLike", keep_data_shape},
     Entry{"Expand", expand_rule},
     Entry{"Pad", pad_rule},
     Entry{"Tile", tile_rule},

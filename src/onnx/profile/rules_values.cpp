@@ -87,6 +87,8 @@ Outputs constant_of_shape_rule(const RuleInput& in) {
   if (count && static_cast<std::size_t>(*count) <= kMaxTrackedValues) {
     if (fill.ints && fill.ints->size() == 1) {
       outputs[0].ints = std::vector<std::int64_t>(static_cast<std::size_t>(*count), (*fill.ints)[0]);
+    } else if (fill.reals && fill.reals->size() == 1) {
+      outputs[0].reals = std::vector<double>(static_cast<std::size_t>(*count), (*fill.reals)[0]);
     } else if (!value) {
       outputs[0].reals = std::vector<double>(static_cast<std::size_t>(*count), 0.0);
     }

@@ -41,7 +41,8 @@ Outputs same_as_first(const RuleInput& in) {
 }
 
 ShapeRule find_shape_rule(std::string_view op_type) {
-  for (auto finder : {find_elementwise_rule, find_dense_rule, find_layout_rule, find_value_rule, find_sequence_rule}) {
+  for (auto finder : {find_elementwise_rule, find_dense_rule, find_layout_rule, find_value_rule, find_sequence_rule,
+                        find_quantized_rule}) {
     if (ShapeRule rule = finder(op_type)) return rule;
   }
   return nullptr;

@@ -40,6 +40,7 @@ ShapeRule find_dense_rule(std::string_view op_type);
 ShapeRule find_layout_rule(std::string_view op_type);
 ShapeRule find_value_rule(std::string_view op_type);
 ShapeRule find_sequence_rule(std::string_view op_type);
+ShapeRule find_quantized_rule(std::string_view op_type);
 
 // A tensor (initializer or attribute) as a known value: type, shape and small values.
 KnownValue known_tensor(const OnnxTensor& tensor);
