@@ -1,5 +1,7 @@
 #include "tables/tensor_file_commands.h"
 
+#include <algorithm>
+
 #include "base/change_wording.h"
 #include "tables/tensor_file_changes.h"
 #include "tables/tensor_file_summary.h"
@@ -30,12 +32,27 @@ CheckResult metadata_check(const TensorFileSummary& old_model, const TensorFileS
   return {"metadata unchanged", detail + ")", false};
 }
 
+// Operators of the new model the old one does not run, in the new model's order.
+CheckResult new_operator_check(const TensorFileFormat& format, const TensorFileSummary& old_model,
+                               const TensorFileSummary& new_model) {
+  std::vector<std::string> old_types = format.operator_types(old_model.metadata);
+  std::vector<std::string> added;
+  for (const std::string& op : format.operator_types(new_model.metadata)) {
+    if (std::find(old_types.begin(), old_types.end(), op) == old_types.end()) added.push_back(op);
+  }
+  std::string label = "no new " + std::string(format.name) + " operators";
+  if (added.empty()) return {label, "operator set unchanged", true};
+  std::string listed;
+  for (std::size_t i = 0; i < added.size(); ++i) listed += (i ? ", " : "") + added[i];
+  return {label, "new operators: " + listed, false};
+}
+
 }  // namespace
 
 Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::string& old_path,
                                         const std::string& new_path, const TensorFileFormat& format) {
   if (options.max_ops_growth) return fail(kOnlyOnnxOps);
-  if (options.fail_on_new_op) return fail(kOnlyOnnxNewOp);
+  if (options.fail_on_new_op && !format.operator_types) return fail(kOnlyOnnxNewOp);
   Result<ArtifactPair<TensorFileSummary>> pair = read_tensor_file_pair(old_path, new_path, format);
   if (!pair.is_ok()) return pair.error();
   const auto& [old_model, new_model] = pair.value();
@@ -62,6 +79,7 @@ Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::
     results.push_back(count_check(metadata_check(old_model, new_model, changes),
                                   old_model.metadata_value_hashes.size(), new_model.metadata_value_hashes.size()));
   }
+  if (options.fail_on_new_op) results.push_back(new_operator_check(format, old_model, new_model));
   return CheckOutcome{old_model.path, new_model.path, std::move(results), {}};
 }
 

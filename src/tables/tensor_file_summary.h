@@ -37,6 +37,9 @@ struct TensorFileFormat {
   // A configuration kept beside the checkpoint (a Hugging Face config.json) as a JSON object;
   // null Json when there is none. Null pointer: the format keeps none.
   Json (*sidecar_config)(const TensorTable& table) = nullptr;
+  // The operator types the model runs, from its metadata, for `check --fail-on-new-op`; null
+  // when the format holds no operators.
+  std::vector<std::string> (*operator_types)(const Json& metadata) = nullptr;
 };
 
 // Keys of the sidecar config among the metadata keys that changed: "config.json <key>".

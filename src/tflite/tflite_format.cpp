@@ -21,6 +21,13 @@ std::vector<MetadataHighlight> tflite_highlights(const Json& metadata) {
   return highlights;
 }
 
+std::vector<std::string> operator_types(const Json& metadata) {
+  std::vector<std::string> types;
+  if (!metadata.contains("operators") || !metadata["operators"].is_object()) return types;
+  for (const auto& [name, count] : metadata["operators"].items()) types.push_back(name);
+  return types;
+}
+
 // Tensor names are the converter's, so the architecture is inferred from them alone.
 ArchitectureFacts nothing_stated(const TensorTable&) { return {}; }
 
@@ -37,6 +44,7 @@ const TensorFileFormat kTfliteModel{
     .read_table = read_tflite_table,
     .highlights = tflite_highlights,
     .stated_architecture = nothing_stated,
+    .operator_types = operator_types,
 };
 
 namespace {

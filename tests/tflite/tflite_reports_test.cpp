@@ -29,5 +29,29 @@ TEST(TfliteReports, WholeReportsOfRealModels) {
   }
 }
 
+// A model that runs operators its predecessor did not fails the gate, naming them; the same
+// model passes.
+TEST(TfliteReports, CheckFailsOnNewOperators) {
+  TARNWICK_REQUIRE_CORPUS("realworld/tflite");
+  const std::string face = (corpus / "mp_face_detection_short_range.tflite").string();
+  const std::string selfie = (corpus / "mp_selfie_segmentation.tflite").string();
+  struct Case {
+    std::string old_path, new_path;
+    int status;
+    std::string line;
+  };
+  const Case cases[] = {
+      {face, selfie, 1,
+       "  FAIL no new TFLite operators: new operators: AVERAGE_POOL_2D, Convolution2DTransposeBias, HARD_SWISH, "
+       "LOGISTIC, MUL, RESIZE_BILINEAR\n"},
+      {face, face, 0, "  PASS no new TFLite operators: operator set unchanged\n"},
+  };
+  for (const Case& c : cases) {
+    testing::CommandRun run = testing::run_command({"check", "--fail-on-new-op", c.old_path, c.new_path});
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.out.find(c.line), std::string::npos) << run.out;
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick
