@@ -79,6 +79,10 @@ TEST(NumpyReports, WholeReportsOfSmallFiles) {
       {{"diff", "--contents", "--json", f.weights, f.fortran}, "numpy/weights_vs_fortran.npy.diff-contents.json"},
       {{"diff", f.archive, f.retrained}, "numpy/model_vs_retrained.npz.diff.txt"},
       {{"scan", f.archive}, "numpy/model.npz.scan.txt"},
+      {{"explain", f.archive}, "numpy/model.npz.explain.txt"},
+      {{"explain-diff", f.archive, f.retrained}, "numpy/model_vs_retrained.npz.explain-diff.txt"},
+      {{"check", "--max-parameter-growth", "0%", "--fail-on-feature-change", f.weights, f.fortran},
+       "numpy/weights_vs_fortran.npy.check.txt"},
   };
   for (const auto& [args, golden] : runs) {
     SCOPED_TRACE(golden);

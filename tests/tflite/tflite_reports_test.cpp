@@ -17,6 +17,9 @@ TEST(TfliteReports, WholeReportsOfRealModels) {
       {{"inspect", selfie}, "tflite/selfie_segmentation.inspect.txt"},
       {{"diff", face, selfie}, "tflite/face_vs_selfie.diff.txt"},
       {{"diff", "--contents", "--limit", "5", face, selfie}, "tflite/face_vs_selfie.diff-contents.txt"},
+      {{"explain", face}, "tflite/face_detection.explain.txt"},
+      {{"explain-diff", face, selfie}, "tflite/face_vs_selfie.explain-diff.txt"},
+      {{"check", "--json", "--fail-on-new-op", face, face}, "tflite/face_vs_face.check.json"},
   };
   for (const auto& [args, golden] : runs) {
     SCOPED_TRACE(golden);
