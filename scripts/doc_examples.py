@@ -38,7 +38,7 @@ import fixtures
 import make_examples
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CORPUS = os.path.normpath(os.path.join(ROOT, "..", "shared", "corpus"))
+CORPUS = os.environ.get("TARNWICK_CORPUS") or os.path.normpath(os.path.join(ROOT, "..", "shared", "corpus"))
 
 MARKER = re.compile(r"^<!-- (run|json): (tarnwick .*) -->$")
 COVERS = re.compile(r"^<!-- covers: ([a-z_]+): (tarnwick .*) -->$")
