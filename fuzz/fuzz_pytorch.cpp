@@ -1,10 +1,9 @@
 // The PyTorch readers and the scan work on a file, so each input is written to one first.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "fuzz_input_file.h"
 
 #include "base/json_text.h"
 #include "pt/pytorch_summary.h"
@@ -13,16 +12,8 @@
 #include "pickle/import_trace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = "/dev/shm/tarnwick-fuzz-" + std::to_string(::getpid()) + ".pt";
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) return 0;
-  std::size_t written = 0;
-  while (written < size) {
-    ssize_t n = ::write(fd, data + written, size - written);
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
+  const std::string path = write_fuzz_input(data, size, ".pt");
+  if (path.empty()) return 0;
   tarnwick::Result<tarnwick::PyTorchSummary> summary = tarnwick::read_pytorch_summary(path);
   if (summary.is_ok()) (void)tarnwick::pretty_json_text(tarnwick::pytorch_summary_json(summary.value()));
   tarnwick::scan_param_names(std::string_view(reinterpret_cast<const char*>(data), size));

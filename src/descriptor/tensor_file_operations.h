@@ -1,5 +1,5 @@
-// The operations of a tensor checkpoint format (safetensors, GGUF), each bound to its part of the
-// shared checkpoint reports.
+// The operations of a tensor checkpoint format (safetensors, GGUF, NumPy, TFLite), each bound to
+// its part of the shared checkpoint reports, and the descriptor that routes every command there.
 #pragma once
 
 #include "descriptor/format_descriptor.h"
@@ -23,5 +23,26 @@ struct TensorFileOperations {
     return explain_tensor_file_pair(old_path, new_path, kFormat);
   }
 };
+
+// A tensor checkpoint format's descriptor: its name and how it is recognised; every command goes
+// through the shared reports. The format adds its scan hook, if any, to what this returns.
+template <const TensorFileFormat& kFormat>
+FormatDescriptor tensor_file_descriptor(std::vector<std::string_view> extensions,
+                                        bool (*claims_content)(const ContentProbe& probe)) {
+  using Operations = TensorFileOperations<kFormat>;
+  return FormatDescriptor{
+      .name = kFormat.name,
+      .extensions = std::move(extensions),
+      .claims_content = claims_content,
+      .inspect = Operations::inspect,
+      .explain = Operations::explain,
+      .diff = Operations::diff,
+      .points_to_contents_diff = true,
+      .check = Operations::check,
+      .explain_change = Operations::explain_change,
+      .tensor_table = kFormat.read_table,
+      .stated_architecture = kFormat.stated_architecture,
+  };
+}
 
 }  // namespace tarnwick

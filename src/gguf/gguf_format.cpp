@@ -21,23 +21,12 @@ namespace {
 
 bool has_magic(const ContentProbe& probe) { return probe.head.starts_with("GGUF"); }
 
-using Operations = TensorFileOperations<kGgufCheckpoint>;
-
 }  // namespace
 
-const FormatDescriptor kGgufFormat{
-    .name = "GGUF",
-    .extensions = {"gguf"},
-    .claims_content = has_magic,
-    .inspect = Operations::inspect,
-    .explain = Operations::explain,
-    .diff = Operations::diff,
-    .points_to_contents_diff = true,
-    .check = Operations::check,
-    .explain_change = Operations::explain_change,
-    .tensor_table = read_gguf_table,
-    .stated_architecture = gguf_stated_architecture,
-    .scan = scan::scan_gguf,
-};
+const FormatDescriptor kGgufFormat = [] {
+  FormatDescriptor format = tensor_file_descriptor<kGgufCheckpoint>({"gguf"}, has_magic);
+  format.scan = scan::scan_gguf;
+  return format;
+}();
 
 }  // namespace tarnwick

@@ -37,23 +37,12 @@ bool holds_arrays(const ContentProbe& probe) {
   return head.substr(30, name_length).ends_with(".npy");
 }
 
-using Operations = TensorFileOperations<kNumpyArrays>;
-
 }  // namespace
 
-const FormatDescriptor kNumpyFormat{
-    .name = "NumPy",
-    .extensions = {"npy", "npz"},
-    .claims_content = holds_arrays,
-    .inspect = Operations::inspect,
-    .explain = Operations::explain,
-    .diff = Operations::diff,
-    .points_to_contents_diff = true,
-    .check = Operations::check,
-    .explain_change = Operations::explain_change,
-    .tensor_table = read_numpy_table,
-    .stated_architecture = nothing_stated,
-    .scanned_by_any_file_loaders = true,
-};
+const FormatDescriptor kNumpyFormat = [] {
+  FormatDescriptor format = tensor_file_descriptor<kNumpyArrays>({"npy", "npz"}, holds_arrays);
+  format.scanned_by_any_file_loaders = true;
+  return format;
+}();
 
 }  // namespace tarnwick

@@ -31,23 +31,13 @@ bool is_checkpoint(const ContentProbe& probe) {
   return header_length <= *probe.size - 8;
 }
 
-using Operations = TensorFileOperations<kSafetensorsCheckpoint>;
-
 }  // namespace
 
-const FormatDescriptor kSafetensorsFormat{
-    .name = "safetensors",
-    .extensions = {"safetensors.index.json", "safetensors"},
-    .claims_content = is_checkpoint,
-    .inspect = Operations::inspect,
-    .explain = Operations::explain,
-    .diff = Operations::diff,
-    .points_to_contents_diff = true,
-    .check = Operations::check,
-    .explain_change = Operations::explain_change,
-    .tensor_table = read_safetensors_table,
-    .stated_architecture = safetensors_stated_architecture,
-    .scan = scan::scan_safetensors,
-};
+const FormatDescriptor kSafetensorsFormat = [] {
+  FormatDescriptor format =
+      tensor_file_descriptor<kSafetensorsCheckpoint>({"safetensors.index.json", "safetensors"}, is_checkpoint);
+  format.scan = scan::scan_safetensors;
+  return format;
+}();
 
 }  // namespace tarnwick

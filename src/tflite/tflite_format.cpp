@@ -47,22 +47,6 @@ const TensorFileFormat kTfliteModel{
     .operator_types = operator_types,
 };
 
-namespace {
-using Operations = TensorFileOperations<kTfliteModel>;
-}  // namespace
-
-const FormatDescriptor kTfliteFormat{
-    .name = "TFLite",
-    .extensions = {"tflite"},
-    .claims_content = has_identifier,
-    .inspect = Operations::inspect,
-    .explain = Operations::explain,
-    .diff = Operations::diff,
-    .points_to_contents_diff = true,
-    .check = Operations::check,
-    .explain_change = Operations::explain_change,
-    .tensor_table = read_tflite_table,
-    .stated_architecture = nothing_stated,
-};
+const FormatDescriptor kTfliteFormat = tensor_file_descriptor<kTfliteModel>({"tflite"}, has_identifier);
 
 }  // namespace tarnwick
