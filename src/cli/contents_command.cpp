@@ -1,5 +1,6 @@
 #include "cli/contents_command.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "base/inspector_args.h"
@@ -7,12 +8,13 @@
 #include "tables/tensor_contents_diff.h"
 #include "tables/tensor_contents_report.h"
 #include "tables/tree_contents.h"
+#include "values/stats_report.h"
 
 namespace tarnwick {
 
 namespace {
 
-constexpr const char* kContentsUsage = "usage: tarnwick contents [--json] [--limit N] <model>";
+constexpr const char* kContentsUsage = "usage: tarnwick contents [--json] [--limit N] [--stats] <model>";
 constexpr const char* kContentsDiffUsage = "usage: tarnwick diff --contents [--json] [--limit N] <old-model> <new-model>";
 
 bool holds_trees(const FormatDescriptor* format) { return format != nullptr && format->tree_table != nullptr; }
@@ -35,16 +37,27 @@ Result<TensorTable> read_checked_table(const std::string& path, const FormatDesc
 
 Result<TreeTable> read_trees(const std::string& path, const FormatDescriptor& format) { return format.tree_table(path); }
 
+// `args` without every `flag`, and whether it was there.
+bool take_flag(Args& args, std::string_view flag) {
+  auto end = std::remove(args.begin(), args.end(), std::string(flag));
+  bool found = end != args.end();
+  args.erase(end, args.end());
+  return found;
+}
+
 }  // namespace
 
 Status contents_command(const Args& args, Io& io) {
-  Result<InspectorArgs> scanned = scan_inspector_args(args, DeepOption::Refused);
+  Args rest = args;
+  bool stats = take_flag(rest, "--stats");
+  Result<InspectorArgs> scanned = scan_inspector_args(rest, DeepOption::Refused);
   if (!scanned.is_ok()) return scanned.error();
   const InspectorArgs& options = scanned.value();
   if (options.paths.size() != 1) return fail(kContentsUsage);
   const std::string& path = options.paths.front();
   const FormatDescriptor* format = detect_format(path);
   if (holds_trees(format)) {
+    if (stats) return fail("--stats reads tensor values; " + path + " holds trees");
     Result<TreeTable> trees = read_trees(path, *format);
     if (!trees.is_ok()) return trees.error();
     return print_tree_contents(trees.value(), options.json, options.limit, io);
@@ -52,16 +65,22 @@ Status contents_command(const Args& args, Io& io) {
   if (!holds_tensors(format)) return unsupported(path);
   Result<TensorTable> table = read_checked_table(path, *format);
   if (!table.is_ok()) return table.error();
+  std::vector<StatsOutcome> statistics;
+  if (stats) statistics = tensor_statistics(table.value());
   if (options.json) {
     Result<OrderedJson> document = tensor_contents_json(table.value());
     if (!document.is_ok()) return document.error();
+    if (stats) add_stats_json(document.value(), statistics);
     return print_json_document(io.out, document.value());
   }
   std::optional<ArchitectureFacts> architecture;
   if (format->stated_architecture) {
     architecture = infer_architecture(table.value(), format->stated_architecture(table.value()));
   }
-  return print_tensor_contents(io.out, table.value(), options.limit, architecture);
+  Status printed = print_tensor_contents(io.out, table.value(), options.limit, architecture);
+  if (!printed.is_ok() || !stats) return printed;
+  print_stats_sections(io.out, table.value(), statistics, options.limit);
+  return Status::ok();
 }
 
 Status contents_diff_command(const Args& args, Io& io) {
