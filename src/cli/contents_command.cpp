@@ -8,6 +8,7 @@
 #include "tables/tensor_contents_diff.h"
 #include "tables/tensor_contents_report.h"
 #include "tables/tree_contents.h"
+#include "values/delta_report.h"
 #include "values/stats_report.h"
 
 namespace tarnwick {
@@ -15,7 +16,9 @@ namespace tarnwick {
 namespace {
 
 constexpr const char* kContentsUsage = "usage: tarnwick contents [--json] [--limit N] [--stats] <model>";
-constexpr const char* kContentsDiffUsage = "usage: tarnwick diff --contents [--json] [--limit N] <old-model> <new-model>";
+constexpr const char* kContentsDiffUsage =
+    "usage: tarnwick diff --contents [--json] [--limit N] [--values] [--map FILE] [--match-by-content] <old-model> "
+    "<new-model>";
 
 bool holds_trees(const FormatDescriptor* format) { return format != nullptr && format->tree_table != nullptr; }
 bool holds_tensors(const FormatDescriptor* format) { return format != nullptr && format->tensor_table != nullptr; }
@@ -83,11 +86,46 @@ Status contents_command(const Args& args, Io& io) {
   return Status::ok();
 }
 
-Status contents_diff_command(const Args& args, Io& io) {
+namespace {
+
+// The options only `diff --contents` takes, taken out of the arguments.
+struct ContentsDiffArgs {
+  bool values = false;
+  bool show_renames = false;
+  ContentsDiffOptions matching;
   Args rest;
-  for (const std::string& arg : args) {
-    if (arg != "--contents") rest.push_back(arg);
+};
+
+Result<ContentsDiffArgs> take_contents_diff_options(const Args& args) {
+  ContentsDiffArgs scanned;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--contents") continue;
+    if (arg == "--values") {
+      scanned.values = true;
+    } else if (arg == "--match-by-content") {
+      scanned.matching.match_by_content = true;
+      scanned.show_renames = true;
+    } else if (arg == "--map") {
+      if (i + 1 == args.size()) return fail("--map needs a file of old-name new-name lines");
+      Result<std::map<std::string, std::string>> renames = read_rename_map(args[++i]);
+      if (!renames.is_ok()) return renames.error();
+      scanned.matching.renames.insert(renames.value().begin(), renames.value().end());
+      scanned.show_renames = true;
+    } else {
+      scanned.rest.push_back(arg);
+    }
   }
+  return scanned;
+}
+
+}  // namespace
+
+Status contents_diff_command(const Args& args, Io& io) {
+  Result<ContentsDiffArgs> taken = take_contents_diff_options(args);
+  if (!taken.is_ok()) return taken.error();
+  const ContentsDiffArgs& extra = taken.value();
+  const Args& rest = extra.rest;
   Result<InspectorArgs> scanned = scan_inspector_args(rest, DeepOption::Refused);
   if (!scanned.is_ok()) return scanned.error();
   const InspectorArgs& options = scanned.value();
@@ -97,6 +135,7 @@ Status contents_diff_command(const Args& args, Io& io) {
   const FormatDescriptor* old_format = detect_format(old_path);
   const FormatDescriptor* new_format = detect_format(new_path);
   if (holds_trees(old_format) && old_format == new_format) {
+    if (extra.values || extra.show_renames) return fail("--values, --map and --match-by-content compare tensors; these files hold trees");
     Result<TreeTable> old_trees = read_trees(old_path, *old_format);
     if (!old_trees.is_ok()) return old_trees.error();
     Result<TreeTable> new_trees = read_trees(new_path, *new_format);
@@ -111,12 +150,20 @@ Status contents_diff_command(const Args& args, Io& io) {
   if (!old_table.is_ok()) return old_table.error();
   Result<TensorTable> new_table = read_checked_table(new_path, *new_format);
   if (!new_table.is_ok()) return new_table.error();
-  Result<TensorContentsDiff> diff = diff_tensor_tables(old_table.value(), new_table.value());
+  Result<TensorContentsDiff> diff = diff_tensor_tables(old_table.value(), new_table.value(), extra.matching);
   if (!diff.is_ok()) return diff.error();
+  std::vector<DeltaOutcome> deltas;
+  if (extra.values) deltas = changed_value_deltas(diff.value());
   if (options.json) {
-    return print_json_document(io.out, contents_diff_json(old_table.value(), new_table.value(), diff.value()));
+    OrderedJson document = contents_diff_json(old_table.value(), new_table.value(), diff.value(), extra.show_renames);
+    if (extra.values) add_delta_json(document, deltas);
+    return print_json_document(io.out, document);
   }
-  return print_contents_diff(io.out, old_table.value(), new_table.value(), diff.value(), options.limit);
+  Status printed = print_contents_diff(io.out, old_table.value(), new_table.value(), diff.value(), options.limit,
+                                       extra.show_renames);
+  if (!printed.is_ok() || !extra.values) return printed;
+  print_delta_section(io.out, diff.value(), deltas, options.limit);
+  return Status::ok();
 }
 
 }  // namespace tarnwick

@@ -5,6 +5,7 @@
 
 #include "base/format.h"
 #include "base/text.h"
+#include "values/aligned_rows.h"
 
 namespace tarnwick {
 
@@ -19,15 +20,7 @@ std::optional<double> when_finite_values(const ValueStats& stats, double value) 
   return value;
 }
 
-std::size_t code_points(std::string_view text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
-}
-
-using Row = std::vector<std::string>;
-
-Row stats_row(const std::string& name, const ValueStats& stats) {
+TextRow stats_row(const std::string& name, const ValueStats& stats) {
   bool any = stats.finite != 0;
   return {name,
           any ? real_text(stats.min) : "unknown",
@@ -38,19 +31,6 @@ Row stats_row(const std::string& name, const ValueStats& stats) {
           std::to_string(stats.zeros),
           std::to_string(stats.nan),
           std::to_string(stats.inf)};
-}
-
-// Name left-aligned, figures right-aligned, two spaces between columns.
-void print_rows(std::ostream& out, const std::vector<Row>& rows) {
-  std::vector<std::size_t> widths(rows.front().size(), 0);
-  for (const Row& row : rows) {
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], code_points(row[i]));
-  }
-  for (const Row& row : rows) {
-    std::string line = "  " + pad_right(row[0], widths[0]);
-    for (std::size_t i = 1; i < row.size(); ++i) line += "  " + pad_left(row[i], widths[i]);
-    out << line << "\n";
-  }
 }
 
 void print_totals(std::ostream& out, const StatsTotals& totals, std::size_t tensor_count) {
@@ -103,7 +83,7 @@ void print_stats_sections(std::ostream& out, const TensorTable& table, const std
                           std::uint64_t limit) {
   print_totals(out, total_statistics(outcomes), table.tensors.size());
   out << "\nValue Statistics:\n";
-  std::vector<Row> rows{{"Name", "Min", "Max", "Mean", "Std", "L2", "Zeros", "NaN", "Inf"}};
+  std::vector<TextRow> rows{{"Name", "Min", "Max", "Mean", "Std", "L2", "Zeros", "NaN", "Inf"}};
   std::vector<std::string> skipped;
   std::uint64_t read = 0;
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
@@ -117,7 +97,7 @@ void print_stats_sections(std::ostream& out, const TensorTable& table, const std
   if (read == 0) {
     out << "  none\n";
   } else {
-    print_rows(out, rows);
+    print_aligned_rows(out, rows);
     if (read > limit) out << "  ... " << read - limit << " more\n";
   }
   if (skipped.empty()) return;
