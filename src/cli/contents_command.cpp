@@ -15,10 +15,8 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kContentsUsage = "usage: tarnwick contents [--json] [--limit N] [--stats] <model>";
-constexpr const char* kContentsDiffUsage =
-    "usage: tarnwick diff --contents [--json] [--limit N] [--values] [--map FILE] [--match-by-content] <old-model> "
-    "<new-model>";
+constexpr const char* kContentsUsage = "usage: tarnwick contents [--json] [--limit N] <model>";
+constexpr const char* kContentsDiffUsage = "usage: tarnwick diff --contents [--json] [--limit N] <old-model> <new-model>";
 
 bool holds_trees(const FormatDescriptor* format) { return format != nullptr && format->tree_table != nullptr; }
 bool holds_tensors(const FormatDescriptor* format) { return format != nullptr && format->tensor_table != nullptr; }
