@@ -73,7 +73,7 @@ void print_delta_section(std::ostream& out, const TensorContentsDiff& diff, cons
     out << "  none\n";
     return;
   }
-  std::vector<TextRow> rows{{"Name", "Max abs", "Mean abs", "Rel L2", "Cosine"}};
+  std::vector<TextRow> rows{{"Name", "Max abs", "Mean abs", "Rel L2", "Cosine", "NaN/Inf pairs"}};
   std::vector<std::string> skipped;
   for (std::size_t i = 0; i < deltas.size() && i < limit; ++i) {
     const TensorChange& change = diff.changed[i];
@@ -84,7 +84,8 @@ void print_delta_section(std::ostream& out, const TensorContentsDiff& diff, cons
     }
     const ValueDelta& delta = *deltas[i].figures;
     rows.push_back({name, figure_text(delta, delta.max_abs), figure_text(delta, delta.mean_abs()),
-                    figure_text(delta, delta.rel_l2()), figure_text(delta, delta.cosine())});
+                    figure_text(delta, delta.rel_l2()), figure_text(delta, delta.cosine()),
+                    std::to_string(delta.nonfinite_pairs)});
   }
   if (rows.size() > 1) print_aligned_rows(out, rows);
   for (const std::string& line : skipped) out << "  " << line << " (not compared)\n";

@@ -1,5 +1,6 @@
 #include "values/value_stats.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarnwick {
@@ -130,7 +131,8 @@ double ValueDelta::rel_l2() const {
 
 double ValueDelta::cosine() const {
   if (sum_sq_old == 0 || sum_sq_new == 0) return NAN;
-  return dot / (std::sqrt(sum_sq_old) * std::sqrt(sum_sq_new));
+  // Rounding can carry the quotient of parallel vectors just past 1.
+  return std::clamp(dot / (std::sqrt(sum_sq_old) * std::sqrt(sum_sq_new)), -1.0, 1.0);
 }
 
 }  // namespace tarnwick
