@@ -11,6 +11,9 @@ namespace {
 
 constexpr int kSuperBlock = 256;
 
+// Each dequantizer is built for AVX-512, AVX2 and the baseline, chosen when the program starts.
+#define TARNWICK_VECTORISED __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+
 float half_at(const unsigned char* bytes) {
   return half_to_float(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
 }
@@ -21,7 +24,7 @@ std::uint32_t u32_at(const unsigned char* bytes) {
 }
 
 // q4_0: half d; u8 qs[16].
-void q4_0(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q4_0(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 18, y += 32) {
     const float d = half_at(x);
     for (int j = 0; j < 16; ++j) {
@@ -32,7 +35,7 @@ void q4_0(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q4_1: half d; half m; u8 qs[16].
-void q4_1(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q4_1(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 20, y += 32) {
     const float d = half_at(x), m = half_at(x + 2);
     for (int j = 0; j < 16; ++j) {
@@ -43,7 +46,7 @@ void q4_1(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q5_0: half d; u8 qh[4]; u8 qs[16].
-void q5_0(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q5_0(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 22, y += 32) {
     const float d = half_at(x);
     const std::uint32_t h = u32_at(x + 2);
@@ -57,7 +60,7 @@ void q5_0(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q5_1: half d; half m; u8 qh[4]; u8 qs[16].
-void q5_1(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q5_1(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 24, y += 32) {
     const float d = half_at(x), m = half_at(x + 2);
     const std::uint32_t h = u32_at(x + 4);
@@ -71,7 +74,7 @@ void q5_1(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q8_0: half d; i8 qs[32].
-void q8_0(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q8_0(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 34, y += 32) {
     const float d = half_at(x);
     for (int j = 0; j < 32; ++j) y[j] = static_cast<float>(static_cast<std::int8_t>(x[2 + j])) * d;
@@ -79,7 +82,7 @@ void q8_0(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q2_k: u8 scales[16]; u8 qs[64]; half d; half dmin.
-void q2_k(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q2_k(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 84) {
     const unsigned char* scales = x;
     const unsigned char* q = x + 16;
@@ -98,7 +101,7 @@ void q2_k(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q3_k: u8 hmask[32]; u8 qs[64]; u8 scales[12] (sixteen 6-bit scales); half d.
-void q3_k(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q3_k(const unsigned char* x, std::uint64_t blocks, float* y) {
   constexpr std::uint32_t kLow2 = 0x03030303, kLow4 = 0x0f0f0f0f;
   for (std::uint64_t b = 0; b < blocks; ++b, x += 110) {
     const unsigned char* hm = x;
@@ -140,7 +143,7 @@ void scale_min_k4(int j, const unsigned char* q, int& scale, int& min) {
 }
 
 // q4_k: half d; half dmin; u8 scales[12]; u8 qs[128].
-void q4_k(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q4_k(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 144) {
     const float d = half_at(x), min = half_at(x + 2);
     const unsigned char* scales = x + 4;
@@ -158,7 +161,7 @@ void q4_k(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q5_k: half d; half dmin; u8 scales[12]; u8 qh[32]; u8 qs[128].
-void q5_k(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q5_k(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 176) {
     const float d = half_at(x), min = half_at(x + 2);
     const unsigned char* scales = x + 4;
@@ -178,7 +181,7 @@ void q5_k(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q6_k: u8 ql[128]; u8 qh[64]; i8 scales[16]; half d.
-void q6_k(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q6_k(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 210) {
     const float d = half_at(x + 208);
     const unsigned char* ql = x;
@@ -201,7 +204,7 @@ void q6_k(const unsigned char* x, std::uint64_t blocks, float* y) {
 }
 
 // q8_k: float d; i8 qs[256]; i16 bsums[16].
-void q8_k(const unsigned char* x, std::uint64_t blocks, float* y) {
+TARNWICK_VECTORISED void q8_k(const unsigned char* x, std::uint64_t blocks, float* y) {
   for (std::uint64_t b = 0; b < blocks; ++b, x += 292, y += kSuperBlock) {
     float d = 0;
     std::memcpy(&d, x, 4);
@@ -214,7 +217,7 @@ struct NamedLayout {
   GgmlBlockLayout layout;
 };
 
-constexpr std::array<NamedLayout, 11> kLayouts{{
+const std::array<NamedLayout, 11> kLayouts{{
     {"q4_0", {32, 18, q4_0}},   {"q4_1", {32, 20, q4_1}},   {"q5_0", {32, 22, q5_0}},
     {"q5_1", {32, 24, q5_1}},   {"q8_0", {32, 34, q8_0}},   {"q2_k", {256, 84, q2_k}},
     {"q3_k", {256, 110, q3_k}}, {"q4_k", {256, 144, q4_k}}, {"q5_k", {256, 176, q5_k}},

@@ -118,4 +118,11 @@ void TensorValues::read(std::uint64_t first, std::uint64_t count, double* out, f
   codec_.decode(bytes, count / unit, out, scratch);
 }
 
+ValueCodec::Run TensorValues::read_run(std::uint64_t first, std::uint64_t count, float* float_buffer,
+                                      double* double_buffer) const {
+  const std::uint64_t unit = codec_.unit_elements();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(bytes_.data()) + first / unit * codec_.unit_bytes();
+  return codec_.decode_run(bytes, count / unit, float_buffer, double_buffer);
+}
+
 }  // namespace tarnwick

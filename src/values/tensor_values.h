@@ -38,6 +38,8 @@ class TensorValues {
   // Decodes elements [first, first + count) into `out`; `first` is a multiple of kChunkElements
   // and count at most kChunkElements. `scratch` holds kChunkElements floats.
   void read(std::uint64_t first, std::uint64_t count, double* out, float* scratch) const;
+  // The same elements as float32 or float64, whichever holds them exactly (see ValueCodec).
+  ValueCodec::Run read_run(std::uint64_t first, std::uint64_t count, float* float_buffer, double* double_buffer) const;
 
  private:
   TensorValues(ValueCodec codec, std::uint64_t numel) : codec_(codec), numel_(numel) {}

@@ -8,12 +8,12 @@ namespace tarnwick {
 
 namespace {
 
-template <class T>
-void widen(const unsigned char* bytes, std::uint64_t count, double* out) {
+template <class T, class Out>
+void widen(const unsigned char* bytes, std::uint64_t count, Out* out) {
   for (std::uint64_t i = 0; i < count; ++i) {
     T value;
     std::memcpy(&value, bytes + i * sizeof(T), sizeof(T));
-    out[i] = static_cast<double>(value);
+    out[i] = static_cast<Out>(value);
   }
 }
 
@@ -27,20 +27,18 @@ const float* half_table() {
   return kTable.data();
 }
 
-void from_table16(const unsigned char* bytes, std::uint64_t count, const float* table, double* out) {
+void from_table16(const unsigned char* bytes, std::uint64_t count, const float* table, float* out) {
+  for (std::uint64_t i = 0; i < count; ++i) out[i] = table[bytes[2 * i] | (bytes[2 * i + 1] << 8)];
+}
+
+void from_bfloat16(const unsigned char* bytes, std::uint64_t count, float* out) {
   for (std::uint64_t i = 0; i < count; ++i) {
-    out[i] = static_cast<double>(table[bytes[2 * i] | (bytes[2 * i + 1] << 8)]);
+    out[i] = bfloat16_to_float(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
   }
 }
 
-void from_bfloat16(const unsigned char* bytes, std::uint64_t count, double* out) {
-  for (std::uint64_t i = 0; i < count; ++i) {
-    out[i] = static_cast<double>(bfloat16_to_float(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8))));
-  }
-}
-
-void from_table8(const unsigned char* bytes, std::uint64_t count, const float* table, double* out) {
-  for (std::uint64_t i = 0; i < count; ++i) out[i] = static_cast<double>(table[bytes[i]]);
+void from_table8(const unsigned char* bytes, std::uint64_t count, const float* table, float* out) {
+  for (std::uint64_t i = 0; i < count; ++i) out[i] = table[bytes[i]];
 }
 
 struct Float8Name {
@@ -88,31 +86,45 @@ std::optional<ValueCodec> ValueCodec::for_dtype(std::string_view dtype) {
   return std::nullopt;
 }
 
-void ValueCodec::decode(const unsigned char* bytes, std::uint64_t units, double* out, float* scratch) const {
+ValueCodec::Run ValueCodec::decode_run(const unsigned char* bytes, std::uint64_t units, float* float_buffer,
+                                      double* double_buffer) const {
+  const auto address = reinterpret_cast<std::uintptr_t>(bytes);
   switch (kind_) {
-    case Kind::Float64: return widen<double>(bytes, units, out);
-    case Kind::Float32: return widen<float>(bytes, units, out);
-    case Kind::Float16: return from_table16(bytes, units, float8_, out);
-    case Kind::Bfloat16: return from_bfloat16(bytes, units, out);
-    case Kind::Float8: return from_table8(bytes, units, float8_, out);
-    case Kind::Int64: return widen<std::int64_t>(bytes, units, out);
-    case Kind::Int32: return widen<std::int32_t>(bytes, units, out);
-    case Kind::Int16: return widen<std::int16_t>(bytes, units, out);
-    case Kind::Int8: return widen<std::int8_t>(bytes, units, out);
-    case Kind::Uint64: return widen<std::uint64_t>(bytes, units, out);
-    case Kind::Uint32: return widen<std::uint32_t>(bytes, units, out);
-    case Kind::Uint16: return widen<std::uint16_t>(bytes, units, out);
-    case Kind::Uint8: return widen<std::uint8_t>(bytes, units, out);
+    case Kind::Float64:
+      if (address % alignof(double) == 0) return {nullptr, reinterpret_cast<const double*>(bytes)};
+      std::memcpy(double_buffer, bytes, units * 8);
+      return {nullptr, double_buffer};
+    case Kind::Float32:
+      if (address % alignof(float) == 0) return {reinterpret_cast<const float*>(bytes), nullptr};
+      std::memcpy(float_buffer, bytes, units * 4);
+      return {float_buffer, nullptr};
+    case Kind::Float16: from_table16(bytes, units, float8_, float_buffer); break;
+    case Kind::Bfloat16: from_bfloat16(bytes, units, float_buffer); break;
+    case Kind::Float8: from_table8(bytes, units, float8_, float_buffer); break;
+    case Kind::Int64: widen<std::int64_t>(bytes, units, double_buffer); return {nullptr, double_buffer};
+    case Kind::Int32: widen<std::int32_t>(bytes, units, double_buffer); return {nullptr, double_buffer};
+    case Kind::Uint64: widen<std::uint64_t>(bytes, units, double_buffer); return {nullptr, double_buffer};
+    case Kind::Uint32: widen<std::uint32_t>(bytes, units, double_buffer); return {nullptr, double_buffer};
+    case Kind::Int16: widen<std::int16_t>(bytes, units, float_buffer); break;
+    case Kind::Int8: widen<std::int8_t>(bytes, units, float_buffer); break;
+    case Kind::Uint16: widen<std::uint16_t>(bytes, units, float_buffer); break;
+    case Kind::Uint8: widen<std::uint8_t>(bytes, units, float_buffer); break;
     case Kind::Bool:
-      for (std::uint64_t i = 0; i < units; ++i) out[i] = bytes[i] != 0 ? 1.0 : 0.0;
-      return;
-    case Kind::Blocks: {
-      blocks_.dequantize(bytes, units, scratch);
-      const std::uint64_t count = units * unit_elements_;
-      for (std::uint64_t i = 0; i < count; ++i) out[i] = static_cast<double>(scratch[i]);
-      return;
-    }
+      for (std::uint64_t i = 0; i < units; ++i) float_buffer[i] = bytes[i] != 0 ? 1.0f : 0.0f;
+      break;
+    case Kind::Blocks: blocks_.dequantize(bytes, units, float_buffer); break;
   }
+  return {float_buffer, nullptr};
+}
+
+void ValueCodec::decode(const unsigned char* bytes, std::uint64_t units, double* out, float* scratch) const {
+  Run run = decode_run(bytes, units, scratch, out);
+  const std::uint64_t count = units * unit_elements_;
+  if (run.doubles != nullptr) {
+    if (run.doubles != out) std::memcpy(out, run.doubles, count * 8);
+    return;
+  }
+  for (std::uint64_t i = 0; i < count; ++i) out[i] = static_cast<double>(run.floats[i]);
 }
 
 std::string undecodable_reason(std::string_view dtype) {

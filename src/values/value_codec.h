@@ -22,8 +22,16 @@ class ValueCodec {
   std::uint64_t unit_elements() const { return unit_elements_; }
   std::uint64_t unit_bytes() const { return unit_bytes_; }
 
-  // Decodes `units` whole units from `bytes` into `out` (units x unit_elements values);
-  // `scratch` holds as many floats, for the block types.
+  // A run of decoded values: float32 where that holds every value of the dtype exactly, else
+  // float64; a pointer into `bytes` itself when they are aligned values of that width.
+  struct Run {
+    const float* floats = nullptr;
+    const double* doubles = nullptr;
+  };
+  // Decodes `units` whole units from `bytes` (units x unit_elements values), into one of the
+  // buffers when they must be converted; each holds as many values.
+  Run decode_run(const unsigned char* bytes, std::uint64_t units, float* float_buffer, double* double_buffer) const;
+  // The same values, always as doubles in `out`; `scratch` holds as many floats.
   void decode(const unsigned char* bytes, std::uint64_t units, double* out, float* scratch) const;
 
  private:

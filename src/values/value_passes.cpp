@@ -74,12 +74,16 @@ std::vector<StatsOutcome> tensor_statistics(const TensorTable& table) {
     readable_index.push_back(i);
   }
   std::vector<ValueStats> figures = run_spans<ValueStats>(readable.size(), spans_of(sizes), [&](const Span& span, ValueStats& stats) {
-    std::vector<double> buffer(kChunkElements);
-    std::vector<float> scratch(kChunkElements);
+    std::vector<double> double_buffer(kChunkElements);
+    std::vector<float> float_buffer(kChunkElements);
     for (std::uint64_t done = 0; done < span.count; done += kChunkElements) {
       const std::uint64_t count = std::min(kChunkElements, span.count - done);
-      readable[span.item].read(span.first + done, count, buffer.data(), scratch.data());
-      stats.add(buffer.data(), count);
+      ValueCodec::Run run = readable[span.item].read_run(span.first + done, count, float_buffer.data(), double_buffer.data());
+      if (run.floats != nullptr) {
+        stats.add(run.floats, count);
+      } else {
+        stats.add(run.doubles, count);
+      }
     }
   });
   for (std::size_t i = 0; i < readable.size(); ++i) outcomes[readable_index[i]].figures = figures[i];

@@ -21,6 +21,7 @@ struct ValueStats {
   double m2 = 0;  // sum of squared deviations from the mean
 
   void add(const double* values, std::size_t n);
+  void add(const float* values, std::size_t n);
   void merge(const ValueStats& other);
   double std_dev() const;  // population (divides by the finite count)
   double l2() const;
