@@ -57,20 +57,6 @@ Table build_e8m0() {
 
 }  // namespace
 
-float half_to_float(std::uint16_t bits) {
-  const std::uint32_t sign = static_cast<std::uint32_t>(bits & 0x8000) << 16;
-  const int exponent = (bits >> 10) & 0x1F;
-  const std::uint32_t mantissa = bits & 0x3FF;
-  if (exponent == 0x1F) return std::bit_cast<float>(sign | 0x7F800000u | (mantissa << 13));
-  if (exponent == 0) {
-    float magnitude = std::ldexp(static_cast<float>(mantissa), -24);
-    return sign != 0 ? -magnitude : magnitude;
-  }
-  return std::bit_cast<float>(sign | (static_cast<std::uint32_t>(exponent - 15 + 127) << 23) | (mantissa << 13));
-}
-
-float bfloat16_to_float(std::uint16_t bits) { return std::bit_cast<float>(static_cast<std::uint32_t>(bits) << 16); }
-
 const float* float8_table(Float8Kind kind) {
   static const Table kE4M3FN = build({4, 3, 7, false, true, false});
   static const Table kE5M2 = build({5, 2, 15, true, false, false});

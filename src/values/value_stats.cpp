@@ -24,16 +24,15 @@ struct ShiftedSums {
 };
 
 using Doubles = double __attribute__((vector_size(64)));
-using Floats = float __attribute__((vector_size(32)));
 using Lanes = long long __attribute__((vector_size(64)));
 constexpr std::size_t kWidth = 8;
 
 template <class T>
 __attribute__((always_inline)) inline Doubles load_lanes(const T* values) {
   if constexpr (std::is_same_v<T, float>) {
-    Floats narrow;
-    std::memcpy(&narrow, values, sizeof narrow);
-    return __builtin_convertvector(narrow, Doubles);
+    Doubles wide;
+    for (std::size_t lane = 0; lane < kWidth; ++lane) wide[lane] = static_cast<double>(values[lane]);
+    return wide;
   } else {
     Doubles wide;
     std::memcpy(&wide, values, sizeof wide);
@@ -41,39 +40,55 @@ __attribute__((always_inline)) inline Doubles load_lanes(const T* values) {
   }
 }
 
+using WideFloats = float __attribute__((vector_size(64)));
+using WideInts = int __attribute__((vector_size(64)));
+
 // One pass with no test per value: a NaN or an infinity anywhere makes the sums non-finite,
-// and the caller then takes the careful path for the chunk.
+// and the caller then takes the careful path. Every accumulator has a twin, so that no chain
+// of dependent additions sets the pace; float values keep their extremes and zeros in float
+// lanes, twice as wide.
 template <class T>
 __attribute__((always_inline)) inline ShiftedSums shifted_sums(const T* values, std::size_t n, double shift) {
-  Doubles sum0{}, sum1{}, squares0{}, squares1{};
-  Doubles low = load_lanes(values), high = low;  // n >= 2 * kWidth
-  Lanes zeros{};
+  constexpr std::size_t kStep = 4 * kWidth;
+  using Extremes = std::conditional_t<std::is_same_v<T, float>, WideFloats, Doubles>;
+  using Counts = std::conditional_t<std::is_same_v<T, float>, WideInts, Lanes>;
+  constexpr std::size_t kExtremeWidth = sizeof(Extremes) / sizeof(T);
+  Doubles sum[4] = {}, squares[4] = {};
+  Extremes low[2], high[2];
+  std::memcpy(&low[0], values, sizeof(Extremes));  // n >= kStep
+  low[1] = high[0] = high[1] = low[0];
+  Counts zeros[2] = {};
   const Doubles center = Doubles{} + shift;
   std::size_t i = 0;
-  for (; i + 2 * kWidth <= n; i += 2 * kWidth) {
-    const Doubles a = load_lanes(values + i), b = load_lanes(values + i + kWidth);
-    const Doubles da = a - center, db = b - center;
-    sum0 += da;
-    sum1 += db;
-    squares0 += da * da;
-    squares1 += db * db;
-    low = a < low ? a : low;
-    low = b < low ? b : low;
-    high = a > high ? a : high;
-    high = b > high ? b : high;
-    zeros -= (a == 0);
-    zeros -= (b == 0);
+  for (; i + kStep <= n; i += kStep) {
+    for (std::size_t part = 0; part < 4; ++part) {
+      const Doubles d = load_lanes(values + i + part * kWidth) - center;
+      sum[part] += d;
+      squares[part] += d * d;
+    }
+    for (std::size_t part = 0; part < kStep / kExtremeWidth; ++part) {
+      Extremes v;
+      std::memcpy(&v, values + i + part * kExtremeWidth, sizeof v);
+      low[part % 2] = v < low[part % 2] ? v : low[part % 2];
+      high[part % 2] = v > high[part % 2] ? v : high[part % 2];
+      zeros[part % 2] -= (v == 0);
+    }
   }
   ShiftedSums sums;
   sums.shift = shift;
-  sums.low = low[0];
-  sums.high = high[0];
+  sums.low = static_cast<double>(low[0][0]);
+  sums.high = static_cast<double>(high[0][0]);
   for (std::size_t lane = 0; lane < kWidth; ++lane) {
-    sums.sum += sum0[lane] + sum1[lane];
-    sums.squares += squares0[lane] + squares1[lane];
-    sums.low = low[lane] < sums.low ? low[lane] : sums.low;
-    sums.high = high[lane] > sums.high ? high[lane] : sums.high;
-    sums.zeros += static_cast<std::uint64_t>(zeros[lane]);
+    sums.sum += (sum[0][lane] + sum[1][lane]) + (sum[2][lane] + sum[3][lane]);
+    sums.squares += (squares[0][lane] + squares[1][lane]) + (squares[2][lane] + squares[3][lane]);
+  }
+  for (std::size_t lane = 0; lane < kExtremeWidth; ++lane) {
+    for (std::size_t twin = 0; twin < 2; ++twin) {
+      const double lowest = static_cast<double>(low[twin][lane]), highest = static_cast<double>(high[twin][lane]);
+      sums.low = lowest < sums.low ? lowest : sums.low;
+      sums.high = highest > sums.high ? highest : sums.high;
+      sums.zeros += static_cast<std::uint64_t>(zeros[twin][lane]);
+    }
   }
   for (; i < n; ++i) {
     const double v = static_cast<double>(values[i]);
@@ -119,7 +134,7 @@ ValueStats careful_stats(const T* values, std::size_t n) {
 // Statistics of a chunk: the fast pass when every value is finite, else the careful one.
 template <class T>
 __attribute__((always_inline)) inline ValueStats chunk_stats(const T* values, std::size_t n, double shift) {
-  if (n >= 2 * kWidth) {
+  if (n >= 4 * kWidth) {
     ShiftedSums sums = shifted_sums(values, n, shift);
     if (is_finite(sums.sum) && is_finite(sums.squares)) {
       ValueStats chunk;
@@ -183,18 +198,18 @@ double ValueStats::std_dev() const { return finite == 0 ? NAN : std::sqrt(m2 / s
 
 double ValueStats::l2() const { return std::sqrt(m2 + static_cast<double>(finite) * mean * mean); }
 
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ValueDelta::add(const double* old_values,
-                                                                       const double* new_values, std::size_t n) {
-  std::uint64_t counted = 0;
-  double high = max_abs, abs_sum = 0, diff_sq = 0, old_sq = 0, new_sq = 0, product = 0;
-#pragma omp simd reduction(+ : counted, abs_sum, diff_sq, old_sq, new_sq, product) reduction(max : high)
-  for (std::size_t i = 0; i < n; ++i) {
-    const bool finite = is_finite(old_values[i]) && is_finite(new_values[i]);
-    const double a = finite ? old_values[i] : 0.0;
-    const double b = finite ? new_values[i] : 0.0;
-    const double d = b - a;
-    const double magnitude = std::fabs(d);
-    counted += finite ? 1 : 0;
+namespace {
+
+// The sums of a run of pairs in one pass with no test per pair; a NaN or an infinity on either
+// side makes them non-finite, and the caller then takes the careful path.
+__attribute__((always_inline)) inline ValueDelta paired_sums(const double* old_values, const double* new_values,
+                                                             std::size_t n) {
+  Doubles high{}, abs_sum{}, diff_sq{}, old_sq{}, new_sq{}, product{};
+  std::size_t i = 0;
+  for (; i + kWidth <= n; i += kWidth) {
+    const Doubles a = load_lanes(old_values + i), b = load_lanes(new_values + i);
+    const Doubles d = b - a;
+    const Doubles magnitude = d < 0 ? -d : d;
     high = magnitude > high ? magnitude : high;
     abs_sum += magnitude;
     diff_sq += d * d;
@@ -202,14 +217,58 @@ __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ValueDe
     new_sq += b * b;
     product += a * b;
   }
-  pairs += counted;
-  nonfinite_pairs += n - counted;
-  max_abs = high;
-  sum_abs += abs_sum;
-  sum_sq_diff += diff_sq;
-  sum_sq_old += old_sq;
-  sum_sq_new += new_sq;
-  dot += product;
+  ValueDelta delta;
+  for (std::size_t lane = 0; lane < kWidth; ++lane) {
+    delta.max_abs = high[lane] > delta.max_abs ? high[lane] : delta.max_abs;
+    delta.sum_abs += abs_sum[lane];
+    delta.sum_sq_diff += diff_sq[lane];
+    delta.sum_sq_old += old_sq[lane];
+    delta.sum_sq_new += new_sq[lane];
+    delta.dot += product[lane];
+  }
+  for (; i < n; ++i) {
+    const double a = old_values[i], b = new_values[i], d = b - a;
+    delta.max_abs = std::fabs(d) > delta.max_abs ? std::fabs(d) : delta.max_abs;
+    delta.sum_abs += std::fabs(d);
+    delta.sum_sq_diff += d * d;
+    delta.sum_sq_old += a * a;
+    delta.sum_sq_new += b * b;
+    delta.dot += a * b;
+  }
+  delta.pairs = n;
+  return delta;
+}
+
+// Pair by pair, leaving out the pairs where either value is not finite.
+ValueDelta careful_pairs(const double* old_values, const double* new_values, std::size_t n) {
+  ValueDelta delta;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double a = old_values[i], b = new_values[i];
+    if (!is_finite(a) || !is_finite(b)) {
+      ++delta.nonfinite_pairs;
+      continue;
+    }
+    const double d = b - a;
+    ++delta.pairs;
+    delta.max_abs = std::fabs(d) > delta.max_abs ? std::fabs(d) : delta.max_abs;
+    delta.sum_abs += std::fabs(d);
+    delta.sum_sq_diff += d * d;
+    delta.sum_sq_old += a * a;
+    delta.sum_sq_new += b * b;
+    delta.dot += a * b;
+  }
+  return delta;
+}
+
+}  // namespace
+
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ValueDelta::add(const double* old_values,
+                                                                                         const double* new_values,
+                                                                                         std::size_t n) {
+  ValueDelta chunk = paired_sums(old_values, new_values, n);
+  const double all = chunk.max_abs + chunk.sum_abs + chunk.sum_sq_diff + chunk.sum_sq_old + chunk.sum_sq_new + chunk.dot;
+  if (!is_finite(all)) chunk = careful_pairs(old_values, new_values, n);
+  merge(chunk);
 }
 
 void ValueDelta::merge(const ValueDelta& other) {
