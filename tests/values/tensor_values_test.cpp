@@ -115,6 +115,11 @@ TEST(TensorValues, HostileFilesThroughTheCommands) {
   std::string unknown = dir.write(
       "unknown.gguf", GgufBuilder().tensor("odd", {32}, 99, std::string(64, '\0')).tensor("iq", {256}, 16, std::string(66, '\0')).build());
   std::string truncated = dir.write("truncated.gguf", GgufBuilder().tensor("cut", {64}, 0, std::string(100, '\0')).build());
+  std::string plain_file = dir.write("plain.safetensors", safetensors_file({{"w", "F32", {1}, floats({1})}}));
+  std::string bad_map = dir.write("bad_map.txt", "# names\nw w2 extra\n");
+  std::string twice = dir.write("twice.txt", "w a\nw b\n");
+  std::string trees = dir.write("trees.txt", "tree\nversion=v3\nnum_class=1\nmax_feature_idx=0\n\nTree=0\nnum_leaves=1\n"
+                                            "leaf_value=0.5\n\nend of trees\n");
   const std::vector<std::pair<std::vector<std::string>, std::string>> errors{
       {{"contents", "--stats", partial_row},
        "error: invalid GGUF file " + partial_row + ": tensor \"blk.0.w\": row length 48 is not a multiple of the q8_0 block size 32\n"},
@@ -124,6 +129,15 @@ TEST(TensorValues, HostileFilesThroughTheCommands) {
        "error: --max-tensor-change must be a number at least 0, such as 0.05; got `-1`\n"},
       {{"check", "--frozen", "*", unknown, unknown},
        "error: --frozen needs the values of tensor odd, which cannot be read: no bytes\n"},
+      {{"diff", "--contents", "--map", (dir.path() / "absent.txt").string(), plain_file, plain_file},
+       "error: --map: read " + (dir.path() / "absent.txt").string() + ": No such file or directory\n"},
+      {{"diff", "--contents", "--map", bad_map, plain_file, plain_file},
+       "error: --map " + bad_map + " line 2: expected an old name and a new name\n"},
+      {{"diff", "--contents", "--map", twice, plain_file, plain_file}, "error: --map " + twice + " line 2: w is mapped twice\n"},
+      {{"diff", "--contents", "--map"}, "error: --map needs a file of old-name new-name lines\n"},
+      {{"check", "--fail-on-nonfinite", trees, trees},
+       "error: --fail-on-nonfinite, --max-tensor-change and --frozen are only supported for tensor checkpoints "
+       "(PyTorch, safetensors, GGUF, ONNX).\n"},
   };
   for (const auto& [args, error] : errors) {
     CommandRun run = run_command(args);
