@@ -4,7 +4,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 
-.PHONY: deps build program demo test check test-release test-asan test-tsan bench fuzz install package clean
+.PHONY: deps build program demo examples test check test-release test-asan test-tsan bench fuzz install package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -22,6 +22,10 @@ demo: program
 	./$(BUILD)/tarnwick inspect examples/tiny_model.lgb
 	@echo
 	./$(BUILD)/tarnwick trace examples/tiny_attention_plan.json
+
+# The model files the README's examples read, in examples/models/.
+examples: deps
+	@/usr/bin/python3 scripts/make_examples.py
 
 test: test-release test-asan test-tsan
 

@@ -29,7 +29,7 @@ _tarnwick_options() {
 
 # File extensions (lower case) of the paths each command reads.
 _tarnwick_extensions() {
-  local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf"
+  local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf|npy|npz"
   case $1 in
     inspect) echo "$models|$tensors|json" ;;
     explain-diff | check) echo "$models|$tensors" ;;
@@ -38,7 +38,7 @@ _tarnwick_extensions() {
     lightgbm | lgbm) echo "lgb|txt" ;;
     pytorch | pt) echo "pt|pth|bin|ckpt" ;;
     onnx | profile) echo "onnx" ;;
-    scan) echo "pt|pth|bin|ckpt|pkl|pickle|onnx|safetensors|gguf" ;;
+    scan) echo "pt|pth|bin|ckpt|pkl|pickle|onnx|safetensors|gguf|npy|npz" ;;
     convert) echo "pkl|pickle" ;;
     explain) echo "$models|$tensors|json" ;;
     trace | summary | compare | why | validate | tensor-inspect | run | bench | quiz | \

@@ -8,8 +8,10 @@ block that this script fills with what the command prints:
     <!-- json: tarnwick onnx --json corpus/onnx/x.onnx -->      the JSON document alone
 
 Commands run in a scratch directory that holds `corpus` (the shared corpus), `examples` (the
-project's examples) and `fixtures` (small files written by fixtures.py), so the paths in the
-output read the same on every machine.
+project's examples, with `examples/models` written by make_examples.py as `make examples` writes
+it in a clone) and `fixtures` (small files written by fixtures.py), so the paths in the output
+read the same on every machine. Every `tarnwick` line of a ```sh block is run there too and
+must end with status 0, or 1 from a gate (`check`, `scan`) that printed its report.
 
 JSON documents are described by key tables between `<!-- keys: NAME -->` and
 `<!-- end keys -->`: one row per key path (`a.b`, `list[].c`, `map.*` for the members of an
@@ -21,7 +23,7 @@ order (`Key order: sorted.` or `Key order: as listed.`).
 
     doc_examples.py --write BINARY FILE...   regenerate the blocks in place
     doc_examples.py --check BINARY FILE...   fail (exit 1) when a block or key table is stale
-Exit status 77 when the shared corpus is absent.
+Exit status 77 when a document uses the shared corpus and it is absent.
 """
 
 import json
@@ -33,6 +35,7 @@ import sys
 import tempfile
 
 import fixtures
+import make_examples
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CORPUS = os.path.normpath(os.path.join(ROOT, "..", "shared", "corpus"))
@@ -65,6 +68,48 @@ def run_block(binary, workdir, kind, command_line):
     if result.returncode != 0:
         text += f"$ echo $?\n{result.returncode}\n"
     return "```text\n" + text + "```\n", None
+
+
+SH_BLOCK = "```sh\n"
+
+
+def shell_examples(lines):
+    """Every `tarnwick ...` command of the ```sh blocks, without its trailing comment, with the
+    folder a `cd` line of its block moved to."""
+    commands, inside, folder = [], False, "."
+    for line in lines:
+        command = line.split("  #")[0].split(" # ")[0].strip()
+        if line == SH_BLOCK:
+            inside, folder = True, "."
+        elif line.startswith("```"):
+            inside = False
+        elif inside and command.startswith("cd "):
+            folder = os.path.join(folder, command[3:].strip())
+        elif inside and command.startswith("tarnwick "):
+            commands.append((folder, command))
+    return commands
+
+
+def run_shell_examples(lines, binary, workdir):
+    problems = []
+    for folder, command in shell_examples(lines):
+        result = run(binary, os.path.join(workdir, folder), command)
+        gate = command.split()[1] in ("check", "scan") and result.returncode == 1 and result.stdout
+        if result.returncode != 0 and not gate:
+            problems.append(f"`{command}` ended with status {result.returncode}: {result.stderr.strip()[:200]}")
+    return problems
+
+
+def example_folder(workdir):
+    """The project's examples beside the models `make examples` writes."""
+    folder = os.path.join(workdir, "examples")
+    os.makedirs(folder)
+    for name in os.listdir(os.path.join(ROOT, "examples")):
+        if name != "models":
+            os.symlink(os.path.join(ROOT, "examples", name), os.path.join(folder, name))
+    make_examples.fixtures.write_all(os.path.join(folder, "models"))
+    make_examples.write_trees(os.path.join(folder, "models"))
+    make_examples.write_torch_models(os.path.join(folder, "models"))
 
 
 def regenerate(lines, binary, workdir):
@@ -234,20 +279,27 @@ def main():
     if len(sys.argv) < 4 or sys.argv[1] not in ("--write", "--check"):
         raise SystemExit(__doc__)
     mode, binary, files = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:]
-    if not os.path.isdir(CORPUS):
+    texts = {name: open(os.path.join(ROOT, name), encoding="utf-8").readlines() for name in files}
+    if not os.path.isdir(CORPUS) and any("corpus/" in line for lines in texts.values() for line in lines):
         print(f"skipped: shared corpus not found at {CORPUS}")
+        return 77
+    try:
+        import torch  # noqa: F401  (make_examples writes the PyTorch examples with it)
+    except ImportError:
+        print("skipped: python3-torch is not installed (make deps installs it)")
         return 77
     failures = 0
     with tempfile.TemporaryDirectory() as workdir:
-        os.symlink(CORPUS, os.path.join(workdir, "corpus"))
-        os.symlink(os.path.join(ROOT, "examples"), os.path.join(workdir, "examples"))
+        if os.path.isdir(CORPUS):
+            os.symlink(CORPUS, os.path.join(workdir, "corpus"))
+        example_folder(workdir)
         fixtures.write_all(os.path.join(workdir, "fixtures"))
         for name in files:
             path = os.path.join(ROOT, name)
-            with open(path, encoding="utf-8") as handle:
-                lines = handle.readlines()
+            lines = texts[name]
             fresh, documents = regenerate(lines, binary, workdir)
             problems = check_documents(read_key_tables(lines), documents)
+            problems += run_shell_examples(lines, binary, workdir)
             for problem in problems:
                 print(f"{name}: {problem}")
             failures += len(problems)

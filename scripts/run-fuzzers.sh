@@ -17,8 +17,9 @@ declare -A seeds=(
   [onnx]="$corpus/onnx $hostile/onnx"
   [pytorch]="$corpus/pytorch $hostile/pytorch"
   [plan]="$root/examples $hostile/plan"
+  [numpy]="$hostile/numpy"
 )
-for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan}; do
+for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan numpy}; do
   work="$root/build-fuzz/work/$reader"
   findings="$root/build-fuzz/findings/$reader"
   mkdir -p "$work" "$findings"

@@ -74,6 +74,9 @@ struct FormatDescriptor {
   // The scan reads the bytes as loaders that take any file do (torch.load, pickle.load): a file
   // of another kind is scanned by it as well, with `ScanInput::also`.
   bool scans_any_file = false;
+  // No scan of its own: the loaders that take any file (numpy.load among them) read this kind,
+  // so their scan is its scan.
+  bool scanned_by_any_file_loaders = false;
 };
 
 // `path`'s last component ends with ".<extension>", ASCII letters compared without case, and the

@@ -6,6 +6,7 @@
 #include "base/format.h"
 #include "base/number_parse.h"
 #include "base/text.h"
+#include "lightgbm/model_text_completeness.h"
 
 namespace tarnwick {
 
@@ -235,6 +236,8 @@ std::vector<TreeFeature> header_features(const Fields& header) {
 }  // namespace
 
 Result<TreeTable> parse_lightgbm_trees(const std::string& path, std::string_view text) {
+  Status complete = check_model_text_complete(path, text);
+  if (!complete.is_ok()) return complete.error();
   ModelText model = split_blocks(text);
   TreeTable table;
   table.path = path;

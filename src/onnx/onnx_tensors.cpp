@@ -18,6 +18,9 @@ constexpr int kMaxGraphDepth = DecodeBudget::kMaxGraphNesting;
 // GraphProto and NodeProto fields.
 constexpr std::uint32_t kGraphNode = 1, kGraphInitializer = 5, kGraphSparseInitializer = 15;
 constexpr std::uint32_t kNodeAttribute = 5, kAttributeGraph = 6, kAttributeGraphs = 11;
+// ModelProto and FunctionProto fields.
+constexpr std::uint32_t kModelGraph = 7, kModelFunction = 25;
+constexpr std::uint32_t kFunctionName = 1, kFunctionNode = 7, kFunctionDomain = 10;
 
 Status read_graph(const OnnxTensorSource& source, std::string_view graph, int depth, std::vector<TensorEntry>& tensors);
 
@@ -71,6 +74,28 @@ Status read_graph(const OnnxTensorSource& source, std::string_view graph, int de
   return Status::ok();
 }
 
+// A model-local function's constants, named "<domain>.<function>/<output>" (no domain: the
+// function's name alone), since its node outputs live in the function's own namespace.
+Status read_function(const OnnxTensorSource& source, std::string_view function, std::vector<TensorEntry>& tensors) {
+  Result<std::vector<ProtoField>> fields = decode_fields(function);
+  if (!fields.is_ok()) return fields.error();
+  std::string name, domain;
+  for (const ProtoField& field : fields.value()) {
+    if (field.wire_type != kLengthDelimited) continue;
+    if (field.field_number == kFunctionName) name = std::string(field.payload);
+    if (field.field_number == kFunctionDomain) domain = std::string(field.payload);
+  }
+  std::string prefix = (domain.empty() ? "" : domain + ".") + name + "/";
+  std::size_t first = tensors.size();
+  for (const ProtoField& field : fields.value()) {
+    if (field.field_number != kFunctionNode || field.wire_type != kLengthDelimited) continue;
+    Status status = read_node(source, field.payload, 1, tensors);
+    if (!status.is_ok()) return status;
+  }
+  for (std::size_t i = first; i < tensors.size(); ++i) tensors[i].name = prefix + tensors[i].name;
+  return Status::ok();
+}
+
 }  // namespace
 
 Result<TensorTable> onnx_tensor_table_from_bytes(const std::string& path, std::string_view bytes) {
@@ -82,13 +107,18 @@ Result<TensorTable> onnx_tensor_table_from_bytes(const std::string& path, std::s
   OnnxTensorSource source{path, bytes, std::filesystem::path(path).parent_path()};
   bool has_graph = false;
   for (const ProtoField& field : fields.value()) {
-    if (field.field_number == 7 && field.wire_type == kLengthDelimited) {
+    if (field.field_number == kModelGraph && field.wire_type == kLengthDelimited) {
       has_graph = true;
       Status status = read_graph(source, field.payload, 0, table.tensors);
       if (!status.is_ok()) return status.error();
     }
   }
   if (!has_graph) return fail("ONNX ModelProto did not contain graph field");
+  for (const ProtoField& field : fields.value()) {
+    if (field.field_number != kModelFunction || field.wire_type != kLengthDelimited) continue;
+    Status status = read_function(source, field.payload, table.tensors);
+    if (!status.is_ok()) return status.error();
+  }
   return table;
 }
 

@@ -7,21 +7,20 @@ namespace tarnwick {
 namespace {
 
 // A pickle from protocol 2 on opens with 0x80 and is claimed by the PyTorch format, as torch.load
-// would read it. What else the pickle loaders open by its first bytes: numpy's arrays and the
-// compressed streams joblib recognises (its zlib and lzma-alone signatures are too short to
-// claim a file by; their names bring them).
+// would read it; numpy's arrays are the NumPy format's. What else the pickle loaders open by
+// its first bytes: the compressed streams joblib recognises (its zlib and lzma-alone signatures
+// are too short to claim a file by; their names bring them).
 bool unpickled_by_a_loader(const ContentProbe& probe) {
-  return probe.head.starts_with("\x93NUMPY") || probe.head.starts_with("\x1f\x8b") || probe.head.starts_with("BZh") ||
+  return probe.head.starts_with("\x1f\x8b") || probe.head.starts_with("BZh") ||
          probe.head.starts_with("\xfd\x37\x7a\x58\x5a");
 }
 
 }  // namespace
 
-// Files whose loaders unpickle them (pickles, joblib files, numpy arrays, tar archives): only
-// `scan` reads them.
+// Files whose loaders unpickle them (pickles, joblib files, tar archives): only `scan` reads them.
 const FormatDescriptor kPickleFormat{
     .name = "pickle",
-    .extensions = {"pkl", "pickle", "tar", "joblib", "npy", "npz", "gz", "bz2", "xz", "lzma", "z", "zlib"},
+    .extensions = {"pkl", "pickle", "tar", "joblib", "gz", "bz2", "xz", "lzma", "z", "zlib"},
     .claims_content = unpickled_by_a_loader,
     .scan = scan::scan_pickle_based_file,
     .scans_any_file = true,

@@ -5,7 +5,7 @@
 #include "base/format.h"
 #include "base/text.h"
 #include "base/positioned_file.h"
-#include "pt/zip_directory.h"
+#include "containers/zip_directory.h"
 #include "pt/pytorch_summary.h"
 #include "pt/pytorch_tensors.h"
 

@@ -9,7 +9,7 @@
 #include "base/file_read.h"
 #include "containers/decompress.h"
 #include "containers/tar_archive.h"
-#include "numpy/npy_header.h"
+#include "containers/npy_header.h"
 #include "pickle/pickle_findings.h"
 #include "pt/container_scan.h"
 

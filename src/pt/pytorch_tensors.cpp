@@ -11,7 +11,7 @@
 #include "pt/strided_elements.h"
 #include "pickle/torch_types.h"
 #include "base/positioned_file.h"
-#include "pt/zip_directory.h"
+#include "containers/zip_directory.h"
 
 namespace tarnwick {
 

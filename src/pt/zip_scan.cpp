@@ -6,10 +6,10 @@
 #include <set>
 
 #include "containers/decompress.h"
-#include "numpy/npy_header.h"
+#include "containers/npy_header.h"
 #include "pickle/pickle_findings.h"
 #include "pt/container_scan.h"
-#include "pt/zip_directory.h"
+#include "containers/zip_directory.h"
 
 namespace tarnwick::scan {
 

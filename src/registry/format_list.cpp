@@ -6,6 +6,7 @@
 #include "demo/plan_format.h"
 #include "gguf/gguf_format.h"
 #include "lightgbm/lightgbm_format.h"
+#include "numpy/numpy_format.h"
 #include "onnx/onnx_format.h"
 #include "pt/pickle_format.h"
 #include "pt/pytorch_format.h"
@@ -17,9 +18,10 @@ std::span<const FormatDescriptor* const> built_in_formats() {
   // Content tests run in this order, the strictest first where two can hold at once: a
   // safetensors header length whose low byte is 0x80 (640 bytes: 80 02 ...) also starts like a
   // pickle, while a pickle or zip never has '{' at byte 8 after a length that fits the file.
-  static const std::array<const FormatDescriptor*, 8> kFormats{
-      &kCatBoostFormat,   &kLightgbmFormat, &kGgufFormat,       &kSafetensorsFormat,
-      &kPyTorchFormat,    &kOnnxFormat,     &kTensorPlanFormat, &kPickleFormat,
+  // An .npz is a zip whose first member is an array, which torch.load would refuse.
+  static const std::array<const FormatDescriptor*, 9> kFormats{
+      &kCatBoostFormat, &kLightgbmFormat,   &kGgufFormat,       &kSafetensorsFormat, &kNumpyFormat,
+      &kPyTorchFormat,  &kOnnxFormat,       &kTensorPlanFormat, &kPickleFormat,
   };
   return kFormats;
 }

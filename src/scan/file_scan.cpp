@@ -8,16 +8,24 @@ namespace {
 
 // A file is judged by every loader that would read it: after its own kind's scan, the scans of
 // loaders that take any file (torch.load, pickle.load) add what they would run from its bytes.
-void scan_as_every_loader(const FormatDescriptor& format, ScanInput input, FileScan& scan) {
-  format.scan(input, scan);
-  if (format.scans_any_file) return;
-  input.also = true;
+const FormatDescriptor* any_file_scanner() {
   for (const FormatDescriptor* other : registered_formats()) {
-    if (other->scans_any_file && other->scan != nullptr) {
-      other->scan(input, scan);
-      return;
-    }
+    if (other->scans_any_file && other->scan != nullptr) return other;
   }
+  return nullptr;
+}
+
+bool scannable(const FormatDescriptor* format) {
+  return format != nullptr && (format->scan != nullptr || (format->scanned_by_any_file_loaders && any_file_scanner()));
+}
+
+void scan_as_every_loader(const FormatDescriptor& format, ScanInput input, FileScan& scan) {
+  const FormatDescriptor* any_file = any_file_scanner();
+  if (format.scan == nullptr) return any_file->scan(input, scan);
+  format.scan(input, scan);
+  if (format.scans_any_file || any_file == nullptr) return;
+  input.also = true;
+  any_file->scan(input, scan);
 }
 
 }  // namespace
@@ -27,7 +35,7 @@ FileScan scan_file(const std::string& path) {
   scan.path = path;
   scan.format = "unknown";
   const FormatDescriptor* format = detect_format(path);
-  if (format == nullptr || format->scan == nullptr) {
+  if (!scannable(format)) {
     scan.add("unscannable", "not a format the scan knows (PyTorch, pickle, ONNX, safetensors, GGUF)");
   } else {
     scan_as_every_loader(*format, ScanInput{path, std::nullopt}, scan);
@@ -40,7 +48,7 @@ FileScan scan_bytes(const std::string& shown_as, std::string_view bytes) {
   scan.path = shown_as;
   scan.format = "unknown";
   const FormatDescriptor* format = detect_format_of_bytes(bytes);
-  if (format == nullptr || format->scan == nullptr) {
+  if (!scannable(format)) {
     scan.add("unscannable",
              "not a format the scan knows by its content (PyTorch, pickle from protocol 2 on, safetensors, GGUF); "
              "ONNX files and older pickles are known by their names, so scan them as files");

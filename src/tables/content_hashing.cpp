@@ -15,7 +15,7 @@ namespace {
 
 // Hashes each tensor's range on two threads when there is enough to share: tensor bytes are
 // most of a checkpoint, and the hash, not the page cache, is then the limit.
-void hash_ranges(std::string_view bytes, const std::vector<TensorEntry*>& tensors) {
+void hash_ranges(std::string_view bytes, const std::vector<TensorEntry*>& tensors, bool share = true) {
   constexpr std::uint64_t kWorthAThread = 64u << 20;
   std::uint64_t total = 0;
   for (const TensorEntry* tensor : tensors) total += tensor->data->length;
@@ -26,36 +26,13 @@ void hash_ranges(std::string_view bytes, const std::vector<TensorEntry*>& tensor
       tensors[i]->content_hash = xxh3_64(bytes.substr(range.offset, range.length));
     }
   };
-  if (total < kWorthAThread) {
+  if (!share || total < kWorthAThread) {
     work();
     return;
   }
   ParallelTask helper(work);
   work();
   helper.join();
-}
-
-// The file's own fingerprint without hashing tensor bytes twice: the bytes between tensors as
-// they are, each tensor by its content hash. Every byte of the file still counts.
-void feed_file(std::string_view bytes, std::vector<TensorEntry*>& tensors, Xxh3Stream& whole) {
-  std::stable_sort(tensors.begin(), tensors.end(),
-                   [](const TensorEntry* a, const TensorEntry* b) { return a->data->offset < b->data->offset; });
-  char size[8];
-  for (int i = 0; i < 8; ++i) size[i] = static_cast<char>(static_cast<std::uint64_t>(bytes.size()) >> (8 * i));
-  whole.update({size, 8});
-  std::uint64_t done = 0;
-  for (const TensorEntry* tensor : tensors) {
-    const TensorBytes& range = *tensor->data;
-    if (range.offset < done) {  // overlapping ranges: hash the rest of the file as it is
-      break;
-    }
-    whole.update(bytes.substr(done, range.offset - done));
-    char hash[8];
-    for (int i = 0; i < 8; ++i) hash[i] = static_cast<char>(*tensor->content_hash >> (8 * i));
-    whole.update({hash, 8});
-    done = range.offset + range.length;
-  }
-  whole.update(bytes.substr(done));
 }
 
 }  // namespace
@@ -76,8 +53,10 @@ Result<std::uint64_t> hash_files_and_tensors(const std::vector<std::string>& fil
       Result<std::string_view> range = file.range(path, tensor->data->offset, tensor->data->length);
       if (!range.is_ok()) return range.error();
     }
-    hash_ranges(file.bytes(), tensors);
-    feed_file(file.bytes(), tensors, whole);
+    // The file's bytes are hashed on a second core while this one hashes its tensors.
+    ParallelTask<void> whole_file([&] { whole.update(file.bytes()); });
+    hash_ranges(file.bytes(), tensors, /*share=*/false);
+    whole_file.join();
   }
   if (!by_file.empty()) return fail("tensor data in " + by_file.begin()->first + ", which is not a file of the checkpoint");
   return whole.digest();

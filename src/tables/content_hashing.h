@@ -15,8 +15,8 @@ namespace tarnwick {
 Status fill_content_hashes(TensorTable& table, const std::vector<bool>& selected = {});
 
 // Fills the content hash of every tensor the files hold (as fill_content_hashes would) and
-// returns a fingerprint of the files' bytes: XXH3-64 over each file's size, the bytes between
-// its tensors, and each tensor's content hash in file order. Every byte is read once.
+// returns XXH3-64 of the files' bytes, one after another: for a single file, what
+// `xxhsum -H3` prints for it.
 Result<std::uint64_t> hash_files_and_tensors(const std::vector<std::string>& files, TensorTable& table);
 
 }  // namespace tarnwick

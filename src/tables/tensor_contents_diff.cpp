@@ -59,6 +59,10 @@ std::string unreadable_text(const TensorEntry& tensor) {
 
 // Why the values of two tensors of one layout could not be compared, side by side.
 std::string uncompared_reason(const TensorEntry& old_tensor, const TensorEntry& new_tensor) {
+  if (!old_tensor.content_hash && !new_tensor.content_hash &&
+      unreadable_text(old_tensor) == unreadable_text(new_tensor)) {
+    return "both: " + unreadable_text(old_tensor);
+  }
   std::string reason;
   if (!old_tensor.content_hash) reason = "old: " + unreadable_text(old_tensor);
   if (!new_tensor.content_hash) reason += (reason.empty() ? "new: " : "; new: ") + unreadable_text(new_tensor);

@@ -147,7 +147,7 @@ TEST(TreeContentsReport, ErrorsAreOneMessage) {
   model.leaf_values = {0.5};
   std::string cbm = dir.write("stump.cbm", build_core(model).file());
   std::string broken = dir.write("broken.cbm", std::string("CBM1\xff\xff\xff\x7f", 8));
-  std::string lgb = dir.write("model.txt", "tree\nfeature_names=a\n\nTree=0\nnum_leaves=1\nleaf_value=1\n");
+  std::string lgb = dir.write("model.txt", "tree\nfeature_names=a\n\nTree=0\nnum_leaves=1\nleaf_value=1\n\nend of trees\n");
   struct Case {
     std::function<Printed()> run;
     std::string message;

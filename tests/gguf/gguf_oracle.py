@@ -3,15 +3,22 @@
 `tarnwick contents --json` and `tarnwick inspect --json` with @huggingface/gguf's reading of
 them.
 
-Usage: gguf_oracle.py <tarnwick binary> <@huggingface/gguf dist/index.mjs>
-Compares tensor names, stored shapes, dtype codes, absolute offsets and metadata values.
+Usage: gguf_oracle.py <tarnwick binary> <@huggingface/gguf dist/index.mjs> [<corpus folder>]
+Compares tensor names, stored shapes, dtype codes, absolute offsets and metadata values. The
+real GGUF files of the corpus (realworld/*.gguf) are compared too, and for them: the
+`inspect --json` file fingerprint is what `xxhsum -H3` prints, and one byte flipped inside each
+tensor makes `diff --contents` name exactly that tensor, its old fingerprint XXH3-64 of the
+bytes the oracle places there.
 """
+import glob
 import json
 import os
 import struct
 import subprocess
 import sys
 import tempfile
+
+import xxhash
 
 # code: (dtype name, elements per block, bytes per block)
 TYPES = {0: ("float32", 1, 4), 1: ("float16", 1, 2), 2: ("q4_0", 32, 18), 3: ("q4_1", 32, 20),
@@ -157,8 +164,66 @@ def compare_summary(summary, theirs, size):
     return problems
 
 
+def run_json(binary, *args):
+    done = subprocess.run([binary, *args], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise RuntimeError(f"tarnwick {' '.join(args)}: {done.stderr.strip()}")
+    return json.loads(done.stdout)
+
+
+def xxhsum(path):
+    line = subprocess.run(["xxhsum", "-H3", path], capture_output=True, text=True, check=True).stdout
+    return int(line.split("=")[-1].strip(), 16)
+
+
+def compare_real_file(binary, path, theirs, folder):
+    """Fingerprints of a real file: the whole file, and each tensor by a flipped byte."""
+    problems = []
+    fingerprint = run_json(binary, "inspect", "--json", path)["file_fingerprint"]
+    if fingerprint != xxhsum(path):
+        problems.append(f"file_fingerprint {fingerprint:#x} is not xxhsum -H3's {xxhsum(path):#x}")
+    data = open(path, "rb").read()
+    base = int(theirs["tensorDataOffset"])
+    copy = os.path.join(folder, "flipped.gguf")
+    for tensor in run_json(binary, "contents", "--json", path)["tensors"]:
+        info = next(i for i in theirs["tensorInfos"] if i["name"] == tensor["name"])
+        start = base + int(info["offset"])
+        raw = data[start:start + tensor["bytes"]]
+        if not raw:
+            continue
+        at = start + len(raw) // 2
+        with open(copy, "wb") as out:
+            out.write(data[:at] + bytes([data[at] ^ 0x01]) + data[at + 1:])
+        diff = run_json(binary, "diff", "--contents", "--json", path, copy)
+        changed = [(c["name"], c["what"]) for c in diff["changed"]]
+        if changed != [(tensor["name"], ["values"])] or diff["uncompared"]:
+            problems.append(f"flip in {tensor['name']}: diff --contents says {changed[:3]}")
+        elif int(diff["changed"][0]["old"]["fingerprint"], 16) != xxhash.xxh3_64_intdigest(raw):
+            problems.append(f"{tensor['name']}: fingerprint is not XXH3-64 of its bytes")
+    return problems
+
+
+def check_real_files(binary, oracle, script, corpus, folder):
+    paths = sorted(glob.glob(os.path.join(corpus, "realworld", "*.gguf")))
+    if not paths:
+        print(f"no real GGUF files under {corpus}/realworld: only written files compared")
+        return 0
+    readings = subprocess.run(["node", script, oracle, *paths], capture_output=True, text=True, check=True)
+    failed = 0
+    for path, line in zip(paths, readings.stdout.split("\n")):
+        theirs = json.loads(line)
+        problems = compare(run_json(binary, "contents", "--json", path), theirs)
+        problems += compare_real_file(binary, path, theirs, folder)
+        print(("ok  " if not problems else "FAIL") + f" realworld/{os.path.basename(path)}")
+        for problem in problems[:5]:
+            print("  " + problem)
+        failed += bool(problems)
+    return failed
+
+
 def main():
     binary, oracle = sys.argv[1], sys.argv[2]
+    corpus = sys.argv[3] if len(sys.argv) > 3 else None
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gguf_oracle.mjs")
     failed = 0
     with tempfile.TemporaryDirectory() as directory:
@@ -168,7 +233,7 @@ def main():
             with open(paths[-1], "wb") as out:
                 out.write(content)
         readings = subprocess.run(["node", script, oracle, *paths], capture_output=True, text=True, check=True)
-        for path, line in zip(paths, readings.stdout.splitlines()):
+        for path, line in zip(paths, readings.stdout.split("\n")):
             run = subprocess.run([binary, "contents", "--json", path], capture_output=True, text=True)
             if run.returncode != 0:
                 print(f"FAIL {os.path.basename(path)}: {run.stderr.strip()}")
@@ -184,7 +249,9 @@ def main():
             for problem in problems[:5]:
                 print("  " + problem)
             failed += bool(problems)
-        print(f"{len(paths) - failed} passed, {failed} failed")
+        real_failed = check_real_files(binary, oracle, script, corpus, directory) if corpus else 0
+        print(f"{len(paths) - failed} written files passed, {failed} failed; {real_failed} real files failed")
+        failed += real_failed
     return 1 if failed else 0
 
 

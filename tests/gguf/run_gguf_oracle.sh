@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# GGUF files written by the test against @huggingface/gguf, installed with npm beside the build
+# GGUF files written by the test, and the real ones of the shared corpus, against @huggingface/gguf, installed with npm beside the build
 # (an ignored folder); 77 means skipped (no node, or npm cannot reach its registry).
 set -u
 binary=$1
@@ -17,4 +17,4 @@ if [ ! -f "$package" ]; then
     exit 77
   fi
 fi
-exec /usr/bin/python3 "$root/tests/gguf/gguf_oracle.py" "$binary" "$package"
+exec /usr/bin/python3 "$root/tests/gguf/gguf_oracle.py" "$binary" "$package" "${TARNWICK_CORPUS:-$root/../shared/corpus}"

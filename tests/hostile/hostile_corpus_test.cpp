@@ -55,7 +55,7 @@ std::vector<Args> commands_for(const std::string& kind, const std::string& file)
     runs.push_back({"bench", "--iters", "2", file});
     return runs;
   }
-  std::string kind_command = kind == "cbm" ? "catboost" : kind == "safetensors" || kind == "gguf" ? "contents" : kind;
+  std::string kind_command = kind == "cbm" ? "catboost" : kind == "safetensors" || kind == "gguf" || kind == "numpy" ? "contents" : kind;
   std::vector<Args> runs = artifact_commands(file, kind_command);
   if (kind == "onnx") {
     runs.push_back({"check", "--max-ops-growth", "0", "--max-parameter-growth", "0", "--fail-on-new-op", file, file});
@@ -63,7 +63,7 @@ std::vector<Args> commands_for(const std::string& kind, const std::string& file)
     runs.push_back({"profile", "--json", file});
     runs.push_back({"profile", "--dim", "batch=3", file});  // refused unless the graph declares batch
   }
-  if (kind == "safetensors" || kind == "gguf") {
+  if (kind == "safetensors" || kind == "gguf" || kind == "numpy") {
     runs.push_back({"check", "--max-parameter-growth", "0", "--fail-on-feature-change", "--fail-on-training-config-change",
                     file, file});
   }
@@ -125,7 +125,7 @@ TEST_P(HostileCorpus, EveryCommandEndsWithAStatusAndAtMostOneError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, HostileCorpus,
-                         ::testing::Values("cbm", "lightgbm", "onnx", "pytorch", "safetensors", "gguf", "plan"));
+                         ::testing::Values("cbm", "lightgbm", "onnx", "pytorch", "safetensors", "gguf", "numpy", "plan"));
 
 }  // namespace
 }  // namespace tarnwick

@@ -10,6 +10,7 @@ import os
 import shutil
 import struct
 import sys
+import zlib
 
 # The committed corpus, or another folder given as the first argument (to check it is current).
 ROOT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
@@ -67,16 +68,20 @@ def node(op, inputs, outputs, attributes=b""):
 # ---- zip helpers
 def zip_archive(entries, zip64_entries=False, eocd_override=None, comment=b""):
     out, directory = bytearray(), bytearray()
-    for name, data in entries:
+    for entry in entries:
+        # (name, data) stored, or (name, deflated data, method, uncompressed size)
+        name, data = entry[0], entry[1]
+        method, full = (entry[2], entry[3]) if len(entry) > 2 else (0, len(data))
         offset = len(out)
-        out += b"PK\x03\x04" + struct.pack("<HHHHHIIIHH", 20, 0, 0, 0, 0, 0, len(data), len(data), len(name), 0)
+        out += b"PK\x03\x04" + struct.pack("<HHHHHIIIHH", 20, 0, method, 0, 0, 0, len(data), full, len(name), 0)
         out += name + data
         extra = b""
         size32, offset32 = len(data), offset
         if zip64_entries:
             extra = struct.pack("<HHQQQ", 1, 24, len(data), len(data), offset)
             size32 = offset32 = 0xFFFFFFFF
-        directory += b"PK\x01\x02" + struct.pack("<HHHHHHIIIHHHHHII", 20, 20, 0, 0, 0, 0, 0, size32, size32,
+        directory += b"PK\x01\x02" + struct.pack("<HHHHHHIIIHHHHHII", 20, 20, 0, method, 0, 0, 0, size32,
+                                                full if not zip64_entries else size32,
                                                 len(name), len(extra), 0, 0, 0, 0, offset32) + name + extra
     dir_offset = len(out)
     out += directory
@@ -148,7 +153,7 @@ def pickle_names(names):
 
 def main():
     shutil.rmtree(ROOT, ignore_errors=True)
-    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf"):
+    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf", "numpy"):
         os.makedirs(os.path.join(ROOT, kind))
 
     # CatBoost
@@ -257,6 +262,42 @@ def main():
     write("plan", "not_an_object.json", "42")
 
     tensor_checkpoints()
+    numpy_arrays()
+
+
+def npy_file(header, data=b"", version=1):
+    text = header.encode() if isinstance(header, str) else header
+    if version == 1:
+        return b"\x93NUMPY\x01\x00" + struct.pack("<H", len(text)) + text + data
+    return b"\x93NUMPY" + bytes([version, 0]) + struct.pack("<I", len(text)) + text + data
+
+
+def numpy_arrays():
+    valid = npy_file("{'descr': '<f4', 'fortran_order': False, 'shape': (2, 3), }\n", bytes(range(24)))
+    truncations("numpy", "array", "npy", valid, 11)
+    fortran = npy_file("{'descr': '>f8', 'fortran_order': True, 'shape': (2, 3), }\n", bytes(48))
+    truncations("numpy", "fortran", "npy", fortran, 13)
+    write("numpy", "header_length_2_32.npy", b"\x93NUMPY\x02\x00" + struct.pack("<I", 2**32 - 1) + b"{")
+    write("numpy", "version_9.npy", b"\x93NUMPY\x09\x00" + bytes(8))
+    write("numpy", "shape_overflow.npy", npy_file("{'descr': '<f8', 'fortran_order': False, 'shape': (4294967296, 4294967296, 16)}", bytes(8)))
+    write("numpy", "shape_huge_fortran.npy", npy_file("{'descr': '<f4', 'fortran_order': True, 'shape': (65536, 65536)}", bytes(16)))
+    write("numpy", "shape_not_tuple.npy", npy_file("{'descr': '<f4', 'fortran_order': False, 'shape': 7}", bytes(4)))
+    write("numpy", "descr_nested_deep.npy", npy_file("{'descr': " + "[" * 100000 + "]" * 100000 + ", 'fortran_order': False, 'shape': (1,)}", bytes(8), 2))
+    write("numpy", "dict_unclosed.npy", npy_file("{'descr': '<f4', 'fortran_order': False, 'shape': (1,", bytes(4)))
+    write("numpy", "string_dtype_huge.npy", npy_file("{'descr': '<U1073741824', 'fortran_order': False, 'shape': (1073741824,)}", bytes(8)))
+    write("numpy", "object_array.npy", npy_file("{'descr': '|O', 'fortran_order': False, 'shape': (2,)}", b"\x80\x04N."))
+    member = npy_file("{'descr': '<i2', 'fortran_order': False, 'shape': (4,), }\n", bytes(8))
+    stored = zip_archive([(b"w.npy", member), (b"b.npy", member)])
+    truncations("numpy", "stored", "npz", stored, 41)
+    big = npy_file("{'descr': '|u1', 'fortran_order': False, 'shape': (200000000,)}", bytes(200_000_000))
+    write("numpy", "member_bomb.npz", zip_archive([(b"w.npy", zlib_raw(big), 8, len(big))]))
+    write("numpy", "member_size_lies.npz", zip_archive([(b"w.npy", zlib_raw(member), 8, 2**32 - 1)]))
+    write("numpy", "member_not_array.npz", zip_archive([(b"w.npy", b"not an array"), (b"notes.txt", b"x")]))
+
+
+def zlib_raw(data):
+    compressor = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return compressor.compress(data) + compressor.flush()
 
 
 def safetensors_file(header, data=b""):

@@ -20,7 +20,11 @@ const char* kTrees =
     "cat_threshold=8 256\nshrinkage=1\n\n\n"
     "Tree=1\nnum_leaves=1\nnum_cat=0\nleaf_value=0.125\nshrinkage=1\n\n\nend of trees\n";
 
-std::string model_text(const std::string& trees) { return std::string(kHeader) + trees; }
+// A whole model text: the header, the trees, and the closing line LightGBM writes after them.
+std::string model_text(std::string trees) {
+  if (trees.find("end of") == std::string::npos) trees += "\n\nend of trees\n";
+  return std::string(kHeader) + trees;
+}
 
 TEST(LightgbmTrees, NumericalAndCategoricalSplits) {
   Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(kTrees));
@@ -81,6 +85,13 @@ TEST(LightgbmTrees, BrokenTreesGiveOneClearError) {
        "LightGBM tree 0: categorical threshold 0 is used twice"},
       {"bad number", "Tree=0\nnum_leaves=1\nleaf_value=x\n", "LightGBM tree 0: leaf_value: invalid float literal: x"},
       {"missing split line", "Tree=0\nnum_leaves=2\nleaf_value=1 2\n", "LightGBM tree 0: split_feature is missing"},
+      {"cut inside the trees", "Tree=0\nnum_leaves=1\nleaf_value=1\nend of tr",
+       "the LightGBM model text is cut short: no \"end of trees\" line"},
+      {"cut inside the parameters", "Tree=0\nnum_leaves=1\nleaf_value=1\nend of trees\n\nparameters:\n[boosting: gbdt]\n",
+       "the LightGBM model text is cut short: no \"end of parameters\" line"},
+      {"cut inside the closing line",
+       "Tree=0\nnum_leaves=1\nleaf_value=1\nend of trees\n\nparameters:\nend of parameters\n\npandas_categorical:[[\"a\", \"b",
+       "the LightGBM model text is cut short: the pandas_categorical line is not whole JSON"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -88,6 +88,37 @@ def tensors(graph):
                 yield from tensors(sub)
 
 
+def model_tensors(model):
+    """The graph's tensors, then each model-local function's constants as "<domain>.<name>/<output>"."""
+    yield from tensors(model.graph)
+    for function in model.functions:
+        prefix = (function.domain + "." if function.domain else "") + function.name + "/"
+        body = helper.make_graph(list(function.node), function.name, [], [])
+        for name, *rest in tensors(body):
+            yield (prefix + name, *rest)
+
+
+def function_model(path):
+    """A model whose weights sit in Constant nodes of a model-local function, called twice."""
+    weight = helper.make_tensor("w", onnx.TensorProto.FLOAT, [2, 3], [0.5, 1, 1.5, 2, 2.5, 3])
+    function = helper.make_function(
+        "custom.ops", "Scale", ["x"], ["y"],
+        [helper.make_node("Constant", [], ["w"], value=weight),
+         helper.make_node("Constant", [], ["b"], value_floats=[1.0, 2.0, 3.0]),
+         helper.make_node("MatMul", ["x", "w"], ["xw"]), helper.make_node("Add", ["xw", "b"], ["y"])],
+        [helper.make_opsetid("", 17)])
+    graph = helper.make_graph(
+        [helper.make_node("Scale", ["x"], ["h"], domain="custom.ops"), helper.make_node("Relu", ["h"], ["y"])],
+        "g", [helper.make_tensor_value_info("x", onnx.TensorProto.FLOAT, [1, 2])],
+        [helper.make_tensor_value_info("y", onnx.TensorProto.FLOAT, [1, 3])],
+        [helper.make_tensor("scale", onnx.TensorProto.FLOAT, [1], [2.0])])
+    model = helper.make_model(graph, functions=[function],
+                              opset_imports=[helper.make_opsetid("", 17), helper.make_opsetid("custom.ops", 1)])
+    onnx.checker.check_model(model)
+    onnx.save(model, path)
+    return path
+
+
 def run(binary, *args):
     done = subprocess.run([binary, *args], capture_output=True, text=True)
     if done.returncode != 0:
@@ -143,9 +174,10 @@ def main():
     binary, paths = sys.argv[1], sys.argv[2:]
     failed = 0
     with tempfile.TemporaryDirectory() as folder:
+        paths = paths + [function_model(os.path.join(folder, "functions.onnx"))]
         for path in paths:
             model = onnx.load(path, load_external_data=False)
-            want = list(tensors(model.graph))
+            want = list(model_tensors(model))
             problem = check_table(binary, path, want)
             compared = 0
             if problem is None:

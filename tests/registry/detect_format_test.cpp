@@ -82,10 +82,35 @@ TEST(DetectFormat, TensorCheckpoints) {
   for (const Case& c : cases) EXPECT_EQ(kind_name(detect_format(c.path)), c.expected) << c.path;
 }
 
+// numpy.load decides as torch.load does, by content: an array by its magic, an archive of arrays
+// by its first member; a zip that opens with anything else is torch's.
+TEST(DetectFormat, NumpyArraysAndArchives) {
+  TempDir dir;
+  auto zip_starting_with = [](const std::string& member) {
+    std::string local("PK\x03\x04", 4);
+    local += std::string(22, '\0');
+    local += static_cast<char>(member.size());
+    local += std::string(3, '\0');
+    return local + member;
+  };
+  struct Case {
+    std::string path;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {dir.write("array-noext", std::string("\x93NUMPY\x01\x00", 8)), "NumPy"},
+      {dir.write("arrays.bin", zip_starting_with("w.npy")), "NumPy"},
+      {dir.write("weights.npz", zip_starting_with("archive/data.pkl")), "PyTorch"},
+      {dir.write("cut.npz", "PK"), "NumPy"},  // too short for any content: the name decides
+      {(dir.path() / "missing.NPY").string(), "NumPy"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(kind_name(detect_format(c.path)), c.expected) << c.path;
+}
+
 TEST(DetectFormat, EveryBuiltInFormatHasItsDisplayName) {
   std::vector<std::string_view> names;
   for (const FormatDescriptor* format : registered_formats()) names.push_back(format->name);
-  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "GGUF", "safetensors", "PyTorch", "ONNX",
+  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "GGUF", "safetensors", "NumPy", "PyTorch", "ONNX",
                                                   "tensor plan JSON", "pickle"}));
   EXPECT_EQ(kind_name(nullptr), "unknown");
 }

@@ -32,7 +32,7 @@ std::string kind_named_by(const std::vector<std::string>& command, const std::st
 
 // scan's format names for each kind.
 std::set<std::string> scan_formats_of(std::string_view kind) {
-  if (kind == "PyTorch" || kind == "pickle") {
+  if (kind == "PyTorch" || kind == "pickle" || kind == "NumPy") {  // numpy.load is one of the loaders that take any file
     return {"pytorch-zip", "pytorch-legacy", "pickle", "torchscript", "torch-package", "numpy", "numpy-npz", "joblib", "tar"};
   }
   if (kind == "ONNX") return {"onnx"};

@@ -1,4 +1,4 @@
-#include "numpy/npy_header.h"
+#include "containers/npy_header.h"
 
 #include <cctype>
 #include <optional>

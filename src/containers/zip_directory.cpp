@@ -1,4 +1,4 @@
-#include "pt/zip_directory.h"
+#include "containers/zip_directory.h"
 
 #include <algorithm>
 #include <optional>
