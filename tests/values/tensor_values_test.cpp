@@ -116,6 +116,7 @@ TEST(TensorValues, HostileFilesThroughTheCommands) {
       "unknown.gguf", GgufBuilder().tensor("odd", {32}, 99, std::string(64, '\0')).tensor("iq", {256}, 16, std::string(66, '\0')).build());
   std::string truncated = dir.write("truncated.gguf", GgufBuilder().tensor("cut", {64}, 0, std::string(100, '\0')).build());
   std::string plain_file = dir.write("plain.safetensors", safetensors_file({{"w", "F32", {1}, floats({1})}}));
+  std::string past_the_end = dir.write("past_the_end.safetensors", safetensors_file({{"w", "F32", {100}, floats({1})}}));
   std::string bad_map = dir.write("bad_map.txt", "# names\nw w2 extra\n");
   std::string twice = dir.write("twice.txt", "w a\nw b\n");
   std::string trees = dir.write("trees.txt", "tree\nversion=v3\nnum_class=1\nmax_feature_idx=0\n\nTree=0\nnum_leaves=1\n"
@@ -129,6 +130,8 @@ TEST(TensorValues, HostileFilesThroughTheCommands) {
        "error: --max-tensor-change must be a number at least 0, such as 0.05; got `-1`\n"},
       {{"check", "--frozen", "*", unknown, unknown},
        "error: --frozen needs the values of tensor odd, which cannot be read: no bytes\n"},
+      {{"contents", "--stats", past_the_end},
+       "error: invalid safetensors file " + past_the_end + ": tensor \"w\": data_offsets span 4 bytes, but 100 elements of F32 need 400\n"},
       {{"diff", "--contents", "--map", (dir.path() / "absent.txt").string(), plain_file, plain_file},
        "error: --map: read " + (dir.path() / "absent.txt").string() + ": No such file or directory\n"},
       {{"diff", "--contents", "--map", bad_map, plain_file, plain_file},
