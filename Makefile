@@ -45,7 +45,7 @@ test-asan: deps
 
 # ThreadSanitizer over the tests that start threads: the helper itself, and the hashes, diffs
 # and pipes that use a second thread.
-TSAN_TESTS := ^(ParallelTask|FileHashes|CbmBoundedWork|TensorFileSummary|ContentsCommand|PipeInput)\.
+TSAN_TESTS := ^(ParallelTask|FileHashes|CbmBoundedWork|TensorFileSummary|ContentsCommand|PipeInput|ValuePasses)\.
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_TSAN=ON >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target tarnwick_tests

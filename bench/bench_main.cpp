@@ -15,6 +15,9 @@
 // of two 1 GiB files hashes every tensor byte within 1.5x of `cat old new > /dev/null`.
 // scan: a 100 MiB pickle shaped like a huge state dict and 100 MiB of nested empty lists, each
 // within 10x a bare read + FNV-1a pass and 4x its size + 32 MiB in memory.
+// Statistics: `contents --stats` of a 2 GiB float32 safetensors file and of a 1 GiB q4_k GGUF,
+// each within 1.5x `xxhsum -H3` of the same file (smaller files, said so, when the disk holding
+// the temporary directory has under 8 GB free).
 // Commands run as child processes: time is wall time, memory the child's peak resident set.
 #include <fcntl.h>
 #include <signal.h>
@@ -494,6 +497,107 @@ void bench_contents(const Path& dir) {
   std::filesystem::remove(old_checkpoint);
 }
 
+// Pseudo-random float32 values around zero, a few MiB at a time, so that writing stays cheap.
+void write_random_floats(std::ofstream& out, std::uint64_t count) {
+  std::vector<float> chunk(1u << 20);
+  std::uint64_t state = 88172645463325252ull;
+  for (std::uint64_t done = 0; done < count; done += chunk.size()) {
+    for (float& value : chunk) {
+      state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+      value = static_cast<float>(static_cast<std::int64_t>(state >> 40) - (1 << 23)) * 1e-7f;
+    }
+    std::uint64_t take = std::min<std::uint64_t>(chunk.size(), count - done);
+    out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(take * 4));
+  }
+}
+
+void write_float32_safetensors(const Path& path, std::uint64_t bytes) {
+  const int count = 64;
+  const std::uint64_t tensor_elements = bytes / 4 / count;
+  nlohmann::ordered_json header = nlohmann::ordered_json::object();
+  for (int i = 0; i < count; ++i) {
+    std::uint64_t start = i * tensor_elements * 4;
+    header["layers." + std::to_string(i) + ".weight"] = {
+        {"dtype", "F32"}, {"shape", {tensor_elements}}, {"data_offsets", {start, start + tensor_elements * 4}}};
+  }
+  std::string text = header.dump();
+  while (text.size() % 8 != 0) text.push_back(' ');
+  std::ofstream out(path, std::ios::binary);
+  out << tarnwick::testing::u64_le(text.size()) << text;
+  write_random_floats(out, tensor_elements * count);
+}
+
+// q4_k blocks (144 bytes per 256 values): scales d = 2^-10 and dmin = 2^-12 as halves, the
+// sub-block scales and the 4-bit values pseudo-random.
+void write_q4_k_gguf(const Path& path, std::uint64_t bytes) {
+  const int count = 32;
+  const std::uint64_t row = 4096, block_bytes = 144;
+  const std::uint64_t rows = bytes / count / (row / 256 * block_bytes);
+  const std::uint64_t tensor_bytes = rows * row / 256 * block_bytes;
+  auto le = [](std::uint64_t value, int width) {
+    std::string text;
+    for (int i = 0; i < width; ++i) text.push_back(static_cast<char>(value >> (8 * i)));
+    return text;
+  };
+  std::string head = std::string("GGUF") + le(3, 4) + le(count, 8) + le(0, 8);
+  std::uint64_t offset = 0;
+  for (int i = 0; i < count; ++i) {
+    std::string name = "blk." + std::to_string(i) + ".ffn.weight";
+    head += le(name.size(), 8) + name + le(2, 4) + le(row, 8) + le(rows, 8) + le(12, 4) + le(offset, 8);
+    offset += tensor_bytes;
+  }
+  while (head.size() % 32 != 0) head.push_back('\0');
+  std::ofstream out(path, std::ios::binary);
+  out << head;
+  std::string block(tensor_bytes, '\0');
+  std::uint64_t state = 7;
+  for (std::uint64_t b = 0; b < tensor_bytes; b += block_bytes) {
+    block[b] = 0x00, block[b + 1] = 0x14;      // d = 2^-10
+    block[b + 2] = 0x00, block[b + 3] = 0x0C;  // dmin = 2^-12
+    for (std::uint64_t i = 4; i < block_bytes; ++i) {
+      state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+      block[b + i] = static_cast<char>(state);
+    }
+  }
+  for (int i = 0; i < count; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+}
+
+void report_stats_speed(const char* label, const Path& file) {
+  double xxhsum = 1e300;
+  for (int round = 0; round < 3; ++round) {
+    xxhsum = std::min(xxhsum, bench::run_child({"xxhsum", "-H3", file.string()}).seconds);
+  }
+  ChildRun stats = run_tarnwick({"contents", "--stats", "--json", file.string()}, 3);
+  double size = static_cast<double>(size_of(file));
+  std::printf("contents --stats --json, %s: %.1f MiB (exit %d; xxhsum -H3 %.3f s)\n", label, size / kMiB,
+              stats.exit_status, xxhsum);
+  report("time against xxhsum -H3 (1.5x)", stats.seconds, 1.5 * xxhsum, "s");
+  report("peak memory (the mapped file + 64 MiB)", static_cast<double>(stats.peak_bytes) / kMiB, size / kMiB + 64.0,
+         "MiB");
+}
+
+void bench_stats(const Path& dir) {
+  std::uint64_t float_bytes = 2ull << 30, quantized_bytes = 1ull << 30;
+  std::uintmax_t free_bytes = std::filesystem::space(dir).available;
+  if (free_bytes < 8'000'000'000ull) {
+    float_bytes = 256u << 20, quantized_bytes = 128u << 20;
+    std::printf("contents --stats: only %.1f GB free under %s, so a 256 MiB and a 128 MiB file instead\n",
+                static_cast<double>(free_bytes) / 1e9, dir.c_str());
+  }
+  if (bench::run_child({"xxhsum", "-H3", "/dev/null"}).exit_status != 0) {
+    std::printf("contents --stats: skipped (xxhsum is not installed; Debian's xxhash package has it)\n");
+    return;
+  }
+  Path floats = dir / "float32.safetensors";
+  write_float32_safetensors(floats, float_bytes);
+  report_stats_speed("float32 safetensors", floats);
+  std::filesystem::remove(floats);
+  Path quantized = dir / "q4_k.gguf";
+  write_q4_k_gguf(quantized, quantized_bytes);
+  report_stats_speed("q4_k GGUF", quantized);
+  std::filesystem::remove(quantized);
+}
+
 }  // namespace
 
 // A protocol-4 OrderedDict of tensors as torch writes them, until the pickle passes `size` bytes.
@@ -554,6 +658,7 @@ int main(int argc, char** argv) {
   if (which == "all" || which == "pytorch") bench_pytorch(dir);
   if (which == "all" || which == "contents") bench_contents(dir);
   if (which == "all" || which == "scan") bench_scan(dir);
+  if (which == "all" || which == "stats") bench_stats(dir);
   std::filesystem::remove_all(dir);
   std::printf("%d figure(s) over their bound\n", failures);
   return 0;

@@ -10,10 +10,12 @@ validate tensor-inspect run bench quiz demo explain-model walkthrough"
 _tarnwick_options() {
   case $1 in
     inspect | catboost | cbm) echo "--deep --json --limit" ;;
-    lightgbm | lgbm | pytorch | pt | onnx | contents) echo "--json --limit" ;;
-    diff) echo "--contents --deep --json --limit" ;;
+    lightgbm | lgbm | pytorch | pt | onnx) echo "--json --limit" ;;
+    contents) echo "--json --limit --stats" ;;
+    diff) echo "--contents --deep --json --limit --values --map --match-by-content" ;;
     check) echo "--json --max-size-growth --max-ops-growth --max-parameter-growth --fail-on-feature-change
-                 --fail-on-training-config-change --fail-on-new-op" ;;
+                 --fail-on-training-config-change --fail-on-new-op --fail-on-nonfinite --max-tensor-change
+                 --frozen" ;;
     scan) echo "--json --sarif --fail-on --allow --policy -r --recursive" ;;
     doctor) echo "--json" ;;
     profile) echo "--json --strict --limit --dim" ;;
@@ -72,8 +74,9 @@ _tarnwick() {
     return 0
   fi
   case $prev in
-    --limit | --iters | --dim | --max-size-growth | --max-ops-growth | --max-parameter-growth)
-      return 0 ;;  # a number or NAME=VALUE follows
+    --limit | --iters | --dim | --max-size-growth | --max-ops-growth | --max-parameter-growth | \
+      --max-tensor-change | --frozen)
+      return 0 ;;  # a number, NAME=VALUE or a tensor-name pattern follows
     --out | -o)
       _tarnwick_paths "$cur" "txt|cbm"
       return 0 ;;
@@ -85,7 +88,7 @@ _tarnwick() {
     --sarif)
       _tarnwick_paths "$cur" "sarif|json"
       return 0 ;;
-    --policy)
+    --policy | --map)
       local IFS=$'\n'
       COMPREPLY=($(compgen -f -- "$cur"))
       compopt -o filenames 2>/dev/null

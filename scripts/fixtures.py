@@ -1,5 +1,5 @@
 """Small model files for the documentation examples, written byte by byte (nothing is loaded
-or unpickled): two versions of a safetensors checkpoint, a GGUF file, CatBoost files with
+or unpickled): versions of a safetensors checkpoint, GGUF files (one quantized), CatBoost files with
 feature names, an ONNX graph with a symbolic dim, a subgraph and external data, and a pickle
 that would run a shell command if anything ever loaded it."""
 
@@ -122,7 +122,22 @@ def write_all(directory):
             [("embed.weight", "F32", [2, 3], floats(1, 2, 3, 4, 5, 6)),
              ("head.bias", "F32", [2], floats(0.5, -0.5))],
             {"format": "pt", "license": "mit"}),
+        # tiny.safetensors with its embedding renamed (and one value changed), the head weight
+        # renamed as it is, and `names.txt` mapping the first of the two renames.
+        "tiny_renamed.safetensors": safetensors_bytes(
+            [("embedding.weight", "F32", [2, 3], floats(1, 2, 3, 4, 5, 7)),
+             ("head.bias", "F16", [2], struct.pack("<2e", 0.5, -0.25)),
+             ("head.w", "F32", [2, 2], floats(1, 0, 0, 1))],
+            {"format": "pt", "step": "3000"}),
+        "names.txt": b"# old name, new name\nembed.weight embedding.weight\n",
         "tiny.gguf": tiny_gguf("tiny", []),
+        # Two q8_0 blocks (scale 0.25 as a half, then 32 signed bytes each) and an iq2_xxs
+        # block, whose values are not decoded.
+        "quantized.gguf": gguf_bytes(
+            [("general.architecture", 8, gguf_string("llama"))],
+            [("blk.0.ffn_up.weight", [32, 2], 8,
+              b"".join(struct.pack("<e32b", 0.25, *range(start, start + 32)) for start in (-32, 0))),
+             ("blk.0.ffn_gate.weight", [256], 16, bytes(66))]),
         "tiny_v2.gguf": tiny_gguf("tiny v2", [("output.weight", [4, 3], 0, floats(*range(12)))]),
         # CatBoost models as far as a static reader sees them: the signature, embedded JSON
         # metadata and printable snake_case runs that read as feature names.

@@ -5,7 +5,7 @@
 # standard-library extras whose callables those files reach: setuptools' distutils, venv's
 # ensurepip, lib2to3, pip).
 set -euo pipefail
-packages=(g++ cmake ninja-build make nlohmann-json3-dev libgtest-dev libgmock-dev python3 python3-onnx python3-torch libxxhash-dev clang libclang-rt-14-dev man-db groff-base dpkg-dev file zlib1g-dev libbz2-dev liblzma-dev python3-joblib python3-sklearn python3-torchvision python3-setuptools python3-venv python3-lib2to3 python3-pip xxhash python3-xxhash flatbuffers-compiler)
+packages=(g++ cmake ninja-build make nlohmann-json3-dev libgtest-dev libgmock-dev python3 python3-numpy python3-onnx python3-torch libxxhash-dev clang libclang-rt-14-dev man-db groff-base dpkg-dev file zlib1g-dev libbz2-dev liblzma-dev python3-joblib python3-sklearn python3-torchvision python3-setuptools python3-venv python3-lib2to3 python3-pip xxhash python3-xxhash flatbuffers-compiler)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -17,7 +17,8 @@ if ((${#missing[@]})); then
   $SUDO_CMD apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO_CMD apt-get install -y -qq "${missing[@]}"
 fi
-# The GGUF test oracle runs on node; some node builds carry their own npm.
+# The GGUF test oracles come from npm (@huggingface/gguf runs on node; ggml ships in
+# @node-llama-cpp/linux-x64); some node builds carry their own npm.
 if ! command -v npm >/dev/null 2>&1; then
   $SUDO_CMD apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO_CMD apt-get install -y -qq nodejs npm

@@ -19,6 +19,10 @@ struct CheckOptions {
   bool fail_on_feature_change = false;
   bool fail_on_training_config_change = false;
   bool fail_on_new_op = false;
+  // Rules on tensor values (tensor checkpoints of any format).
+  bool fail_on_nonfinite = false;
+  std::optional<double> max_tensor_change;  // the largest rel_l2 allowed
+  std::vector<std::string> frozen;          // globs of tensors that must stay bit-identical
 };
 
 struct CheckResult {

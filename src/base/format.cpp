@@ -86,6 +86,13 @@ std::string format_real(double value) {
   return shortest_positional(value);
 }
 
+std::string format_significant(double value, int digits) {
+  if (!std::isfinite(value)) return format_non_finite(value);
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  return text;
+}
+
 std::string format_optional_count(std::optional<std::uint64_t> count) {
   return count ? std::to_string(*count) : "unknown";
 }

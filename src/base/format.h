@@ -50,6 +50,9 @@ std::string format_non_finite(double value);
 std::string format_optional_count(std::optional<std::uint64_t> count);
 std::string format_percent_change(std::uint64_t old_value, std::uint64_t new_value);
 
+// A real to `digits` significant digits ("{:.Ng}"), non-finite values as format_non_finite.
+std::string format_significant(double value, int digits);
+
 // Fixed decimals, rounding the exact double half to even: "{:.N}".
 std::string format_fixed(double value, int decimals);
 // format_fixed's text appended to `text`, with no string made per value.

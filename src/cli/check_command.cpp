@@ -1,12 +1,15 @@
 #include "cli/check_command.h"
 
+#include <cmath>
 #include <ostream>
 
 #include "base/check_rules.h"
 #include "base/figure_notes.h"
+#include "base/number_parse.h"
 #include "cli/check_json.h"
 #include "registry/registry.h"
 #include "base/text.h"
+#include "values/tensor_value_checks.h"
 
 namespace tarnwick {
 
@@ -42,6 +45,18 @@ Result<CheckArgs> scan_args(const Args& args) {
       options.fail_on_training_config_change = true;
     } else if (arg == "--fail-on-new-op") {
       options.fail_on_new_op = true;
+    } else if (arg == "--fail-on-nonfinite") {
+      options.fail_on_nonfinite = true;
+    } else if (arg == "--max-tensor-change") {
+      if (i + 1 == args.size()) return fail(arg + " needs a relative change such as 0.05");
+      Result<double> value = parse_real(args[++i]);
+      if (!value.is_ok() || !(value.value() >= 0) || std::signbit(value.value())) {
+        return fail("--max-tensor-change must be a number at least 0, such as 0.05; got `" + args[i] + "`");
+      }
+      options.max_tensor_change = value.value();
+    } else if (arg == "--frozen") {
+      if (i + 1 == args.size()) return fail(arg + " needs a tensor-name pattern such as 'encoder.*'");
+      options.frozen.push_back(args[++i]);
     } else if (arg == "--json") {
       scanned.json = true;
     } else if (arg.starts_with("--")) {
@@ -67,6 +82,24 @@ void print_report(std::ostream& out, std::string_view kind, const CheckOutcome& 
   out << "\nStatus: " << (all_checks_pass(checked) ? "PASS" : "FAIL") << "\n";
 }
 
+Error tensor_rules_only() {
+  return fail("--fail-on-nonfinite, --max-tensor-change and --frozen are only supported for tensor checkpoints "
+              "(PyTorch, safetensors, GGUF, ONNX).");
+}
+
+// The rules on tensor values, read from both files' tensor tables (the format has one).
+Status add_tensor_value_checks(const CheckOptions& options, const FormatDescriptor& format,
+                               const std::vector<std::string>& paths, CheckOutcome& outcome) {
+  Result<TensorTable> old_table = format.tensor_table(paths[0]);
+  if (!old_table.is_ok()) return old_table.error();
+  Result<TensorTable> new_table = format.tensor_table(paths[1]);
+  if (!new_table.is_ok()) return new_table.error();
+  Result<std::vector<CheckResult>> results = tensor_value_checks(options, old_table.value(), new_table.value());
+  if (!results.is_ok()) return results.error();
+  outcome.results.insert(outcome.results.end(), results.value().begin(), results.value().end());
+  return Status::ok();
+}
+
 }  // namespace
 
 Status check_command(const Args& args, Io& io) {
@@ -83,8 +116,13 @@ Status check_command(const Args& args, Io& io) {
     return fail("cannot check different or unsupported artifact types: " + std::string(kind_name(old_format)) +
                 " vs " + std::string(kind_name(new_format)));
   }
+  if (has_tensor_value_rules(check.options) && old_format->tensor_table == nullptr) return tensor_rules_only();
   Result<CheckOutcome> outcome = old_format->check(check.options, check.paths[0], check.paths[1]);
   if (!outcome.is_ok()) return outcome.error();
+  if (has_tensor_value_rules(check.options)) {
+    Status added = add_tensor_value_checks(check.options, *old_format, check.paths, outcome.value());
+    if (!added.is_ok()) return added;
+  }
   const CheckOutcome& checked = outcome.value();
   // Either form is printed whole before a failed rule fails the command.
   if (check.json) {

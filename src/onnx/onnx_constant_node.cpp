@@ -98,6 +98,7 @@ Result<TensorEntry> listed_value_tensor(const ValueAttribute& kind, const std::v
   entry.numel = kind.scalar ? 1 : found.count;
   entry.bytes = kind.dtype == "string" ? found.string_bytes : found.bytes.size();
   entry.content_hash = xxh3_64(found.bytes);
+  if (kind.dtype != "string") entry.element_bytes = std::make_shared<const std::string>(std::move(found.bytes));
   return entry;
 }
 

@@ -245,6 +245,7 @@ Result<DecodedTensor> decode_tensor_entry(const OnnxTensorSource& source, std::s
   entry.content_hash = xxh3_64(element_bytes.value());
   if (dtype->bits == 0) entry.bytes = string_bytes;
   result.typed_bytes = element_bytes.take();
+  if (dtype->bits != 0) entry.element_bytes = std::make_shared<const std::string>(*result.typed_bytes);
   return result;
 }
 

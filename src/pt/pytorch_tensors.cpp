@@ -97,6 +97,8 @@ Status fill_table(const PositionedFile& file, TensorTable& table, const std::vec
       if (found != storages.end() && storage.element_size != 0 && first && *first <= found->second.length) {
         entry.offset = found->second.start + *first;
         if (!is_contiguous(pickled)) {
+          entry.strided = StridedBytes{table.path, found->second.start, found->second.length,
+                                       storage.element_size, *elements, pickled.shape, pickled.stride};
           Status hashed = hash_view(file, pickled, found->second, *elements, view_budget, entry);
           if (!hashed.is_ok()) return hashed;
         } else if (entry.bytes <= found->second.length - *first) {

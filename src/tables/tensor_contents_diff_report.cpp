@@ -16,6 +16,15 @@ std::string diff_format(const TensorTable& old_table, const TensorTable& new_tab
   return old_table.format + " vs " + new_table.format;
 }
 
+}  // namespace
+
+std::string pair_name(const TensorEntry& old_tensor, const TensorEntry& new_tensor) {
+  if (old_tensor.name == new_tensor.name) return escape_control(old_tensor.name);
+  return escape_control(old_tensor.name) + " -> " + escape_control(new_tensor.name);
+}
+
+namespace {
+
 OrderedJson side_json(const TensorEntry& tensor) {
   OrderedJson side;
   side["dtype"] = tensor.dtype;
@@ -52,6 +61,15 @@ void print_uncompared(std::ostream& out, const std::vector<UncomparedTensor>& un
   if (uncompared.size() > limit) out << "  ... " << uncompared.size() - limit << " more\n";
 }
 
+void print_renamed(std::ostream& out, const std::vector<RenamedTensor>& renamed, std::uint64_t limit) {
+  out << "\nRenamed Tensors:\n";
+  if (renamed.empty()) out << "  none\n";
+  for (std::size_t i = 0; i < renamed.size() && i < limit; ++i) {
+    out << "  " << pair_name(*renamed[i].old_tensor, *renamed[i].new_tensor) << "\n";
+  }
+  if (renamed.size() > limit) out << "  ... " << renamed.size() - limit << " more\n";
+}
+
 std::uint64_t sum_or_zero(const TensorTable& table, bool parameters) {
   Result<TensorTotals> totals = tensor_totals(table);
   if (!totals.is_ok()) return 0;
@@ -77,7 +95,7 @@ std::string tensor_change_text(const TensorChange& change) {
 }
 
 OrderedJson contents_diff_json(const TensorTable& old_table, const TensorTable& new_table,
-                               const TensorContentsDiff& diff) {
+                               const TensorContentsDiff& diff, bool show_renames) {
   OrderedJson document;
   document["kind"] = "contents_diff";
   document["format"] = diff_format(old_table, new_table);
@@ -87,6 +105,7 @@ OrderedJson contents_diff_json(const TensorTable& old_table, const TensorTable& 
   for (const TensorChange& change : diff.changed) {
     OrderedJson entry;
     entry["name"] = change.old_tensor->name;
+    if (change.new_tensor->name != change.old_tensor->name) entry["new_name"] = change.new_tensor->name;
     entry["what"] = change.what;
     entry["old"] = side_json(*change.old_tensor);
     entry["new"] = side_json(*change.new_tensor);
@@ -102,11 +121,21 @@ OrderedJson contents_diff_json(const TensorTable& old_table, const TensorTable& 
     uncompared.push_back(std::move(entry));
   }
   document["uncompared"] = std::move(uncompared);
+  if (show_renames) {
+    OrderedJson renamed = OrderedJson::array();
+    for (const RenamedTensor& pair : diff.renamed) {
+      OrderedJson entry;
+      entry["old"] = pair.old_tensor->name;
+      entry["new"] = pair.new_tensor->name;
+      renamed.push_back(std::move(entry));
+    }
+    document["renamed"] = std::move(renamed);
+  }
   return document;
 }
 
 Status print_contents_diff(std::ostream& out, const TensorTable& old_table, const TensorTable& new_table,
-                           const TensorContentsDiff& diff, std::uint64_t limit) {
+                           const TensorContentsDiff& diff, std::uint64_t limit, bool show_renames) {
   out << "Contents Diff\n-------------\n";
   out << "Old: " << escape_control(old_table.path) << " (" << old_table.format << ")\n";
   out << "New: " << escape_control(new_table.path) << " (" << new_table.format << ")\n";
@@ -122,6 +151,7 @@ Status print_contents_diff(std::ostream& out, const TensorTable& old_table, cons
   out << "  Changed: " << diff.changed.size() << "\n";
   out << "  Unchanged: " << diff.unchanged_count << "\n";
   if (!diff.uncompared.empty()) out << "  Uncompared: " << diff.uncompared.size() << "\n";
+  if (show_renames) out << "  Renamed: " << diff.renamed.size() << "\n";
 
   print_tensor_list(out, "Added Tensors", diff.added, limit);
   print_tensor_list(out, "Removed Tensors", diff.removed, limit);
@@ -129,10 +159,11 @@ Status print_contents_diff(std::ostream& out, const TensorTable& old_table, cons
   if (diff.changed.empty()) out << "  none\n";
   for (std::size_t i = 0; i < diff.changed.size() && i < limit; ++i) {
     const TensorChange& change = diff.changed[i];
-    out << "  " << escape_control(change.old_tensor->name) << ": " << tensor_change_text(change) << "\n";
+    out << "  " << pair_name(*change.old_tensor, *change.new_tensor) << ": " << tensor_change_text(change) << "\n";
   }
   if (diff.changed.size() > limit) out << "  ... " << diff.changed.size() - limit << " more\n";
   print_uncompared(out, diff.uncompared, limit);
+  if (show_renames) print_renamed(out, diff.renamed, limit);
   return Status::ok();
 }
 

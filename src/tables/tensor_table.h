@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,18 @@ struct TensorBytes {
   std::uint64_t length = 0;
 };
 
+// A tensor stored as a strided view of a storage: its logical elements, in row-major order, are
+// storage elements first_element + sum(index[i] * stride[i]).
+struct StridedBytes {
+  std::string file;
+  std::uint64_t storage_start = 0;   // where the storage's bytes start in the file
+  std::uint64_t storage_length = 0;  // its bytes
+  std::uint64_t element_size = 0;
+  std::uint64_t first_element = 0;   // the view's offset into the storage, in elements
+  std::vector<std::uint64_t> shape;
+  std::vector<std::int64_t> stride;  // in elements
+};
+
 struct TensorEntry {
   std::string name;
   std::string dtype;                  // a canonical dtype name, or "unknown(<code>)"
@@ -31,6 +44,10 @@ struct TensorEntry {
   // plain range (then `content_hash`, when the reader computed it itself, stands in).
   std::optional<TensorBytes> data;
   std::optional<std::uint64_t> content_hash;
+  // The element bytes by another way when there is no plain range: a strided view of a
+  // storage, or bytes the reader decoded itself (ONNX typed fields), little-endian.
+  std::optional<StridedBytes> strided;
+  std::shared_ptr<const std::string> element_bytes;
   // Why neither of the two is there (external data missing, say): the tensor's values cannot
   // be compared, and a diff says so rather than calling it unchanged.
   std::optional<std::string> unreadable_reason;
