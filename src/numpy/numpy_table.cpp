@@ -1,6 +1,7 @@
 #include "numpy/numpy_table.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "base/positioned_file.h"
 #include "containers/decompress.h"
@@ -102,6 +103,7 @@ Result<TensorEntry> array_entry(const std::string& path, const std::string& name
   if (swapped) swap_to_little_endian(bytes, *dtype.itemsize, dtype.name.starts_with("complex"));
   if (reordered) bytes = fortran_to_c_order(bytes, header.shape, *dtype.itemsize);
   entry.content_hash = xxh3_64(bytes);
+  entry.element_bytes = std::make_shared<const std::string>(std::move(bytes));
   return entry;
 }
 

@@ -229,6 +229,21 @@ def main():
                         problems.append(f"{key} {layout}: {side} fingerprint is not XXH3-64 of numpy's C-order bytes")
         report("fingerprints are XXH3-64 of little-endian C-order elements", problems)
 
+        # Statistics read the values whatever the layout: numpy's figures for each (float64 sums).
+        problems = []
+        for key, path in (("f8", singles["fortran"]), ("f4", singles["big"]), ("cube", singles["cube"]),
+                          ("f2", packed)):
+            values = plain[key].astype(np.float64)
+            document = json.loads(run("contents", "--stats", "--json", path).stdout)
+            tensor = next(t for t in document["tensors"] if t["name"] in (key, "array"))
+            stats = tensor.get("stats") or {}
+            want = {"min": values.min(), "max": values.max(), "mean": values.mean(), "std": values.std(),
+                    "l2": float(np.sqrt((values * values).sum()))}
+            for name, value in want.items():
+                if stats.get(name) is None or abs(stats[name] - value) > 1e-9 * max(1.0, abs(value)):
+                    problems.append(f"{os.path.basename(path)} {key}: {name} {stats.get(name)} for numpy's {value}")
+        report("statistics of byte-swapped, Fortran-order and compressed arrays equal numpy's", problems)
+
         # Arrays whose values are not plain elements are listed, never counted as unchanged.
         problems = []
         for key in ("object", "structured"):
