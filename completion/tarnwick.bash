@@ -15,10 +15,10 @@ _tarnwick_options() {
     diff) echo "--contents --deep --json --limit --values --map --match-by-content" ;;
     check) echo "--json --max-size-growth --max-ops-growth --max-parameter-growth --fail-on-feature-change
                  --fail-on-training-config-change --fail-on-new-op --fail-on-nonfinite --max-tensor-change
-                 --frozen" ;;
+                 --frozen --max-serving-memory --context" ;;
     scan) echo "--json --sarif --fail-on --allow --policy -r --recursive" ;;
     doctor) echo "--json" ;;
-    profile) echo "--json --strict --limit --dim" ;;
+    profile) echo "--json --strict --limit --dim --context --batch --cache-dtype" ;;
     convert) echo "--out" ;;
     explain) echo "--step --quiz --shapes --memory --math --compare" ;;
     run) echo "--values --heatmap" ;;
@@ -37,7 +37,8 @@ _tarnwick_extensions() {
     catboost | cbm) echo "cbm" ;;
     lightgbm | lgbm) echo "lgb|txt" ;;
     pytorch | pt) echo "pt|pth|bin|ckpt" ;;
-    onnx | profile) echo "onnx" ;;
+    onnx) echo "onnx" ;;
+    profile) echo "onnx|safetensors|gguf" ;;
     scan) echo "pt|pth|bin|ckpt|pkl|pickle|onnx|safetensors|gguf|npy|npz" ;;
     convert) echo "pkl|pickle" ;;
     explain) echo "$models|$tensors|json" ;;
@@ -75,8 +76,11 @@ _tarnwick() {
   fi
   case $prev in
     --limit | --iters | --dim | --max-size-growth | --max-ops-growth | --max-parameter-growth | \
-      --max-tensor-change | --frozen)
-      return 0 ;;  # a number, NAME=VALUE or a tensor-name pattern follows
+      --max-tensor-change | --frozen | --max-serving-memory | --context | --batch)
+      return 0 ;;  # a number, a size, NAME=VALUE or a tensor-name pattern follows
+    --cache-dtype)
+      COMPREPLY=($(compgen -W "float32 float16 bfloat16 float8_e4m3fn float8_e5m2 int8 q8_0 q5_1 q5_0 q4_1 q4_0 iq4_nl" -- "$cur"))
+      return 0 ;;
     --out | -o)
       _tarnwick_paths "$cur" "txt|cbm"
       return 0 ;;

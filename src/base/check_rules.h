@@ -23,6 +23,10 @@ struct CheckOptions {
   bool fail_on_nonfinite = false;
   std::optional<double> max_tensor_change;  // the largest rel_l2 allowed
   std::vector<std::string> frozen;          // globs of tensors that must stay bit-identical
+  // Serving memory of the new language-model checkpoint: weights and KV cache at `context`
+  // tokens (the model's stated context length when absent), one sequence, float16 cache.
+  std::optional<std::uint64_t> max_serving_memory;
+  std::optional<std::uint64_t> serving_context;
 };
 
 struct CheckResult {

@@ -107,4 +107,30 @@ Result<double> parse_real(std::string_view text) {
   return negative ? -value : value;
 }
 
+Result<std::uint64_t> parse_byte_size(std::string_view text) {
+  static constexpr std::pair<std::string_view, double> kUnits[] = {
+      {"kib", 1024.0}, {"mib", 1048576.0}, {"gib", 1073741824.0}, {"tib", 1099511627776.0},
+      {"kb", 1e3},     {"mb", 1e6},        {"gb", 1e9},           {"tb", 1e12},
+      {"k", 1024.0},   {"m", 1048576.0},   {"g", 1073741824.0},   {"t", 1099511627776.0},
+      {"b", 1.0}};
+  std::string lower;
+  for (char c : text) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  double scale = 1.0;
+  std::string_view number = lower;
+  for (const auto& [unit, factor] : kUnits) {
+    if (number.size() > unit.size() && number.ends_with(unit)) {
+      number.remove_suffix(unit.size());
+      scale = factor;
+      break;
+    }
+  }
+  Result<double> value = parse_real(number);
+  double bytes = value.is_ok() ? value.value() * scale : -1.0;
+  if (!(bytes >= 0) || bytes >= 18446744073709551615.0) {
+    return fail("a size needs a number of bytes with an optional unit (B, KB, MB, GB, KiB, MiB, GiB), got `" +
+                std::string(text) + "`");
+  }
+  return static_cast<std::uint64_t>(bytes);
+}
+
 }  // namespace tarnwick

@@ -57,6 +57,18 @@ Result<CheckArgs> scan_args(const Args& args) {
     } else if (arg == "--frozen") {
       if (i + 1 == args.size()) return fail(arg + " needs a tensor-name pattern such as 'encoder.*'");
       options.frozen.push_back(args[++i]);
+    } else if (arg == "--max-serving-memory") {
+      if (i + 1 == args.size()) return fail(arg + " needs a size such as 24GiB");
+      Result<std::uint64_t> size = parse_byte_size(args[++i]);
+      if (!size.is_ok()) return fail("--max-serving-memory: " + size.message());
+      options.max_serving_memory = size.value();
+    } else if (arg == "--context") {
+      if (i + 1 == args.size()) return fail(arg + " needs a number of tokens");
+      Result<std::uint64_t> tokens = parse_unsigned(args[++i]);
+      if (!tokens.is_ok() || tokens.value() == 0) {
+        return fail("--context must be a whole number of at least 1, got `" + args[i] + "`");
+      }
+      options.serving_context = tokens.value();
     } else if (arg == "--json") {
       scanned.json = true;
     } else if (arg.starts_with("--")) {
@@ -66,6 +78,7 @@ Result<CheckArgs> scan_args(const Args& args) {
     }
   }
   if (scanned.paths.size() != 2) return fail(kUsage);
+  if (options.serving_context && !options.max_serving_memory) return fail("--context goes with --max-serving-memory");
   return scanned;
 }
 
@@ -84,7 +97,7 @@ void print_report(std::ostream& out, std::string_view kind, const CheckOutcome& 
 
 Error tensor_rules_only() {
   return fail("--fail-on-nonfinite, --max-tensor-change and --frozen are only supported for tensor checkpoints "
-              "(PyTorch, safetensors, GGUF, ONNX).");
+              "(PyTorch, safetensors, GGUF, ONNX, NumPy, TFLite).");
 }
 
 // The rules on tensor values, read from both files' tensor tables (the format has one).
@@ -117,6 +130,9 @@ Status check_command(const Args& args, Io& io) {
                 " vs " + std::string(kind_name(new_format)));
   }
   if (has_tensor_value_rules(check.options) && old_format->tensor_table == nullptr) return tensor_rules_only();
+  if (check.options.max_serving_memory && !old_format->weighs_serving_memory) {
+    return fail("--max-serving-memory is only supported for safetensors and GGUF checkpoints.");
+  }
   Result<CheckOutcome> outcome = old_format->check(check.options, check.paths[0], check.paths[1]);
   if (!outcome.is_ok()) return outcome.error();
   if (has_tensor_value_rules(check.options)) {

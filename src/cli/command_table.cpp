@@ -10,7 +10,7 @@
 #include "cli/version_command.h"
 #include "model/plan_commands.h"
 #include "onnx/onnx_commands.h"
-#include "onnx/profile/profile_command.h"
+#include "cli/profile_dispatch.h"
 #include "pt/pytorch_commands.h"
 #include "python/convert.h"
 #include "python/doctor.h"
@@ -70,7 +70,8 @@ const std::vector<CommandEntry>& entries() {
          "[--fail-on-feature-change] [--fail-on-training-config-change] [--fail-on-new-op] <old-model> <new-model>"},
         {"tarnwick check --json [rules...] <old-model> <new-model>  (the check report as one JSON document)", true},
         {"tarnwick check [--fail-on-nonfinite] [--max-tensor-change REL] [--frozen GLOB]... <old-model> <new-model>",
-         true}},
+         true},
+        {"tarnwick check --max-serving-memory SIZE [--context N] <old-model> <new-model>", true}},
        {kJson,
         {"--max-size-growth", "P", "fail when the file grows by more than P percent"},
         {"--max-ops-growth", "P", "ONNX: fail when the estimated operations grow by over P percent"},
@@ -80,11 +81,14 @@ const std::vector<CommandEntry>& entries() {
         {"--fail-on-new-op", "", "ONNX: fail when the new model uses an operator type the old does not"},
         {"--fail-on-nonfinite", "", "tensor checkpoints: fail when a tensor of the new model holds NaN or Inf"},
         {"--max-tensor-change", "REL", "tensor checkpoints: fail when a tensor's rel_l2 change exceeds REL (0.05)"},
-        {"--frozen", "GLOB", "tensor checkpoints: fail unless the tensors matching GLOB are bit-identical"}},
+        {"--frozen", "GLOB", "tensor checkpoints: fail unless the tensors matching GLOB are bit-identical"},
+        {"--max-serving-memory", "SIZE",
+         "safetensors/GGUF: fail when the new model's weights and float16 KV cache exceed SIZE (24GiB)"},
+        {"--context", "N", "with --max-serving-memory: tokens in the KV cache (default: the stated context)"}},
        "tarnwick check --max-size-growth 20% --fail-on-new-op old.onnx new.onnx"},
       {"contents", {}, contents_command,
-       "What the file holds, exactly: every tensor (PyTorch, safetensors, GGUF, ONNX) or every tree\n"
-       "(CatBoost, LightGBM).",
+       "What the file holds, exactly: every tensor (PyTorch, safetensors, GGUF, ONNX, NumPy, TFLite) or\n"
+       "every tree (CatBoost, LightGBM).",
        {{"tarnwick contents [--json] [--limit N] [--stats] <model>", true}},
        {kJson, kLimit,
         {"--stats", "", "tensors: min, max, mean, std, l2, zeros, NaN and Inf of each tensor's values"}},
@@ -104,14 +108,18 @@ const std::vector<CommandEntry>& entries() {
        {{"tarnwick onnx [--json] [--limit 20] <model.onnx>"}},
        {kJson, kLimit},
        "tarnwick onnx --json model.onnx"},
-      {"profile", {}, profile_command,
+      {"profile", {}, profile_dispatch,
        "The cost of an ONNX graph with its shapes propagated: MACs, FLOPs, peak activations,\n"
-       "per op type.",
-       {{"tarnwick profile [--json] [--strict] [--limit N] [--dim NAME=VALUE]... <model.onnx>", true}},
+       "per op type; of a safetensors or GGUF language model: weights and KV cache in memory.",
+       {{"tarnwick profile [--json] [--strict] [--limit N] [--dim NAME=VALUE]... <model.onnx>", true},
+        {"tarnwick profile [--json] [--context N] [--batch B] [--cache-dtype TYPE] <checkpoint>", true}},
        {kJson,
         {"--strict", "", "exit 1 when the totals are incomplete or an external data file failed its checks"},
         kLimit,
-        {"--dim", "NAME=VALUE", "bind the graph's symbolic dim NAME to VALUE (at least 1); others are taken as 1"}},
+        {"--dim", "NAME=VALUE", "bind the graph's symbolic dim NAME to VALUE (at least 1); others are taken as 1"},
+        {"--context", "N", "checkpoint: tokens the KV cache holds (default: the context length the model states)"},
+        {"--batch", "B", "checkpoint: sequences served at once (default 1)"},
+        {"--cache-dtype", "TYPE", "checkpoint: the KV cache's type (default float16; float32, bfloat16, q8_0, q4_0...)"}},
        "tarnwick profile --dim batch=8 model.onnx"},
       {"pytorch", {"pt"}, pytorch_command,
        "PyTorch inspector: one report per checkpoint (zip or legacy), never unpickled.",

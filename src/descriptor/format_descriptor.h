@@ -69,6 +69,12 @@ struct FormatDescriptor {
   ArchitectureFacts (*stated_architecture)(const TensorTable& table) = nullptr;
   Result<TreeTable> (*tree_table)(const std::string& path) = nullptr;
 
+  // `profile` with the whole handler arguments: an ONNX graph's cost, a language-model
+  // checkpoint's serving memory.
+  Status (*profile)(const Args& args, Io& io) = nullptr;
+  // `check --max-serving-memory` can weigh its files.
+  bool weighs_serving_memory = false;
+
   // `scan`: what loading the file would run or open, judged into `scan`.
   void (*scan)(const scan::ScanInput& input, scan::FileScan& scan) = nullptr;
   // The scan reads the bytes as loaders that take any file do (torch.load, pickle.load): a file

@@ -4,6 +4,7 @@
 
 #include "descriptor/format_descriptor.h"
 #include "tables/tensor_file_commands.h"
+#include "tables/serving_memory_report.h"
 #include "tables/tensor_file_summary.h"
 
 namespace tarnwick {
@@ -22,6 +23,7 @@ struct TensorFileOperations {
   static Result<ChangeExplanation> explain_change(const std::string& old_path, const std::string& new_path) {
     return explain_tensor_file_pair(old_path, new_path, kFormat);
   }
+  static Status profile(const Args& args, Io& io) { return serving_memory_command(args, kFormat, io); }
 };
 
 // A tensor checkpoint format's descriptor: its name and how it is recognised; every command goes
@@ -42,6 +44,8 @@ FormatDescriptor tensor_file_descriptor(std::vector<std::string_view> extensions
       .explain_change = Operations::explain_change,
       .tensor_table = kFormat.read_table,
       .stated_architecture = kFormat.stated_architecture,
+      .profile = kFormat.head_dims ? Operations::profile : nullptr,
+      .weighs_serving_memory = kFormat.head_dims != nullptr,
   };
 }
 

@@ -46,4 +46,14 @@ ArchitectureFacts gguf_stated_architecture(const TensorTable& table) {
   return facts;
 }
 
+HeadDims gguf_head_dims(const TensorTable& table) {
+  HeadDims dims;
+  auto architecture = table.metadata.find("general.architecture");
+  if (architecture == table.metadata.end() || !architecture->is_string()) return dims;
+  const std::string arch = architecture->get<std::string>();
+  dims.key = stated_figure(table.metadata, arch + ".attention.key_length", arch + ".attention.key_length");
+  dims.value = stated_figure(table.metadata, arch + ".attention.value_length", arch + ".attention.value_length");
+  return dims;
+}
+
 }  // namespace tarnwick

@@ -15,6 +15,7 @@ const TensorFileFormat kGgufCheckpoint{
     .read_table = read_gguf_table,
     .highlights = gguf_highlights,
     .stated_architecture = gguf_stated_architecture,
+    .head_dims = gguf_head_dims,
 };
 
 namespace {

@@ -1,5 +1,7 @@
 #include "onnx/onnx_format.h"
 
+#include "onnx/profile/profile_command.h"
+
 #include <set>
 
 #include "base/figure_notes.h"
@@ -75,6 +77,7 @@ const FormatDescriptor kOnnxFormat{
     .check = check,
     .explain_change = explain_change,
     .tensor_table = read_onnx_tensor_table,
+    .profile = profile_command,
     .scan = scan::scan_onnx,
 };
 

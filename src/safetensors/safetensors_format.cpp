@@ -16,6 +16,7 @@ const TensorFileFormat kSafetensorsCheckpoint{
     .highlights = safetensors_highlights,
     .stated_architecture = safetensors_stated_architecture,
     .sidecar_config = safetensors_sidecar_config,
+    .head_dims = safetensors_head_dims,
 };
 
 namespace {

@@ -60,6 +60,15 @@ ArchitectureFacts config_stated_architecture(const Json& config) {
 
 Json safetensors_sidecar_config(const TensorTable& table) { return read_sibling_config(table.path); }
 
+HeadDims safetensors_head_dims(const TensorTable& table) {
+  Json config = read_sibling_config(table.path);
+  HeadDims dims;
+  if (!config.is_object()) return dims;
+  dims.key = stated_by_config(config, {"head_dim"});
+  dims.value = dims.key;
+  return dims;
+}
+
 ArchitectureFacts safetensors_stated_architecture(const TensorTable& table) {
   return config_stated_architecture(read_sibling_config(table.path));
 }

@@ -6,6 +6,7 @@
 
 #include "base/json_output.h"
 #include "tables/architecture.h"
+#include "tables/tensor_file_summary.h"
 #include "tables/tensor_table.h"
 
 namespace tarnwick {
@@ -23,5 +24,7 @@ ArchitectureFacts config_stated_architecture(const Json& config);
 Json safetensors_sidecar_config(const TensorTable& table);
 // Those of the config beside the checkpoint the table was read from.
 ArchitectureFacts safetensors_stated_architecture(const TensorTable& table);
+// The config's `head_dim`, for keys and values alike, when it states one.
+HeadDims safetensors_head_dims(const TensorTable& table);
 
 }  // namespace tarnwick

@@ -303,6 +303,8 @@ void infer_from_tensors(ArchitectureFacts& facts, const TensorTable& table) {
   keep_first(facts.experts, inferred_experts(table));
 }
 
+}  // namespace
+
 // ---- Rendering ------------------------------------------------------------------------------
 
 std::string figure_text(const std::optional<ArchitectureFigure>& figure) {
@@ -320,7 +322,6 @@ OrderedJson figure_json(const std::optional<ArchitectureFigure>& figure) {
   return entry;
 }
 
-}  // namespace
 
 ArchitectureFacts infer_architecture(const TensorTable& table, ArchitectureFacts stated) {
   ArchitectureFacts facts = std::move(stated);

@@ -35,6 +35,10 @@ ArchitectureFacts infer_architecture(const TensorTable& table, ArchitectureFacts
 std::optional<std::uint64_t> whole_number(const Json& value);
 std::optional<ArchitectureFigure> stated_figure(const Json& object, const std::string& key, const std::string& evidence);
 void keep_first(std::optional<ArchitectureFigure>& slot, std::optional<ArchitectureFigure> figure);
+// One figure as the reports show it: "32 (stated: llama.block_count)", or "unknown"; in JSON
+// {"value", "source", "evidence"} or null.
+std::string figure_text(const std::optional<ArchitectureFigure>& figure);
+OrderedJson figure_json(const std::optional<ArchitectureFigure>& figure);
 // The "Architecture:" section of a text report, led by a blank line.
 void print_architecture(std::ostream& out, const ArchitectureFacts& facts);
 OrderedJson architecture_json(const ArchitectureFacts& facts);

@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "base/change_wording.h"
+#include "base/format.h"
+#include "tables/serving_memory.h"
+#include "tables/serving_memory_report.h"
 #include "tables/tensor_file_changes.h"
 #include "tables/tensor_file_summary.h"
 
@@ -47,6 +50,29 @@ CheckResult new_operator_check(const TensorFileFormat& format, const TensorFileS
   return {label, "new operators: " + listed, false};
 }
 
+// The new checkpoint served: weights and KV cache within the limit. A figure the file does not
+// give fails the rule, since the limit cannot be shown to hold.
+Result<CheckResult> serving_memory_check(const CheckOptions& options, const std::string& new_path,
+                                         const TensorFileFormat& format) {
+  ServingRequest request;
+  request.context = options.serving_context;
+  Result<ServingMemory> memory = serving_memory(new_path, format, request);
+  if (!memory.is_ok()) return memory.error();
+  const ServingMemory& served = memory.value();
+  std::string limit = bytes_text(*options.max_serving_memory);
+  if (!served.total_bytes) {
+    std::string missing;
+    for (const std::string& figure : served.unknown) missing += (missing.empty() ? "" : ", ") + figure;
+    return CheckResult{"serving memory", "unknown (the file does not give: " + missing + ") <= " + limit, false};
+  }
+  std::string detail = bytes_text(*served.total_bytes) + " <= " + limit + " (weights " +
+                       format_bytes(served.weights_bytes) + " + " + served.cache_dtype + " KV cache " +
+                       format_bytes(*served.kv_cache_bytes) + " at " + std::to_string(*served.context) + " tokens)";
+  CheckResult result{"serving memory", detail, *served.total_bytes <= *options.max_serving_memory};
+  result.new_value = served.total_bytes;
+  return result;
+}
+
 }  // namespace
 
 Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::string& old_path,
@@ -80,6 +106,11 @@ Result<CheckOutcome> check_tensor_files(const CheckOptions& options, const std::
                                   old_model.metadata_value_hashes.size(), new_model.metadata_value_hashes.size()));
   }
   if (options.fail_on_new_op) results.push_back(new_operator_check(format, old_model, new_model));
+  if (options.max_serving_memory) {
+    Result<CheckResult> served = serving_memory_check(options, new_path, format);
+    if (!served.is_ok()) return served.error();
+    results.push_back(served.take());
+  }
   return CheckOutcome{old_model.path, new_model.path, std::move(results), {}};
 }
 

@@ -27,6 +27,11 @@ struct DtypeShare {
 
 // The format's part of a tensor checkpoint summary: how to read its table, what its metadata
 // highlights and states about the architecture, and its names in reports.
+// The attention head dims a checkpoint states for its keys and values, when it does.
+struct HeadDims {
+  std::optional<ArchitectureFigure> key, value;
+};
+
 struct TensorFileFormat {
   std::string_view name;       // the display name: "safetensors", "GGUF"
   std::string_view title;      // in report titles: "Safetensors", "GGUF"
@@ -40,6 +45,9 @@ struct TensorFileFormat {
   // The operator types the model runs, from its metadata, for `check --fail-on-new-op`; null
   // when the format holds no operators.
   std::vector<std::string> (*operator_types)(const Json& metadata) = nullptr;
+  // For language-model checkpoints (`profile`, `check --max-serving-memory`): the head dims the
+  // file or its config states. Null: the format holds no such models.
+  HeadDims (*head_dims)(const TensorTable& table) = nullptr;
 };
 
 // Keys of the sidecar config among the metadata keys that changed: "config.json <key>".
