@@ -67,6 +67,17 @@ std::vector<Args> commands_for(const std::string& kind, const std::string& file)
     runs.push_back({"check", "--max-parameter-growth", "0", "--fail-on-feature-change", "--fail-on-training-config-change",
                     file, file});
   }
+  if (kind != "cbm" && kind != "lightgbm") {  // the tensor kinds: their values too
+    runs.push_back({"contents", "--stats", "--json", file});
+    runs.push_back({"diff", "--contents", "--values", file, file});
+    runs.push_back({"check", "--fail-on-nonfinite", "--max-tensor-change", "0", file, file});
+  }
+  if (kind == "safetensors" || kind == "gguf") {
+    runs.push_back({"profile", file});
+    runs.push_back({"profile", "--json", "--context", "18446744073709551615", "--batch", "4294967296", "--cache-dtype",
+                    "q4_0", file});
+    runs.push_back({"check", "--max-serving-memory", "1GiB", file, file});
+  }
   return runs;
 }
 

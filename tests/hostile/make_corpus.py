@@ -418,6 +418,12 @@ def tensor_checkpoints():
     write("gguf", "overlap.gguf", gguf_file([], [gguf_info(b"a", [16], 0, 0), gguf_info(b"b", [16], 0, 32)], bytes(96)))
     write("gguf", "offset_past_end.gguf", gguf_file([], [gguf_info(b"a", [4], 0, 2**63)], bytes(32)))
     write("gguf", "alignment_zero.gguf", gguf_file([gguf_string(b"general.alignment") + struct.pack("<II", 4, 0)], []))
+    huge = [gguf_string(b"general.architecture") + struct.pack("<I", 8) + gguf_string(b"llama")]
+    for key in (b"llama.block_count", b"llama.embedding_length", b"llama.attention.head_count",
+                b"llama.attention.head_count_kv", b"llama.attention.key_length", b"llama.context_length"):
+        huge.append(gguf_string(key) + struct.pack("<IQ", 10, 2**63 + 1))
+    huge.append(gguf_string(b"llama.attention.value_length") + struct.pack("<IQ", 10, 0))
+    write("gguf", "serving_figures_2_63.gguf", gguf_file(huge, infos, bytes(64)))
     write("gguf", "big_endian.gguf", b"GGUF" + struct.pack(">I", 3) + bytes(16))
     write("gguf", "duplicate_tensor.gguf", gguf_file([], [gguf_info(b"a", [4], 0, 0), gguf_info(b"a", [4], 0, 32)], bytes(64)))
     write("gguf", "control_names.gguf", gguf_file(

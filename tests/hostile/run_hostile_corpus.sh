@@ -87,6 +87,13 @@ for kind in safetensors gguf numpy tflite; do
   for file in $(files_of $kind); do
     artifact_commands "$file" contents
     run_one "$file" check --max-parameter-growth 0 --fail-on-feature-change --fail-on-training-config-change "$file" "$file"
+    run_one "$file" contents --stats --json "$file"
+    run_one "$file" diff --contents --values "$file" "$file"
+    if [[ $kind == safetensors || $kind == gguf ]]; then
+      run_one "$file" profile "$file"
+      run_one "$file" profile --json --context 18446744073709551615 --batch 4294967296 --cache-dtype q4_0 "$file"
+      run_one "$file" check --max-serving-memory 1GiB "$file" "$file"
+    fi
   done
 done
 wanted plan && for file in $(files_of plan); do
