@@ -5,6 +5,7 @@
 #include "cbm/catboost_format.h"
 #include "demo/plan_format.h"
 #include "gguf/gguf_format.h"
+#include "keras/keras_format.h"
 #include "lightgbm/lightgbm_format.h"
 #include "numpy/numpy_format.h"
 #include "onnx/onnx_format.h"
@@ -20,9 +21,10 @@ std::span<const FormatDescriptor* const> built_in_formats() {
   // safetensors header length whose low byte is 0x80 (640 bytes: 80 02 ...) also starts like a
   // pickle, while a pickle or zip never has '{' at byte 8 after a length that fits the file.
   // An .npz is a zip whose first member is an array, which torch.load would refuse.
-  static const std::array<const FormatDescriptor*, 10> kFormats{
-      &kCatBoostFormat, &kLightgbmFormat, &kGgufFormat,       &kSafetensorsFormat, &kNumpyFormat,
-      &kTfliteFormat,   &kPyTorchFormat,  &kOnnxFormat,       &kTensorPlanFormat,  &kPickleFormat,
+  // A Keras archive is a zip that opens with its metadata.json or config.json.
+  static const std::array<const FormatDescriptor*, 11> kFormats{
+      &kCatBoostFormat, &kLightgbmFormat, &kGgufFormat,    &kSafetensorsFormat, &kNumpyFormat,      &kTfliteFormat,
+      &kKerasFormat,    &kPyTorchFormat,  &kOnnxFormat,    &kTensorPlanFormat,  &kPickleFormat,
   };
   return kFormats;
 }

@@ -153,7 +153,7 @@ def pickle_names(names):
 
 def main():
     shutil.rmtree(ROOT, ignore_errors=True)
-    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf", "numpy", "tflite"):
+    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf", "numpy", "tflite", "keras"):
         os.makedirs(os.path.join(ROOT, kind))
 
     # CatBoost
@@ -264,6 +264,7 @@ def main():
     tensor_checkpoints()
     numpy_arrays()
     tflite_models()
+    keras_archives()
 
 
 def npy_file(header, data=b"", version=1):
@@ -347,6 +348,32 @@ def tflite_models():
     write("tflite", "tensor_count_2_31.tflite", tflite_model(tensor_count=2**31))
     write("tflite", "name_unterminated.tflite", tflite_model(name=b"w"))
     write("tflite", "identifier_only.tflite", b"\x08\x00\x00\x00TFL3")
+
+
+def keras_archives():
+    config = b'{"module": "keras", "class_name": "Sequential", "config": {"layers": [{"class_name": "Dense", "config": {"name": "d", "units": 2}}]}}'
+    metadata = b'{"keras_version": "3.3.3"}'
+    signature = b"\x89HDF\r\n\x1a\n"
+    noise = bytes((i * 197 + 89) % 256 for i in range(4096))
+    valid = zip_archive([(b"metadata.json", metadata), (b"config.json", config)])
+    truncations("keras", "archive", "keras", valid, 23)
+    write("keras", "weights_not_hdf5.keras", zip_archive([(b"metadata.json", metadata), (b"config.json", config),
+                                                         (b"model.weights.h5", b"not hdf5")]))
+    write("keras", "weights_hdf5_noise.keras", zip_archive([(b"metadata.json", metadata), (b"config.json", config),
+                                                           (b"model.weights.h5", signature + noise)]))
+    superblock = signature + bytes([0, 0, 0, 0, 0, 8, 8, 0, 4, 0, 16, 0, 0, 0, 0, 0]) + struct.pack("<QQQQ", 0, 2**63, 2**62, 96)
+    write("keras", "weights_superblock_lies.keras", zip_archive([(b"metadata.json", metadata), (b"config.json", config),
+                                                                (b"model.weights.h5", superblock + noise[:256])]))
+    write("keras", "config_nested_deep.keras", zip_archive([(b"metadata.json", metadata),
+                                                           (b"config.json", b"[" * 100000 + b"]" * 100000)]))
+    write("keras", "config_not_object.keras", zip_archive([(b"metadata.json", metadata), (b"config.json", b"[1, 2]")]))
+    write("keras", "no_config.keras", zip_archive([(b"metadata.json", metadata)]))
+    lambda_config = (b'{"class_name": "Sequential", "config": {"layers": [{"class_name": "Lambda", "config": {"name": "x", '
+                     b'"function": {"class_name": "__lambda__", "config": {"code": "AAAA"}}}}]}}')
+    write("keras", "lambda_layer.keras", zip_archive([(b"metadata.json", metadata), (b"config.json", lambda_config)]))
+    big = b'{"class_name": "Sequential", "config": {"layers": []}, "pad": "' + b"a" * 70_000_000 + b'"}'
+    write("keras", "config_bomb.keras", zip_archive([(b"metadata.json", metadata),
+                                                    (b"config.json", zlib_raw(big), 8, 1000)]))  # states 1,000 bytes
 
 
 def zlib_raw(data):

@@ -12,7 +12,7 @@ if [ "${1:-}" = "--sample" ]; then
   sample=$2
   shift 2
 fi
-kinds=" ${*:-cbm lightgbm onnx pytorch safetensors gguf numpy tflite plan} "
+kinds=" ${*:-cbm lightgbm onnx pytorch safetensors gguf numpy tflite keras plan} "
 wanted() { [[ $kinds == *" $1 "* ]]; }
 corpus=$(cd "$(dirname "$0")" && pwd)/corpus
 work=$(mktemp -d)
@@ -82,7 +82,7 @@ wanted onnx && for file in $(files_of onnx); do
   run_one "$file" profile --dim batch=3 "$file"  # refused unless the graph declares batch
 done
 wanted pytorch && for file in $(files_of pytorch); do artifact_commands "$file" pytorch; done
-for kind in safetensors gguf numpy tflite; do
+for kind in safetensors gguf numpy tflite keras; do
   wanted $kind || continue
   for file in $(files_of $kind); do
     artifact_commands "$file" contents

@@ -105,6 +105,8 @@ TEST(DetectFormat, NumpyArraysAndArchives) {
       {(dir.path() / "missing.NPY").string(), "NumPy"},
       {dir.write("model.bin", std::string("\x10\x00\x00\x00TFL3", 8)), "TFLite"},  // the identifier decides
       {(dir.path() / "missing.tflite").string(), "TFLite"},
+      {dir.write("model.zip", zip_starting_with("metadata.json")), "Keras"},  // Keras writes it first
+      {(dir.path() / "missing.keras").string(), "Keras"},
   };
   for (const Case& c : cases) EXPECT_EQ(kind_name(detect_format(c.path)), c.expected) << c.path;
 }
@@ -112,7 +114,7 @@ TEST(DetectFormat, NumpyArraysAndArchives) {
 TEST(DetectFormat, EveryBuiltInFormatHasItsDisplayName) {
   std::vector<std::string_view> names;
   for (const FormatDescriptor* format : registered_formats()) names.push_back(format->name);
-  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "GGUF", "safetensors", "NumPy", "TFLite", "PyTorch", "ONNX",
+  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "GGUF", "safetensors", "NumPy", "TFLite", "Keras", "PyTorch", "ONNX",
                                                   "tensor plan JSON", "pickle"}));
   EXPECT_EQ(kind_name(nullptr), "unknown");
 }

@@ -38,6 +38,7 @@ std::set<std::string> scan_formats_of(std::string_view kind) {
   if (kind == "ONNX") return {"onnx"};
   if (kind == "safetensors") return {"safetensors"};
   if (kind == "GGUF") return {"gguf"};
+  if (kind == "Keras") return {"keras"};
   return {"unknown"};
 }
 
