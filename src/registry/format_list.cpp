@@ -12,6 +12,7 @@
 #include "pt/pytorch_format.h"
 #include "safetensors/safetensors_format.h"
 #include "tflite/tflite_format.h"
+#include "xgboost/xgboost_format.h"
 
 namespace tarnwick {
 
@@ -20,8 +21,8 @@ std::span<const FormatDescriptor* const> built_in_formats() {
   // safetensors header length whose low byte is 0x80 (640 bytes: 80 02 ...) also starts like a
   // pickle, while a pickle or zip never has '{' at byte 8 after a length that fits the file.
   // An .npz is a zip whose first member is an array, which torch.load would refuse.
-  static const std::array<const FormatDescriptor*, 10> kFormats{
-      &kCatBoostFormat, &kLightgbmFormat, &kGgufFormat,       &kSafetensorsFormat, &kNumpyFormat,
+  static const std::array<const FormatDescriptor*, 11> kFormats{
+      &kCatBoostFormat, &kLightgbmFormat, &kXgboostFormat,    &kGgufFormat,  &kSafetensorsFormat, &kNumpyFormat,
       &kTfliteFormat,   &kPyTorchFormat,  &kOnnxFormat,       &kTensorPlanFormat,  &kPickleFormat,
   };
   return kFormats;
