@@ -22,21 +22,34 @@ bool json_starts_with_learner(std::string_view head) {
   return head.substr(at).starts_with("\"learner\"");
 }
 
-// '{', a length marker and big-endian length 7, then the key's bytes.
-bool ubjson_starts_with_learner(std::string_view head) {
-  if (head.size() < 2 || head[0] != '{') return false;
+// A UBJSON integer at `at`: its marker and big-endian value; false when there is none.
+bool read_integer(std::string_view head, std::size_t& at, std::uint64_t& value) {
+  if (at >= head.size()) return false;
   std::size_t width = 0;
-  switch (head[1]) {
+  switch (head[at]) {
     case 'i': case 'U': width = 1; break;
     case 'I': width = 2; break;
     case 'l': width = 4; break;
     case 'L': width = 8; break;
     default: return false;
   }
-  if (head.size() < 2 + width + kFirstKey.size()) return false;
-  std::uint64_t length = 0;
-  for (std::size_t i = 0; i < width; ++i) length = length << 8 | static_cast<unsigned char>(head[2 + i]);
-  return length == kFirstKey.size() && head.substr(2 + width, kFirstKey.size()) == kFirstKey;
+  if (head.size() - at - 1 < width) return false;
+  value = 0;
+  for (std::size_t i = 0; i < width; ++i) value = value << 8 | static_cast<unsigned char>(head[at + 1 + i]);
+  at += 1 + width;
+  return true;
+}
+
+// '{', an optional count ('#' and an integer), then the key: its length 7 and its bytes.
+bool ubjson_starts_with_learner(std::string_view head) {
+  if (head.empty() || head[0] != '{') return false;
+  std::size_t at = 1;
+  std::uint64_t value = 0;
+  if (at < head.size() && head[at] == '#') {
+    ++at;
+    if (!read_integer(head, at, value)) return false;
+  }
+  return read_integer(head, at, value) && value == kFirstKey.size() && head.substr(at).starts_with(kFirstKey);
 }
 
 }  // namespace

@@ -43,6 +43,8 @@ void explain_xgboost_change(std::ostream& out, const XgboostModel& old_model, co
     phrase = "feature set changed";
   } else if (!same_xgboost_training_config(old_model, new_model)) {
     phrase = "training config changed";
+  } else if (old_figures.learned_state_fingerprint == new_figures.learned_state_fingerprint) {
+    phrase = "same trees and training config";
   } else if (old_figures.trees == new_figures.trees && old_figures.leaves == new_figures.leaves) {
     phrase = "same spec and features, retrained";
   } else {
