@@ -19,8 +19,9 @@ declare -A seeds=(
   [plan]="$root/examples $hostile/plan"
   [numpy]="$hostile/numpy"
   [tflite]="$corpus/realworld/tflite $hostile/tflite"
+  [xgboost]=""
 )
-for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan numpy tflite}; do
+for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan numpy tflite xgboost}; do
   work="$root/build-fuzz/work/$reader"
   findings="$root/build-fuzz/findings/$reader"
   mkdir -p "$work" "$findings"

@@ -70,6 +70,12 @@ Result<Json> parse_json_text(std::string_view text, DecodeBudget& budget) {
   }
 }
 
+Result<Json> decode_document(std::string_view bytes, DecodeBudget& budget) {
+  if (is_ubjson_model(bytes)) return decode_ubjson(bytes, budget);
+  std::optional<std::string> quoted = quote_non_finite_words(bytes);
+  return parse_json_text(quoted ? std::string_view(*quoted) : bytes, budget);
+}
+
 }  // namespace
 
 bool is_ubjson_model(std::string_view bytes) {
@@ -78,13 +84,7 @@ bool is_ubjson_model(std::string_view bytes) {
 
 Result<Json> parse_xgboost_document(const std::string& path, std::string_view bytes) {
   DecodeBudget budget(bytes.size());
-  Result<Json> document = fail("");
-  if (is_ubjson_model(bytes)) {
-    document = decode_ubjson(bytes, budget);
-  } else {
-    std::optional<std::string> quoted = quote_non_finite_words(bytes);
-    document = parse_json_text(quoted ? std::string_view(*quoted) : bytes, budget);
-  }
+  Result<Json> document = decode_document(bytes, budget);
   if (!document.is_ok()) return fail(path + ": " + document.message());
   return document;
 }

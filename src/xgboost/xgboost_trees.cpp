@@ -1,5 +1,6 @@
 #include "xgboost/xgboost_trees.h"
 
+#include <cmath>
 #include <limits>
 #include <map>
 #include <utility>
@@ -14,7 +15,14 @@ constexpr std::int64_t kCategoricalSplit = 1;  // split_type of a split on a cat
 // A float32 value widened, so JSON and UBJSON models read alike; the document holds non-finite
 // values of a JSON model as the words XGBoost wrote.
 std::optional<double> real_value(const Json& value) {
-  if (value.is_number()) return static_cast<double>(value.get<float>());
+  if (value.is_number()) {
+    double wide = value.get<double>();
+    // Beyond float's range the narrowing is undefined; XGBoost's float would be infinite.
+    if (std::isfinite(wide) && std::fabs(wide) > std::numeric_limits<float>::max()) {
+      return std::copysign(std::numeric_limits<double>::infinity(), wide);
+    }
+    return static_cast<double>(static_cast<float>(wide));
+  }
   if (!value.is_string()) return std::nullopt;
   const std::string& word = value.get_ref<const std::string&>();
   if (word == "NaN") return std::numeric_limits<double>::quiet_NaN();

@@ -171,6 +171,19 @@ TEST(XgboostReader, RefusesBrokenAndHostileModels) {
   }
 }
 
+// Thresholds are float32 as XGBoost stores them: a value beyond float's range is infinite, and
+// the JSON words for non-finite values read as such.
+TEST(XgboostReader, ThresholdsAreFloat32) {
+  std::string text = model_json();
+  text.replace(text.find("[0.5,0.1,NaN,-0.25,0.375]"), 25, "[1e300,0.1,NaN,-Infinity,0.30000000000000004]");
+  Result<XgboostModel> read = parse_xgboost_model("m.json", text);
+  ASSERT_TRUE(read.is_ok()) << read.message();
+  const Tree& tree = read.value().trees.trees[0];
+  EXPECT_EQ(tree.splits[0].threshold, std::numeric_limits<double>::infinity());
+  EXPECT_EQ(tree.leaf_values, (std::vector<double>{static_cast<double>(0.1f), -std::numeric_limits<double>::infinity(),
+                                                   static_cast<double>(0.3f)}));
+}
+
 // A model of another booster has no trees; a dart model reads the gbtree inside it.
 TEST(XgboostReader, ReadsDartAndLinearBoosters) {
   std::string dart = model_json();
