@@ -53,19 +53,36 @@ TEST(XgboostReports, WholeReportsOfASmallModel) {
   testing::TempDir dir;
   const std::string json = dir.write("small.json", model_json());
   const std::string ubj = dir.write("small.ubj", as_ubjson(model_json(), false));
-  const std::vector<std::pair<std::vector<std::string>, std::string>> runs{
+  // The retrain: another leaf value, a renamed feature, and another objective.
+  std::string retrained_text = model_json();
+  retrained_text.replace(retrained_text.find("0.375]"), 5, "0.5");
+  retrained_text.replace(retrained_text.find(R"("x1")"), 4, R"("tenure")");
+  retrained_text.replace(retrained_text.find("binary:logistic"), 15, "binary:hinge");
+  const std::string retrained = dir.write("retrained.json", retrained_text);
+  struct Run {
+    std::vector<std::string> args;
+    std::string golden;
+    int status = 0;
+  };
+  const std::vector<Run> runs{
       {{"contents", json}, "xgboost/small.contents.txt"},
       {{"contents", "--json", json}, "xgboost/small.contents.json"},
       {{"inspect", json}, "xgboost/small.inspect.txt"},
       {{"inspect", "--json", ubj}, "xgboost/small_ubj.inspect.json"},
       {{"explain-diff", json, ubj}, "xgboost/small_json_vs_ubj.explain-diff.txt"},
+      {{"diff", json, retrained}, "xgboost/small_vs_retrained.diff.txt"},
+      {{"diff", "--contents", json, retrained}, "xgboost/small_vs_retrained.contents-diff.txt"},
+      {{"explain-diff", json, retrained}, "xgboost/small_vs_retrained.explain-diff.txt"},
+      {{"check", "--json", "--max-size-growth", "5", "--fail-on-feature-change", "--fail-on-training-config-change",
+        json, retrained},
+       "xgboost/small_vs_retrained.check.json",
+       1},
   };
-  for (const auto& [args, golden] : runs) {
-    SCOPED_TRACE(golden);
-    testing::CommandRun run = testing::run_command(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    testing::expect_golden(testing::with_dir_placeholder(run.out, dir), golden);
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.golden);
+    testing::CommandRun done = testing::run_command(run.args);
+    ASSERT_EQ(done.status, run.status) << done.err;
+    testing::expect_golden(testing::with_dir_placeholder(done.out, dir), run.golden);
   }
 }
 
