@@ -12,7 +12,7 @@ if [ "${1:-}" = "--sample" ]; then
   sample=$2
   shift 2
 fi
-kinds=" ${*:-cbm lightgbm onnx pytorch safetensors gguf numpy tflite plan} "
+kinds=" ${*:-cbm lightgbm onnx pytorch safetensors gguf numpy tflite plan xgboost} "
 wanted() { [[ $kinds == *" $1 "* ]]; }
 corpus=$(cd "$(dirname "$0")" && pwd)/corpus
 work=$(mktemp -d)
@@ -88,6 +88,10 @@ for kind in safetensors gguf numpy tflite; do
     artifact_commands "$file" contents
     run_one "$file" check --max-parameter-growth 0 --fail-on-feature-change --fail-on-training-config-change "$file" "$file"
   done
+done
+wanted xgboost && for file in $(files_of xgboost); do
+  artifact_commands "$file" contents
+  run_one "$file" check --fail-on-feature-change --fail-on-training-config-change "$file" "$file"
 done
 wanted plan && for file in $(files_of plan); do
   for command in validate trace compare why tensor-inspect explain-model quiz inspect explain; do
