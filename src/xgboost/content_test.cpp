@@ -27,7 +27,8 @@ bool read_integer(std::string_view head, std::size_t& at, std::uint64_t& value) 
   if (at >= head.size()) return false;
   std::size_t width = 0;
   switch (head[at]) {
-    case 'i': case 'U': width = 1; break;
+    case 'i':
+    case 'U': width = 1; break;
     case 'I': width = 2; break;
     case 'l': width = 4; break;
     case 'L': width = 8; break;

@@ -19,8 +19,10 @@ std::optional<std::string> quote_non_finite_words(std::string_view text) {
   for (std::size_t at = 0; at < text.size(); ++at) {
     char c = text[at];
     if (in_string) {
-      if (c == '\\') ++at;
-      else if (c == '"') in_string = false;
+      if (c == '\\')
+        ++at;
+      else if (c == '"')
+        in_string = false;
       continue;
     }
     if (c == '"') {

@@ -15,13 +15,13 @@ namespace tarnwick {
 struct XgboostModel {
   std::string path;
   std::uint64_t bytes = 0;
-  std::string encoding;                 // "JSON" or "UBJSON"
-  std::uint64_t file_fingerprint = 0;   // XXH3-64 of the whole file
-  std::optional<std::string> version;   // "major.minor.patch" of the library that saved it
-  std::optional<std::string> booster;   // "gbtree", "dart", "gblinear"
+  std::string encoding;                // "JSON" or "UBJSON"
+  std::uint64_t file_fingerprint = 0;  // XXH3-64 of the whole file
+  std::optional<std::string> version;  // "major.minor.patch" of the library that saved it
+  std::optional<std::string> booster;  // "gbtree", "dart", "gblinear"
   std::optional<std::string> objective;
   std::optional<double> base_score;
-  std::optional<std::uint64_t> num_class;    // as stated: 0 unless multi-class
+  std::optional<std::uint64_t> num_class;  // as stated: 0 unless multi-class
   std::optional<std::uint64_t> num_feature;
   std::optional<std::uint64_t> num_target;
   std::optional<std::uint64_t> num_parallel_tree;

@@ -71,8 +71,8 @@ class TreeReader {
   }
 
   Status read_lists() {
-    for (auto [key, values] : {std::pair{"left_children", &left_}, {"right_children", &right_},
-                               {"split_indices", &feature_}}) {
+    for (auto [key, values] :
+         {std::pair{"left_children", &left_}, {"right_children", &right_}, {"split_indices", &feature_}}) {
       if (Status read = list(key, *values, true); !read.is_ok()) return read;
     }
     if (Status read = list("split_type", split_type_, false); !read.is_ok()) return read;
@@ -88,8 +88,10 @@ class TreeReader {
 
   Status read_categories() {
     std::vector<std::int64_t> nodes, segments, sizes;
-    for (auto [key, values] : {std::pair{"categories", &categories_}, {"categories_nodes", &nodes},
-                               {"categories_segments", &segments}, {"categories_sizes", &sizes}}) {
+    for (auto [key, values] : {std::pair{"categories", &categories_},
+                               {"categories_nodes", &nodes},
+                               {"categories_segments", &segments},
+                               {"categories_sizes", &sizes}}) {
       if (Status read = list(key, *values, false); !read.is_ok()) return read;
     }
     if (segments.size() != nodes.size() || sizes.size() != nodes.size()) {
@@ -142,7 +144,8 @@ class TreeReader {
       return result;
     }
     auto segment = segment_of_.find(static_cast<std::int64_t>(node));
-    if (segment == segment_of_.end()) return broken("categorical node " + std::to_string(node) + " lists no categories");
+    if (segment == segment_of_.end())
+      return broken("categorical node " + std::to_string(node) + " lists no categories");
     auto [begin, count] = segment->second;
     for (std::uint64_t i = begin; i < begin + count; ++i) {
       if (categories_[i] < 0 || categories_[i] > UINT32_MAX) return broken("category out of range");

@@ -165,7 +165,8 @@ TEST(XgboostReader, RefusesBrokenAndHostileModels) {
       {"feature beyond the model", replaced(model_json(), "[0,0,2,0,0]", "[0,0,7,0,0]"),
        "XGBoost tree 0: node 2 splits on feature 7, beyond the model's 3 features"},
       {"unequal arrays", replaced(model_json(), "[0,0,2,0,0]", "[0,0,2,0]"), "node arrays differ in length"},
-      {"category segment past the list", replaced(model_json(), R"("categories_sizes":[2])", R"("categories_sizes":[5])"),
+      {"category segment past the list",
+       replaced(model_json(), R"("categories_sizes":[2])", R"("categories_sizes":[5])"),
        "XGBoost tree 0: category segment 0 runs past the category list"},
       {"categorical node without categories",
        replaced(model_json(), R"("categories_nodes":[2])", R"("categories_nodes":[4])"),
@@ -216,9 +217,8 @@ TEST(XgboostReader, ReadsDartAndLinearBoosters) {
   EXPECT_EQ(read.value().boosting_rounds, 2u);
 
   Result<XgboostModel> linear = parse_xgboost_model(
-      "linear.json",
-      R"({"learner":{"gradient_booster":{"model":{"weights":[0.5,0.25]},"name":"gblinear"},)"
-      R"("learner_model_param":{"num_feature":"1"}},"version":[1,7,4]})");
+      "linear.json", R"({"learner":{"gradient_booster":{"model":{"weights":[0.5,0.25]},"name":"gblinear"},)"
+                     R"("learner_model_param":{"num_feature":"1"}},"version":[1,7,4]})");
   ASSERT_TRUE(linear.is_ok()) << linear.message();
   EXPECT_EQ(linear.value().booster, "gblinear");
   EXPECT_TRUE(linear.value().trees.trees.empty());
