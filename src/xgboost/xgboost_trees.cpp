@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/number_parse.h"
+
 namespace tarnwick {
 
 namespace {
@@ -83,7 +85,34 @@ class TreeReader {
         (!split_type_.empty() && split_type_.size() != nodes)) {
       return broken("node arrays differ in length");
     }
+    return read_leaf_vectors(nodes);
+  }
+
+  // A multi-target tree (size_leaf_vector > 1) keeps each node's vector of weights in
+  // base_weights, node-major; a scalar tree keeps each leaf's value in split_conditions.
+  Status read_leaf_vectors(std::size_t nodes) {
+    auto parameters = tree_.find("tree_param");
+    if (parameters == tree_.end() || !parameters->is_object()) return Status::ok();
+    auto size = parameters->find("size_leaf_vector");
+    if (size == parameters->end() || !size->is_string()) return Status::ok();
+    Result<std::uint64_t> width = parse_unsigned(size->get_ref<const std::string&>());
+    if (!width.is_ok()) return broken("size_leaf_vector: " + width.message());
+    if (width.value() <= 1) return Status::ok();
+    if (Status read = list("base_weights", weights_, true); !read.is_ok()) return read;
+    if (weights_.size() / width.value() != nodes || weights_.size() % width.value() != 0) {
+      return broken("base_weights does not hold " + std::to_string(width.value()) + " weights per node");
+    }
+    leaf_width_ = width.value();
     return Status::ok();
+  }
+
+  void add_leaf_values(Tree& tree, std::size_t node) const {
+    if (leaf_width_ == 0) {
+      tree.leaf_values.push_back(condition_[node]);
+      return;
+    }
+    auto first = weights_.begin() + static_cast<std::ptrdiff_t>(node * leaf_width_);
+    tree.leaf_values.insert(tree.leaf_values.end(), first, first + static_cast<std::ptrdiff_t>(leaf_width_));
   }
 
   Status read_categories() {
@@ -162,7 +191,7 @@ class TreeReader {
       tree.depth = std::max(tree.depth, depths[node]);
       if (is_leaf(node)) {
         ++tree.leaves;
-        tree.leaf_values.push_back(condition_[node]);
+        add_leaf_values(tree, node);
         continue;
       }
       Result<TreeSplit> made = split(node);
@@ -179,6 +208,8 @@ class TreeReader {
   TreeTable& table_;
   std::vector<std::int64_t> left_, right_, feature_, split_type_, categories_;
   std::vector<double> condition_;
+  std::vector<double> weights_;   // multi-target trees: leaf_width_ weights per node
+  std::uint64_t leaf_width_ = 0;  // 0 for a scalar tree
   std::map<std::int64_t, std::pair<std::uint64_t, std::uint64_t>> segment_of_;
 };
 

@@ -202,6 +202,22 @@ TEST(XgboostReader, ThresholdsAreFloat32) {
                                                    static_cast<double>(0.3f)}));
 }
 
+// A multi-target tree keeps a vector per node in base_weights; its leaves list their vectors.
+TEST(XgboostReader, ReadsLeafVectorsOfMultiTargetTrees) {
+  const std::string tree =
+      R"({"base_weights":[0,0,0.25,-0.5,1.5,2],"left_children":[1,-1,-1],"right_children":[2,-1,-1],)"
+      R"("split_conditions":[0.5,0,0],"split_indices":[1,0,0],"tree_param":{"size_leaf_vector":"2"}})";
+  Result<XgboostModel> read = parse_xgboost_model("m.json", model_json(tree));
+  ASSERT_TRUE(read.is_ok()) << read.message();
+  EXPECT_EQ(read.value().trees.trees[0].leaf_values, (std::vector<double>{0.25, -0.5, 1.5, 2}));
+
+  std::string short_weights = tree;
+  short_weights.replace(short_weights.find("0,0,0.25"), 8, "0.25");
+  Result<XgboostModel> refused = parse_xgboost_model("m.json", model_json(short_weights));
+  ASSERT_FALSE(refused.is_ok());
+  EXPECT_EQ(refused.message(), "m.json: XGBoost tree 0: base_weights does not hold 2 weights per node");
+}
+
 // A model of another booster has no trees; a dart model reads the gbtree inside it.
 TEST(XgboostReader, ReadsDartAndLinearBoosters) {
   std::string dart = model_json();
