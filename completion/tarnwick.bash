@@ -29,11 +29,11 @@ _tarnwick_options() {
 
 # File extensions (lower case) of the paths each command reads.
 _tarnwick_extensions() {
-  local models="cbm|lgb|txt|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf|npy|npz|tflite"
+  local models="cbm|lgb|txt|ubj|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf|npy|npz|tflite"
   case $1 in
     inspect) echo "$models|$tensors|json" ;;
-    explain-diff | check) echo "$models|$tensors" ;;
-    diff | contents) echo "$models|$tensors" ;;
+    explain-diff | check) echo "$models|$tensors|json" ;;  # XGBoost JSON models
+    diff | contents) echo "$models|$tensors|json" ;;
     catboost | cbm) echo "cbm" ;;
     lightgbm | lgbm) echo "lgb|txt" ;;
     pytorch | pt) echo "pt|pth|bin|ckpt" ;;

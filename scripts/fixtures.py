@@ -1,7 +1,8 @@
 """Small model files for the documentation examples, written byte by byte (nothing is loaded
 or unpickled): versions of a safetensors checkpoint, GGUF files (one quantized), CatBoost files with
-feature names, an ONNX graph with a symbolic dim, a subgraph and external data, and a pickle
-that would run a shell command if anything ever loaded it."""
+feature names, XGBoost models in JSON and UBJSON, an ONNX graph with a symbolic dim, a
+subgraph and external data, and a pickle that would run a shell command if anything ever
+loaded it."""
 
 import json
 import os
@@ -66,6 +67,60 @@ def cbm_bytes(feature_names):
     metadata = b'{"params":{"loss_function":{"type":"Logloss"}}}'
     runs = b"".join(b"\x00\x01" + name.encode() for name in feature_names)
     return b"CBM1\x00\x00\x00\x00" + metadata + runs + bytes(range(16))
+
+
+def xgboost_model(leaf, names):
+    """A gbtree model as XGBoost 1.7 saves it: one tree splitting on the first feature, then on
+    a category set of the last, and one leaf-only tree."""
+    def tree(index, left, right, conditions, features, types, categories):
+        count = len(left)
+        return {"base_weights": [0.0] * count, "categories": categories[0], "categories_nodes": categories[1],
+                "categories_segments": categories[2], "categories_sizes": categories[3],
+                "default_left": [0] * count, "id": index, "left_children": left,
+                "loss_changes": [0.0] * count, "parents": [2147483647] + [0] * (count - 1),
+                "right_children": right, "split_conditions": conditions, "split_indices": features,
+                "split_type": types, "sum_hessian": [1.0] * count,
+                "tree_param": {"num_deleted": "0", "num_feature": str(len(names)), "num_nodes": str(count),
+                               "size_leaf_vector": "0"}}
+    trees = [tree(0, [1, -1, 3, -1, -1], [2, -1, 4, -1, -1], [0.5, 0.125, 0.0, -0.25, leaf],
+                  [0, 0, len(names) - 1, 0, 0], [0, 0, 1, 0, 0], ([1, 3], [2], [0], [2])),
+             tree(1, [-1], [-1], [0.0625], [0], [0], ([], [], [], []))]
+    return {"learner": {
+        "attributes": {}, "feature_names": names, "feature_types": ["q"] * (len(names) - 1) + ["c"],
+        "gradient_booster": {"model": {"gbtree_model_param": {"num_parallel_tree": "1", "num_trees": "2"},
+                                       "tree_info": [0, 0], "trees": trees}, "name": "gbtree"},
+        "learner_model_param": {"base_score": "5E-1", "boost_from_average": "1", "num_class": "0",
+                                "num_feature": str(len(names)), "num_target": "1"},
+        "objective": {"name": "binary:logistic", "reg_loss_param": {"scale_pos_weight": "1"}}},
+        "version": [1, 7, 4]}
+
+
+# The typed arrays XGBoost writes for a tree, by key: int32 ('l'), int64 ('L'), uint8 ('U'),
+# float32 ('d').
+UBJSON_ARRAY_TYPES = {"left_children": "l", "right_children": "l", "parents": "l", "split_indices": "l",
+                      "categories": "l", "categories_nodes": "l", "categories_segments": "L",
+                      "categories_sizes": "L", "default_left": "U", "split_type": "U", "base_weights": "d",
+                      "loss_changes": "d", "sum_hessian": "d", "split_conditions": "d"}
+UBJSON_FORMATS = {"l": ">i", "L": ">q", "U": ">B", "d": ">f"}
+
+
+def ubjson(value, key=None):
+    """UBJSON as XGBoost writes it: int64 lengths, tree arrays typed and counted."""
+    def length(count):
+        return b"L" + struct.pack(">q", count)
+    if isinstance(value, dict):
+        return b"{" + b"".join(length(len(k)) + k.encode() + ubjson(v, k) for k, v in value.items()) + b"}"
+    if isinstance(value, list) and key in UBJSON_ARRAY_TYPES:
+        marker = UBJSON_ARRAY_TYPES[key]
+        return (b"[$" + marker.encode() + b"#" + length(len(value)) +
+                b"".join(struct.pack(UBJSON_FORMATS[marker], v) for v in value))
+    if isinstance(value, list):
+        return b"[#" + length(len(value)) + b"".join(ubjson(v) for v in value)
+    if isinstance(value, str):
+        return b"S" + length(len(value.encode())) + value.encode()
+    if isinstance(value, float):
+        return b"d" + struct.pack(">f", value)
+    return b"i" + struct.pack(">b", value) if -128 <= value < 128 else b"L" + struct.pack(">q", value)
 
 
 def write_onnx_with_subgraph_and_external_data(directory):
@@ -143,6 +198,11 @@ def write_all(directory):
         # metadata and printable snake_case runs that read as feature names.
         "named.cbm": cbm_bytes(["credit_amount", "age_years"]),
         "named_v2.cbm": cbm_bytes(["credit_amount", "income_total"]),
+        "tiny_xgb.json": json.dumps(xgboost_model(0.375, ["age", "income", "color"]),
+                                    separators=(",", ":")).encode(),
+        "tiny_xgb.ubj": ubjson(xgboost_model(0.375, ["age", "income", "color"])),
+        "tiny_xgb_v2.json": json.dumps(xgboost_model(0.5, ["age", "tenure", "color"]),
+                                       separators=(",", ":")).encode(),
         # GLOBAL os.system, then a call of it with one argument; never loaded by anything here.
         "shell.pkl": b"\x80\x02cos\nsystem\nX\x02\x00\x00\x00id\x85R.",
     }

@@ -5,7 +5,7 @@
 # standard-library extras whose callables those files reach: setuptools' distutils, venv's
 # ensurepip, lib2to3, pip).
 set -euo pipefail
-packages=(g++ cmake ninja-build make nlohmann-json3-dev libgtest-dev libgmock-dev python3 python3-numpy python3-onnx python3-torch libxxhash-dev clang libclang-rt-14-dev man-db groff-base dpkg-dev file zlib1g-dev libbz2-dev liblzma-dev python3-joblib python3-sklearn python3-torchvision python3-setuptools python3-venv python3-lib2to3 python3-pip xxhash python3-xxhash flatbuffers-compiler libhdf5-dev python3-h5py)
+packages=(g++ cmake ninja-build make nlohmann-json3-dev libgtest-dev libgmock-dev python3 python3-numpy python3-onnx python3-torch libxxhash-dev clang libclang-rt-14-dev man-db groff-base dpkg-dev file zlib1g-dev libbz2-dev liblzma-dev python3-joblib python3-sklearn python3-torchvision python3-setuptools python3-venv python3-lib2to3 python3-pip xxhash python3-xxhash flatbuffers-compiler libhdf5-dev python3-h5py python3-xgboost)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -20,8 +20,9 @@ declare -A seeds=(
   [numpy]="$hostile/numpy"
   [tflite]="$corpus/realworld/tflite $hostile/tflite"
   [keras]="$hostile/keras"
+  [xgboost]="$hostile/xgboost"
 )
-for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan numpy tflite keras}; do
+for reader in ${FUZZ_READERS:-cbm cbm_core lightgbm onnx pytorch plan numpy tflite keras xgboost}; do
   work="$root/build-fuzz/work/$reader"
   findings="$root/build-fuzz/findings/$reader"
   mkdir -p "$work" "$findings"

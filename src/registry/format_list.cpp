@@ -13,6 +13,7 @@
 #include "pt/pytorch_format.h"
 #include "safetensors/safetensors_format.h"
 #include "tflite/tflite_format.h"
+#include "xgboost/xgboost_format.h"
 
 namespace tarnwick {
 
@@ -22,9 +23,9 @@ std::span<const FormatDescriptor* const> built_in_formats() {
   // pickle, while a pickle or zip never has '{' at byte 8 after a length that fits the file.
   // An .npz is a zip whose first member is an array, which torch.load would refuse.
   // A Keras archive is a zip that opens with its metadata.json or config.json.
-  static const std::array<const FormatDescriptor*, 11> kFormats{
-      &kCatBoostFormat, &kLightgbmFormat, &kGgufFormat,    &kSafetensorsFormat, &kNumpyFormat,      &kTfliteFormat,
-      &kKerasFormat,    &kPyTorchFormat,  &kOnnxFormat,    &kTensorPlanFormat,  &kPickleFormat,
+  static const std::array<const FormatDescriptor*, 12> kFormats{
+      &kCatBoostFormat, &kLightgbmFormat, &kXgboostFormat, &kGgufFormat,       &kSafetensorsFormat, &kNumpyFormat,
+      &kTfliteFormat,   &kKerasFormat,    &kPyTorchFormat, &kOnnxFormat,       &kTensorPlanFormat,  &kPickleFormat,
   };
   return kFormats;
 }

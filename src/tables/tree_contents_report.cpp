@@ -15,10 +15,17 @@ void print_title(std::ostream& out, const std::string& title) {
   out << title << "\n" << std::string(title.size(), '-') << "\n";
 }
 
+// The comparison a split's threshold is read with, as the format states it.
+const char* threshold_operator(const std::string& format) {
+  if (format == "catboost") return " > ";
+  if (format == "xgboost") return " < ";
+  return " <= ";
+}
+
 std::string split_text(const TreeTable& table, const TreeSplit& split) {
   std::string label = feature_label(table.features[split.feature]);
   if (split.one_hot_value) return label + " == " + std::to_string(*split.one_hot_value);
-  if (split.threshold) return label + (table.format == "catboost" ? " > " : " <= ") + format_real(*split.threshold);
+  if (split.threshold) return label + threshold_operator(table.format) + format_real(*split.threshold);
   std::string categories;
   for (std::uint32_t category : split.categories) {
     categories += (categories.empty() ? "" : ",") + std::to_string(category);

@@ -18,7 +18,9 @@ TreeTotals tree_totals(const TreeTable& table) {
 }
 
 std::string tree_format_title(const std::string& format) {
-  return format == "catboost" ? "CatBoost binary model" : "LightGBM text model";
+  if (format == "catboost") return "CatBoost binary model";
+  if (format == "xgboost") return "XGBoost model";
+  return "LightGBM text model";
 }
 
 std::string feature_label(const TreeFeature& feature) {

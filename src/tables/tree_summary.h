@@ -23,7 +23,7 @@ struct TreeTotals {
 
 TreeTotals tree_totals(const TreeTable& table);
 
-// "CatBoost binary model" or "LightGBM text model".
+// "CatBoost binary model", "XGBoost model" or "LightGBM text model".
 std::string tree_format_title(const std::string& format);
 // The feature's name with control characters escaped, or "#<index>" when it has none.
 std::string feature_label(const TreeFeature& feature);

@@ -1,5 +1,6 @@
 // The tree table: every tree of a gradient-boosted model, exactly, whatever format stored it.
-// The CatBoost core reader and the LightGBM text reader fill it; the tree reports read it.
+// The CatBoost core reader, the LightGBM text reader and the XGBoost reader fill it; the tree
+// reports read it.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +12,12 @@ namespace tarnwick {
 
 // One input the trees split on. CatBoost lists its float features (in their own order), then
 // its categorical, text and embedding features, then the derived CTR and estimated features;
-// LightGBM lists the model's features in column order.
+// LightGBM and XGBoost list the model's features in column order.
 struct TreeFeature {
   std::uint64_t index = 0;  // position in TreeTable::features
   std::optional<std::string> name;
-  std::string type;  // "float", "categorical", "text", "embedding", "ctr", "estimated"; LightGBM "numerical"
+  std::string type;  // "float", "categorical", "text", "embedding", "ctr", "estimated"; LightGBM "numerical";
+                     // XGBoost its feature_types entry ("q", "c", "int", ...), else "numerical"
   std::optional<std::int64_t> flat_index;  // CatBoost: the column in the input row, when stated
   std::vector<double> borders;             // CatBoost: float32 borders widened exactly
   std::uint64_t split_count = 0;           // splits of all trees on this feature
@@ -23,10 +25,11 @@ struct TreeFeature {
 
 struct TreeSplit {
   std::uint64_t feature = 0;  // index into TreeTable::features
-  // Go right when value > threshold (CatBoost), left when value <= threshold (LightGBM). Absent for
-  // a split on a set of categories.
+  // Go right when value > threshold (CatBoost), left when value <= threshold (LightGBM), left when
+  // value < threshold (XGBoost). Absent for a split on a set of categories.
   std::optional<double> threshold;
-  std::vector<std::uint32_t> categories;      // LightGBM categorical split: the categories going left
+  // Categorical split: the categories going left (LightGBM), or going right (XGBoost)
+  std::vector<std::uint32_t> categories;
   std::optional<std::int64_t> one_hot_value;  // CatBoost one-hot split: equal to this value
   std::uint64_t binary_feature = 0;           // CatBoost: the model's split number (the export's split_index)
 };
@@ -42,14 +45,14 @@ struct Tree {
 
 struct TreeTable {
   std::string path;
-  std::string format;  // "catboost", "lightgbm"
+  std::string format;  // "catboost", "lightgbm", "xgboost"
   std::vector<TreeFeature> features;
   std::vector<Tree> trees;
   // CatBoost
   std::optional<std::uint64_t> approx_dimension;
   std::optional<double> scale;
   std::vector<double> bias;  // one value per approx dimension (a single Bias is one value)
-  // LightGBM
+  // LightGBM and XGBoost
   std::optional<std::uint64_t> num_class;
   std::optional<std::string> objective;
 };

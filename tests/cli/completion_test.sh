@@ -10,7 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 mkdir models
-touch a.onnx b.cbm c.txt d.pt e.safetensors f.gguf g.pkl plan.json notes.md UPPER.ONNX models/m.onnx
+touch a.onnx b.cbm c.txt d.pt e.safetensors f.gguf g.pkl h.ubj plan.json notes.md UPPER.ONNX models/m.onnx
 
 failed=0
 # expect LINE EXPECTED: completes the last word of LINE (a trailing space starts a new word)
@@ -54,9 +54,9 @@ expect "tarnwick scan --policy n" "notes.md"
 expect "tarnwick onnx " "UPPER.ONNX a.onnx models"
 expect "tarnwick onnx models/" "models/m.onnx"
 expect "tarnwick cbm " "b.cbm models"
-expect "tarnwick inspect " "UPPER.ONNX a.onnx b.cbm c.txt d.pt e.safetensors f.gguf models plan.json"
-expect "tarnwick check a.onnx " "UPPER.ONNX a.onnx b.cbm c.txt d.pt e.safetensors f.gguf models"
-expect "tarnwick diff --contents a.onnx " "UPPER.ONNX a.onnx b.cbm c.txt d.pt e.safetensors f.gguf models"
+expect "tarnwick inspect " "UPPER.ONNX a.onnx b.cbm c.txt d.pt e.safetensors f.gguf h.ubj models plan.json"
+expect "tarnwick check a.onnx " "UPPER.ONNX a.onnx b.cbm c.txt d.pt e.safetensors f.gguf h.ubj models plan.json"
+expect "tarnwick diff --contents a.onnx " "UPPER.ONNX a.onnx b.cbm c.txt d.pt e.safetensors f.gguf h.ubj models plan.json"
 expect "tarnwick scan " "UPPER.ONNX a.onnx d.pt e.safetensors f.gguf g.pkl models"
 expect "tarnwick trace " "models plan.json"
 expect "tarnwick inspect --limit " ""

@@ -55,13 +55,16 @@ std::vector<Args> commands_for(const std::string& kind, const std::string& file)
     runs.push_back({"bench", "--iters", "2", file});
     return runs;
   }
-  std::string kind_command = kind == "cbm" ? "catboost" : kind == "safetensors" || kind == "gguf" || kind == "numpy" || kind == "tflite" || kind == "keras" ? "contents" : kind;
+  std::string kind_command = kind == "cbm" ? "catboost" : kind == "safetensors" || kind == "gguf" || kind == "numpy" || kind == "tflite" || kind == "keras" || kind == "xgboost" ? "contents" : kind;
   std::vector<Args> runs = artifact_commands(file, kind_command);
   if (kind == "onnx") {
     runs.push_back({"check", "--max-ops-growth", "0", "--max-parameter-growth", "0", "--fail-on-new-op", file, file});
     runs.push_back({"profile", file});
     runs.push_back({"profile", "--json", file});
     runs.push_back({"profile", "--dim", "batch=3", file});  // refused unless the graph declares batch
+  }
+  if (kind == "xgboost") {
+    runs.push_back({"check", "--fail-on-feature-change", "--fail-on-training-config-change", file, file});
   }
   if (kind == "safetensors" || kind == "gguf" || kind == "numpy" || kind == "tflite" || kind == "keras") {
     runs.push_back({"check", "--max-parameter-growth", "0", "--fail-on-feature-change", "--fail-on-training-config-change",
@@ -136,7 +139,8 @@ TEST_P(HostileCorpus, EveryCommandEndsWithAStatusAndAtMostOneError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, HostileCorpus,
-                         ::testing::Values("cbm", "lightgbm", "onnx", "pytorch", "safetensors", "gguf", "numpy", "tflite", "keras", "plan"));
+                         ::testing::Values("cbm", "lightgbm", "onnx", "pytorch", "safetensors", "gguf", "numpy", "tflite", "keras",
+                                           "plan", "xgboost"));
 
 }  // namespace
 }  // namespace tarnwick

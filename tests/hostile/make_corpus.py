@@ -153,7 +153,7 @@ def pickle_names(names):
 
 def main():
     shutil.rmtree(ROOT, ignore_errors=True)
-    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf", "numpy", "tflite", "keras"):
+    for kind in ("cbm", "lightgbm", "onnx", "pytorch", "plan", "safetensors", "gguf", "numpy", "tflite", "keras", "xgboost"):
         os.makedirs(os.path.join(ROOT, kind))
 
     # CatBoost
@@ -265,6 +265,7 @@ def main():
     numpy_arrays()
     tflite_models()
     keras_archives()
+    xgboost_models()
 
 
 def npy_file(header, data=b"", version=1):
@@ -374,6 +375,57 @@ def keras_archives():
     big = b'{"class_name": "Sequential", "config": {"layers": []}, "pad": "' + b"a" * 70_000_000 + b'"}'
     write("keras", "config_bomb.keras", zip_archive([(b"metadata.json", metadata),
                                                     (b"config.json", zlib_raw(big), 8, 1000)]))  # states 1,000 bytes
+
+
+# ---- XGBoost: one tree (a split on feature 0, then on the category set {1} of feature 1)
+XGB_TREE = ('{"categories":[1],"categories_nodes":[2],"categories_segments":[0],"categories_sizes":[1],'
+            '"default_left":[0,0,0,0,0],"id":0,"left_children":[1,-1,3,-1,-1],"right_children":[2,-1,4,-1,-1],'
+            '"split_conditions":[0.5,0.25,NaN,-0.5,0.75],"split_indices":[0,0,1,0,0],"split_type":[0,0,1,0,0]}')
+
+
+def xgboost_json(tree=XGB_TREE):
+    return ('{"learner":{"feature_names":["a","b"],"feature_types":["q","c"],"gradient_booster":{"model":'
+            '{"gbtree_model_param":{"num_parallel_tree":"1"},"trees":[' + tree + ']},"name":"gbtree"},'
+            '"learner_model_param":{"base_score":"5E-1","num_class":"0","num_feature":"2"},'
+            '"objective":{"name":"reg:squarederror"}},"version":[1,7,4]}')
+
+
+def ubjson_value(value):
+    """UBJSON with int64 lengths and counted containers, as XGBoost writes it."""
+    def length(count):
+        return b"L" + struct.pack(">q", count)
+    if isinstance(value, dict):
+        return b"{" + b"".join(length(len(k)) + k.encode() + ubjson_value(v) for k, v in value.items()) + b"}"
+    if isinstance(value, list):
+        return b"[#" + length(len(value)) + b"".join(ubjson_value(v) for v in value)
+    if isinstance(value, str):
+        return b"S" + length(len(value.encode())) + value.encode()
+    if isinstance(value, float):
+        return b"d" + struct.pack(">f", value)
+    return b"L" + struct.pack(">q", value)
+
+
+def xgboost_models():
+    import json
+    text = xgboost_json()
+    truncations("xgboost", "model", "json", text, 23)
+    ubj = ubjson_value(json.loads(text))
+    truncations("xgboost", "model", "ubj", ubj, 61)
+    learner = b"{L" + struct.pack(">q", 7) + b"learner"
+    write("xgboost", "deep.json", '{"learner":' + "[" * 100000 + "]" * 100000 + "}")
+    write("xgboost", "deep.ubj", learner + b"[" * 100000)
+    write("xgboost", "null_count_2_63.ubj", learner + b"[$Z#L" + struct.pack(">q", 2**63 - 1))
+    write("xgboost", "string_2_62.ubj", learner + b"SL" + struct.pack(">q", 2**62) + b"ab")
+    write("xgboost", "length_negative.ubj", learner + b"SL" + struct.pack(">q", -1))
+    write("xgboost", "child_cycle.json", xgboost_json(XGB_TREE.replace("[2,-1,4,-1,-1]", "[2,-1,0,-1,-1]")))
+    write("xgboost", "child_2_31.json", xgboost_json(XGB_TREE.replace("[2,-1,4,-1,-1]", "[2,-1,2147483648,-1,-1]")))
+    write("xgboost", "feature_2_63.json", xgboost_json(XGB_TREE.replace("[0,0,1,0,0]", "[0,0,9223372036854775807,0,0]")))
+    write("xgboost", "segment_2_64.json", xgboost_json(XGB_TREE.replace('"categories_segments":[0]',
+                                                                         '"categories_segments":[18446744073709551615]')))
+    write("xgboost", "threshold_1e999.json", xgboost_json(XGB_TREE.replace("[0.5,", "[1e999,")))
+    name = b"SL" + struct.pack(">q", 1)
+    write("xgboost", "invalid_utf8_name.ubj", ubj.replace(name + b"a", name + b"\xff", 1))
+    write("xgboost", "not_learner.json", '{"learner":42}')
 
 
 def zlib_raw(data):

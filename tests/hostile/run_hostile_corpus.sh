@@ -12,7 +12,7 @@ if [ "${1:-}" = "--sample" ]; then
   sample=$2
   shift 2
 fi
-kinds=" ${*:-cbm lightgbm onnx pytorch safetensors gguf numpy tflite keras plan} "
+kinds=" ${*:-cbm lightgbm onnx pytorch safetensors gguf numpy tflite keras plan xgboost} "
 wanted() { [[ $kinds == *" $1 "* ]]; }
 corpus=$(cd "$(dirname "$0")" && pwd)/corpus
 work=$(mktemp -d)
@@ -95,6 +95,10 @@ for kind in safetensors gguf numpy tflite keras; do
       run_one "$file" check --max-serving-memory 1GiB "$file" "$file"
     fi
   done
+done
+wanted xgboost && for file in $(files_of xgboost); do
+  artifact_commands "$file" contents
+  run_one "$file" check --fail-on-feature-change --fail-on-training-config-change "$file" "$file"
 done
 wanted plan && for file in $(files_of plan); do
   for command in validate trace compare why tensor-inspect explain-model quiz inspect explain; do

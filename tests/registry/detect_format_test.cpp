@@ -27,6 +27,10 @@ TEST(DetectFormat, ContentThenExtension) {
       {(dir.path() / "a.ckpt").string(), "PyTorch"},
       {(dir.path() / "a.lgb").string(), "LightGBM"},
       {(dir.path() / "plan.json").string(), "tensor plan JSON"},
+      {(dir.path() / "model.UBJ").string(), "XGBoost"},
+      {dir.write("xgb.json", "{\"learner\":{},\"version\":[1,7,4]}"), "XGBoost"},
+      {dir.write("late-learner.json", "{\"version\":[1,7,4],\"learner\":{}}"), "tensor plan JSON"},
+      {dir.write("xgb.bin", std::string("{L\0\0\0\0\0\0\0\x07learner{}}", 20)), "XGBoost"},
       {dir.write("model.txt", lightgbm_head), "LightGBM"},
       {dir.write("padded.txt", "  tree \r\nversion=v4\na=1\nb=2\nmax_feature_idx=0\n"), "LightGBM"},
       {dir.write("late.txt", late_marker), "unknown"},
@@ -114,7 +118,7 @@ TEST(DetectFormat, NumpyArraysAndArchives) {
 TEST(DetectFormat, EveryBuiltInFormatHasItsDisplayName) {
   std::vector<std::string_view> names;
   for (const FormatDescriptor* format : registered_formats()) names.push_back(format->name);
-  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "GGUF", "safetensors", "NumPy", "TFLite", "Keras", "PyTorch", "ONNX",
+  EXPECT_EQ(names, (std::vector<std::string_view>{"CatBoost", "LightGBM", "XGBoost", "GGUF", "safetensors", "NumPy", "TFLite", "Keras", "PyTorch", "ONNX",
                                                   "tensor plan JSON", "pickle"}));
   EXPECT_EQ(kind_name(nullptr), "unknown");
 }
