@@ -29,7 +29,7 @@ _tarnwick_options() {
 
 # File extensions (lower case) of the paths each command reads.
 _tarnwick_extensions() {
-  local models="cbm|lgb|txt|ubj|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf|npy|npz|tflite"
+  local models="cbm|lgb|txt|ubj|onnx|pt|pth|bin|ckpt" tensors="safetensors|gguf|npy|npz|tflite|keras"
   case $1 in
     inspect) echo "$models|$tensors|json" ;;
     explain-diff | check) echo "$models|$tensors|json" ;;  # XGBoost JSON models
@@ -39,7 +39,7 @@ _tarnwick_extensions() {
     pytorch | pt) echo "pt|pth|bin|ckpt" ;;
     onnx) echo "onnx" ;;
     profile) echo "onnx|safetensors|gguf" ;;
-    scan) echo "pt|pth|bin|ckpt|pkl|pickle|onnx|safetensors|gguf|npy|npz" ;;
+    scan) echo "pt|pth|bin|ckpt|pkl|pickle|onnx|safetensors|gguf|npy|npz|keras" ;;
     convert) echo "pkl|pickle" ;;
     explain) echo "$models|$tensors|json" ;;
     trace | summary | compare | why | validate | tensor-inspect | run | bench | quiz | \

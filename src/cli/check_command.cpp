@@ -97,7 +97,7 @@ void print_report(std::ostream& out, std::string_view kind, const CheckOutcome& 
 
 Error tensor_rules_only() {
   return fail("--fail-on-nonfinite, --max-tensor-change and --frozen are only supported for tensor checkpoints "
-              "(PyTorch, safetensors, GGUF, ONNX, NumPy, TFLite).");
+              "(PyTorch, safetensors, GGUF, ONNX, NumPy, TFLite, Keras).");
 }
 
 // The rules on tensor values, read from both files' tensor tables (the format has one).

@@ -87,8 +87,8 @@ const std::vector<CommandEntry>& entries() {
         {"--context", "N", "with --max-serving-memory: tokens in the KV cache (default: the stated context)"}},
        "tarnwick check --max-size-growth 20% --fail-on-new-op old.onnx new.onnx"},
       {"contents", {}, contents_command,
-       "What the file holds, exactly: every tensor (PyTorch, safetensors, GGUF, ONNX, NumPy, TFLite) or\n"
-       "every tree (CatBoost, LightGBM).",
+       "What the file holds, exactly: every tensor (PyTorch, safetensors, GGUF, ONNX, NumPy, TFLite,\n"
+       "Keras) or every tree (CatBoost, LightGBM, XGBoost).",
        {{"tarnwick contents [--json] [--limit N] [--stats] <model>", true}},
        {kJson, kLimit,
         {"--stats", "", "tensors: min, max, mean, std, l2, zeros, NaN and Inf of each tensor's values"}},

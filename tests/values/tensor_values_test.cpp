@@ -140,7 +140,7 @@ TEST(TensorValues, HostileFilesThroughTheCommands) {
       {{"diff", "--contents", "--map"}, "error: --map needs a file of old-name new-name lines\n"},
       {{"check", "--fail-on-nonfinite", trees, trees},
        "error: --fail-on-nonfinite, --max-tensor-change and --frozen are only supported for tensor checkpoints "
-       "(PyTorch, safetensors, GGUF, ONNX, NumPy, TFLite).\n"},
+       "(PyTorch, safetensors, GGUF, ONNX, NumPy, TFLite, Keras).\n"},
   };
   for (const auto& [args, error] : errors) {
     CommandRun run = run_command(args);
