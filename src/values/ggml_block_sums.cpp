@@ -139,7 +139,7 @@ TARNWICK_INLINE void add_block(ShiftedSums& sums, int n, std::int64_t units, std
 }
 
 // The eight 6-bit scales and then the eight 6-bit mins of a q4_k/q5_k block, one to a lane.
-TARNWICK_INLINE Ints scales_and_mins_k4(const unsigned char* q) {
+TARNWICK_INLINE void scales_and_mins_k4(const unsigned char* q, Ints& out) {
   std::uint32_t words[3];
   std::memcpy(words, q, sizeof words);
   constexpr std::uint32_t kLow6 = 0x3f3f3f3f, kLow4 = 0x0f0f0f0f, kLow2 = 0x03030303;
@@ -149,7 +149,7 @@ TARNWICK_INLINE Ints scales_and_mins_k4(const unsigned char* q) {
                        static_cast<int>(((words[2] >> 4) & kLow4) | (((words[1] >> 6) & kLow2) << 4))};
   const Ints spread = __builtin_shufflevector(packed, packed, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3);
   const Ints shifts = {0, 8, 16, 24, 0, 8, 16, 24, 0, 8, 16, 24, 0, 8, 16, 24};
-  return (spread >> shifts) & 0xFF;
+  out = (spread >> shifts) & 0xFF;
 }
 
 // q4_k: half d; half dmin; u8 scales[12]; u8 qs[128]. Sub-block j (32 values) is
@@ -161,7 +161,9 @@ TARNWICK_INLINE bool q4_k_block(const unsigned char* x, ChunkLanes& lanes, Shift
   if (!common_grid(d, dmin, 63 * 15, 63, grid)) return false;
   const float d_value = half_to_float(static_cast<std::uint16_t>(x[0] | (x[1] << 8)));
   const float min_value = half_to_float(static_cast<std::uint16_t>(x[2] | (x[3] << 8)));
-  const Floats scales_mins = __builtin_convertvector(scales_and_mins_k4(x + 4), Floats);
+  Ints scales_mins_whole;
+  scales_and_mins_k4(x + 4, scales_mins_whole);
+  const Floats scales_mins = __builtin_convertvector(scales_mins_whole, Floats);
   // The 128 bytes of q as 16 lanes of four bytes, twice: lanes 0-7 of the first load hold the
   // bytes of sub-blocks 0 and 1 (low and high nibbles), lanes 8-15 those of 2 and 3, and so on.
   // Order does not matter to sums and extremes, so each lane takes its sub-block's scales.
