@@ -125,4 +125,10 @@ ValueCodec::Run TensorValues::read_run(std::uint64_t first, std::uint64_t count,
   return codec_.decode_run(bytes, count / unit, float_buffer, double_buffer);
 }
 
+bool TensorValues::block_sums(std::uint64_t first, std::uint64_t count, ShiftedSums& sums) const {
+  const std::uint64_t unit = codec_.unit_elements();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(bytes_.data()) + first / unit * codec_.unit_bytes();
+  return codec_.block_sums(bytes, count / unit, sums);
+}
+
 }  // namespace tarnwick

@@ -40,6 +40,9 @@ class TensorValues {
   void read(std::uint64_t first, std::uint64_t count, double* out, float* scratch) const;
   // The same elements as float32 or float64, whichever holds them exactly (see ValueCodec).
   ValueCodec::Run read_run(std::uint64_t first, std::uint64_t count, float* float_buffer, double* double_buffer) const;
+  // Adds the same elements to `sums` straight from their stored blocks where the dtype allows
+  // it; false when it does not (then `sums` is to be discarded).
+  bool block_sums(std::uint64_t first, std::uint64_t count, ShiftedSums& sums) const;
 
  private:
   TensorValues(ValueCodec codec, std::uint64_t numel) : codec_(codec), numel_(numel) {}

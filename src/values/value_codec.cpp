@@ -86,6 +86,10 @@ std::optional<ValueCodec> ValueCodec::for_dtype(std::string_view dtype) {
   return std::nullopt;
 }
 
+bool ValueCodec::block_sums(const unsigned char* bytes, std::uint64_t units, ShiftedSums& sums) const {
+  return kind_ == Kind::Blocks && blocks_.sums != nullptr && blocks_.sums(bytes, units, sums);
+}
+
 ValueCodec::Run ValueCodec::decode_run(const unsigned char* bytes, std::uint64_t units, float* float_buffer,
                                       double* double_buffer) const {
   const auto address = reinterpret_cast<std::uintptr_t>(bytes);

@@ -9,6 +9,7 @@
 
 #include "values/ggml_blocks.h"
 #include "values/small_floats.h"
+#include "values/value_stats.h"
 
 namespace tarnwick {
 
@@ -31,6 +32,9 @@ class ValueCodec {
   // Decodes `units` whole units from `bytes` (units x unit_elements values), into one of the
   // buffers when they must be converted; each holds as many values.
   Run decode_run(const unsigned char* bytes, std::uint64_t units, float* float_buffer, double* double_buffer) const;
+  // Adds `units` whole units to `sums` without decoding each value, for the block types that
+  // allow it; false when they do not (then `sums` is to be discarded and the units decoded).
+  bool block_sums(const unsigned char* bytes, std::uint64_t units, ShiftedSums& sums) const;
   // The same values, always as doubles in `out`; `scratch` holds as many floats.
   void decode(const unsigned char* bytes, std::uint64_t units, double* out, float* scratch) const;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <vector>
 
 #include "base/parallel.h"
@@ -78,6 +79,12 @@ std::vector<StatsOutcome> tensor_statistics(const TensorTable& table) {
     std::vector<float> float_buffer(kChunkElements);
     for (std::uint64_t done = 0; done < span.count; done += kChunkElements) {
       const std::uint64_t count = std::min(kChunkElements, span.count - done);
+      ShiftedSums sums;
+      sums.shift = stats.finite != 0 ? stats.mean : NAN;
+      if (readable[span.item].block_sums(span.first + done, count, sums)) {
+        stats.add(sums);
+        continue;
+      }
       ValueCodec::Run run = readable[span.item].read_run(span.first + done, count, float_buffer.data(), double_buffer.data());
       if (run.floats != nullptr) {
         stats.add(run.floats, count);

@@ -13,16 +13,6 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 bool is_finite(double value) { return value - value == 0; }  // NaN and infinities give NaN
 
-// Sums of a chunk's values shifted by a reference value close to their mean (so that the sum of
-// squares loses no precision to cancellation), with the extremes and the zeros.
-struct ShiftedSums {
-  double shift = 0;
-  double sum = 0;     // of (x - shift)
-  double squares = 0; // of (x - shift)^2
-  double low = 0, high = 0;
-  std::uint64_t zeros = 0;
-};
-
 using Doubles = double __attribute__((vector_size(64)));
 using Lanes = long long __attribute__((vector_size(64)));
 constexpr std::size_t kWidth = 8;
@@ -75,6 +65,7 @@ __attribute__((always_inline)) inline ShiftedSums shifted_sums(const T* values, 
     }
   }
   ShiftedSums sums;
+  sums.count = n;
   sums.shift = shift;
   sums.low = static_cast<double>(low[0][0]);
   sums.high = static_cast<double>(high[0][0]);
@@ -131,22 +122,25 @@ ValueStats careful_stats(const T* values, std::size_t n) {
   return chunk;
 }
 
+ValueStats stats_of(const ShiftedSums& sums) {
+  ValueStats chunk;
+  if (sums.count == 0) return chunk;
+  const double count = static_cast<double>(sums.count);
+  chunk.count = chunk.finite = sums.count;
+  chunk.zeros = sums.zeros;
+  chunk.min = sums.low;
+  chunk.max = sums.high;
+  chunk.mean = sums.shift + sums.sum / count;
+  chunk.m2 = std::max(0.0, sums.squares - sums.sum * sums.sum / count);
+  return chunk;
+}
+
 // Statistics of a chunk: the fast pass when every value is finite, else the careful one.
 template <class T>
 __attribute__((always_inline)) inline ValueStats chunk_stats(const T* values, std::size_t n, double shift) {
   if (n >= 4 * kWidth) {
     ShiftedSums sums = shifted_sums(values, n, shift);
-    if (is_finite(sums.sum) && is_finite(sums.squares)) {
-      ValueStats chunk;
-      const double count = static_cast<double>(n);
-      chunk.count = chunk.finite = n;
-      chunk.zeros = sums.zeros;
-      chunk.min = sums.low;
-      chunk.max = sums.high;
-      chunk.mean = shift + sums.sum / count;
-      chunk.m2 = std::max(0.0, sums.squares - sums.sum * sums.sum / count);
-      return chunk;
-    }
+    if (is_finite(sums.sum) && is_finite(sums.squares)) return stats_of(sums);
   }
   return careful_stats(values, n);
 }
@@ -172,6 +166,8 @@ __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ValueSt
                                                                                          std::size_t n) {
   merge(chunk_stats(values, n, shift_for(*this, values, n)));
 }
+
+void ValueStats::add(const ShiftedSums& sums) { merge(stats_of(sums)); }
 
 void ValueStats::merge(const ValueStats& other) {
   if (other.finite != 0) {

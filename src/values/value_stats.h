@@ -8,6 +8,19 @@
 
 namespace tarnwick {
 
+// The figures of a run of finite values, their sums taken about a reference value close to their
+// mean (so that the sum of squares loses no precision to cancellation). A kernel that knows how
+// its values are built may fill these without seeing each value.
+struct ShiftedSums {
+  std::uint64_t count = 0;
+  double shift = 0;
+  double sum = 0;      // of (x - shift)
+  double squares = 0;  // of (x - shift)^2
+  double low = std::numeric_limits<double>::infinity();
+  double high = -std::numeric_limits<double>::infinity();
+  std::uint64_t zeros = 0;
+};
+
 // min, max, mean, std and l2 are over the finite values; NaN and infinities are only counted.
 struct ValueStats {
   std::uint64_t count = 0;
@@ -22,6 +35,7 @@ struct ValueStats {
 
   void add(const double* values, std::size_t n);
   void add(const float* values, std::size_t n);
+  void add(const ShiftedSums& sums);
   void merge(const ValueStats& other);
   double std_dev() const;  // population (divides by the finite count)
   double l2() const;

@@ -1,0 +1,22 @@
+// Statistics of ggml blocks taken straight from their quantized integers, for block types whose
+// every value is d * scale * q - dmin * min with small integers: when those products are exact
+// in float32, the value ggml's dequantizer gives is that exact number, so a block's sum and sum of
+// squares follow from integer sums of its q, and its extremes and zeros from its values in
+// float lanes, without a float64 operation per value.
+#pragma once
+
+#include <cstdint>
+
+#include "values/value_stats.h"
+
+namespace tarnwick {
+
+// Adds `count` consecutive blocks to `sums` (a shift of NaN is replaced by the first block's
+// mean). False when some block's values are not all exact products (a non-finite scale, or
+// scales too far apart for float32), and then `sums` is to be discarded: the caller decodes
+// those blocks instead.
+using GgmlBlockSums = bool (*)(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
+
+bool q4_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
+
+}  // namespace tarnwick
