@@ -598,6 +598,29 @@ void bench_stats(const Path& dir) {
   std::filesystem::remove(quantized);
 }
 
+// inspect of a 200 MB XGBoost JSON model, beside a bare read of it and beside xgboost itself
+// loading it (xgboost.Booster(model_file=...), the interpreter's start included).
+void bench_xgboost(const Path& dir) {
+  Path model = dir / "large_xgboost.json";
+  std::string script = std::string(TARNWICK_SOURCE_DIR) + "/bench/make_xgboost_model.py";
+  if (bench::run_child({"/usr/bin/python3", script, model.string(), "155000000"}).exit_status != 0) {
+    std::printf("inspect, XGBoost JSON: skipped (python3-xgboost is not installed; make deps installs it)\n");
+    return;
+  }
+  double bare = cat_seconds({model.string()});
+  ChildRun inspect = run_tarnwick({"inspect", "--json", model.string()});
+  ChildRun booster = bench::run_child(
+      {"/usr/bin/python3", "-c", "import sys, xgboost; xgboost.Booster(model_file=sys.argv[1])", model.string()});
+  std::printf("inspect --json, XGBoost JSON: %.1f MiB (exit %d; cat %.3f s; xgboost.Booster %.3f s, %.0f MiB)\n",
+              static_cast<double>(size_of(model)) / kMiB, inspect.exit_status, bare, booster.seconds,
+              static_cast<double>(booster.peak_bytes) / kMiB);
+  report("time against xgboost.Booster(model_file=...) (1x)", inspect.seconds, booster.seconds, "s");
+  report("time against cat file > /dev/null (100x)", inspect.seconds, 100 * bare, "s");
+  report("peak memory against xgboost.Booster's (1x)", static_cast<double>(inspect.peak_bytes) / kMiB,
+         static_cast<double>(booster.peak_bytes) / kMiB, "MiB");
+  std::filesystem::remove(model);
+}
+
 }  // namespace
 
 // A protocol-4 OrderedDict of tensors as torch writes them, until the pickle passes `size` bytes.
@@ -659,6 +682,7 @@ int main(int argc, char** argv) {
   if (which == "all" || which == "contents") bench_contents(dir);
   if (which == "all" || which == "scan") bench_scan(dir);
   if (which == "all" || which == "stats") bench_stats(dir);
+  if (which == "all" || which == "xgboost") bench_xgboost(dir);
   std::filesystem::remove_all(dir);
   std::printf("%d figure(s) over their bound\n", failures);
   return 0;
