@@ -1,7 +1,6 @@
 #include "keras/hdf5_weights.h"
 
 #include <hdf5.h>
-#include <hdf5_hl.h>
 
 #include <mutex>
 
@@ -130,9 +129,13 @@ Result<std::vector<Hdf5Dataset>> read_hdf5_datasets(std::string_view image, cons
   if (image.size() < 8 || image.substr(0, 8) != std::string_view("\x89HDF\r\n\x1a\n", 8)) {
     return fail(what + ": not an HDF5 file (no signature)");
   }
-  std::string copy(image);  // libhdf5 wants a writable buffer it may keep while the file is open
-  Handle file(H5LTopen_file_image(copy.data(), copy.size(), H5LT_FILE_IMAGE_DONT_COPY | H5LT_FILE_IMAGE_DONT_RELEASE),
-              H5Fclose);
+  // The core driver opens the image in memory (libhdf5 copies it), without a file on disk.
+  Handle access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+  if (!access.ok() || H5Pset_fapl_core(access.get(), 1 << 20, 0) < 0 ||
+      H5Pset_file_image(access.get(), const_cast<char*>(image.data()), image.size()) < 0) {
+    return fail(what + ": libhdf5 cannot take it in memory");
+  }
+  Handle file(H5Fopen("model.weights.h5", H5F_ACC_RDONLY, access.get()), H5Fclose);
   if (!file.ok()) return fail(what + ": libhdf5 cannot open it (cut short or malformed)");
   Walk walk;
   walk.limit = image.size() / kMinBytesPerDataset + 1;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <hdf5.h>
-#include <hdf5_hl.h>
 
 #include <fstream>
 #include <iterator>
