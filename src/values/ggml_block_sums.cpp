@@ -1,5 +1,7 @@
 #include "values/ggml_block_sums.h"
 
+#include "values/vectorised.h"
+
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -14,7 +16,6 @@ static_assert(std::endian::native == std::endian::little, "q is read four bytes 
 
 namespace {
 
-#define TARNWICK_VECTORISED __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #define TARNWICK_INLINE __attribute__((always_inline)) inline
 
 constexpr int kLanes = 16;

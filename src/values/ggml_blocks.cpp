@@ -1,5 +1,7 @@
 #include "values/ggml_blocks.h"
 
+#include "values/vectorised.h"
+
 #include <array>
 #include <cstring>
 
@@ -11,8 +13,6 @@ namespace {
 
 constexpr int kSuperBlock = 256;
 
-// Each dequantizer is built for AVX-512, AVX2 and the baseline, chosen when the program starts.
-#define TARNWICK_VECTORISED __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 
 float half_at(const unsigned char* bytes) {
   return half_to_float(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));

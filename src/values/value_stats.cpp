@@ -1,5 +1,7 @@
 #include "values/value_stats.h"
 
+#include "values/vectorised.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -157,12 +159,12 @@ double shift_for(const ValueStats& stats, const T* values, std::size_t n) {
 
 }  // namespace
 
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ValueStats::add(const double* values,
+TARNWICK_VECTORISED void ValueStats::add(const double* values,
                                                                                          std::size_t n) {
   merge(chunk_stats(values, n, shift_for(*this, values, n)));
 }
 
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ValueStats::add(const float* values,
+TARNWICK_VECTORISED void ValueStats::add(const float* values,
                                                                                          std::size_t n) {
   merge(chunk_stats(values, n, shift_for(*this, values, n)));
 }
@@ -258,7 +260,7 @@ ValueDelta careful_pairs(const double* old_values, const double* new_values, std
 
 }  // namespace
 
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void ValueDelta::add(const double* old_values,
+TARNWICK_VECTORISED void ValueDelta::add(const double* old_values,
                                                                                          const double* new_values,
                                                                                          std::size_t n) {
   ValueDelta chunk = paired_sums(old_values, new_values, n);
