@@ -41,7 +41,7 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS) --target tarnwick_tests
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  bash scripts/run-ctest.sh $(ASAN_BUILD) -j $(JOBS)
+	  bash scripts/run-ctest.sh $(ASAN_BUILD) -j $(JOBS) -LE cross_check
 
 # ThreadSanitizer over the tests that start threads: the helper itself, and the hashes, diffs
 # and pipes that use a second thread.
