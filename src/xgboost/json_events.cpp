@@ -85,13 +85,14 @@ class PlainJsonReader {
     return at_ < text_.size() && text_[at_++] == ':';
   }
 
-  // A scalar, or the opening of a container with its first element (an empty container closes
-  // at once).
+  // A scalar, or the openings of containers down to the first element that is not one (an empty
+  // container closes at once). Deep nesting loops here; it never recurses.
   bool value() {
-    skip_space();
-    if (at_ >= text_.size()) return false;
-    char c = text_[at_];
-    if (c == '{' || c == '[') {
+    for (;;) {
+      skip_space();
+      if (at_ >= text_.size()) return false;
+      char c = text_[at_];
+      if (c != '{' && c != '[') return scalar(c);
       ++at_;
       bool is_object = c == '{';
       is_object ? events_.start_object(static_cast<std::size_t>(-1))
@@ -104,8 +105,10 @@ class PlainJsonReader {
       }
       open_.push_back(c);
       if (is_object && !key()) return false;
-      return value();
     }
+  }
+
+  bool scalar(char c) {
     if (c == '"' || c == 'N' || c == 'I' || (c == '-' && text_.substr(at_).starts_with("-I"))) {
       if (!string_text()) return false;
       events_.string(text_buffer_);
