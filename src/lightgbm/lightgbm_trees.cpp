@@ -15,6 +15,13 @@ namespace {
 using Fields = std::map<std::string, std::string_view, std::less<>>;
 
 constexpr unsigned kCategoricalDecision = 1;  // bit 0 of decision_type
+constexpr unsigned kDefaultLeftDecision = 2;  // bit 1: the default direction is left
+
+// The missing type of a split and, unless it is None, the way those values go.
+void read_missing(std::uint64_t decision, TreeSplit& split) {
+  split.missing_type = static_cast<std::uint8_t>(decision >> 2 & 3);
+  if (*split.missing_type != kMissingTypeNone) split.default_left = (decision & kDefaultLeftDecision) != 0;
+}
 constexpr std::uint64_t kMaxUnnamedFeatures = 1 << 16;
 
 struct ModelText {
@@ -124,6 +131,7 @@ class TreeParser {
       }
       TreeSplit split;
       split.feature = static_cast<std::uint64_t>(feature);
+      read_missing(decisions.value()[node], split);
       if (decisions.value()[node] & kCategoricalDecision) {
         Result<std::vector<std::uint32_t>> categories =
             categories_of(thresholds.value()[node], boundaries.value(), words.value(), range_used);

@@ -20,7 +20,8 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
 bool same_split(const TreeSplit& a, const TreeSplit& b) {
   bool same_threshold = a.threshold.has_value() == b.threshold.has_value() &&
                         (!a.threshold || std::memcmp(&*a.threshold, &*b.threshold, sizeof(double)) == 0);
-  return a.feature == b.feature && same_threshold && a.categories == b.categories && a.one_hot_value == b.one_hot_value;
+  return a.feature == b.feature && same_threshold && a.categories == b.categories &&
+         a.one_hot_value == b.one_hot_value && a.default_left == b.default_left && a.missing_type == b.missing_type;
 }
 
 bool same_splits(const Tree& a, const Tree& b) {
@@ -152,7 +153,8 @@ Status print_tree_contents_diff(const TreeTable& old_table, const TreeTable& new
                                 Io& io) {
   if (old_table.format != new_table.format) {
     return fail("diff --contents compares models of one format: " + old_table.path + " is " +
-                tree_format_title(old_table.format) + ", " + new_table.path + " is " + tree_format_title(new_table.format));
+                tree_format_title(old_table.format) + ", " + new_table.path + " is " +
+                tree_format_title(new_table.format));
   }
   if (json) {
     TreeContentsDiff diff = diff_tree_tables(old_table, new_table);

@@ -30,14 +30,26 @@ Json feature_json(const TreeTable& table, const TreeFeature& feature) {
   return entry;
 }
 
+Json missing_type_name(std::optional<std::uint8_t> code) {
+  if (!code) return nullptr;
+  switch (*code) {
+    case kMissingTypeNone: return "none";
+    case kMissingTypeZero: return "zero";
+    case kMissingTypeNan: return "nan";
+    default: return "unknown(" + std::to_string(*code) + ")";
+  }
+}
+
 Json split_json(const TreeTable& table, const TreeSplit& split) {
   Json entry = {{"feature", split.feature}, {"threshold", json_real(split.threshold)}};
   if (table.format == "catboost") {
     entry["split_index"] = split.binary_feature;
     if (split.one_hot_value) entry["value"] = *split.one_hot_value;
-  } else if (!split.threshold) {
-    entry["categories"] = split.categories;
+    return entry;
   }
+  if (!split.threshold) entry["categories"] = split.categories;
+  entry["default_left"] = split.default_left ? Json(*split.default_left) : Json(nullptr);
+  if (table.format == "lightgbm") entry["missing_type"] = missing_type_name(split.missing_type);
   return entry;
 }
 

@@ -22,7 +22,7 @@ const char* threshold_operator(const std::string& format) {
   return " <= ";
 }
 
-std::string split_text(const TreeTable& table, const TreeSplit& split) {
+std::string test_text(const TreeTable& table, const TreeSplit& split) {
   std::string label = feature_label(table.features[split.feature]);
   if (split.one_hot_value) return label + " == " + std::to_string(*split.one_hot_value);
   if (split.threshold) return label + threshold_operator(table.format) + format_real(*split.threshold);
@@ -31,6 +31,14 @@ std::string split_text(const TreeTable& table, const TreeSplit& split) {
     categories += (categories.empty() ? "" : ",") + std::to_string(category);
   }
   return label + " in {" + categories + "}";
+}
+
+// The test, then where a missing value goes when the split says.
+std::string split_text(const TreeTable& table, const TreeSplit& split) {
+  std::string text = test_text(table, split);
+  if (!split.default_left) return text;
+  return text + (split.missing_type == kMissingTypeZero ? ", missing and zero " : ", missing ") +
+         (*split.default_left ? "left" : "right");
 }
 
 std::string plural(std::uint64_t count, const std::string& noun) {

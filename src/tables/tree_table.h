@@ -23,6 +23,11 @@ struct TreeFeature {
   std::uint64_t split_count = 0;           // splits of all trees on this feature
 };
 
+// LightGBM's missing types (decision_type bits 2-3).
+inline constexpr std::uint8_t kMissingTypeNone = 0;  // no default direction: NaN is compared as 0
+inline constexpr std::uint8_t kMissingTypeZero = 1;  // zero and NaN take the default direction
+inline constexpr std::uint8_t kMissingTypeNan = 2;   // NaN takes the default direction
+
 struct TreeSplit {
   std::uint64_t feature = 0;  // index into TreeTable::features
   // Go right when value > threshold (CatBoost), left when value <= threshold (LightGBM), left when
@@ -32,6 +37,11 @@ struct TreeSplit {
   std::vector<std::uint32_t> categories;
   std::optional<std::int64_t> one_hot_value;  // CatBoost one-hot split: equal to this value
   std::uint64_t binary_feature = 0;           // CatBoost: the model's split number (the export's split_index)
+  // Where a missing value goes: left (true) or right. XGBoost: NaN; LightGBM: the values its
+  // missing type names. Absent where the model keeps no direction for the split: CatBoost (its
+  // nan_mode is per feature) and LightGBM's missing type None (NaN is compared as 0).
+  std::optional<bool> default_left;
+  std::optional<std::uint8_t> missing_type;  // LightGBM: which values take the default direction
 };
 
 struct Tree {

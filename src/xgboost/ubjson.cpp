@@ -2,7 +2,8 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
+#include <optional>
+#include <set>
 #include <string>
 
 namespace tarnwick {
@@ -11,13 +12,13 @@ namespace {
 
 class UbjsonDecoder {
  public:
-  UbjsonDecoder(std::string_view bytes, DecodeBudget& budget) : bytes_(bytes), budget_(budget) {}
+  UbjsonDecoder(std::string_view bytes, DecodeBudget& budget, Json::json_sax_t& events)
+      : bytes_(bytes), budget_(budget), events_(events) {}
 
-  Result<Json> document() {
-    Json value;
-    if (Status read = value_of(next_marker(), value, 0); !read.is_ok()) return read.error();
+  Status document() {
+    if (Status read = value_of(next_marker(), 0); !read.is_ok()) return read;
     if (at_ != bytes_.size()) return broken("trailing bytes after the value");
-    return value;
+    return Status::ok();
   }
 
  private:
@@ -39,28 +40,54 @@ class UbjsonDecoder {
     return value;
   }
 
-  Status value_of(char marker, Json& out, std::size_t depth) {
+  static bool is_integer_marker(char marker) {
+    return marker != '\0' && std::string_view("iUIlL").find(marker) != std::string_view::npos;
+  }
+
+  static std::size_t integer_width(char marker) {
+    switch (marker) {
+      case 'I': return 2;
+      case 'l': return 4;
+      case 'L': return 8;
+      default: return 1;
+    }
+  }
+
+  // An integer of an integer marker: 'U' unsigned, the others signed.
+  Result<std::int64_t> signed_integer(char marker) {
+    std::size_t width = integer_width(marker);
+    Result<std::uint64_t> raw = big_endian(width);
+    if (!raw.is_ok()) return raw.error();
+    std::uint64_t value = raw.value();
+    if (marker == 'U') return static_cast<std::int64_t>(value);
+    std::uint64_t sign_bit = std::uint64_t{1} << (width * 8 - 1);
+    if (width < 8 && (value & sign_bit)) value |= ~((sign_bit << 1) - 1);
+    return static_cast<std::int64_t>(value);
+  }
+
+  Status value_of(char marker, std::size_t depth) {
     if (Status drawn = budget_.draw(1, "UBJSON values"); !drawn.is_ok()) return drawn;
     switch (marker) {
-      case 'Z': out = nullptr; return Status::ok();
-      case 'T': out = true; return Status::ok();
-      case 'F': out = false; return Status::ok();
-      case 'i': return integer(1, true, out);
-      case 'U': return integer(1, false, out);
-      case 'I': return integer(2, true, out);
-      case 'l': return integer(4, true, out);
-      case 'L': return integer(8, true, out);
-      case 'd': return real32(out);
-      case 'D': return real64(out);
+      case 'Z': events_.null(); return Status::ok();
+      case 'T': events_.boolean(true); return Status::ok();
+      case 'F': events_.boolean(false); return Status::ok();
+      case 'i':
+      case 'U':
+      case 'I':
+      case 'l':
+      case 'L': return integer(marker);
+      case 'd': return real32();
+      case 'D': return real64();
       case 'C': {
         if (at_ >= bytes_.size()) return broken("truncated char");
-        out = std::string(1, bytes_[at_++]);
+        std::string text(1, bytes_[at_++]);
+        events_.string(text);
         return Status::ok();
       }
       case 'S':
-      case 'H': return string_value(out);
-      case '[': return array(out, depth + 1);
-      case '{': return object(out, depth + 1);
+      case 'H': return string_value();
+      case '[': return array(depth + 1);
+      case '{': return object(depth + 1);
       case '\0': return broken("unexpected end of input");
       default: return broken("unknown marker 0x" + hex_byte(marker));
     }
@@ -72,44 +99,41 @@ class UbjsonDecoder {
     return {kDigits[value >> 4], kDigits[value & 15]};
   }
 
-  Status integer(std::size_t width, bool is_signed, Json& out) {
-    Result<std::uint64_t> raw = big_endian(width);
-    if (!raw.is_ok()) return raw.error();
-    if (!is_signed) {
-      out = raw.value();
-      return Status::ok();
+  Status integer(char marker) {
+    Result<std::int64_t> value = signed_integer(marker);
+    if (!value.is_ok()) return value.error();
+    if (marker == 'U') {
+      events_.number_unsigned(static_cast<std::uint64_t>(value.value()));
+    } else {
+      events_.number_integer(value.value());
     }
-    std::uint64_t sign_bit = std::uint64_t{1} << (width * 8 - 1);
-    std::uint64_t value = raw.value();
-    if (width < 8 && (value & sign_bit)) value |= ~((sign_bit << 1) - 1);
-    out = static_cast<std::int64_t>(value);
     return Status::ok();
   }
 
-  Status real32(Json& out) {
+  Status real32() {
     Result<std::uint64_t> raw = big_endian(4);
     if (!raw.is_ok()) return raw.error();
-    out = static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(raw.value())));
+    events_.number_float(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(raw.value()))), {});
     return Status::ok();
   }
 
-  Status real64(Json& out) {
+  Status real64() {
     Result<std::uint64_t> raw = big_endian(8);
     if (!raw.is_ok()) return raw.error();
-    out = std::bit_cast<double>(raw.value());
+    events_.number_float(std::bit_cast<double>(raw.value()), {});
     return Status::ok();
   }
 
-  // A length: any integer marker with a value that fits in the bytes left.
+  // A length: any integer marker with a value that fits in the bytes left. It is drawn from the
+  // budget like any other value.
   Result<std::uint64_t> length() {
-    Json value;
     char marker = next_marker();
-    if (std::string_view("iUIlL").find(marker) == std::string_view::npos || marker == '\0') {
-      return broken("a length must be an integer");
-    }
-    if (Status read = value_of(marker, value, 0); !read.is_ok()) return read.error();
-    if (value.is_number_integer() && value.get<std::int64_t>() < 0) return broken("negative length");
-    return value.get<std::uint64_t>();
+    if (!is_integer_marker(marker)) return broken("a length must be an integer");
+    if (Status drawn = budget_.draw(1, "UBJSON values"); !drawn.is_ok()) return drawn.error();
+    Result<std::int64_t> value = signed_integer(marker);
+    if (!value.is_ok()) return value.error();
+    if (value.value() < 0) return broken("negative length");
+    return static_cast<std::uint64_t>(value.value());
   }
 
   Result<std::string> text() {
@@ -121,10 +145,10 @@ class UbjsonDecoder {
     return value;
   }
 
-  Status string_value(Json& out) {
+  Status string_value() {
     Result<std::string> value = text();
     if (!value.is_ok()) return value.error();
-    out = std::move(value.value());
+    events_.string(value.value());
     return Status::ok();
   }
 
@@ -159,6 +183,10 @@ class UbjsonDecoder {
     return Status::ok();
   }
 
+  static std::size_t stated_size(const Layout& shape) {
+    return shape.count ? static_cast<std::size_t>(*shape.count) : static_cast<std::size_t>(-1);
+  }
+
   // The marker of the next element, or '\0' when a container without a count ends with `close`.
   char element_marker(const Layout& shape, char close) {
     if (shape.type != '\0') return shape.type;
@@ -167,54 +195,59 @@ class UbjsonDecoder {
     return marker;
   }
 
-  Status array(Json& out, std::size_t depth) {
+  Status array(std::size_t depth) {
     if (Status deep = check_depth(depth); !deep.is_ok()) return deep;
     Result<Layout> shape = layout();
     if (!shape.is_ok()) return shape.error();
-    out = Json::array();
+    events_.start_array(stated_size(shape.value()));
     for (std::uint64_t i = 0; !shape.value().count || i < *shape.value().count; ++i) {
       char marker = element_marker(shape.value(), ']');
-      if (marker == '\0') return Status::ok();
-      Json element;
-      if (Status read = value_of(marker, element, depth); !read.is_ok()) return read;
-      out.push_back(std::move(element));
+      if (marker == '\0') break;
+      if (Status read = value_of(marker, depth); !read.is_ok()) return read;
     }
+    events_.end_array();
     return Status::ok();
   }
 
-  Status object(Json& out, std::size_t depth) {
+  // Whether an object without a count ends here (its '}' is consumed).
+  bool object_ends() {
+    while (at_ < bytes_.size() && bytes_[at_] == 'N') ++at_;
+    if (at_ < bytes_.size() && bytes_[at_] == '}') {
+      ++at_;
+      return true;
+    }
+    return false;
+  }
+
+  Status object(std::size_t depth) {
     if (Status deep = check_depth(depth); !deep.is_ok()) return deep;
     Result<Layout> shape = layout();
     if (!shape.is_ok()) return shape.error();
-    out = Json::object();
+    events_.start_object(stated_size(shape.value()));
+    std::set<std::string, std::less<>> keys;
     for (std::uint64_t i = 0; !shape.value().count || i < *shape.value().count; ++i) {
-      if (!shape.value().count) {
-        while (at_ < bytes_.size() && bytes_[at_] == 'N') ++at_;
-        if (at_ < bytes_.size() && bytes_[at_] == '}') {
-          ++at_;
-          return Status::ok();
-        }
-      }
+      if (!shape.value().count && object_ends()) break;
       Result<std::string> key = text();
       if (!key.is_ok()) return key.error();
-      if (out.contains(key.value())) return broken("duplicate key \"" + key.value() + "\"");
+      if (!keys.insert(key.value()).second) return broken("duplicate key \"" + key.value() + "\"");
+      events_.key(key.value());
       char marker = shape.value().type != '\0' ? shape.value().type : next_marker();
-      Json element;
-      if (Status read = value_of(marker, element, depth); !read.is_ok()) return read;
-      out[key.value()] = std::move(element);
+      if (Status read = value_of(marker, depth); !read.is_ok()) return read;
     }
+    events_.end_object();
     return Status::ok();
   }
 
   std::string_view bytes_;
   DecodeBudget& budget_;
+  Json::json_sax_t& events_;
   std::size_t at_ = 0;
 };
 
 }  // namespace
 
-Result<Json> decode_ubjson(std::string_view bytes, DecodeBudget& budget) {
-  return UbjsonDecoder(bytes, budget).document();
+Status decode_ubjson(std::string_view bytes, DecodeBudget& budget, Json::json_sax_t& events) {
+  return UbjsonDecoder(bytes, budget, events).document();
 }
 
 }  // namespace tarnwick

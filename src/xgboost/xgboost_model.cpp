@@ -6,6 +6,7 @@
 #include "base/json_output.h"
 #include "base/number_parse.h"
 #include "tables/content_hash.h"
+#include "xgboost/model_events.h"
 #include "xgboost/xgboost_document.h"
 #include "xgboost/xgboost_trees.h"
 
@@ -74,11 +75,13 @@ std::optional<std::uint64_t> boosting_rounds(const XgboostModel& model, const Js
   return model.trees.trees.size() / per_round;
 }
 
-Status read_booster(XgboostModel& model, const Json* booster) {
+Status read_booster(XgboostModel& model, const Json* booster, ModelEvents& events) {
   model.booster = text_member(booster, "name");
   const Json* gbtree = booster;
+  TreeModelPlace place = TreeModelPlace::kBooster;
   if (model.booster == "dart") {
     gbtree = member(booster, "gbtree");
+    place = TreeModelPlace::kDartGbtree;
     const Json* weights = member(booster, "weight_drop");
     if (weights && weights->is_array()) model.dart_weights = weights->size();
   }
@@ -86,7 +89,9 @@ Status read_booster(XgboostModel& model, const Json* booster) {
   const Json* trees_model = member(gbtree, "model");
   if (!trees_model) return fail(model.path + ": XGBoost model has no gradient_booster tree model");
   model.num_parallel_tree = count_member(member(trees_model, "gbtree_model_param"), "num_parallel_tree");
-  if (Status read = read_xgboost_tree_list(model.path, *trees_model, model.trees); !read.is_ok()) return read;
+  const Json* trees = member(trees_model, "trees");
+  if (!trees || !trees->is_array()) return fail(model.path + ": XGBoost model has no \"trees\" list");
+  if (Status read = events.trees(place).finish(model.trees); !read.is_ok()) return read;
   model.boosting_rounds = boosting_rounds(model, trees_model);
   return Status::ok();
 }
@@ -106,9 +111,9 @@ void add_features(XgboostModel& model) {
 }  // namespace
 
 Result<XgboostModel> parse_xgboost_model(const std::string& path, std::string_view bytes) {
-  Result<Json> parsed = parse_xgboost_document(path, bytes);
-  if (!parsed.is_ok()) return parsed.error();
-  const Json& document = parsed.value();
+  ModelEvents events(path);
+  if (Status parsed = stream_xgboost_document(path, bytes, events); !parsed.is_ok()) return parsed.error();
+  const Json& document = events.document();
   const Json* learner = member(&document, "learner");
   if (!learner || !learner->is_object()) return fail(path + ": not an XGBoost model: no \"learner\" object");
 
@@ -132,7 +137,8 @@ Result<XgboostModel> parse_xgboost_model(const std::string& path, std::string_vi
   model.trees.num_class = model.num_class;
   model.trees.objective = model.objective;
   add_features(model);
-  if (Status read = read_booster(model, member(learner, "gradient_booster")); !read.is_ok()) return read.error();
+  if (Status read = read_booster(model, member(learner, "gradient_booster"), events); !read.is_ok())
+    return read.error();
   return model;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tables/tree_contents.h"
+#include "tables/tree_contents_diff.h"
 #include "tables/tree_contents_json.h"
 #include "test_support.h"
 
@@ -87,10 +88,12 @@ TEST(LightgbmTrees, BrokenTreesGiveOneClearError) {
       {"missing split line", "Tree=0\nnum_leaves=2\nleaf_value=1 2\n", "LightGBM tree 0: split_feature is missing"},
       {"cut inside the trees", "Tree=0\nnum_leaves=1\nleaf_value=1\nend of tr",
        "the LightGBM model text is cut short: no \"end of trees\" line"},
-      {"cut inside the parameters", "Tree=0\nnum_leaves=1\nleaf_value=1\nend of trees\n\nparameters:\n[boosting: gbdt]\n",
+      {"cut inside the parameters",
+       "Tree=0\nnum_leaves=1\nleaf_value=1\nend of trees\n\nparameters:\n[boosting: gbdt]\n",
        "the LightGBM model text is cut short: no \"end of parameters\" line"},
       {"cut inside the closing line",
-       "Tree=0\nnum_leaves=1\nleaf_value=1\nend of trees\n\nparameters:\nend of parameters\n\npandas_categorical:[[\"a\", \"b",
+       "Tree=0\nnum_leaves=1\nleaf_value=1\nend of trees\n\nparameters:\nend of "
+       "parameters\n\npandas_categorical:[[\"a\", \"b",
        "the LightGBM model text is cut short: the pandas_categorical line is not whole JSON"},
   };
   for (const Case& c : cases) {
@@ -98,6 +101,46 @@ TEST(LightgbmTrees, BrokenTreesGiveOneClearError) {
     Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(c.tree));
     ASSERT_FALSE(table.is_ok());
     EXPECT_EQ(table.message(), std::string("model.txt: ") + c.message);
+  }
+}
+
+// decision_type bit 1 sends the values its missing type (bits 2-3) names to the left; a split of
+// missing type None has no default direction, as LightGBM compares NaN there as 0. The same model
+// with another direction is a changed split.
+TEST(LightgbmTrees, DefaultDirectionsFollowTheMissingType) {
+  struct Case {
+    unsigned decision_type;
+    std::string line;  // the split in the contents text
+    const char* missing_type;
+  };
+  const Case cases[] = {
+      {0, "age <= 30.5", "none"},
+      {2, "age <= 30.5", "none"},
+      {8, "age <= 30.5, missing right", "nan"},
+      {10, "age <= 30.5, missing left", "nan"},
+      {4, "age <= 30.5, missing and zero right", "zero"},
+      {6, "age <= 30.5, missing and zero left", "zero"},
+      {14, "age <= 30.5, missing left", "unknown(3)"},
+  };
+  auto read = [](unsigned decision_type) {
+    std::string tree =
+        "Tree=0\nnum_leaves=2\nsplit_feature=0\nthreshold=30.5\ndecision_type=" + std::to_string(decision_type) +
+        "\nleft_child=-1\nright_child=-2\nleaf_value=1 2\n";
+    Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(tree));
+    EXPECT_TRUE(table.is_ok()) << table.message();
+    return table.take();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.decision_type);
+    TreeTable table = read(c.decision_type);
+    std::ostringstream out;
+    print_tree_contents_text(out, table, 20);
+    EXPECT_NE(out.str().find("\n    " + c.line + "\n"), std::string::npos) << out.str();
+    Json split = tree_contents_json(table)["trees"][0]["splits"][0];
+    EXPECT_EQ(split["missing_type"], c.missing_type);
+    std::optional<bool> left = table.trees[0].splits[0].default_left;
+    EXPECT_EQ(split["default_left"], left ? Json(*left) : Json(nullptr));
+    EXPECT_EQ(diff_tree_tables(read(10), table).splits_changed.empty(), c.decision_type == 10);
   }
 }
 

@@ -5,8 +5,9 @@ Usage: xgboost_oracle.py <tarnwick binary>
 Small models are trained on synthetic data (regression with feature names, binary, multiclass,
 categorical splits, dart, several parallel trees) and saved as JSON and UBJSON. Then:
 - `contents --json` lists as many trees as get_dump, and per tree the splits (feature and
-  threshold, or the category set) and leaf values of get_dump(with_stats=True,
-  dump_format="json") in node id order, with the same depth;
+  threshold, or the category set, and the default direction: left where the "missing" child is
+  the left child) and leaf values of get_dump(with_stats=True, dump_format="json") in node id
+  order, with the same depth;
 - `inspect --json` states num_boosted_rounds, the feature names and types, and the objective;
 - the JSON and UBJSON saves of one model have the same trees and learned-state fingerprint;
 - every file cut at several points is one error for `contents` and `inspect`.
@@ -104,6 +105,11 @@ def compare_tree(index, dumped, tree, names):
                 problems.append(f"tree {index} node {theirs['nodeid']}: {ours}, xgboost categories {condition}")
         elif ours["threshold"] is None or f32(ours["threshold"]) != f32(condition):
             problems.append(f"tree {index} node {theirs['nodeid']}: threshold {ours['threshold']}, xgboost {condition}")
+        # A categorical node dumps its right child (the categories' side) as "yes".
+        left = theirs["no"] if isinstance(condition, list) else theirs["yes"]
+        if ours.get("default_left") != (theirs["missing"] == left):
+            problems.append(f"tree {index} node {theirs['nodeid']}: default_left {ours.get('default_left')}, "
+                            f"xgboost missing -> {theirs['missing']} (left child {left})")
     ours_leaves = [f32(v) for v in tree["leaf_values"]]
     if ours_leaves != [f32(v) for v in leaves]:
         problems.append(f"tree {index}: leaf values {ours_leaves[:4]}..., xgboost {leaves[:4]}...")

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/json_output.h"
+#include "tables/tree_contents_diff.h"
 #include "test_support.h"
 #include "xgboost/content_test.h"
 #include "xgboost/xgboost_model.h"
@@ -105,6 +106,7 @@ TEST(XgboostReader, EncodingsReadAlike) {
       for (std::size_t s = 0; s < a.splits.size(); ++s) {
         EXPECT_EQ(a.splits[s].threshold, b.splits[s].threshold);
         EXPECT_EQ(a.splits[s].categories, b.splits[s].categories);
+        EXPECT_EQ(a.splits[s].default_left, b.splits[s].default_left);
       }
     }
   }
@@ -145,6 +147,7 @@ TEST(XgboostReader, RefusesBrokenAndHostileModels) {
     EXPECT_NE(at, std::string::npos) << from;
     return text.replace(at, from.size(), to);
   };
+  auto cut_before = [](const std::string& text, const std::string& mark) { return text.substr(0, text.find(mark)); };
   const Case cases[] = {
       {"deep JSON", deep_json, "invalid JSON: values nested deeper than 512 levels"},
       {"deep UBJSON", deep_ubjson, "invalid UBJSON at byte 522: values nested deeper than 512 levels"},
@@ -175,6 +178,21 @@ TEST(XgboostReader, RefusesBrokenAndHostileModels) {
        "XGBoost tree 0: has no nodes"},
       {"text where a number belongs", replaced(model_json(), "[0.5,0.1,NaN", R"(["half",0.1,NaN)"),
        "split_conditions holds a value that is not a number"},
+      {"text where a direction belongs", replaced(model_json(), "[1,0,0,0,0]", R"([1,0,"left",0,0])"),
+       "XGBoost tree 0: default_left holds a value that is not an integer"},
+      {"directions of fewer nodes", replaced(model_json(), "[1,0,0,0,0]", "[1,0]"), "node arrays differ in length"},
+      {"tree that is not an object", model_json(std::string(kTree0) + ",[1]"), "XGBoost tree 1: not an object"},
+      // Faults come in tree and node order, though features are known only after the trees.
+      {"feature fault before a broken tree",
+       model_json(replaced(kTree0, "[0,0,2,0,0]", "[0,0,7,0,0]") + "," +
+                  replaced(one_leaf, R"("left_children":[-1])", R"("left_children":[])")),
+       "XGBoost tree 0: node 2 splits on feature 7, beyond the model's 3 features"},
+      {"feature and categories faults on one node",
+       model_json(replaced(replaced(kTree0, "[0,0,2,0,0]", "[0,0,-1,0,0]"), R"("categories_nodes":[2])",
+                           R"("categories_nodes":[4])")),
+       "XGBoost tree 0: node 2 splits on feature -1, beyond the model's 3 features"},
+      {"syntax fault after a tree fault",
+       cut_before(replaced(model_json(), "[2,-1,4,-1,-1]", "[2,-1,0,-1,-1]"), R"("id":1)"), "invalid JSON: "},
   };
   testing::TempDir dir;
   for (const Case& c : cases) {
@@ -187,6 +205,31 @@ TEST(XgboostReader, RefusesBrokenAndHostileModels) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
+}
+
+// default_left sends a missing value left; a model whose only change is a direction has changed
+// splits, and a tree without the array states no direction.
+TEST(XgboostReader, DefaultDirectionsAreReadAndCompared) {
+  Result<XgboostModel> model = parse_xgboost_model("m.json", model_json());
+  ASSERT_TRUE(model.is_ok()) << model.message();
+  const std::vector<TreeSplit>& splits = model.value().trees.trees[0].splits;
+  ASSERT_EQ(splits.size(), 2u);
+  EXPECT_EQ(splits[0].default_left, true);
+  EXPECT_EQ(splits[1].default_left, false);
+
+  std::string flipped_text = model_json();
+  flipped_text.replace(flipped_text.find("[1,0,0,0,0]"), 11, "[0,0,0,0,0]");
+  Result<XgboostModel> flipped = parse_xgboost_model("m.json", flipped_text);
+  ASSERT_TRUE(flipped.is_ok()) << flipped.message();
+  TreeContentsDiff diff = diff_tree_tables(model.value().trees, flipped.value().trees);
+  EXPECT_EQ(diff.splits_changed, std::vector<std::uint64_t>{0});
+  EXPECT_TRUE(diff.leaf_values_changed.empty());
+
+  std::string undirected_text = model_json();
+  undirected_text.erase(undirected_text.find(R"("default_left":[1,0,0,0,0],)"), 27);
+  Result<XgboostModel> undirected = parse_xgboost_model("m.json", undirected_text);
+  ASSERT_TRUE(undirected.is_ok()) << undirected.message();
+  EXPECT_EQ(undirected.value().trees.trees[0].splits[0].default_left, std::nullopt);
 }
 
 // Thresholds are float32 as XGBoost stores them: a value beyond float's range is infinite, and
