@@ -26,6 +26,8 @@ std::uint64_t trees_fingerprint(const TreeTable& table) {
       hash_value(stream, std::bit_cast<std::uint64_t>(split.threshold.value_or(NAN)));
       hash_value(stream, split.categories.size());
       for (std::uint32_t category : split.categories) hash_value(stream, category);
+      // Where missing values go is learned too: a model that differs only there predicts differently.
+      hash_value(stream, static_cast<std::uint8_t>(split.default_left ? (*split.default_left ? 1 : 0) : 2));
     }
     hash_value(stream, tree.leaf_values.size());
     for (double value : tree.leaf_values) hash_value(stream, std::bit_cast<std::uint64_t>(value));

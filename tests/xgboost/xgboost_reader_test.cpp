@@ -7,6 +7,7 @@
 #include "test_support.h"
 #include "xgboost/content_test.h"
 #include "xgboost/xgboost_model.h"
+#include "xgboost/xgboost_summary.h"
 
 namespace tarnwick {
 namespace {
@@ -208,7 +209,7 @@ TEST(XgboostReader, RefusesBrokenAndHostileModels) {
 }
 
 // default_left sends a missing value left; a model whose only change is a direction has changed
-// splits, and a tree without the array states no direction.
+// splits and another learned-state fingerprint, and a tree without the array states no direction.
 TEST(XgboostReader, DefaultDirectionsAreReadAndCompared) {
   Result<XgboostModel> model = parse_xgboost_model("m.json", model_json());
   ASSERT_TRUE(model.is_ok()) << model.message();
@@ -224,6 +225,8 @@ TEST(XgboostReader, DefaultDirectionsAreReadAndCompared) {
   TreeContentsDiff diff = diff_tree_tables(model.value().trees, flipped.value().trees);
   EXPECT_EQ(diff.splits_changed, std::vector<std::uint64_t>{0});
   EXPECT_TRUE(diff.leaf_values_changed.empty());
+  EXPECT_NE(xgboost_figures(model.value()).learned_state_fingerprint,
+            xgboost_figures(flipped.value()).learned_state_fingerprint);
 
   std::string undirected_text = model_json();
   undirected_text.erase(undirected_text.find(R"("default_left":[1,0,0,0,0],)"), 27);
