@@ -4,7 +4,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 
-.PHONY: deps build program demo examples test check test-release test-asan test-tsan bench fuzz install package clean
+.PHONY: deps build program demo examples test check tests-built test-release test-asan test-tsan bench fuzz install package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -31,10 +31,15 @@ test: test-release test-asan test-tsan
 
 # Day-to-day: the release build and the unit tests in one process, without the script checks
 # and the sanitizer builds.
-check: build
+check: tests-built
 	./$(BUILD)/tarnwick_tests --gtest_brief=1
 
-test-release: build
+# The program and its tests (the bench is built by `make bench`).
+tests-built: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target tarnwick_tests
+
+test-release: tests-built
 	bash scripts/run-ctest.sh $(BUILD) -j $(JOBS)
 
 test-asan: deps
