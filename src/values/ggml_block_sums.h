@@ -12,11 +12,20 @@
 namespace tarnwick {
 
 // Adds `count` consecutive blocks to `sums` (a shift of NaN is replaced by the first block's
-// mean). False when some block's values are not all exact products (a non-finite scale, or
+// mean; `low` and `high` may already hold extremes seen before, which a block must beat to move
+// them). False when some block's values are not all exact products (a non-finite scale, or
 // scales too far apart for float32), and then `sums` is to be discarded: the caller decodes
 // those blocks instead.
 using GgmlBlockSums = bool (*)(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
 
+// The kernel the processor runs best: AVX-512 where it has it, else the portable one. Both
+// give the same figures (the sums to float64 rounding).
 bool q4_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
+
+// Both kernels by name, for tests. The AVX-512 one may run only where
+// avx512_block_sums_supported(), which is false in builds without it (ThreadSanitizer's).
+bool q4_k_sums_portable(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
+bool q4_k_sums_avx512(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
+bool avx512_block_sums_supported();
 
 }  // namespace tarnwick
