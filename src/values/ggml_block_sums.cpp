@@ -151,4 +151,8 @@ bool q4_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& su
   return chosen(blocks, count, sums);
 }
 
+bool q6_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
+  return avx512_block_sums_supported() && q6_k_sums_avx512(blocks, count, sums);
+}
+
 }  // namespace tarnwick

@@ -2,7 +2,7 @@
 // dequantized value by value: extremes and counts the same, sums to rounding; blocks whose
 // values are not exact products are declined and left to the dequantizer. The blocks are also
 // taken in two runs, the second starting from the extremes of the first, as the value passes
-// hand them on.
+// hand them on. q6_k blocks, summed with AVX-512 only, the same way.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -143,6 +143,54 @@ TEST(GgmlBlockSums, Q4KFromItsIntegersAgainstItsValues) {
       EXPECT_EQ(joined.zeros, expected.zeros);
       EXPECT_NEAR(joined.mean, expected.mean, 1e-12 * std::max(std::fabs(expected.min), std::fabs(expected.max)));
     }
+  }
+}
+
+// q6_k: u8 ql[128]; u8 qh[64]; i8 scales[16]; half d. Scales drawn from [-limit, limit].
+std::vector<unsigned char> q6_k_blocks_of(std::uint16_t d, int scale_limit, unsigned seed) {
+  constexpr std::size_t kBytes = 210;
+  std::mt19937 generator(seed);
+  std::uniform_int_distribution<int> byte(0, 255), scale(-scale_limit, scale_limit);
+  std::vector<unsigned char> bytes(kBlocks * kBytes);
+  for (std::size_t b = 0; b < kBlocks; ++b) {
+    unsigned char* x = bytes.data() + b * kBytes;
+    for (std::size_t i = 0; i < 192; ++i) x[i] = static_cast<unsigned char>(byte(generator));
+    for (std::size_t i = 192; i < 208; ++i) x[i] = static_cast<unsigned char>(std::max(-128, scale(generator)));
+    x[208] = static_cast<unsigned char>(d), x[209] = static_cast<unsigned char>(d >> 8);
+  }
+  return bytes;
+}
+
+TEST(GgmlBlockSums, Q6KFromItsIntegersAgainstItsValues) {
+  struct Q6Case {
+    const char* name;
+    std::uint16_t d;
+    int scale_limit;
+    bool taken;
+  };
+  const Q6Case cases[] = {
+      {"scales of both signs", 0x1D3B, 128, true},
+      {"negative d", 0x9D3B, 127, true},
+      {"small scales: zeros where the scale is 0", 0x2C01, 1, true},
+      {"d zero", 0x8000, 127, true},
+      {"largest mantissa", 0x07FF, 128, true},
+      {"subnormal d", 0x0001, 128, true},
+      {"d NaN", 0x7E01, 127, false},
+      {"d infinite", 0xFC00, 127, false},
+  };
+  if (!avx512_block_sums_supported()) GTEST_SKIP() << "q6_k blocks are summed only with AVX-512";
+  const GgmlBlockLayout layout = *ggml_block_layout("q6_k");
+  for (const Q6Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<unsigned char> bytes = q6_k_blocks_of(c.d, c.scale_limit, 7);
+    ShiftedSums whole;
+    whole.shift = NAN;
+    const bool taken = layout.sums(bytes.data(), kBlocks, whole);
+    ASSERT_EQ(taken, c.taken);
+    if (!taken) continue;
+    std::vector<float> values(kBlocks * kBlockValues);
+    layout.dequantize(bytes.data(), kBlocks, values.data());
+    expect_same_figures(whole, reference_stats(values));
   }
 }
 
