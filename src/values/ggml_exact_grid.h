@@ -92,4 +92,20 @@ TARNWICK_GRID_INLINE void add_block(ShiftedSums& sums, int n, std::int64_t units
   sums.count += static_cast<std::uint64_t>(n);
 }
 
+// A block's exact figures, kept so that a kernel can add a run of blocks to its sums after
+// forming them all: the float64 steps of one block then do not wait on the integer steps of the
+// next, nor hold them up.
+struct BlockFigures {
+  std::int64_t units = 0;
+  std::uint64_t spread = 0;
+  double step = 1;
+};
+
+// Blocks a kernel forms before adding them.
+constexpr std::uint64_t kBlockRun = 32;
+
+TARNWICK_GRID_INLINE void add_blocks(ShiftedSums& sums, int n, const BlockFigures* figures, std::uint64_t count) {
+  for (std::uint64_t i = 0; i < count; ++i) add_block(sums, n, figures[i].units, figures[i].spread, figures[i].step);
+}
+
 }  // namespace tarnwick::exact_grid

@@ -111,7 +111,8 @@ TARNWICK_WIDE std::uint64_t matching_q(const unsigned char* qs, __m256i target_l
   return count;
 }
 
-TARNWICK_WIDE_INLINE bool q4_k_block(const unsigned char* x, ShiftedSums& sums) {
+// The block's sums go to `figures`; its extremes and zeros straight to `sums`.
+TARNWICK_WIDE_INLINE bool q4_k_block(const unsigned char* x, ShiftedSums& sums, BlockFigures& figures) {
   HalfParts d, dmin;
   if (!half_parts(x, d) || !half_parts(x + 2, dmin)) return false;
   Grid grid;
@@ -136,7 +137,7 @@ TARNWICK_WIDE_INLINE bool q4_k_block(const unsigned char* x, ShiftedSums& sums) 
   const std::int64_t total = _mm_cvtsi128_si64(two);
   const auto total_squares = static_cast<std::uint64_t>(_mm_extract_epi64(two, 1));
   const auto wrapped = static_cast<std::uint64_t>(total);
-  add_block(sums, 256, total, 256 * total_squares - wrapped * wrapped, grid.step);
+  figures = {total, 256 * total_squares - wrapped * wrapped, grid.step};
 
   // Extremes: the bounds in steps against those seen so far, scaled to steps (exact: powers of two).
   const __m256i at_zero = _mm256_sub_epi32(_mm256_setzero_si256(), b);
@@ -171,8 +172,14 @@ bool avx512_block_sums_supported() {
 
 TARNWICK_WIDE bool q4_k_sums_avx512(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
   ShiftedSums running = sums;  // in registers, not behind the reference
-  for (std::uint64_t b = 0; b < count; ++b, blocks += 144) {
-    if (!q4_k_block(blocks, running)) return false;
+  BlockFigures figures[kBlockRun];
+  while (count > 0) {
+    const std::uint64_t run = count < kBlockRun ? count : kBlockRun;
+    for (std::uint64_t b = 0; b < run; ++b) {
+      if (!q4_k_block(blocks + 144 * b, running, figures[b])) return false;
+    }
+    add_blocks(running, 256, figures, run);
+    blocks += 144 * run, count -= run;
   }
   sums = running;
   return true;

@@ -64,7 +64,8 @@ TARNWICK_WIDE void exact_extremes(const __m512i (&u)[4], __m512i a_lanes, unsign
   }
 }
 
-TARNWICK_WIDE_INLINE bool q6_k_block(const unsigned char* x, ShiftedSums& sums) {
+// The block's sums go to `figures`; its extremes and zeros straight to `sums`.
+TARNWICK_WIDE_INLINE bool q6_k_block(const unsigned char* x, ShiftedSums& sums, BlockFigures& figures) {
   HalfParts d;
   if (!half_parts(x + 208, d)) return false;
   const std::int64_t a = d.mantissa;
@@ -112,7 +113,7 @@ TARNWICK_WIDE_INLINE bool q6_k_block(const unsigned char* x, ShiftedSums& sums) 
                        _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(by_square, 1)))));
   const std::int64_t units = a * by_q;
   const auto wrapped = static_cast<std::uint64_t>(units), a_squared = static_cast<std::uint64_t>(a * a);
-  add_block(sums, 256, units, 256 * (a_squared * squares) - wrapped * wrapped, step);
+  figures = {units, 256 * (a_squared * squares) - wrapped * wrapped, step};
   sums.zeros += a == 0 ? 256 : zeros;
 
   const __m512i a_lanes = _mm512_mullo_epi32(scale_lanes, _mm512_set1_epi32(static_cast<int>(a)));
@@ -135,8 +136,14 @@ TARNWICK_WIDE_INLINE bool q6_k_block(const unsigned char* x, ShiftedSums& sums) 
 
 TARNWICK_WIDE bool q6_k_sums_avx512(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
   ShiftedSums running = sums;
-  for (std::uint64_t b = 0; b < count; ++b, blocks += 210) {
-    if (!q6_k_block(blocks, running)) return false;
+  BlockFigures figures[kBlockRun];
+  while (count > 0) {
+    const std::uint64_t run = count < kBlockRun ? count : kBlockRun;
+    for (std::uint64_t b = 0; b < run; ++b) {
+      if (!q6_k_block(blocks + 210 * b, running, figures[b])) return false;
+    }
+    add_blocks(running, 256, figures, run);
+    blocks += 210 * run, count -= run;
   }
   sums = running;
   return true;
