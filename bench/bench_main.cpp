@@ -15,8 +15,8 @@
 // of two 1 GiB files hashes every tensor byte within 1.5x of `cat old new > /dev/null`.
 // scan: a 100 MiB pickle shaped like a huge state dict and 100 MiB of nested empty lists, each
 // within 10x a bare read + FNV-1a pass and 4x its size + 32 MiB in memory.
-// Statistics: `contents --stats` of a 2 GiB float32 safetensors file and of 1 GiB q4_k and q6_k
-// GGUF files, each within 1.5x `xxhsum -H3` of the same file (smaller files, said so, when the
+// Statistics: `contents --stats` of a 2 GiB float32 safetensors file and of 1 GiB q4_k, q5_k and
+// q6_k GGUF files, each within 1.5x `xxhsum -H3` of the same file (smaller files, said so, when the
 // disk holding the temporary directory has under 8 GB free).
 // Commands run as child processes: time is wall time, memory the child's peak resident set.
 #include <fcntl.h>
@@ -528,7 +528,7 @@ void write_float32_safetensors(const Path& path, std::uint64_t bytes) {
 }
 
 // A GGUF block type as the statistics bench writes it: every byte pseudo-random but the half
-// scales, which are fixed (q4_k: d = 2^-10 and dmin = 2^-12; q6_k: d = 2^-10).
+// scales, which are fixed (q4_k, q5_k: d = 2^-10 and dmin = 2^-12; q6_k: d = 2^-10).
 struct BenchBlocks {
   const char* label;
   std::uint32_t type;
@@ -537,6 +537,7 @@ struct BenchBlocks {
 };
 
 const BenchBlocks kQ4K{"q4_k GGUF", 12, 144, {{0, 0x1400}, {2, 0x0C00}}};
+const BenchBlocks kQ5K{"q5_k GGUF", 13, 176, {{0, 0x1400}, {2, 0x0C00}}};
 const BenchBlocks kQ6K{"q6_k GGUF", 14, 210, {{208, 0x1400}}};
 
 // 32 tensors of rows of 4096 values (256 to a block).
@@ -604,7 +605,7 @@ void bench_stats(const Path& dir) {
   write_float32_safetensors(floats, float_bytes);
   report_stats_speed("float32 safetensors", floats);
   std::filesystem::remove(floats);
-  for (const BenchBlocks& kind : {kQ4K, kQ6K}) {
+  for (const BenchBlocks& kind : {kQ4K, kQ5K, kQ6K}) {
     Path quantized = dir / "blocks.gguf";
     write_block_gguf(quantized, quantized_bytes, kind);
     report_stats_speed(kind.label, quantized);

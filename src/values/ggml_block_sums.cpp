@@ -151,6 +151,10 @@ bool q4_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& su
   return chosen(blocks, count, sums);
 }
 
+bool q5_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
+  return avx512_block_sums_supported() && q5_k_sums_avx512(blocks, count, sums);
+}
+
 bool q6_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
   return avx512_block_sums_supported() && q6_k_sums_avx512(blocks, count, sums);
 }

@@ -28,8 +28,10 @@ bool q4_k_sums_portable(const unsigned char* blocks, std::uint64_t count, Shifte
 bool q4_k_sums_avx512(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
 bool avx512_block_sums_supported();
 
-// q6_k: the AVX-512 kernel where the processor has it; elsewhere false, and the blocks are
-// decoded.
+// q5_k and q6_k: the AVX-512 kernels where the processor has them; elsewhere false, and the
+// blocks are decoded.
+bool q5_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
+bool q5_k_sums_avx512(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
 bool q6_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
 bool q6_k_sums_avx512(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums);
 

@@ -1,8 +1,8 @@
-// Statistics taken straight from q4_k blocks, by each kernel, against the same blocks
+// Statistics taken straight from q4_k and q5_k blocks, by each kernel, against the same blocks
 // dequantized value by value: extremes and counts the same, sums to rounding; blocks whose
 // values are not exact products are declined and left to the dequantizer. The blocks are also
 // taken in two runs, the second starting from the extremes of the first, as the value passes
-// hand them on. q6_k blocks, summed with AVX-512 only, the same way.
+// hand them on. q6_k blocks the same way (q5_k and q6_k are summed with AVX-512 only).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,22 +16,24 @@
 namespace tarnwick::testing {
 namespace {
 
-constexpr std::size_t kBlockBytes = 144, kBlockValues = 256, kBlocks = 64;
+constexpr std::size_t kBlockValues = 256, kBlocks = 64;
 
 struct Case {
   const char* name;
   std::uint16_t d, dmin;  // half bits
   int scale_limit;        // scales and mins drawn from [0, scale_limit]
   bool taken;             // whether the blocks' own path takes them
+  bool taken_q5;          // the same for q5_k, whose q reach 31
   bool varied = false;    // d and dmin drawn per block, of both signs, near the given ones
 };
 
-std::vector<unsigned char> blocks_of(const Case& c, unsigned seed) {
+// q4_k (144 bytes) or q5_k (176, qh before qs): the scales as the case says, the rest random.
+std::vector<unsigned char> blocks_of(const Case& c, std::size_t block_bytes, unsigned seed) {
   std::mt19937 generator(seed);
   std::uniform_int_distribution<int> byte(0, 255), scale(0, c.scale_limit), nearby(-600, 600), sign(0, 1);
-  std::vector<unsigned char> bytes(kBlocks * kBlockBytes);
+  std::vector<unsigned char> bytes(kBlocks * block_bytes);
   for (std::size_t b = 0; b < kBlocks; ++b) {
-    unsigned char* x = bytes.data() + b * kBlockBytes;
+    unsigned char* x = bytes.data() + b * block_bytes;
     std::uint16_t d = c.d, dmin = c.dmin;
     if (c.varied) {
       d = static_cast<std::uint16_t>((d + nearby(generator)) ^ (sign(generator) << 15));
@@ -46,7 +48,7 @@ std::vector<unsigned char> blocks_of(const Case& c, unsigned seed) {
       x[8 + j] = static_cast<unsigned char>(mins[j] | (mins[j + 4] >> 4) << 6);
       x[12 + j] = static_cast<unsigned char>((scales[j + 4] & 0xF) | (mins[j + 4] & 0xF) << 4);
     }
-    for (std::size_t i = 16; i < kBlockBytes; ++i) x[i] = static_cast<unsigned char>(byte(generator));
+    for (std::size_t i = 16; i < block_bytes; ++i) x[i] = static_cast<unsigned char>(byte(generator));
   }
   return bytes;
 }
@@ -83,48 +85,53 @@ void expect_same_figures(const ShiftedSums& sums, const ValueStats& expected) {
   EXPECT_NEAR(fast.m2, expected.m2, 1e-12 * std::max(expected.m2, 1e-300));
 }
 
-struct Kernel {
-  const char* name;
-  GgmlBlockSums sums;
-  bool available;
-};
-
-TEST(GgmlBlockSums, Q4KFromItsIntegersAgainstItsValues) {
+TEST(GgmlBlockSums, Q4KAndQ5KFromTheirIntegersAgainstTheirValues) {
   const Case cases[] = {
-      {"scales near each other", 0x1D3B, 0x1A77, 63, true},
-      {"negative d and dmin", 0x9D3B, 0x9A77, 63, true},
-      {"scales of both signs, block by block", 0x1D3B, 0x1A77, 63, true, true},
-      {"dmin zero, small mins: zeros where q is 0", 0x1D3B, 0x0000, 2, true},
-      {"d zero: every sub-block one value", 0x0000, 0x1A77, 63, true},
-      {"both zero: all zeros", 0x0000, 0x8000, 63, true},
-      {"whole quotients dmin*min / d*scale", 0x3C00, 0x3C00, 3, true},
-      {"whole quotients, negative scales", 0xBC00, 0xB800, 5, true},
-      {"subnormal scales", 0x0003, 0x0005, 63, true},
-      {"largest products still exact", 0x4400, 0x0C00, 63, true},
-      {"scales too far apart for float32", 0x63FF, 0x0001, 63, false},
-      {"d NaN", 0x7E00, 0x1A77, 63, false},
-      {"dmin infinite", 0x1D3B, 0x7C00, 63, false},
+      {"scales near each other", 0x1D3B, 0x1A77, 63, true, true},
+      {"negative d and dmin", 0x9D3B, 0x9A77, 63, true, true},
+      {"scales of both signs, block by block", 0x1D3B, 0x1A77, 63, true, true, true},
+      {"dmin zero, small mins: zeros where q is 0", 0x1D3B, 0x0000, 2, true, true},
+      {"d zero: every sub-block one value", 0x0000, 0x1A77, 63, true, true},
+      {"both zero: all zeros", 0x0000, 0x8000, 63, true, true},
+      {"whole quotients dmin*min / d*scale", 0x3C00, 0x3C00, 3, true, true},
+      {"whole quotients, negative scales", 0xBC00, 0xB800, 5, true, true},
+      {"subnormal scales", 0x0003, 0x0005, 63, true, true},
+      {"largest q5_k products still exact", 0x4000, 0x0C00, 63, true, true},
+      {"largest q4_k products still exact, too large for q5_k", 0x4400, 0x0C00, 63, true, false},
+      {"scales too far apart for float32", 0x63FF, 0x0001, 63, false, false},
+      {"d NaN", 0x7E00, 0x1A77, 63, false, false},
+      {"dmin infinite", 0x1D3B, 0x7C00, 63, false, false},
   };
+  struct Kernel {
+    const char* name;
+    const char* dtype;
+    std::size_t block_bytes;
+    GgmlBlockSums sums;
+    bool available;
+  };
+  const bool wide = avx512_block_sums_supported();
   const Kernel kernels[] = {
-      {"chosen for this processor", *ggml_block_layout("q4_k")->sums, true},
-      {"portable", q4_k_sums_portable, true},
-      {"AVX-512", q4_k_sums_avx512, avx512_block_sums_supported()},
+      {"q4_k, chosen for this processor", "q4_k", 144, *ggml_block_layout("q4_k")->sums, true},
+      {"q4_k, portable", "q4_k", 144, q4_k_sums_portable, true},
+      {"q4_k, AVX-512", "q4_k", 144, q4_k_sums_avx512, wide},
+      {"q5_k, AVX-512", "q5_k", 176, q5_k_sums_avx512, wide},
   };
-  const GgmlBlockLayout layout = *ggml_block_layout("q4_k");
   for (const Kernel& kernel : kernels) {
     SCOPED_TRACE(kernel.name);
     if (!kernel.available) continue;
+    const GgmlBlockLayout layout = *ggml_block_layout(kernel.dtype);
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
-      const std::vector<unsigned char> bytes = blocks_of(c, 42);
+      const std::vector<unsigned char> bytes = blocks_of(c, kernel.block_bytes, 42);
       ShiftedSums whole;
       whole.shift = NAN;
       const bool taken = kernel.sums(bytes.data(), kBlocks, whole);
-      ASSERT_EQ(taken, c.taken);
+      ASSERT_EQ(taken, kernel.block_bytes == 144 ? c.taken : c.taken_q5);
       if (!taken) continue;
       std::vector<float> values(kBlocks * kBlockValues);
       layout.dequantize(bytes.data(), kBlocks, values.data());
-      expect_same_figures(whole, reference_stats(values));
+      const ValueStats expected = reference_stats(values);
+      expect_same_figures(whole, expected);
 
       constexpr std::size_t kFirst = kBlocks / 4;
       ShiftedSums first;
@@ -133,11 +140,10 @@ TEST(GgmlBlockSums, Q4KFromItsIntegersAgainstItsValues) {
       ShiftedSums second;
       second.shift = first.sum / static_cast<double>(first.count) + first.shift;
       second.low = first.low, second.high = first.high;
-      ASSERT_TRUE(kernel.sums(bytes.data() + kFirst * kBlockBytes, kBlocks - kFirst, second));
+      ASSERT_TRUE(kernel.sums(bytes.data() + kFirst * kernel.block_bytes, kBlocks - kFirst, second));
       ValueStats joined;
       joined.add(first);
       joined.add(second);
-      ValueStats expected = reference_stats(values);
       EXPECT_EQ(joined.min, expected.min);
       EXPECT_EQ(joined.max, expected.max);
       EXPECT_EQ(joined.zeros, expected.zeros);
