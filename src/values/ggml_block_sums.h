@@ -2,7 +2,8 @@
 // every value is d * scale * q - dmin * min with small integers: when those products are exact
 // in float32, the value ggml's dequantizer gives is that exact number, so a block's sum and sum of
 // squares follow from integer sums of its q, and its extremes and zeros from its values in
-// float lanes, without a float64 operation per value.
+// float lanes (the portable kernel) or from its scales and q (the AVX-512 ones), without a
+// float64 operation per value.
 #pragma once
 
 #include <cstdint>
