@@ -15,9 +15,9 @@
 // of two 1 GiB files hashes every tensor byte within 1.5x of `cat old new > /dev/null`.
 // scan: a 100 MiB pickle shaped like a huge state dict and 100 MiB of nested empty lists, each
 // within 10x a bare read + FNV-1a pass and 4x its size + 32 MiB in memory.
-// Statistics: `contents --stats` of a 2 GiB float32 safetensors file and of a 1 GiB q4_k GGUF,
-// each within 1.5x `xxhsum -H3` of the same file (smaller files, said so, when the disk holding
-// the temporary directory has under 8 GB free).
+// Statistics: `contents --stats` of a 2 GiB float32 safetensors file and of 1 GiB q4_k, q5_k and
+// q6_k GGUF files, each within 1.5x `xxhsum -H3` of the same file (smaller files, said so, when the
+// disk holding the temporary directory has under 8 GB free).
 // Commands run as child processes: time is wall time, memory the child's peak resident set.
 #include <fcntl.h>
 #include <signal.h>
@@ -527,11 +527,23 @@ void write_float32_safetensors(const Path& path, std::uint64_t bytes) {
   write_random_floats(out, tensor_elements * count);
 }
 
-// q4_k blocks (144 bytes per 256 values): scales d = 2^-10 and dmin = 2^-12 as halves, the
-// sub-block scales and the 4-bit values pseudo-random.
-void write_q4_k_gguf(const Path& path, std::uint64_t bytes) {
+// A GGUF block type as the statistics bench writes it: every byte pseudo-random but the half
+// scales, which are fixed (q4_k, q5_k: d = 2^-10 and dmin = 2^-12; q6_k: d = 2^-10).
+struct BenchBlocks {
+  const char* label;
+  std::uint32_t type;
+  std::uint64_t block_bytes;
+  std::vector<std::pair<std::uint64_t, std::uint16_t>> halves;  // offset in the block, bits
+};
+
+const BenchBlocks kQ4K{"q4_k GGUF", 12, 144, {{0, 0x1400}, {2, 0x0C00}}};
+const BenchBlocks kQ5K{"q5_k GGUF", 13, 176, {{0, 0x1400}, {2, 0x0C00}}};
+const BenchBlocks kQ6K{"q6_k GGUF", 14, 210, {{208, 0x1400}}};
+
+// 32 tensors of rows of 4096 values (256 to a block).
+void write_block_gguf(const Path& path, std::uint64_t bytes, const BenchBlocks& kind) {
   const int count = 32;
-  const std::uint64_t row = 4096, block_bytes = 144;
+  const std::uint64_t row = 4096, block_bytes = kind.block_bytes;
   const std::uint64_t rows = bytes / count / (row / 256 * block_bytes);
   const std::uint64_t tensor_bytes = rows * row / 256 * block_bytes;
   auto le = [](std::uint64_t value, int width) {
@@ -543,7 +555,7 @@ void write_q4_k_gguf(const Path& path, std::uint64_t bytes) {
   std::uint64_t offset = 0;
   for (int i = 0; i < count; ++i) {
     std::string name = "blk." + std::to_string(i) + ".ffn.weight";
-    head += le(name.size(), 8) + name + le(2, 4) + le(row, 8) + le(rows, 8) + le(12, 4) + le(offset, 8);
+    head += le(name.size(), 8) + name + le(2, 4) + le(row, 8) + le(rows, 8) + le(kind.type, 4) + le(offset, 8);
     offset += tensor_bytes;
   }
   while (head.size() % 32 != 0) head.push_back('\0');
@@ -552,11 +564,12 @@ void write_q4_k_gguf(const Path& path, std::uint64_t bytes) {
   std::string block(tensor_bytes, '\0');
   std::uint64_t state = 7;
   for (std::uint64_t b = 0; b < tensor_bytes; b += block_bytes) {
-    block[b] = 0x00, block[b + 1] = 0x14;      // d = 2^-10
-    block[b + 2] = 0x00, block[b + 3] = 0x0C;  // dmin = 2^-12
-    for (std::uint64_t i = 4; i < block_bytes; ++i) {
+    for (std::uint64_t i = 0; i < block_bytes; ++i) {
       state ^= state << 13, state ^= state >> 7, state ^= state << 17;
       block[b + i] = static_cast<char>(state);
+    }
+    for (const auto& [at, bits] : kind.halves) {
+      block[b + at] = static_cast<char>(bits & 0xFF), block[b + at + 1] = static_cast<char>(bits >> 8);
     }
   }
   for (int i = 0; i < count; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
@@ -592,10 +605,12 @@ void bench_stats(const Path& dir) {
   write_float32_safetensors(floats, float_bytes);
   report_stats_speed("float32 safetensors", floats);
   std::filesystem::remove(floats);
-  Path quantized = dir / "q4_k.gguf";
-  write_q4_k_gguf(quantized, quantized_bytes);
-  report_stats_speed("q4_k GGUF", quantized);
-  std::filesystem::remove(quantized);
+  for (const BenchBlocks& kind : {kQ4K, kQ5K, kQ6K}) {
+    Path quantized = dir / "blocks.gguf";
+    write_block_gguf(quantized, quantized_bytes, kind);
+    report_stats_speed(kind.label, quantized);
+    std::filesystem::remove(quantized);
+  }
 }
 
 // inspect of a 200 MB XGBoost JSON model, beside a bare read of it and beside xgboost itself

@@ -4,10 +4,10 @@
 
 #include <bit>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
+#include "values/ggml_exact_grid.h"
 #include "values/small_floats.h"
 
 namespace tarnwick {
@@ -16,75 +16,13 @@ static_assert(std::endian::native == std::endian::little, "q is read four bytes 
 
 namespace {
 
+using namespace exact_grid;
+
 #define TARNWICK_INLINE __attribute__((always_inline)) inline
 
 constexpr int kLanes = 16;
 using Floats = float __attribute__((vector_size(4 * kLanes)));
 using Ints = int __attribute__((vector_size(4 * kLanes)));
-
-// Values below 2^24 grid steps are exact in float32.
-constexpr std::int64_t kExactUnits = std::int64_t{1} << 24;
-constexpr int kNoExponent = 1 << 20;
-
-// A half's value as mantissa * 2^exponent with the mantissa odd; zero has kNoExponent.
-struct HalfParts {
-  std::int64_t mantissa = 0;
-  int exponent = kNoExponent;
-};
-
-TARNWICK_INLINE bool half_parts(const unsigned char* bytes, HalfParts& parts) {
-  const unsigned bits = static_cast<unsigned>(bytes[0] | (bytes[1] << 8));
-  const int biased = static_cast<int>((bits >> 10) & 31);
-  unsigned mantissa = bits & 1023;
-  if (biased == 31) return false;
-  int exponent = -24;
-  if (biased != 0) {
-    mantissa |= 1024;
-    exponent = biased - 25;
-  }
-  if (mantissa == 0) {
-    parts = HalfParts{};
-    return true;
-  }
-  const int trailing = std::countr_zero(mantissa);
-  const auto odd = static_cast<std::int64_t>(mantissa >> trailing);
-  parts.mantissa = (bits & 0x8000) != 0 ? -odd : odd;
-  parts.exponent = exponent + trailing;
-  return true;
-}
-
-TARNWICK_INLINE double power_of_two(int exponent) {
-  return std::bit_cast<double>(static_cast<std::uint64_t>(exponent + 1023) << 52);
-}
-
-// The block's two scales as integers a and b on one grid of step 2^e, so that a value
-// d * s * q - dmin * m is (a * s * q - b * m) steps. Fails unless every such value, with
-// s * q up to `a_reach` and m up to `b_reach`, stays below 2^24 steps: then each is exact in
-// float32, whatever order ggml rounded it in.
-struct Grid {
-  std::int64_t a = 0, b = 0;
-  double step = 1;
-};
-
-TARNWICK_INLINE bool common_grid(const HalfParts& d, const HalfParts& dmin, std::int64_t a_reach, std::int64_t b_reach,
-                                 Grid& grid) {
-  int exponent = d.exponent < dmin.exponent ? d.exponent : dmin.exponent;
-  if (exponent == kNoExponent) exponent = 0;
-  auto widen = [exponent](const HalfParts& parts, std::int64_t& out) {
-    if (parts.mantissa == 0) {
-      out = 0;
-      return true;
-    }
-    const int shift = parts.exponent - exponent;
-    if (shift > 24) return false;
-    out = parts.mantissa * (std::int64_t{1} << shift);
-    return true;
-  };
-  if (!widen(d, grid.a) || !widen(dmin, grid.b)) return false;
-  if (std::llabs(grid.a) * a_reach + std::llabs(grid.b) * b_reach >= kExactUnits) return false;
-  grid.step = power_of_two(exponent);
-  return true;
-}
 
 // Extremes and zeros of a chunk's values, kept lane by lane until its end.
 struct ChunkLanes {
@@ -124,19 +62,6 @@ TARNWICK_INLINE std::int64_t lane_total(Floats lanes) {
                       __builtin_shufflevector(whole, whole, 8, 9, 10, 11, 12, 13, 14, 15);
   const Ints4 four = __builtin_shufflevector(eight, eight, 0, 1, 2, 3) + __builtin_shufflevector(eight, eight, 4, 5, 6, 7);
   return (four[0] + four[1]) + (four[2] + four[3]);
-}
-
-// A block of `n` values whose sum is `units` grid steps and whose squared deviations from its
-// mean sum to `spread` / n steps squared (both exact), added to the chunk's sums.
-TARNWICK_INLINE void add_block(ShiftedSums& sums, int n, std::int64_t units, std::uint64_t spread, double step) {
-  const double count = n;
-  const double mean = static_cast<double>(units) * step / count;
-  const double m2 = static_cast<double>(spread) * step * step / count;
-  if (sums.shift != sums.shift) sums.shift = mean;
-  const double delta = mean - sums.shift;
-  sums.sum += count * delta;
-  sums.squares += m2 + count * delta * delta;
-  sums.count += static_cast<std::uint64_t>(n);
 }
 
 // The eight 6-bit scales and then the eight 6-bit mins of a q4_k/q5_k block, one to a lane.
@@ -212,13 +137,26 @@ TARNWICK_INLINE bool q4_k_block(const unsigned char* x, ChunkLanes& lanes, Shift
 
 }  // namespace
 
-TARNWICK_VECTORISED bool q4_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
+TARNWICK_VECTORISED bool q4_k_sums_portable(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
   ChunkLanes lanes;
   for (std::uint64_t b = 0; b < count; ++b, blocks += 144) {
     if (!q4_k_block(blocks, lanes, sums)) return false;
   }
   lanes.finish(sums);
   return true;
+}
+
+bool q4_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
+  static const GgmlBlockSums chosen = avx512_block_sums_supported() ? q4_k_sums_avx512 : q4_k_sums_portable;
+  return chosen(blocks, count, sums);
+}
+
+bool q5_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
+  return avx512_block_sums_supported() && q5_k_sums_avx512(blocks, count, sums);
+}
+
+bool q6_k_sums(const unsigned char* blocks, std::uint64_t count, ShiftedSums& sums) {
+  return avx512_block_sums_supported() && q6_k_sums_avx512(blocks, count, sums);
 }
 
 }  // namespace tarnwick

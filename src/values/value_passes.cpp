@@ -81,6 +81,8 @@ std::vector<StatsOutcome> tensor_statistics(const TensorTable& table) {
       const std::uint64_t count = std::min(kChunkElements, span.count - done);
       ShiftedSums sums;
       sums.shift = stats.finite != 0 ? stats.mean : NAN;
+      sums.low = stats.min;  // a block kernel looks no further at blocks that cannot pass these
+      sums.high = stats.max;
       if (readable[span.item].block_sums(span.first + done, count, sums)) {
         stats.add(sums);
         continue;
