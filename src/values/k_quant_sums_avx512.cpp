@@ -17,6 +17,7 @@
 
 #include <bit>
 
+#include "values/avx512_target.h"
 #include "values/ggml_exact_grid.h"
 
 namespace tarnwick {
@@ -24,9 +25,6 @@ namespace tarnwick {
 namespace {
 
 using namespace exact_grid;
-
-#define TARNWICK_WIDE __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,popcnt")))
-#define TARNWICK_WIDE_INLINE TARNWICK_WIDE __attribute__((always_inline)) inline
 
 // half d; half dmin; u8 scales[12]; then q4_k: u8 qs[128]; q5_k: u8 qh[32]; u8 qs[128].
 struct Q4K {

@@ -15,6 +15,7 @@
 
 #include <bit>
 
+#include "values/avx512_target.h"
 #include "values/ggml_exact_grid.h"
 
 namespace tarnwick {
@@ -22,9 +23,6 @@ namespace tarnwick {
 namespace {
 
 using namespace exact_grid;
-
-#define TARNWICK_WIDE __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,popcnt")))
-#define TARNWICK_WIDE_INLINE TARNWICK_WIDE __attribute__((always_inline)) inline
 
 // The u (q + 32) of one 128-value half of a block, in value order: values 0-63 and 64-127.
 // ql holds the low four bits (values l and l + 32 in the low nibbles of bytes l and l + 32,

@@ -5,46 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+
 namespace tarnwick {
 
 namespace {
 
 bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// Whether `bytes` is well-formed UTF-8 (RFC 3629: no overlong forms, no surrogates, at most
-// U+10FFFF), as nlohmann's lexer requires of a string.
-bool is_utf8(std::string_view bytes) {
-  for (std::size_t at = 0; at < bytes.size();) {
-    auto byte = static_cast<unsigned char>(bytes[at]);
-    if (byte < 0x80) {
-      ++at;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (byte >= 0xC2 && byte <= 0xDF) {
-      length = 2;
-    } else if (byte >= 0xE0 && byte <= 0xEF) {
-      length = 3;
-      if (byte == 0xE0) low = 0xA0;
-      if (byte == 0xED) high = 0x9F;
-    } else if (byte >= 0xF0 && byte <= 0xF4) {
-      length = 4;
-      if (byte == 0xF0) low = 0x90;
-      if (byte == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (bytes.size() - at < length) return false;
-    for (std::size_t i = 1; i < length; ++i) {
-      auto next = static_cast<unsigned char>(bytes[at + i]);
-      if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return false;
-    }
-    at += length;
-  }
-  return true;
-}
 
 class PlainJsonReader {
  public:
@@ -148,7 +116,7 @@ class PlainJsonReader {
     if (at_ >= text_.size()) return false;
     std::string_view body = text_.substr(begin, at_ - begin);
     ++at_;
-    if (!ascii && !is_utf8(body)) return false;
+    if (!ascii && !is_valid_utf8(body)) return false;  // as nlohmann's lexer requires
     text_buffer_.assign(body);
     return true;
   }
