@@ -218,10 +218,12 @@ Result<CbmSummary> summarize_cbm_bytes(const std::string& path, std::string_view
   summary.file_size_bytes = bytes.size();
   read_training_fields(digest, summary);
   read_printable_fields(bytes, summary);
+  // While the file's bytes are still being hashed aside: millions of repeated objects make this
+  // fingerprint as long a pass as that one.
+  summary.metadata_fingerprint = metadata_fingerprint(digest);
   FileHashes::Digests digests = hashes.finish();
   summary.full_artifact_fingerprint = digests.whole_file;
   summary.learned_state_fingerprint = digests.around_objects;
-  summary.metadata_fingerprint = metadata_fingerprint(digest);
   return summary;
 }
 
