@@ -14,6 +14,12 @@ std::string name_set_change(const std::vector<std::string>& old_names, const std
   return "+" + std::to_string(changes.added.size()) + " added, -" + std::to_string(changes.removed.size()) + " removed";
 }
 
+std::string feature_set_word(const FeatureNameChanges& changes, bool neither_has_names) {
+  if (neither_has_names) return "unknown";
+  if (changes.added.empty() && changes.removed.empty()) return "unchanged";
+  return "+" + std::to_string(changes.added.size()) + "/-" + std::to_string(changes.removed.size());
+}
+
 void print_name_set_lists(std::ostream& out, const FeatureNameChanges& changes) {
   print_name_list(out, "    added:  ", changes.added);
   print_name_list(out, "    removed:", changes.removed);

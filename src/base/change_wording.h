@@ -26,6 +26,9 @@ inline const char* same_or_changed(const std::optional<double>& a, const std::op
 // "same set", "+{} added, -{} removed", or the kind's phrase when neither list has names.
 std::string name_set_change(const std::vector<std::string>& old_names, const std::vector<std::string>& new_names,
                             const char* no_names_phrase);
+// The summary's word for the feature names: "unknown" when neither list has names, "+{}/-{}"
+// when names came or went, else "unchanged".
+std::string feature_set_word(const FeatureNameChanges& changes, bool neither_has_names);
 // The "    added:" / "    removed:" lists.
 void print_name_set_lists(std::ostream& out, const FeatureNameChanges& changes);
 void print_file_size_line(std::ostream& out, std::uint64_t old_bytes, std::uint64_t new_bytes);

@@ -51,9 +51,7 @@ void explain_lightgbm_change(std::ostream& out, const LightgbmSummary& old_model
     phrase = "same spec, retrained with more/fewer trees";
   }
   std::string features_word =
-      old_model.feature_names.empty() && new_model.feature_names.empty() ? "unknown"
-      : names_changed ? "+" + std::to_string(names.added.size()) + "/-" + std::to_string(names.removed.size())
-                      : "unchanged";
+      feature_set_word(names, old_model.feature_names.empty() && new_model.feature_names.empty());
   print_summary_frame_end(out,
                           "  " + phrase + "; trees " + format_percent_change(old_model.num_trees, new_model.num_trees) +
                               ", features " + features_word + ".\n",

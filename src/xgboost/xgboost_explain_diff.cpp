@@ -51,9 +51,7 @@ void explain_xgboost_change(std::ostream& out, const XgboostModel& old_model, co
     phrase = "same spec, retrained with more/fewer trees";
   }
   std::string features_word =
-      old_model.feature_names.empty() && new_model.feature_names.empty() ? "unknown"
-      : names_changed ? "+" + std::to_string(names.added.size()) + "/-" + std::to_string(names.removed.size())
-                      : "unchanged";
+      feature_set_word(names, old_model.feature_names.empty() && new_model.feature_names.empty());
   print_summary_frame_end(out,
                           "  " + phrase + "; trees " + format_percent_change(old_figures.trees, new_figures.trees) +
                               ", features " + features_word + ".\n",
