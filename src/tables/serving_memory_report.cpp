@@ -1,6 +1,7 @@
 #include "tables/serving_memory_report.h"
 
 #include "base/format.h"
+#include "base/json_output.h"
 #include "base/number_parse.h"
 #include "base/text.h"
 
@@ -90,7 +91,6 @@ void print_serving_memory(std::ostream& out, const ServingMemory& memory) {
 }
 
 OrderedJson serving_memory_json(const ServingMemory& memory) {
-  auto optional = [](const std::optional<std::uint64_t>& value) { return value ? OrderedJson(*value) : OrderedJson(); };
   OrderedJson record;
   record["kind"] = "serving_memory";
   record["path"] = memory.path;
@@ -103,12 +103,12 @@ OrderedJson serving_memory_json(const ServingMemory& memory) {
   record["key_head_dim"] = figure_json(memory.key_dim);
   record["value_head_dim"] = figure_json(memory.value_dim);
   record["cache_dtype"] = memory.cache_dtype;
-  record["kv_cache_bytes_per_token"] = optional(memory.kv_bytes_per_token);
-  record["context"] = optional(memory.context);
+  record["kv_cache_bytes_per_token"] = ordered_optional(memory.kv_bytes_per_token);
+  record["context"] = ordered_optional(memory.context);
   record["context_source"] = memory.context ? OrderedJson(memory.context_source) : OrderedJson();
   record["batch"] = memory.batch;
-  record["kv_cache_bytes"] = optional(memory.kv_cache_bytes);
-  record["total_bytes"] = optional(memory.total_bytes);
+  record["kv_cache_bytes"] = ordered_optional(memory.kv_cache_bytes);
+  record["total_bytes"] = ordered_optional(memory.total_bytes);
   record["unknown"] = memory.unknown;
   return record;
 }
