@@ -24,8 +24,13 @@ Result<TensorTable> read_toy_table(const std::string& path) {
   std::string name;
   std::uint64_t count = 0;
   while (lines >> name >> count) {
-    table.tensors.push_back(TensorEntry{name, "float32", {count}, count, count * 4, std::nullopt, std::nullopt,
-                                        std::nullopt, count, {}});
+    TensorEntry& entry = table.tensors.emplace_back();
+    entry.name = name;
+    entry.dtype = "float32";
+    entry.shape = {count};
+    entry.numel = count;
+    entry.bytes = count * 4;
+    entry.content_hash = count;
   }
   return table;
 }
