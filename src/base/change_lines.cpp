@@ -9,6 +9,10 @@
 
 namespace tarnwick {
 
+void print_title(std::ostream& out, std::string_view title) {
+  out << title << "\n" << std::string(title.size(), '-') << "\n";
+}
+
 void print_field(std::ostream& out, std::string_view label, const std::optional<std::string>& text) {
   out << "  " << label << ": " << (text ? escape_control(*text) : "unknown") << "\n";
 }

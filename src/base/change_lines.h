@@ -12,6 +12,8 @@
 
 namespace tarnwick {
 
+// "{title}" underlined with as many dashes.
+void print_title(std::ostream& out, std::string_view title);
 void print_field(std::ostream& out, std::string_view label, const std::optional<std::string>& text);
 void print_size_change(std::ostream& out, std::string_view label, std::uint64_t old_bytes, std::uint64_t new_bytes);
 void print_count_change(std::ostream& out, std::string_view label, std::uint64_t old_count, std::uint64_t new_count);

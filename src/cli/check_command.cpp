@@ -15,7 +15,7 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kCheckUsage =
     "usage: tarnwick check [--max-size-growth 20%] [--max-ops-growth 25%] [--max-parameter-growth 30%] "
     "[--fail-on-feature-change] [--fail-on-training-config-change] [--fail-on-new-op] <old-model> <new-model>";
 
@@ -77,7 +77,7 @@ Result<CheckArgs> scan_args(const Args& args) {
       scanned.paths.push_back(arg);
     }
   }
-  if (scanned.paths.size() != 2) return fail(kUsage);
+  if (scanned.paths.size() != 2) return fail(kCheckUsage);
   if (options.serving_context && !options.max_serving_memory) return fail("--context goes with --max-serving-memory");
   return scanned;
 }

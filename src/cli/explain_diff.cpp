@@ -7,7 +7,7 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kUsage = "usage: tarnwick explain-diff <old-model> <new-model>  (.onnx, .cbm, or .lgb/.txt)";
+constexpr const char* kExplainDiffUsage = "usage: tarnwick explain-diff <old-model> <new-model>  (.onnx, .cbm, or .lgb/.txt)";
 
 void print_frame_start(std::ostream& out, std::string_view kind, const std::string& old_name,
                        const std::string& new_name) {
@@ -23,7 +23,7 @@ Status explain_diff_command(const Args& args, Io& io) {
   for (const std::string& arg : args) {
     if (!arg.starts_with("--")) paths.push_back(arg);
   }
-  if (paths.size() != 2) return fail(kUsage);
+  if (paths.size() != 2) return fail(kExplainDiffUsage);
   const FormatDescriptor* old_format = detect_format(paths[0]);
   const FormatDescriptor* new_format = detect_format(paths[1]);
   if (old_format == nullptr || old_format->explain_change == nullptr || old_format != new_format) {

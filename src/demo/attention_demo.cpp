@@ -1,6 +1,7 @@
 #include <ostream>
 
 #include "demo/teaching.h"
+#include "base/change_lines.h"
 #include "base/format.h"
 #include "tensor/forward.h"
 
@@ -52,8 +53,7 @@ Status run_attention_demo(bool step, bool values, Io& io) {
        {{"output", &pass.output}}},
   };
 
-  const std::string title = "Numeric attention demo";
-  io.out << title << "\n" << std::string(title.size(), '-') << "\n";
+  print_title(io.out, "Numeric attention demo");
   for (const DemoStep& demo_step : steps) {
     io.out << demo_step.heading << "\n";
     for (const std::string& line : demo_step.lines) io.out << "  " << line << "\n";

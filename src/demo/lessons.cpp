@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "demo/teaching.h"
+#include "base/change_lines.h"
 #include "base/text.h"
 
 namespace tarnwick {
@@ -143,8 +144,7 @@ Status explain_topic(const std::string& word, LessonView view, bool step, bool q
   if (step) {
     io.out << "tarnwick step mode. Press Enter for each operation.\n\n";
   } else {
-    std::string title = lesson.title;
-    io.out << title << "\n" << std::string(title.size(), '-') << "\n";
+    print_title(io.out, lesson.title);
   }
   for (const LessonStep& lesson_step : lesson.steps) {
     io.out << lesson_step.heading << "\n";

@@ -1,6 +1,7 @@
 #include <ostream>
 
 #include "demo/teaching.h"
+#include "base/change_lines.h"
 #include "base/text.h"
 #include "model/plan_args.h"
 
@@ -15,7 +16,7 @@ Status explain_model_command(const Args& args, Io& io) {
   io.out << "\n";
   for (const TextBlock& block : analysis.walkthrough) {
     std::string heading = "Step " + std::to_string(block.position) + ": " + block.title;
-    io.out << heading << "\n" << std::string(heading.size(), '-') << "\n";
+    print_title(io.out, heading);
     for (const std::string& line : block.lines) io.out << line << "\n";
     io.out << "\n";
   }

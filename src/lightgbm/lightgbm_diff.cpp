@@ -4,6 +4,7 @@
 #include "lightgbm/lightgbm_summary.h"
 #include "base/artifact_pair.h"
 #include "base/change_lines.h"
+#include "base/change_wording.h"
 #include "base/feature_name_changes.h"
 #include "base/format.h"
 #include "base/text.h"
@@ -11,11 +12,6 @@
 namespace tarnwick {
 
 namespace {
-
-std::optional<std::string> depth_text(std::optional<std::int64_t> depth) {
-  if (!depth) return std::nullopt;
-  return format_max_depth(*depth);
-}
 
 void print_interpretation(std::ostream& out, const LightgbmSummary& old_model, const LightgbmSummary& new_model) {
   out << "Interpretation:\n";

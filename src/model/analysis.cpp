@@ -8,7 +8,6 @@ namespace tarnwick {
 namespace {
 
 using Lines = std::vector<std::string>;
-std::string str(std::uint64_t value) { return std::to_string(value); }
 
 Error validation_failed(const std::string& layer, const std::string& problem) {
   return fail("Validation failed\n\nLayer: " + layer + "\nProblem:\n  " + problem);
@@ -69,16 +68,16 @@ class Analyzer {
       return validation_failed(
           layer.name,
           "Cannot multiply input " + shape_text(shape_) + " by weights " + shape_text(w) +
-              ".\n\nWhy:\n  Linear uses input @ weights.\n  For A @ B, A columns must equal B rows.\n  Got " + str(in) +
-              " and " + str(rows) + ".\n\nFix:\n  Change weights shape to [" + str(in) + ", " + str(out) +
-              "], or change the previous layer output to [batch, " + str(rows) + "].");
+              ".\n\nWhy:\n  Linear uses input @ weights.\n  For A @ B, A columns must equal B rows.\n  Got " + count_text(in) +
+              " and " + count_text(rows) + ".\n\nFix:\n  Change weights shape to [" + count_text(in) + ", " + count_text(out) +
+              "], or change the previous layer output to [batch, " + count_text(rows) + "].");
     }
     if (b.size() != 1 || b[0] != out) {
       return validation_failed(layer.name,
-                               "Bias shape " + shape_text(b) + " does not match output features [" + str(out) +
+                               "Bias shape " + shape_text(b) + " does not match output features [" + count_text(out) +
                                    "].\n\nWhy:\n  Linear computes input @ weights + bias.\n  Bias must have "
                                    "one value per output feature.\n\nFix:\n  Change bias shape to [" +
-                                   str(out) + "].");
+                                   count_text(out) + "].");
     }
     Shape output = {batch, out};
     std::uint64_t params = shape_product(w) + shape_product(b);
@@ -96,13 +95,13 @@ class Analyzer {
                    {"operation: output = input @ weights + bias", "input: " + in_text, "weights: " + w_text,
                     "bias: " + b_text, "output: " + out_text,
                     "shape rule: [batch, in_features] @ [in_features, out_features] -> [batch, out_features]",
-                    "params: " + str(params) + " values / " + str(4 * params) + " B",
-                    "compute: batch * out_features * in_features * 2 + bias adds = " + str(ops) + " ops"})},
+                    "params: " + count_text(params) + " values / " + count_text(4 * params) + " B",
+                    "compute: batch * out_features * in_features * 2 + bias adds = " + count_text(ops) + " ops"})},
         {layer.name + ": linear projection",
          with_note(layer, "Purpose: ",
                    {"Input tensor: " + in_text, "Operation: output = input @ weights + bias", "weights: " + w_text,
                     "bias: " + b_text, "Result shape: " + out_text,
-                    "Interpretation: each output feature is a weighted mixture of " + str(in) + " input features."})},
+                    "Interpretation: each output feature is a weighted mixture of " + count_text(in) + " input features."})},
         {layer.name + " (Linear)",
          {"input: " + in_text, "weights: " + w_text, "bias: " + b_text},
          out_text,
@@ -121,9 +120,9 @@ class Analyzer {
       std::string l = label;
       return validation_failed(layer.name, "Input " + shape_text(shape_) + " cannot multiply " + l + " " +
                                                shape_text(m) + ".\n\nWhy:\n  Self-attention starts with X @ " + l +
-                                               ".\n  X columns must equal " + l + " rows.\n  Got " + str(shape_[1]) +
-                                               " and " + str(m[0]) + ".\n\nFix:\n  Change " + l + " shape to [" +
-                                               str(shape_[1]) + ", projection_dim].");
+                                               ".\n  X columns must equal " + l + " rows.\n  Got " + count_text(shape_[1]) +
+                                               " and " + count_text(m[0]) + ".\n\nFix:\n  Change " + l + " shape to [" +
+                                               count_text(shape_[1]) + ", projection_dim].");
     }
     return Status::ok();
   }
@@ -140,8 +139,8 @@ class Analyzer {
     std::uint64_t t = shape_[0], f = shape_[1], dh = attention.wq.shape[1], dk = attention.wk.shape[1],
                   dv = attention.wv.shape[1];
     if (dh != dk) {
-      return validation_failed(layer.name, "Q shape [tokens, " + str(dh) + "] cannot score against K shape [tokens, " +
-                                               str(dk) +
+      return validation_failed(layer.name, "Q shape [tokens, " + count_text(dh) + "] cannot score against K shape [tokens, " +
+                                               count_text(dk) +
                                                "].\n\nWhy:\n  Attention scores use Q @ K^T, so Q and K must share "
                                                "head_dim.\n\nFix:\n  Make Wq and Wk output the same head_dim.");
     }
@@ -155,8 +154,8 @@ class Analyzer {
     record(layer, params, cost.total, std::max(t * dv * 4, t * t * 4), cost_bytes,
            ": QKV projections + Q @ K^T + attention @ V", " (attention)");
     result_.path.push_back("SelfAttention");
-    std::string qk = "[" + str(t) + ", " + str(dh) + "]", v = "[" + str(t) + ", " + str(dv) + "]",
-                tt = "[" + str(t) + ", " + str(t) + "]", out_text = shape_text(output), in_text = shape_text(shape_);
+    std::string qk = "[" + count_text(t) + ", " + count_text(dh) + "]", v = "[" + count_text(t) + ", " + count_text(dv) + "]",
+                tt = "[" + count_text(t) + ", " + count_text(t) + "]", out_text = shape_text(output), in_text = shape_text(shape_);
     const TensorFact intermediates[] = {
         {layer.name + ".Q", qk, t * dh * 4},        {layer.name + ".K", qk, t * dh * 4},
         {layer.name + ".V", v, t * dv * 4},         {layer.name + ".scores", tt, t * t * 4},
@@ -174,17 +173,17 @@ class Analyzer {
                     "input X: " + in_text, "Wq: " + wq + ", Wk: " + wk + ", Wv: " + wv, "Q/K: " + qk, "V: " + v,
                     "scores: " + tt, "output: " + out_text,
                     "shape rule: Q @ K^T maps [tokens, head_dim] @ [head_dim, tokens] -> [tokens, tokens]",
-                    "params: " + str(params) + " values / " + str(4 * params) + " B",
-                    "compute: QKV projections + score matmul + value mix = " + str(cost.total) + " ops"})},
+                    "params: " + count_text(params) + " values / " + count_text(4 * params) + " B",
+                    "compute: QKV projections + score matmul + value mix = " + count_text(cost.total) + " ops"})},
         {layer.name + ": self-attention",
          with_note(layer, "Purpose: ",
-                   {"Input tensor: [tokens=" + str(t) + ", features=" + str(f) + "]",
+                   {"Input tensor: [tokens=" + count_text(t) + ", features=" + count_text(f) + "]",
                     "The layer projects every token into query, key, and value vectors.", "Q = X @ Wq", "K = X @ Wk",
                     "V = X @ Wv", "Q/K shape: " + qk, "V shape: " + v,
                     "Why: queries represent what each token is looking for; keys represent what each token offers; "
                     "values carry information to share.",
                     "scores = Q @ K^T / sqrt(head_dim)", "scores shape: " + tt,
-                    "Interpretation: each token compares with every token, producing " + str(t * t) +
+                    "Interpretation: each token compares with every token, producing " + count_text(t * t) +
                         " pairwise comparisons.",
                     "attention = softmax(scores)",
                     "Why: softmax converts raw scores into weights that sum to 1 for each token.",
@@ -216,7 +215,7 @@ class Analyzer {
     add_blocks({layer.name + " (" + text.kind + ")",
                 with_note(layer, "why: ",
                           {"input/output: " + s, text.shape_rule, "params: 0 values / 0 B",
-                           "compute: " + str(n) + text.compute})},
+                           "compute: " + count_text(n) + text.compute})},
                {layer.name + text.walk_title,
                 with_note(layer, "Purpose: ",
                           {"Input tensor: " + s, text.walk_operation, "Result shape: " + s, text.walk_interpretation})},

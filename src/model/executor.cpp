@@ -12,7 +12,6 @@ namespace tarnwick {
 
 namespace {
 
-std::string str(std::uint64_t value) { return std::to_string(value); }
 
 struct StepOutcome {
   Tensor output;
@@ -40,9 +39,9 @@ class Executor {
                                      {"operation: output = input @ weights + bias", "input: " + shape_text(input.shape),
                                       "weights: " + shape_text(linear.weights.shape),
                                       "bias: " + shape_text(linear.bias.shape), "output: " + shape_text(out.shape),
-                                      "memory: input " + str(input.bytes()) + " B, weights " +
-                                          str(linear.weights.bytes()) + " B, output " + str(out.bytes()) + " B",
-                                      "estimated ops: " + str(batch * outputs * (2 * in + 1))});
+                                      "memory: input " + count_text(input.bytes()) + " B, weights " +
+                                          count_text(linear.weights.bytes()) + " B, output " + count_text(out.bytes()) + " B",
+                                      "estimated ops: " + count_text(batch * outputs * (2 * in + 1))});
     if (values_) outcome.report.values = format_values("output", out);
     outcome.report.elapsed_ms = elapsed_ms(pass.value().elapsed);
     return outcome;
@@ -65,9 +64,9 @@ class Executor {
          "Q/K/V: " + shape_text(pass.q.shape) + ", " + shape_text(pass.k.shape) + ", " + shape_text(pass.v.shape),
          "scores: " + shape_text(pass.scores.shape), "attention: " + shape_text(pass.attention.shape),
          "output: " + shape_text(pass.output.shape),
-         "memory: Q " + str(pass.q.bytes()) + " B, K " + str(pass.k.bytes()) + " B, V " + str(pass.v.bytes()) +
-             " B, scores " + str(pass.scores.bytes()) + " B, output " + str(pass.output.bytes()) + " B",
-         "estimated ops: " + str(ops)});
+         "memory: Q " + count_text(pass.q.bytes()) + " B, K " + count_text(pass.k.bytes()) + " B, V " + count_text(pass.v.bytes()) +
+             " B, scores " + count_text(pass.scores.bytes()) + " B, output " + count_text(pass.output.bytes()) + " B",
+         "estimated ops: " + count_text(ops)});
     if (values_) {
       // The score matrix is shown after the 1 / sqrt(head_dim) scaling, as softmax sees it.
       outcome.report.values = format_values("Q", pass.q) + "\n" + format_values("K", pass.k) + "\n" +
@@ -86,7 +85,7 @@ class Executor {
     outcome.report.title = layer.name + " (" + kind + ")";
     outcome.report.lines = with_note(
         layer, "why: ",
-        {"input/output: " + shape_text(input.shape), math, std::string(ops_words) + str(shape_product(input.shape))});
+        {"input/output: " + shape_text(input.shape), math, std::string(ops_words) + count_text(shape_product(input.shape))});
     if (values_) outcome.report.values = format_values("output", outcome.output);
     outcome.report.elapsed_ms = elapsed_ms(result.value().elapsed);
     return outcome;

@@ -1,6 +1,7 @@
 // A loaded tensor-lab plan: an input tensor and layers whose parameters are all tensors.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,9 @@
 #include "tensor/tensor.h"
 
 namespace tarnwick {
+
+// Sizes and counts in the plan reports, as unsigned decimals.
+inline std::string count_text(std::uint64_t value) { return std::to_string(value); }
 
 struct LinearLayer {
   Tensor weights;  // [in_features, out_features]

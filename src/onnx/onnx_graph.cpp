@@ -11,10 +11,6 @@ namespace {
 
 using Fields = std::vector<ProtoField>;
 
-bool is_field(const ProtoField& field, std::uint32_t number, std::uint8_t wire_type) {
-  return field.field_number == number && field.wire_type == wire_type;
-}
-
 template <class Visit>
 Status walk(std::string_view bytes, Visit&& visit) {
   Result<Fields> fields = decode_fields(bytes);
@@ -25,15 +21,6 @@ Status walk(std::string_view bytes, Visit&& visit) {
   }
   return Status::ok();
 }
-
-Status read_text(const ProtoField& field, std::string& into) {
-  Result<std::string> text = decode_string(field.payload);
-  if (!text.is_ok()) return text.error();
-  into = text.take();
-  return Status::ok();
-}
-
-std::int32_t low_32_bits(std::uint64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
 
 float float_from_bits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 
@@ -66,8 +53,8 @@ Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth, DecodeBud
 Status read_external_entry(std::string_view bytes, OnnxTensor& tensor) {
   std::pair<std::string, std::string> entry;
   Status status = walk(bytes, [&](const ProtoField& field) -> Status {
-    if (is_field(field, 1, kLengthDelimited)) return read_text(field, entry.first);
-    if (is_field(field, 2, kLengthDelimited)) return read_text(field, entry.second);
+    if (is_field(field, 1, kLengthDelimited)) return read_string(field, entry.first);
+    if (is_field(field, 2, kLengthDelimited)) return read_string(field, entry.second);
     return Status::ok();
   });
   if (status.is_ok()) tensor.external_data.push_back(std::move(entry));
@@ -87,7 +74,7 @@ Status read_tensor(std::string_view bytes, OnnxTensor& tensor, DecodeBudget& bud
         if (field.wire_type == kVarint) tensor.data_type = low_32_bits(field.varint);
         return Status::ok();
       case 8:
-        if (field.wire_type == kLengthDelimited) return read_text(field, tensor.name);
+        if (field.wire_type == kLengthDelimited) return read_string(field, tensor.name);
         return Status::ok();
       case 9:
         if (field.wire_type == kLengthDelimited) {
@@ -115,7 +102,7 @@ Status read_attribute(std::string_view bytes, OnnxAttribute& attribute, int dept
   return walk(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
       case 1:
-        if (field.wire_type == kLengthDelimited) return read_text(field, attribute.name);
+        if (field.wire_type == kLengthDelimited) return read_string(field, attribute.name);
         return Status::ok();
       case 2:
         if (field.wire_type == kFixed32)
@@ -159,23 +146,14 @@ Status read_node(std::string_view bytes, OnnxGraphNode& node, int depth, DecodeB
       if (!drawn.is_ok()) return drawn;
     }
     switch (field.field_number) {
-      case 1: return read_text(field, node.inputs.emplace_back());
-      case 2: return read_text(field, node.outputs.emplace_back());
-      case 3: return read_text(field, node.name);
-      case 4: return read_text(field, node.op_type);
+      case 1: return read_string(field, node.inputs.emplace_back());
+      case 2: return read_string(field, node.outputs.emplace_back());
+      case 3: return read_string(field, node.name);
+      case 4: return read_string(field, node.op_type);
       case 5: return read_attribute(field.payload, node.attributes.emplace_back(), depth, budget);
-      case 7: return read_text(field, node.domain);
+      case 7: return read_string(field, node.domain);
       default: return Status::ok();
     }
-  });
-}
-
-Status read_dimension(std::string_view bytes, std::string& text) {
-  text = "?";
-  return walk(bytes, [&](const ProtoField& field) {
-    if (is_field(field, 1, kVarint)) text = std::to_string(static_cast<std::int64_t>(field.varint));
-    if (is_field(field, 2, kLengthDelimited)) return read_text(field, text);
-    return Status::ok();
   });
 }
 
@@ -195,9 +173,9 @@ Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, bool& has_s
 }
 
 // A value without a shape field (rank unknown) keeps one "*" entry so that it differs from a scalar.
-Status read_value_info(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
+Status read_value_info_or_unknown_rank(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
   return walk(bytes, [&](const ProtoField& field) -> Status {
-    if (is_field(field, 1, kLengthDelimited)) return read_text(field, info.name);
+    if (is_field(field, 1, kLengthDelimited)) return read_string(field, info.name);
     if (!is_field(field, 2, kLengthDelimited)) return Status::ok();
     return walk(field.payload, [&](const ProtoField& type) -> Status {
       if (!is_field(type, 1, kLengthDelimited)) return Status::ok();
@@ -222,21 +200,13 @@ Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth, DecodeBud
     }
     switch (field.field_number) {
       case 1: return read_node(field.payload, graph.nodes.emplace_back(), depth, budget);
-      case 2: return read_text(field, graph.name);
+      case 2: return read_string(field, graph.name);
       case 5: return read_tensor(field.payload, graph.initializers.emplace_back(), budget);
-      case 11: return read_value_info(field.payload, graph.inputs.emplace_back(), budget);
-      case 12: return read_value_info(field.payload, graph.outputs.emplace_back(), budget);
-      case 13: return read_value_info(field.payload, graph.value_info.emplace_back(), budget);
+      case 11: return read_value_info_or_unknown_rank(field.payload, graph.inputs.emplace_back(), budget);
+      case 12: return read_value_info_or_unknown_rank(field.payload, graph.outputs.emplace_back(), budget);
+      case 13: return read_value_info_or_unknown_rank(field.payload, graph.value_info.emplace_back(), budget);
       default: return Status::ok();
     }
-  });
-}
-
-Status read_opset(std::string_view bytes, OpsetImport& opset) {
-  return walk(bytes, [&](const ProtoField& field) {
-    if (is_field(field, 1, kLengthDelimited)) return read_text(field, opset.domain);
-    if (is_field(field, 2, kVarint)) opset.version = static_cast<std::int64_t>(field.varint);
-    return Status::ok();
   });
 }
 
@@ -316,6 +286,23 @@ std::optional<std::vector<double>> typed_values(const OnnxTensor& tensor, bool& 
 }
 
 }  // namespace
+
+Status read_dimension(std::string_view bytes, std::string& text) {
+  text = "?";
+  return for_each_field(bytes, [&](const ProtoField& field) {
+    if (is_field(field, 1, kVarint)) text = std::to_string(static_cast<std::int64_t>(field.varint));
+    if (is_field(field, 2, kLengthDelimited)) return read_string(field, text);
+    return Status::ok();
+  });
+}
+
+Status read_opset(std::string_view bytes, OpsetImport& opset) {
+  return for_each_field(bytes, [&](const ProtoField& field) {
+    if (is_field(field, 1, kLengthDelimited)) return read_string(field, opset.domain);
+    if (is_field(field, 2, kVarint)) opset.version = static_cast<std::int64_t>(field.varint);
+    return Status::ok();
+  });
+}
 
 const OnnxAttribute* OnnxGraphNode::attribute(std::string_view attribute_name) const {
   for (const OnnxAttribute& attribute : attributes) {

@@ -73,6 +73,11 @@ Result<OnnxModel> decode_onnx_model(std::string_view bytes);
 // dimensions, value infos) from `budget`.
 Result<OnnxModel> decode_onnx_model(std::string_view bytes, DecodeBudget& budget);
 
+// Message pieces both ONNX readers decode alike: an OperatorSetIdProto, and a shape dimension
+// as its value, its parameter name, or "?".
+Status read_opset(std::string_view bytes, OpsetImport& opset);
+Status read_dimension(std::string_view bytes, std::string& text);
+
 // The opset version imported for the default domain ("" or "ai.onnx"), if any.
 std::optional<std::int64_t> default_opset(const OnnxModel& model);
 

@@ -7,6 +7,7 @@
 #include "base/format.h"
 #include "base/number_parse.h"
 #include "base/text.h"
+#include "onnx/onnx_graph.h"
 #include "onnx/onnx_summary.h"
 #include "onnx/profile/propagated_shapes.h"
 #include "onnx/protobuf.h"
@@ -15,21 +16,10 @@ namespace tarnwick {
 
 namespace {
 
-bool is_field(const ProtoField& field, std::uint32_t number, std::uint8_t wire_type) {
-  return field.field_number == number && field.wire_type == wire_type;
-}
-
 // Decodes a nested message and hands each field to `visit`, stopping at the first error.
 template <class Visit>
 Status walk_message(std::string_view bytes, Visit&& visit) {
   return for_each_field(bytes, std::forward<Visit>(visit));
-}
-
-Status read_string(const ProtoField& field, std::string& into) {
-  Result<std::string> text = decode_string(field.payload);
-  if (!text.is_ok()) return text.error();
-  into = text.take();
-  return Status::ok();
 }
 
 Status read_optional_string(const ProtoField& field, std::optional<std::string>& into) {
@@ -38,8 +28,6 @@ Status read_optional_string(const ProtoField& field, std::optional<std::string>&
   if (status.is_ok()) into = std::move(text);
   return status;
 }
-
-std::int32_t low_32_bits(std::uint64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
 
 // Field number (4 bytes LE), wire type, then the payload or the varint value (8 bytes LE).
 // The bytes are only listed here; they are hashed once the whole graph is read.
@@ -62,14 +50,6 @@ struct PendingDigest {
   FnvJob job;
 };
 constexpr std::uint64_t kHashLaterBytes = 1 << 16;
-
-Status read_opset(std::string_view bytes, OpsetImport& opset) {
-  return walk_message(bytes, [&](const ProtoField& field) {
-    if (is_field(field, 1, kLengthDelimited)) return read_string(field, opset.domain);
-    if (is_field(field, 2, kVarint)) opset.version = static_cast<std::int64_t>(field.varint);
-    return Status::ok();
-  });
-}
 
 Status read_attribute(std::string_view bytes, OnnxNode& node) {
   std::optional<std::string> name;
@@ -160,15 +140,6 @@ Status read_tensor(std::string_view bytes, OnnxInitializer& tensor, std::optiona
   }
   if (external_hash) tensor.external_data_fingerprint = external_hash->digest_alone();
   return status;
-}
-
-Status read_dimension(std::string_view bytes, std::string& text) {
-  text = "?";
-  return walk_message(bytes, [&](const ProtoField& field) {
-    if (is_field(field, 1, kVarint)) text = std::to_string(static_cast<std::int64_t>(field.varint));
-    if (is_field(field, 2, kLengthDelimited)) return read_string(field, text);
-    return Status::ok();
-  });
 }
 
 Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {

@@ -102,4 +102,11 @@ Result<std::string> decode_string(std::string_view bytes) {
   return fail("invalid UTF-8 string in ONNX protobuf: " + detail);
 }
 
+Status read_string(const ProtoField& field, std::string& into) {
+  Result<std::string> text = decode_string(field.payload);
+  if (!text.is_ok()) return text.error();
+  into = text.take();
+  return Status::ok();
+}
+
 }  // namespace tarnwick

@@ -48,5 +48,16 @@ Status for_each_field(std::string_view bytes, Visit&& visit) {
 }
 // A length-delimited payload checked as strict UTF-8.
 Result<std::string> decode_string(std::string_view bytes);
+// The same, read from a field into `into`.
+Status read_string(const ProtoField& field, std::string& into);
+
+inline bool is_field(const ProtoField& field, std::uint32_t number, std::uint8_t wire_type) {
+  return field.field_number == number && field.wire_type == wire_type;
+}
+
+// An int32 field is written as a varint of its sign-extended value; its low 32 bits are the value.
+inline std::int32_t low_32_bits(std::uint64_t value) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
 
 }  // namespace tarnwick

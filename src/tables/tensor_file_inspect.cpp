@@ -13,7 +13,7 @@ namespace {
 
 void print_summary(std::ostream& out, const TensorFileSummary& summary, std::uint64_t limit) {
   std::string title = tensor_file_kind_title(summary) + " Model Summary";
-  out << title << "\n" << std::string(title.size(), '-') << "\n";
+  print_title(out, title);
   out << "Model: " << escape_control(summary.path) << "\n";
   out << "Format: " << summary.format->name << " (" << summary.layout << ")\n";
   out << "File size: " << format_bytes(summary.file_size_bytes) << " (" << summary.file_size_bytes << ")\n";
@@ -63,7 +63,7 @@ std::string identity_sentence(const ArchitectureFacts& facts) {
 
 void print_explanation(std::ostream& out, const TensorFileSummary& summary) {
   std::string title = tensor_file_kind_title(summary) + " Architecture Explanation";
-  out << title << "\n" << std::string(title.size(), '-') << "\n";
+  print_title(out, title);
   out << "Model: " << escape_control(summary.path) << "\n\n";
   out << identity_sentence(summary.architecture) << "\n";
 

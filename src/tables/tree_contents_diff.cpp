@@ -4,6 +4,7 @@
 #include <map>
 #include <ostream>
 
+#include "base/change_lines.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "tables/tree_contents.h"
@@ -57,10 +58,6 @@ void diff_features(const TreeTable& old_table, const TreeTable& new_table, TreeC
   for (const TreeFeature& feature : new_table.features) {
     if (!old_features.contains(match_key(feature))) diff.features_added.push_back(feature_label(feature));
   }
-}
-
-void print_title(std::ostream& out, const std::string& title) {
-  out << title << "\n" << std::string(title.size(), '-') << "\n";
 }
 
 void print_indexes(std::ostream& out, const std::string& heading, const std::vector<std::uint64_t>& indexes,

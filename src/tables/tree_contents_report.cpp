@@ -1,6 +1,7 @@
 // The text and JSON forms of `contents` for tree models.
 #include <ostream>
 
+#include "base/change_lines.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "tables/tree_contents.h"
@@ -10,10 +11,6 @@
 namespace tarnwick {
 
 namespace {
-
-void print_title(std::ostream& out, const std::string& title) {
-  out << title << "\n" << std::string(title.size(), '-') << "\n";
-}
 
 // The comparison a split's threshold is read with, as the format states it.
 const char* threshold_operator(const std::string& format) {

@@ -10,6 +10,9 @@ namespace tarnwick {
 
 using TextRow = std::vector<std::string>;
 
+// Significant digits of every real figure in the value tables.
+inline constexpr int kFigureDigits = 6;
+
 void print_aligned_rows(std::ostream& out, const std::vector<TextRow>& rows);
 
 }  // namespace tarnwick

@@ -12,8 +12,6 @@ namespace tarnwick {
 
 namespace {
 
-constexpr int kDigits = 6;
-
 bool shape_changed(const TensorChange& change) {
   return std::find(change.what.begin(), change.what.end(), "shape") != change.what.end();
 }
@@ -24,7 +22,7 @@ std::optional<double> when_paired(const ValueDelta& delta, double value) {
 }
 
 std::string figure_text(const ValueDelta& delta, double value) {
-  return delta.pairs == 0 ? "unknown" : format_significant(value, kDigits);
+  return delta.pairs == 0 ? "unknown" : format_significant(value, kFigureDigits);
 }
 
 }  // namespace

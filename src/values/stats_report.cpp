@@ -11,9 +11,7 @@ namespace tarnwick {
 
 namespace {
 
-constexpr int kDigits = 6;
-
-std::string real_text(double value) { return format_significant(value, kDigits); }
+std::string real_text(double value) { return format_significant(value, kFigureDigits); }
 
 std::optional<double> when_finite_values(const ValueStats& stats, double value) {
   if (stats.finite == 0) return std::nullopt;

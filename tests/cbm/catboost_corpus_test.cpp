@@ -6,15 +6,11 @@
 #include <nlohmann/json.hpp>
 
 #include "cbm/cbm_summary.h"
+#include "catboost_export.h"
 #include "test_support.h"
 
 namespace tarnwick {
 namespace {
-
-nlohmann::json load_export(const std::filesystem::path& file) {
-  std::ifstream stream(file);
-  return nlohmann::json::parse(stream);
-}
 
 TEST(CatboostCorpus, SummariesAgreeWithTheJsonExports) {
   TARNWICK_REQUIRE_CORPUS("catboost");
@@ -23,7 +19,7 @@ TEST(CatboostCorpus, SummariesAgreeWithTheJsonExports) {
     Result<CbmSummary> read = read_cbm_summary((corpus / (std::string(model) + ".cbm")).string());
     ASSERT_TRUE(read.is_ok()) << read.message();
     const CbmSummary& summary = read.value();
-    nlohmann::json exported = load_export(corpus / (std::string(model) + ".catboost-export.json"));
+    nlohmann::json exported = testing::load_catboost_export(corpus / (std::string(model) + ".catboost-export.json"));
     const nlohmann::json& trees = exported["oblivious_trees"];
     std::size_t deepest = 0;
     for (const nlohmann::json& tree : trees) deepest = std::max(deepest, tree["splits"].size());
@@ -42,7 +38,7 @@ TEST(CatboostCorpus, SummariesAgreeWithTheJsonExports) {
     EXPECT_NE(summary.learned_state_fingerprint, summary.full_artifact_fingerprint);
   }
   // Every tree of codrna has the full depth, so trees and iterations agree exactly there.
-  nlohmann::json codrna = load_export(corpus / "codrna.catboost-export.json");
+  nlohmann::json codrna = testing::load_catboost_export(corpus / "codrna.catboost-export.json");
   EXPECT_EQ(read_cbm_summary((corpus / "codrna.cbm").string()).value().iterations, codrna["oblivious_trees"].size());
 }
 

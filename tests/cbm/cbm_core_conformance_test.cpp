@@ -10,17 +10,13 @@
 #include "cbm/cbm_core_reader.h"
 #include "lightgbm/lightgbm_trees.h"
 #include "tables/tree_summary.h"
+#include "catboost_export.h"
 #include "test_support.h"
 
 namespace tarnwick {
 namespace {
 
 using nlohmann::json;
-
-json load_export(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  return json::parse(in);
-}
 
 struct Compared {
   std::uint64_t trees = 0, splits = 0, leaf_values = 0, borders = 0;
@@ -68,7 +64,8 @@ TEST(CbmCoreConformance, EveryTreeSplitLeafAndBorderEqualsCatBoostsExport) {
     Result<TreeTable> table = read_cbm_trees((corpus / (std::string(name) + ".cbm")).string());
     ASSERT_TRUE(table.is_ok()) << table.message();
     Compared compared;
-    compare_with_export(table.value(), load_export(corpus / (std::string(name) + ".catboost-export.json")), compared);
+    nlohmann::json exported = testing::load_catboost_export(corpus / (std::string(name) + ".catboost-export.json"));
+    compare_with_export(table.value(), exported, compared);
     std::cout << name << ": compared " << compared.trees << " trees, " << compared.splits << " splits, "
               << compared.leaf_values << " leaf values, " << compared.borders << " borders\n";
   }

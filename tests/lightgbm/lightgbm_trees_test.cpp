@@ -22,13 +22,13 @@ const char* kTrees =
     "Tree=1\nnum_leaves=1\nnum_cat=0\nleaf_value=0.125\nshrinkage=1\n\n\nend of trees\n";
 
 // A whole model text: the header, the trees, and the closing line LightGBM writes after them.
-std::string model_text(std::string trees) {
+std::string model_with_trees(std::string trees) {
   if (trees.find("end of") == std::string::npos) trees += "\n\nend of trees\n";
   return std::string(kHeader) + trees;
 }
 
 TEST(LightgbmTrees, NumericalAndCategoricalSplits) {
-  Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(kTrees));
+  Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_with_trees(kTrees));
   ASSERT_TRUE(table.is_ok()) << table.message();
   std::ostringstream out;
   print_tree_contents_text(out, table.value(), 20);
@@ -98,7 +98,7 @@ TEST(LightgbmTrees, BrokenTreesGiveOneClearError) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(c.tree));
+    Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_with_trees(c.tree));
     ASSERT_FALSE(table.is_ok());
     EXPECT_EQ(table.message(), std::string("model.txt: ") + c.message);
   }
@@ -126,7 +126,7 @@ TEST(LightgbmTrees, DefaultDirectionsFollowTheMissingType) {
     std::string tree =
         "Tree=0\nnum_leaves=2\nsplit_feature=0\nthreshold=30.5\ndecision_type=" + std::to_string(decision_type) +
         "\nleft_child=-1\nright_child=-2\nleaf_value=1 2\n";
-    Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(tree));
+    Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_with_trees(tree));
     EXPECT_TRUE(table.is_ok()) << table.message();
     return table.take();
   };
@@ -160,7 +160,7 @@ TEST(LightgbmTrees, DeepChainIsWalkedOncePerNode) {
   std::string tree = "Tree=0\nnum_leaves=" + std::to_string(nodes + 1) + "\nsplit_feature=" + features +
                      "\nthreshold=" + thresholds + "\ndecision_type=" + decisions + "\nleft_child=" + left +
                      "\nright_child=" + right + "\nleaf_value=" + values + "\n";
-  Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_text(tree));
+  Result<TreeTable> table = parse_lightgbm_trees("model.txt", model_with_trees(tree));
   ASSERT_TRUE(table.is_ok()) << table.message();
   EXPECT_EQ(table.value().trees[0].depth, static_cast<std::uint64_t>(nodes));
   EXPECT_EQ(table.value().features[0].split_count, static_cast<std::uint64_t>(nodes));

@@ -8,6 +8,7 @@
 namespace tarnwick {
 namespace {
 
+using testing::graph_attribute;
 using testing::Message;
 using testing::node;
 
@@ -19,10 +20,6 @@ Message external_tensor(const std::string& name, std::vector<std::uint64_t> dims
   for (const auto& [key, value] : entries) tensor.add_message(13, Message().add_bytes(1, key).add_bytes(2, value));
   tensor.add_varint(14, 1);
   return tensor;
-}
-
-Message graph_attribute(const std::string& name, const Message& graph) {
-  return Message().add_bytes(1, name).add_message(6, graph).add_varint(20, 5);
 }
 
 TEST(ExternalData, ListsInitializersOfEveryGraphInFileOrder) {

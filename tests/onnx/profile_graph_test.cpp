@@ -9,6 +9,8 @@
 namespace tarnwick {
 namespace {
 
+using testing::graph_attribute;
+using testing::ints_attribute;
 using testing::Message;
 using testing::node;
 using testing::tensor_type_info;
@@ -23,17 +25,6 @@ std::string int64_raw(const std::vector<std::int64_t>& values) {
 Message int64_initializer(const std::string& name, const std::vector<std::uint64_t>& dims,
                           const std::vector<std::int64_t>& values) {
   return testing::initializer(name, dims, 7, int64_raw(values));
-}
-
-Message ints_attribute(const std::string& name, const std::vector<std::int64_t>& values) {
-  Message attribute;
-  attribute.add_bytes(1, name);
-  for (std::int64_t value : values) attribute.add_varint(8, static_cast<std::uint64_t>(value));
-  return attribute.add_varint(20, 7);
-}
-
-Message graph_attribute(const std::string& name, const Message& graph) {
-  return Message().add_bytes(1, name).add_message(6, graph).add_varint(20, 5);
 }
 
 std::string model_with_opset(const Message& graph, std::uint64_t opset) {

@@ -6,21 +6,12 @@
 namespace tarnwick {
 namespace {
 
+using testing::graph_attribute;
+using testing::ints_attribute;
 using testing::Message;
 using testing::node;
 using testing::run_command;
 using testing::tensor_type_info;
-
-Message graph_attribute(const std::string& name, const Message& graph) {
-  return Message().add_bytes(1, name).add_message(6, graph).add_varint(20, 5);
-}
-
-Message ints_attribute(const std::string& name, const std::vector<std::int64_t>& values) {
-  Message attribute;
-  attribute.add_bytes(1, name);
-  for (std::int64_t value : values) attribute.add_varint(8, static_cast<std::uint64_t>(value));
-  return attribute.add_varint(20, 7);
-}
 
 Message external_tensor(const std::string& name, std::vector<std::uint64_t> dims,
                         const std::vector<std::pair<std::string, std::string>>& entries) {

@@ -77,6 +77,17 @@ inline Message int_attribute(const std::string& name, std::int64_t value) {
   return attribute;
 }
 
+inline Message ints_attribute(const std::string& name, const std::vector<std::int64_t>& values) {
+  Message attribute;
+  attribute.add_bytes(1, name);
+  for (std::int64_t value : values) attribute.add_varint(8, static_cast<std::uint64_t>(value));
+  return attribute.add_varint(20, 7);
+}
+
+inline Message graph_attribute(const std::string& name, const Message& graph) {
+  return Message().add_bytes(1, name).add_message(6, graph).add_varint(20, 5);
+}
+
 inline Message initializer(const std::string& name, const std::vector<std::uint64_t>& dims, int data_type,
                            const std::string& raw) {
   Message tensor;

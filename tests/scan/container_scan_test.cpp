@@ -97,7 +97,7 @@ std::string gzip_members_of_zeros(int members) {
   return out;
 }
 
-struct Case {
+struct ContainerCase {
   std::string name;
   std::string file;
   std::string bytes;
@@ -107,7 +107,7 @@ struct Case {
   std::string finding;  // a line the scan must report
 };
 
-std::vector<Case> container_cases() {
+std::vector<ContainerCase> container_cases() {
   std::string evil = payload();
   std::string deflated = testing::deflate_with(evil, -15);
   std::string bzipped = testing::bzip2_of(evil);
@@ -116,7 +116,7 @@ std::vector<Case> container_cases() {
     return build_zip({{"a/data.pkl", data, method, 0, evil.size()}, {"a/version", "3\n"}});
   };
   const char* dangerous = "dangerous: a/data.pkl imports posix.system (through GLOBAL)";
-  std::vector<Case> cases = {
+  std::vector<ContainerCase> cases = {
       {"a deflated pickle entry", "deflate.pt", compressed_entry(8, deflated), "pytorch-zip", "unsafe",
        "posix.system dangerous x1", dangerous},
       {"a bzip2 pickle entry", "bzip2.pt", compressed_entry(12, bzipped), "pytorch-zip", "unsafe",
@@ -197,7 +197,7 @@ std::vector<Case> container_cases() {
 
 TEST(ContainerScan, EachContainerIsReadAsItsLoaderReadsIt) {
   TempDir dir;
-  for (const Case& c : container_cases()) {
+  for (const ContainerCase& c : container_cases()) {
     testing::PolicyScan result = scan_under(dir.write(c.file, c.bytes));
     const scan::FileScan& scan = result.scan;
     SCOPED_TRACE(c.name + "\n" + findings_of(scan));

@@ -26,11 +26,11 @@ std::vector<SafetensorsTensor> small_model() {
           {"name\twith\ncontrols", "U8", {1}, "x"}};
 }
 
-const nlohmann::ordered_json kMetadata = {{"format", "pt"}, {"note", "line\nbreak"}};
+const nlohmann::ordered_json kMetadataWithLineBreak = {{"format", "pt"}, {"note", "line\nbreak"}};
 
 TEST(ContentsCommand, ReportsASafetensorsFileInTextAndJson) {
   TempDir dir;
-  std::string path = dir.write("small.safetensors", safetensors_file(small_model(), kMetadata));
+  std::string path = dir.write("small.safetensors", safetensors_file(small_model(), kMetadataWithLineBreak));
   const std::vector<std::pair<std::vector<std::string>, std::string>> runs{
       {{"contents", path}, "tables/small.contents.txt"},
       {{"contents", "--limit", "2", path}, "tables/small.contents-limit2.txt"},
@@ -70,7 +70,7 @@ TEST(ContentsCommand, DiffsTensorByTensor) {
   changed.erase(changed.begin() + 3);                                        // removed mask
   changed.push_back({"layers.1.scale", "F64", {}, counting_bytes(8)});      // added
   TempDir dir;
-  std::string old_path = dir.write("old.safetensors", safetensors_file(small_model(), kMetadata));
+  std::string old_path = dir.write("old.safetensors", safetensors_file(small_model(), kMetadataWithLineBreak));
   std::string new_path = dir.write("new.safetensors", safetensors_file(changed));
   CommandRun text = run_command({"diff", "--contents", old_path, new_path});
   ASSERT_EQ(text.status, 0) << text.err;

@@ -226,28 +226,18 @@ Outputs einsum_rule(const RuleInput& in) {
   return outputs;
 }
 
-struct Entry {
-  std::string_view op;
-  ShapeRule rule;
-};
-
-constexpr std::array kRules{
-    Entry{"MatMul", matmul_rule},         Entry{"Gemm", gemm_rule},
-    Entry{"Conv", conv_rule},             Entry{"ConvTranspose", conv_transpose_rule},
-    Entry{"MaxPool", pool_rule},          Entry{"AveragePool", pool_rule},
-    Entry{"LpPool", pool_rule},           Entry{"GlobalAveragePool", global_pool_rule},
-    Entry{"GlobalMaxPool", global_pool_rule}, Entry{"GlobalLpPool", global_pool_rule},
-    Entry{"LSTM", recurrent_rule},        Entry{"GRU", recurrent_rule},
-    Entry{"RNN", recurrent_rule},         Entry{"Einsum", einsum_rule},
+constexpr std::array kDenseRules{
+    RuleEntry{"MatMul", matmul_rule},         RuleEntry{"Gemm", gemm_rule},
+    RuleEntry{"Conv", conv_rule},             RuleEntry{"ConvTranspose", conv_transpose_rule},
+    RuleEntry{"MaxPool", pool_rule},          RuleEntry{"AveragePool", pool_rule},
+    RuleEntry{"LpPool", pool_rule},           RuleEntry{"GlobalAveragePool", global_pool_rule},
+    RuleEntry{"GlobalMaxPool", global_pool_rule}, RuleEntry{"GlobalLpPool", global_pool_rule},
+    RuleEntry{"LSTM", recurrent_rule},        RuleEntry{"GRU", recurrent_rule},
+    RuleEntry{"RNN", recurrent_rule},         RuleEntry{"Einsum", einsum_rule},
 };
 
 }  // namespace
 
-ShapeRule find_dense_rule(std::string_view op_type) {
-  for (const Entry& entry : kRules) {
-    if (entry.op == op_type) return entry.rule;
-  }
-  return nullptr;
-}
+ShapeRule find_dense_rule(std::string_view op_type) { return find_rule_in(kDenseRules, op_type); }
 
 }  // namespace tarnwick

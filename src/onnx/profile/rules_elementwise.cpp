@@ -346,50 +346,40 @@ Outputs cast_like_rule(const RuleInput& in) {
   return cast_to(*in.input(0), *in.type(1), in.node.outputs.size());
 }
 
-struct Entry {
-  std::string_view op;
-  ShapeRule rule;
-};
-
-constexpr std::array kRules{
+constexpr std::array kElementwiseRules{
     // unary, shape and type kept
-    Entry{"Relu", unary<Unary::Relu>}, Entry{"LeakyRelu", keep_shape}, Entry{"Sigmoid", keep_shape},
-    Entry{"Tanh", keep_shape}, Entry{"Exp", keep_shape}, Entry{"Log", keep_shape}, Entry{"Sqrt", unary<Unary::Sqrt>},
-    Entry{"Neg", unary<Unary::Neg>}, Entry{"Abs", unary<Unary::Abs>}, Entry{"Elu", keep_shape}, Entry{"Selu", keep_shape},
-    Entry{"Celu", keep_shape}, Entry{"Softplus", keep_shape}, Entry{"Softsign", keep_shape},
-    Entry{"Gelu", keep_shape}, Entry{"Erf", keep_shape}, Entry{"HardSigmoid", keep_shape},
-    Entry{"HardSwish", keep_shape}, Entry{"Mish", keep_shape}, Entry{"Reciprocal", unary<Unary::Reciprocal>},
-    Entry{"Floor", unary<Unary::Floor>}, Entry{"Ceil", unary<Unary::Ceil>}, Entry{"Round", unary<Unary::Round>},
-    Entry{"Sign", unary<Unary::Sign>},
-    Entry{"Sin", keep_shape}, Entry{"Cos", keep_shape}, Entry{"Tan", keep_shape}, Entry{"Not", unary<Unary::Not>},
-    Entry{"Clip", keep_shape}, Entry{"Shrink", keep_shape}, Entry{"ThresholdedRelu", keep_shape},
-    Entry{"LRN", keep_shape}, Entry{"Softmax", keep_shape}, Entry{"LogSoftmax", keep_shape},
-    Entry{"Hardmax", keep_shape}, Entry{"BatchNormalization", keep_shape},
-    Entry{"InstanceNormalization", keep_shape}, Entry{"GroupNormalization", keep_shape},
-    Entry{"LpNormalization", keep_shape}, Entry{"MeanVarianceNormalization", keep_shape},
-    Entry{"CumSum", keep_shape}, Entry{"Trilu", keep_shape}, Entry{"IsNaN", keep_shape_as_bool},
-    Entry{"IsInf", keep_shape_as_bool}, Entry{"LayerNormalization", layer_norm_rule},
-    Entry{"Identity", identity_rule}, Entry{"Dropout", dropout_rule}, Entry{"Cast", cast_rule},
-    Entry{"CastLike", cast_like_rule},
+    RuleEntry{"Relu", unary<Unary::Relu>}, RuleEntry{"LeakyRelu", keep_shape}, RuleEntry{"Sigmoid", keep_shape},
+    RuleEntry{"Tanh", keep_shape}, RuleEntry{"Exp", keep_shape}, RuleEntry{"Log", keep_shape}, RuleEntry{"Sqrt", unary<Unary::Sqrt>},
+    RuleEntry{"Neg", unary<Unary::Neg>}, RuleEntry{"Abs", unary<Unary::Abs>}, RuleEntry{"Elu", keep_shape}, RuleEntry{"Selu", keep_shape},
+    RuleEntry{"Celu", keep_shape}, RuleEntry{"Softplus", keep_shape}, RuleEntry{"Softsign", keep_shape},
+    RuleEntry{"Gelu", keep_shape}, RuleEntry{"Erf", keep_shape}, RuleEntry{"HardSigmoid", keep_shape},
+    RuleEntry{"HardSwish", keep_shape}, RuleEntry{"Mish", keep_shape}, RuleEntry{"Reciprocal", unary<Unary::Reciprocal>},
+    RuleEntry{"Floor", unary<Unary::Floor>}, RuleEntry{"Ceil", unary<Unary::Ceil>}, RuleEntry{"Round", unary<Unary::Round>},
+    RuleEntry{"Sign", unary<Unary::Sign>},
+    RuleEntry{"Sin", keep_shape}, RuleEntry{"Cos", keep_shape}, RuleEntry{"Tan", keep_shape}, RuleEntry{"Not", unary<Unary::Not>},
+    RuleEntry{"Clip", keep_shape}, RuleEntry{"Shrink", keep_shape}, RuleEntry{"ThresholdedRelu", keep_shape},
+    RuleEntry{"LRN", keep_shape}, RuleEntry{"Softmax", keep_shape}, RuleEntry{"LogSoftmax", keep_shape},
+    RuleEntry{"Hardmax", keep_shape}, RuleEntry{"BatchNormalization", keep_shape},
+    RuleEntry{"InstanceNormalization", keep_shape}, RuleEntry{"GroupNormalization", keep_shape},
+    RuleEntry{"LpNormalization", keep_shape}, RuleEntry{"MeanVarianceNormalization", keep_shape},
+    RuleEntry{"CumSum", keep_shape}, RuleEntry{"Trilu", keep_shape}, RuleEntry{"IsNaN", keep_shape_as_bool},
+    RuleEntry{"IsInf", keep_shape_as_bool}, RuleEntry{"LayerNormalization", layer_norm_rule},
+    RuleEntry{"Identity", identity_rule}, RuleEntry{"Dropout", dropout_rule}, RuleEntry{"Cast", cast_rule},
+    RuleEntry{"CastLike", cast_like_rule},
     // broadcasting
-    Entry{"Add", arithmetic<Arith::Add>}, Entry{"Sub", arithmetic<Arith::Sub>},
-    Entry{"Mul", arithmetic<Arith::Mul>}, Entry{"Div", arithmetic<Arith::Div>},
-    Entry{"Mod", arithmetic<Arith::Mod>}, Entry{"Max", arithmetic<Arith::Max>},
-    Entry{"Min", arithmetic<Arith::Min>}, Entry{"Pow", plain_broadcast}, Entry{"PRelu", prelu_rule},
-    Entry{"Sum", sum_rule}, Entry{"Mean", plain_broadcast}, Entry{"BitShift", plain_broadcast},
-    Entry{"Equal", comparison<Arith::Equal>}, Entry{"Less", comparison<Arith::Less>},
-    Entry{"Greater", comparison<Arith::Greater>}, Entry{"LessOrEqual", comparison<Arith::LessOrEqual>},
-    Entry{"GreaterOrEqual", comparison<Arith::GreaterOrEqual>}, Entry{"And", comparison<Arith::And>},
-    Entry{"Or", comparison<Arith::Or>}, Entry{"Xor", comparison<Arith::Xor>}, Entry{"Where", where_rule},
+    RuleEntry{"Add", arithmetic<Arith::Add>}, RuleEntry{"Sub", arithmetic<Arith::Sub>},
+    RuleEntry{"Mul", arithmetic<Arith::Mul>}, RuleEntry{"Div", arithmetic<Arith::Div>},
+    RuleEntry{"Mod", arithmetic<Arith::Mod>}, RuleEntry{"Max", arithmetic<Arith::Max>},
+    RuleEntry{"Min", arithmetic<Arith::Min>}, RuleEntry{"Pow", plain_broadcast}, RuleEntry{"PRelu", prelu_rule},
+    RuleEntry{"Sum", sum_rule}, RuleEntry{"Mean", plain_broadcast}, RuleEntry{"BitShift", plain_broadcast},
+    RuleEntry{"Equal", comparison<Arith::Equal>}, RuleEntry{"Less", comparison<Arith::Less>},
+    RuleEntry{"Greater", comparison<Arith::Greater>}, RuleEntry{"LessOrEqual", comparison<Arith::LessOrEqual>},
+    RuleEntry{"GreaterOrEqual", comparison<Arith::GreaterOrEqual>}, RuleEntry{"And", comparison<Arith::And>},
+    RuleEntry{"Or", comparison<Arith::Or>}, RuleEntry{"Xor", comparison<Arith::Xor>}, RuleEntry{"Where", where_rule},
 };
 
 }  // namespace
 
-ShapeRule find_elementwise_rule(std::string_view op_type) {
-  for (const Entry& entry : kRules) {
-    if (entry.op == op_type) return entry.rule;
-  }
-  return nullptr;
-}
+ShapeRule find_elementwise_rule(std::string_view op_type) { return find_rule_in(kElementwiseRules, op_type); }
 
 }  // namespace tarnwick

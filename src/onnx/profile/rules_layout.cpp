@@ -628,56 +628,46 @@ Outputs depth_space_rule(const RuleInput& in) {
   return outputs;
 }
 
-struct Entry {
-  std::string_view op;
-  ShapeRule rule;
-};
-
-constexpr std::array kRules{
-    Entry{"Reshape", reshape_rule},
-    Entry{"Flatten", flatten_rule},
-    Entry{"Squeeze", squeeze_rule},
-    Entry{"Unsqueeze", unsqueeze_rule},
-    Entry{"Transpose", transpose_rule},
-    Entry{"Concat", concat_rule},
-    Entry{"Split", split_rule},
-    Entry{"Slice", slice_rule},
-    Entry{"Gather", gather_rule},
-    Entry{"GatherElements", gather_elements_rule},
-    Entry{"GatherND", gather_nd_rule},
-    Entry{"ScatterND", keep_data_shape},
-    Entry{"ScatterElements", keep_data_shape},
-    Entry{"Scatter", keep_data_shape},
-    Entry{"EyeLike", keep_data_shape},
-    Entry{"Expand", expand_rule},
-    Entry{"Pad", pad_rule},
-    Entry{"Tile", tile_rule},
-    Entry{"Resize", resize_rule},
-    Entry{"Upsample", resize_rule},
-    Entry{"ReduceSum", reduce_rule},
-    Entry{"ReduceMean", reduce_rule},
-    Entry{"ReduceMax", reduce_rule},
-    Entry{"ReduceMin", reduce_rule},
-    Entry{"ReduceProd", reduce_rule},
-    Entry{"ReduceL1", reduce_rule},
-    Entry{"ReduceL2", reduce_rule},
-    Entry{"ReduceLogSum", reduce_rule},
-    Entry{"ReduceLogSumExp", reduce_rule},
-    Entry{"ReduceSumSquare", reduce_rule},
-    Entry{"ArgMax", arg_reduce_rule},
-    Entry{"ArgMin", arg_reduce_rule},
-    Entry{"TopK", top_k_rule},
-    Entry{"DepthToSpace", depth_space_rule},
-    Entry{"SpaceToDepth", depth_space_rule},
+constexpr std::array kLayoutRules{
+    RuleEntry{"Reshape", reshape_rule},
+    RuleEntry{"Flatten", flatten_rule},
+    RuleEntry{"Squeeze", squeeze_rule},
+    RuleEntry{"Unsqueeze", unsqueeze_rule},
+    RuleEntry{"Transpose", transpose_rule},
+    RuleEntry{"Concat", concat_rule},
+    RuleEntry{"Split", split_rule},
+    RuleEntry{"Slice", slice_rule},
+    RuleEntry{"Gather", gather_rule},
+    RuleEntry{"GatherElements", gather_elements_rule},
+    RuleEntry{"GatherND", gather_nd_rule},
+    RuleEntry{"ScatterND", keep_data_shape},
+    RuleEntry{"ScatterElements", keep_data_shape},
+    RuleEntry{"Scatter", keep_data_shape},
+    RuleEntry{"EyeLike", keep_data_shape},
+    RuleEntry{"Expand", expand_rule},
+    RuleEntry{"Pad", pad_rule},
+    RuleEntry{"Tile", tile_rule},
+    RuleEntry{"Resize", resize_rule},
+    RuleEntry{"Upsample", resize_rule},
+    RuleEntry{"ReduceSum", reduce_rule},
+    RuleEntry{"ReduceMean", reduce_rule},
+    RuleEntry{"ReduceMax", reduce_rule},
+    RuleEntry{"ReduceMin", reduce_rule},
+    RuleEntry{"ReduceProd", reduce_rule},
+    RuleEntry{"ReduceL1", reduce_rule},
+    RuleEntry{"ReduceL2", reduce_rule},
+    RuleEntry{"ReduceLogSum", reduce_rule},
+    RuleEntry{"ReduceLogSumExp", reduce_rule},
+    RuleEntry{"ReduceSumSquare", reduce_rule},
+    RuleEntry{"ArgMax", arg_reduce_rule},
+    RuleEntry{"ArgMin", arg_reduce_rule},
+    RuleEntry{"TopK", top_k_rule},
+    RuleEntry{"DepthToSpace", depth_space_rule},
+    RuleEntry{"SpaceToDepth", depth_space_rule},
 };
 
 }  // namespace
 
-ShapeRule find_layout_rule(std::string_view op_type) {
-  for (const Entry& entry : kRules) {
-    if (entry.op == op_type) return entry.rule;
-  }
-  return nullptr;
-}
+ShapeRule find_layout_rule(std::string_view op_type) { return find_rule_in(kLayoutRules, op_type); }
 
 }  // namespace tarnwick

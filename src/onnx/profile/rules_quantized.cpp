@@ -59,25 +59,15 @@ Outputs qlinear_matmul_rule(const RuleInput& in) {
   return as_float_op(in, "MatMul", 3, in.type(7) ? in.type(7) : in.type(0));
 }
 
-struct Entry {
-  std::string_view op;
-  ShapeRule rule;
-};
-
-constexpr std::array kRules{
-    Entry{"QuantizeLinear", quantize_rule},        Entry{"DequantizeLinear", dequantize_rule},
-    Entry{"DynamicQuantizeLinear", dynamic_quantize_rule}, Entry{"ConvInteger", conv_integer_rule},
-    Entry{"MatMulInteger", matmul_integer_rule},   Entry{"QLinearConv", qlinear_conv_rule},
-    Entry{"QLinearMatMul", qlinear_matmul_rule},
+constexpr std::array kQuantizedRules{
+    RuleEntry{"QuantizeLinear", quantize_rule},        RuleEntry{"DequantizeLinear", dequantize_rule},
+    RuleEntry{"DynamicQuantizeLinear", dynamic_quantize_rule}, RuleEntry{"ConvInteger", conv_integer_rule},
+    RuleEntry{"MatMulInteger", matmul_integer_rule},   RuleEntry{"QLinearConv", qlinear_conv_rule},
+    RuleEntry{"QLinearMatMul", qlinear_matmul_rule},
 };
 
 }  // namespace
 
-ShapeRule find_quantized_rule(std::string_view op_type) {
-  for (const Entry& entry : kRules) {
-    if (entry.op == op_type) return entry.rule;
-  }
-  return nullptr;
-}
+ShapeRule find_quantized_rule(std::string_view op_type) { return find_rule_in(kQuantizedRules, op_type); }
 
 }  // namespace tarnwick

@@ -127,25 +127,15 @@ Outputs concat_from_sequence_rule(const RuleInput& in) {
   return outputs;
 }
 
-struct Entry {
-  std::string_view op;
-  ShapeRule rule;
-};
-
-constexpr std::array kRules{
-    Entry{"SequenceConstruct", construct_rule}, Entry{"SequenceEmpty", empty_rule},
-    Entry{"SequenceInsert", insert_rule},       Entry{"SequenceErase", erase_rule},
-    Entry{"SequenceAt", at_rule},               Entry{"SequenceLength", length_rule},
-    Entry{"SplitToSequence", split_to_sequence_rule}, Entry{"ConcatFromSequence", concat_from_sequence_rule},
+constexpr std::array kSequenceRules{
+    RuleEntry{"SequenceConstruct", construct_rule}, RuleEntry{"SequenceEmpty", empty_rule},
+    RuleEntry{"SequenceInsert", insert_rule},       RuleEntry{"SequenceErase", erase_rule},
+    RuleEntry{"SequenceAt", at_rule},               RuleEntry{"SequenceLength", length_rule},
+    RuleEntry{"SplitToSequence", split_to_sequence_rule}, RuleEntry{"ConcatFromSequence", concat_from_sequence_rule},
 };
 
 }  // namespace
 
-ShapeRule find_sequence_rule(std::string_view op_type) {
-  for (const Entry& entry : kRules) {
-    if (entry.op == op_type) return entry.rule;
-  }
-  return nullptr;
-}
+ShapeRule find_sequence_rule(std::string_view op_type) { return find_rule_in(kSequenceRules, op_type); }
 
 }  // namespace tarnwick

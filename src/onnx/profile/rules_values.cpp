@@ -120,26 +120,16 @@ Outputs range_rule(const RuleInput& in) {
   return outputs;
 }
 
-struct Entry {
-  std::string_view op;
-  ShapeRule rule;
-};
-
-constexpr std::array kRules{
-    Entry{"Shape", shape_rule},
-    Entry{"Size", size_rule},
-    Entry{"Constant", constant_rule},
-    Entry{"ConstantOfShape", constant_of_shape_rule},
-    Entry{"Range", range_rule},
+constexpr std::array kValueRules{
+    RuleEntry{"Shape", shape_rule},
+    RuleEntry{"Size", size_rule},
+    RuleEntry{"Constant", constant_rule},
+    RuleEntry{"ConstantOfShape", constant_of_shape_rule},
+    RuleEntry{"Range", range_rule},
 };
 
 }  // namespace
 
-ShapeRule find_value_rule(std::string_view op_type) {
-  for (const Entry& entry : kRules) {
-    if (entry.op == op_type) return entry.rule;
-  }
-  return nullptr;
-}
+ShapeRule find_value_rule(std::string_view op_type) { return find_rule_in(kValueRules, op_type); }
 
 }  // namespace tarnwick

@@ -2,6 +2,8 @@
 // A rule never guesses: whatever it cannot derive stays unknown.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -33,7 +35,19 @@ using ShapeRule = Outputs (*)(const RuleInput&);
 // The rule for an op of the default domain, or nullptr.
 ShapeRule find_shape_rule(std::string_view op_type);
 
-// Rule families, one file each.
+// Rule families, one file each, each a table of these.
+struct RuleEntry {
+  std::string_view op;
+  ShapeRule rule;
+};
+template <std::size_t N>
+ShapeRule find_rule_in(const std::array<RuleEntry, N>& rules, std::string_view op_type) {
+  for (const RuleEntry& entry : rules) {
+    if (entry.op == op_type) return entry.rule;
+  }
+  return nullptr;
+}
+
 Outputs same_as_first(const RuleInput& in);
 ShapeRule find_elementwise_rule(std::string_view op_type);
 ShapeRule find_dense_rule(std::string_view op_type);
