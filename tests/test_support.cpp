@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -43,6 +44,14 @@ std::string read_file(const std::string& path) {
   std::ostringstream contents;
   contents << stream.rdbuf();
   return contents.str();
+}
+
+std::string example(const char* name) { return std::string(TARNWICK_SOURCE_DIR) + "/examples/" + name; }
+
+std::string floats(const std::vector<float>& values) {
+  std::string bytes(values.size() * 4, '\0');
+  std::memcpy(bytes.data(), values.data(), bytes.size());
+  return bytes;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {

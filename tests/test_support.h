@@ -36,6 +36,11 @@ class TempDir {
 
 std::string read_file(const std::string& path);
 
+// The path of a file in the project's examples/ folder.
+std::string example(const char* name);
+// The float32 values as little-endian bytes.
+std::string floats(const std::vector<float>& values);
+
 // Temporary paths vary from run to run: goldens show the directory as <dir>.
 std::string with_dir_placeholder(std::string text, const TempDir& dir);
 

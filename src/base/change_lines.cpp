@@ -13,6 +13,10 @@ void print_title(std::ostream& out, std::string_view title) {
   out << title << "\n" << std::string(title.size(), '-') << "\n";
 }
 
+void print_rest_count(std::ostream& out, std::uint64_t total, std::uint64_t limit) {
+  if (total > limit) out << "  ... " << total - limit << " more\n";
+}
+
 void print_field(std::ostream& out, std::string_view label, const std::optional<std::string>& text) {
   out << "  " << label << ": " << (text ? escape_control(*text) : "unknown") << "\n";
 }

@@ -29,6 +29,8 @@ void print_fingerprint_change(std::ostream& out, std::string_view label, std::op
 void print_limited_names(std::ostream& out, std::string_view count_label, const std::vector<std::string>& names,
                          std::uint64_t limit);
 void print_limited_names(std::ostream& out, std::string_view count_label, const WordList& names, std::uint64_t limit);
+// "  ... {total - limit} more" when a list of `total` entries was cut at `limit`.
+void print_rest_count(std::ostream& out, std::uint64_t total, std::uint64_t limit);
 // The label is twelve characters wide so that successive lists line up.
 void print_name_list(std::ostream& out, std::string_view label, const std::vector<std::string>& names);
 

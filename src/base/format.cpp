@@ -120,4 +120,9 @@ std::optional<std::string> optional_fixed_text(std::optional<double> value, int 
   return format_fixed(*value, decimals);
 }
 
+std::optional<std::string> optional_real_text(std::optional<double> value) {
+  if (!value) return std::nullopt;
+  return format_real(*value);
+}
+
 }  // namespace tarnwick

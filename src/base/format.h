@@ -65,5 +65,6 @@ std::string optional_text_or_unknown(const std::optional<std::string>& text);
 // Optional values rendered for print_field: absent stays absent.
 std::optional<std::string> optional_count_text(std::optional<std::uint64_t> count);
 std::optional<std::string> optional_fixed_text(std::optional<double> value, int decimals);
+std::optional<std::string> optional_real_text(std::optional<double> value);
 
 }  // namespace tarnwick

@@ -19,8 +19,6 @@ constexpr const char* kContentsUsage = "usage: tarnwick contents [--json] [--lim
 constexpr const char* kContentsDiffUsage = "usage: tarnwick diff --contents [--json] [--limit N] <old-model> <new-model>";
 
 bool holds_trees(const FormatDescriptor* format) { return format != nullptr && format->tree_table != nullptr; }
-bool holds_tensors(const FormatDescriptor* format) { return format != nullptr && format->tensor_table != nullptr; }
-
 Error unsupported(const std::string& path) {
   return fail("unsupported artifact type for `" + path +
               "`. Try .pt/.pth, .safetensors, .gguf, .onnx, .cbm, or .lgb.");

@@ -22,8 +22,6 @@ bool contains(const Args& args, const char* word) {
   return false;
 }
 
-bool holds_tensors(const FormatDescriptor* format) { return format != nullptr && format->tensor_table != nullptr; }
-
 bool contents_diff_compares(const FormatDescriptor* old_format, const FormatDescriptor* new_format) {
   return holds_tensors(old_format) && holds_tensors(new_format) &&
          (old_format->points_to_contents_diff || new_format->points_to_contents_diff);

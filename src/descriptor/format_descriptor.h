@@ -89,4 +89,7 @@ struct FormatDescriptor {
 // dot is not the name's first character.
 bool path_has_extension(std::string_view path, std::string_view extension);
 
+// Whether `format` is known and has a tensor table (what `contents` reads).
+inline bool holds_tensors(const FormatDescriptor* format) { return format != nullptr && format->tensor_table != nullptr; }
+
 }  // namespace tarnwick

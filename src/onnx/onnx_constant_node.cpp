@@ -11,8 +11,9 @@ namespace tarnwick {
 namespace {
 
 // AttributeProto fields.
-constexpr std::uint32_t kAttributeName = 1, kFloat = 2, kInt = 3, kString = 4, kTensor = 5, kFloats = 7, kInts = 8,
-                        kStrings = 9, kSparseTensor = 22;
+constexpr std::uint32_t kAttributeName = 1, kAttributeFloat = 2, kAttributeInt = 3, kAttributeString = 4,
+                        kAttributeTensor = 5, kAttributeFloats = 7, kAttributeInts = 8, kAttributeStrings = 9,
+                        kAttributeSparseTensor = 22;
 
 bool is_constant_op(const std::vector<ProtoField>& node_fields) {
   bool constant = false, default_domain = true;
@@ -43,7 +44,7 @@ Result<AttributeValues> attribute_values(const std::vector<ProtoField>& attribut
   AttributeValues values;
   for (const ProtoField& field : attribute) {
     if (field.field_number != number) continue;
-    if (number == kString || number == kStrings) {
+    if (number == kAttributeString || number == kAttributeStrings) {
       if (field.wire_type != kLengthDelimited) continue;
       append_little_endian(values.bytes, field.payload.size(), 8);
       values.bytes.append(field.payload);
@@ -55,7 +56,7 @@ Result<AttributeValues> attribute_values(const std::vector<ProtoField>& attribut
     } else if (field.wire_type == kVarint) {
       append_little_endian(values.bytes, field.varint, 8);
       ++values.count;
-    } else if (field.wire_type == kLengthDelimited && (number == kFloat || number == kFloats)) {
+    } else if (field.wire_type == kLengthDelimited && (number == kAttributeFloat || number == kAttributeFloats)) {
       values.bytes.append(field.payload.substr(0, field.payload.size() / 4 * 4));
       values.count += field.payload.size() / 4;
     } else if (field.wire_type == kLengthDelimited) {
@@ -79,9 +80,9 @@ struct ValueAttribute {
 };
 
 constexpr ValueAttribute kListedValues[] = {
-    {"value_float", kFloat, "float32", true},       {"value_floats", kFloats, "float32", false},
-    {"value_int", kInt, "int64", true},             {"value_ints", kInts, "int64", false},
-    {"value_string", kString, "string", true},      {"value_strings", kStrings, "string", false},
+    {"value_float", kAttributeFloat, "float32", true},       {"value_floats", kAttributeFloats, "float32", false},
+    {"value_int", kAttributeInt, "int64", true},             {"value_ints", kAttributeInts, "int64", false},
+    {"value_string", kAttributeString, "string", true},      {"value_strings", kAttributeStrings, "string", false},
 };
 
 Result<TensorEntry> listed_value_tensor(const ValueAttribute& kind, const std::vector<ProtoField>& attribute) {
@@ -115,8 +116,8 @@ Result<std::optional<TensorEntry>> attribute_tensor(const OnnxTensorSource& sour
   }
   for (const ProtoField& field : attribute) {
     if (field.wire_type != kLengthDelimited) continue;
-    if (name == "value" && field.field_number == kTensor) return present(tensor_proto_entry(source, field.payload));
-    if (name == "sparse_value" && field.field_number == kSparseTensor) return present(sparse_tensor_entry(source, field.payload));
+    if (name == "value" && field.field_number == kAttributeTensor) return present(tensor_proto_entry(source, field.payload));
+    if (name == "sparse_value" && field.field_number == kAttributeSparseTensor) return present(sparse_tensor_entry(source, field.payload));
   }
   for (const ValueAttribute& kind : kListedValues) {
     if (name == kind.name) return present(listed_value_tensor(kind, attribute));

@@ -36,9 +36,9 @@ DataType data_type(std::optional<std::int32_t> code) {
   return kTable[static_cast<std::size_t>(*code)];
 }
 
-using Dims = std::vector<std::uint64_t>;
+using DimSizes = std::vector<std::uint64_t>;
 
-const Dims* shape_of(const std::vector<std::string>& names, std::size_t position, const ShapeMap& shapes) {
+const DimSizes* shape_of(const std::vector<std::string>& names, std::size_t position, const ShapeMap& shapes) {
   if (position >= names.size()) return nullptr;
   auto found = shapes.find(names[position]);
   return found == shapes.end() ? nullptr : &found->second;
@@ -53,13 +53,13 @@ std::optional<std::uint64_t> guarded_product(std::initializer_list<std::uint64_t
   return product;
 }
 
-std::uint64_t wrapping_product(Dims::const_iterator begin, Dims::const_iterator end) {
+std::uint64_t wrapping_product(DimSizes::const_iterator begin, DimSizes::const_iterator end) {
   std::uint64_t product = 1;
   for (auto it = begin; it != end; ++it) product *= *it;
   return product;
 }
 
-std::optional<std::uint64_t> matmul_ops(const Dims& a, const Dims& b) {
+std::optional<std::uint64_t> matmul_ops(const DimSizes& a, const DimSizes& b) {
   if (a.size() < 2 || b.size() < 2) return std::nullopt;
   std::uint64_t k = a[a.size() - 1], m = a[a.size() - 2];
   std::uint64_t n = b[b.size() - 1];
@@ -83,7 +83,7 @@ std::optional<std::uint64_t> matmul_ops(const Dims& a, const Dims& b) {
   return guarded_product({2, *batch, m, n, k});
 }
 
-std::optional<std::uint64_t> gemm_ops(const OnnxNode& node, const Dims& a, const Dims& b) {
+std::optional<std::uint64_t> gemm_ops(const OnnxNode& node, const DimSizes& a, const DimSizes& b) {
   if (a.size() != 2 || b.size() != 2) return std::nullopt;
   auto flag = [&](const char* name) {
     auto found = node.int_attributes.find(name);
@@ -96,7 +96,7 @@ std::optional<std::uint64_t> gemm_ops(const OnnxNode& node, const Dims& a, const
   return guarded_product({2, m, n, k});
 }
 
-std::optional<std::uint64_t> conv_ops(const Dims& w, const Dims& y) {
+std::optional<std::uint64_t> conv_ops(const DimSizes& w, const DimSizes& y) {
   if (w.size() < 3 || y.size() < 3) return std::nullopt;
   std::uint64_t output_spatial = wrapping_product(y.begin() + 2, y.end());
   std::uint64_t kernel_spatial = wrapping_product(w.begin() + 2, w.end());
@@ -130,7 +130,7 @@ bool has_cost_formula(const std::string& op_type) {
 std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const ShapeMap& shapes, EstimateMemo* memo) {
   // Looks the shapes' estimate up in the memo, working it out (and counting the dimensions
   // visited) only the first time.
-  auto remembered = [&](int formula, const Dims* first, const Dims* second, auto compute) {
+  auto remembered = [&](int formula, const DimSizes* first, const DimSizes* second, auto compute) {
     if (memo == nullptr) return compute();
     auto key = std::make_tuple(formula, static_cast<const void*>(first), static_cast<const void*>(second));
     auto found = memo->known.find(key);
@@ -140,22 +140,22 @@ std::optional<std::uint64_t> estimate_node_ops(const OnnxNode& node, const Shape
   };
   const std::string& op = node.op_type;
   if (op == "MatMul" || op == "Gemm") {
-    const Dims* a = shape_of(node.inputs, 0, shapes);
+    const DimSizes* a = shape_of(node.inputs, 0, shapes);
     if (a == nullptr || node.inputs.size() < 2) return std::nullopt;
-    const Dims* b = shape_of(node.inputs, 1, shapes);
+    const DimSizes* b = shape_of(node.inputs, 1, shapes);
     if (b == nullptr) return std::nullopt;
     if (op == "Gemm") return gemm_ops(node, *a, *b);
     return remembered(1, a, b, [&] { return matmul_ops(*a, *b); });
   }
   if (op == "Conv") {
     if (node.inputs.size() < 2 || node.outputs.empty()) return std::nullopt;
-    const Dims* w = shape_of(node.inputs, 1, shapes);
-    const Dims* y = shape_of(node.outputs, 0, shapes);
+    const DimSizes* w = shape_of(node.inputs, 1, shapes);
+    const DimSizes* y = shape_of(node.outputs, 0, shapes);
     if (w == nullptr || y == nullptr) return std::nullopt;
     return remembered(2, w, y, [&] { return conv_ops(*w, *y); });
   }
   if (is_elementwise(op)) {
-    const Dims* y = shape_of(node.outputs, 0, shapes);
+    const DimSizes* y = shape_of(node.outputs, 0, shapes);
     if (y == nullptr) return std::nullopt;
     return remembered(3, y, nullptr,
                       [&] { return std::optional<std::uint64_t>(wrapping_product(y->begin(), y->end())); });

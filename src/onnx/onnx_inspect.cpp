@@ -13,7 +13,7 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kUsage = "usage: tarnwick onnx [--json] [--limit 20] <model.onnx>";
+constexpr const char* kInspectUsage = "usage: tarnwick onnx [--json] [--limit 20] <model.onnx>";
 
 struct OnnxArgs {
   bool json = false;
@@ -37,12 +37,8 @@ Result<OnnxArgs> scan_args(const Args& args) {
       scanned.path = args[i];
     }
   }
-  if (!scanned.path) return fail(kUsage);
+  if (!scanned.path) return fail(kInspectUsage);
   return scanned;
-}
-
-void print_more(std::ostream& out, std::size_t total, std::uint64_t limit) {
-  if (total > limit) out << "  ... " << total - limit << " more\n";
 }
 
 void print_value_infos(std::ostream& out, const std::vector<const OnnxValueInfo*>& infos, std::uint64_t limit) {
@@ -54,7 +50,7 @@ void print_value_infos(std::ostream& out, const std::vector<const OnnxValueInfo*
     out << "  " << escape_control(infos[i]->name) << " " << escape_control(format_shape_texts(infos[i]->shape)) << " "
         << data_type_name(infos[i]->elem_type) << "\n";
   }
-  print_more(out, infos.size(), limit);
+  print_rest_count(out, infos.size(), limit);
 }
 
 std::vector<const OnnxValueInfo*> graph_inputs_without_initializers(const OnnxSummary& summary) {
@@ -106,7 +102,7 @@ void print_initializers(std::ostream& out, const OnnxSummary& summary, std::uint
     }
     out << "\n";
   }
-  print_more(out, summary.initializers.size(), limit);
+  print_rest_count(out, summary.initializers.size(), limit);
 }
 
 void print_report(std::ostream& out, const OnnxSummary& summary, std::uint64_t limit) {
@@ -145,7 +141,7 @@ void print_report(std::ostream& out, const OnnxSummary& summary, std::uint64_t l
     out << "  " << pad_right(escape_control(summary.op_counts[i].first), 24) << " " << summary.op_counts[i].second
         << "\n";
   }
-  print_more(out, summary.op_counts.size(), limit);
+  print_rest_count(out, summary.op_counts.size(), limit);
 
   print_cost(out, summary);
   print_initializers(out, summary, limit);

@@ -14,12 +14,6 @@ namespace {
 
 using TensorsByName = std::map<std::string_view, const TensorEntry*>;
 
-TensorsByName by_name(const TensorFileSummary& model) {
-  TensorsByName tensors;
-  for (const TensorEntry& tensor : model.tensors) tensors.emplace(tensor.name, &tensor);  // the first of a name
-  return tensors;
-}
-
 void print_heading(std::ostream& out, const char* heading, std::size_t count) {
   out << heading << ": ";
   if (count == 0) {
@@ -68,9 +62,9 @@ std::vector<TensorChange> changed_tensors(const TensorFileSummary& old_model, co
 
 void print_tensor_change_lists(std::ostream& out, const TensorFileSummary& old_model,
                                const TensorFileSummary& new_model, const TensorFileChanges& changes) {
-  const TensorsByName new_tensors = by_name(new_model);
+  const TensorsByName new_tensors = tensors_by_name(new_model);
   print_named(out, "Tensors added", changes.names.added, new_tensors);
-  print_named(out, "Tensors removed", changes.names.removed, by_name(old_model));
+  print_named(out, "Tensors removed", changes.names.removed, tensors_by_name(old_model));
   std::vector<TensorChange> changed = changed_tensors(old_model, new_tensors, changes);
   print_heading(out, "Tensors changed", changed.size());
   for (std::size_t i = 0; i < changed.size() && i < kExplainedTensors; ++i) {

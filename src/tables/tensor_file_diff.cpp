@@ -46,12 +46,6 @@ void print_listed(std::ostream& out, const std::string& heading, const std::vect
   if (lines.size() > kListed) out << "  ... " << lines.size() - kListed << " more\n";
 }
 
-std::map<std::string, const TensorEntry*> by_name(const TensorFileSummary& summary) {
-  std::map<std::string, const TensorEntry*> tensors;
-  for (const TensorEntry& tensor : summary.tensors) tensors.emplace(tensor.name, &tensor);
-  return tensors;
-}
-
 void print_dtype_counts(std::ostream& out, const TensorFileSummary& old_model, const TensorFileSummary& new_model) {
   std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> counts;
   for (const DtypeShare& share : old_model.dtype_mix) counts[share.dtype].first = share.tensors;
@@ -81,7 +75,8 @@ void print_metadata_changes(std::ostream& out, const TensorFileSummary& old_mode
 
 void print_tensor_changes(std::ostream& out, const TensorFileSummary& old_model, const TensorFileSummary& new_model,
                           const TensorFileChanges& changes) {
-  std::map<std::string, const TensorEntry*> old_tensors = by_name(old_model), new_tensors = by_name(new_model);
+  std::map<std::string_view, const TensorEntry*> old_tensors = tensors_by_name(old_model),
+                                                 new_tensors = tensors_by_name(new_model);
   out << "\nTensors:\n";
   print_count_change(out, "Tensor count", old_model.tensors.size(), new_model.tensors.size());
   std::vector<std::string> old_names = tensor_names(old_model), new_names = tensor_names(new_model);

@@ -81,6 +81,8 @@ Result<TensorFileSummary> read_tensor_file_summary(const std::string& path, cons
 Result<ArtifactPair<TensorFileSummary>> read_tensor_file_pair(const std::string& old_path, const std::string& new_path,
                                                              const TensorFileFormat& format);
 std::vector<std::string> tensor_names(const TensorFileSummary& summary);
+// Each tensor by its name; the first one where names repeat.
+std::map<std::string_view, const TensorEntry*> tensors_by_name(const TensorFileSummary& summary);
 OrderedJson tensor_file_summary_json(const TensorFileSummary& summary);
 
 }  // namespace tarnwick

@@ -12,11 +12,6 @@ namespace tarnwick {
 
 namespace {
 
-std::optional<std::string> real_text(std::optional<double> value) {
-  if (!value) return std::nullopt;
-  return format_real(*value);
-}
-
 void print_interpretation(std::ostream& out, const XgboostModel& old_model, const XgboostModel& new_model,
                           const XgboostFigures& old_figures, const XgboostFigures& new_figures) {
   out << "Interpretation:\n";
@@ -65,7 +60,7 @@ void print_text_diff(std::ostream& out, const XgboostModel& old_model, const Xgb
   out << "Training Config:\n";
   print_text_change(out, "Objective", old_model.objective, new_model.objective);
   print_text_change(out, "Booster", old_model.booster, new_model.booster);
-  print_text_change(out, "Base score", real_text(old_model.base_score), real_text(new_model.base_score));
+  print_text_change(out, "Base score", optional_real_text(old_model.base_score), optional_real_text(new_model.base_score));
   print_text_change(out, "Library version", old_model.version, new_model.version);
   out << "\n";
 

@@ -13,11 +13,6 @@ namespace {
 
 constexpr const char* kUsage = "usage: tarnwick inspect [--json] [--limit 20] <model.json|model.ubj> [more...]";
 
-std::optional<std::string> real_text(std::optional<double> value) {
-  if (!value) return std::nullopt;
-  return format_real(*value);
-}
-
 std::optional<std::string> quoted(const std::optional<std::string>& text) {
   if (!text) return std::nullopt;
   return escape_control(*text);
@@ -58,7 +53,7 @@ void print_summary(std::ostream& out, const XgboostModel& model, std::uint64_t l
 
   out << "\nTraining Config:\n";
   print_field(out, "Objective", quoted(model.objective));
-  print_field(out, "Base score", real_text(model.base_score));
+  print_field(out, "Base score", optional_real_text(model.base_score));
 
   out << "\nParameter-like Internals:\n";
   out << "  Full artifact fingerprint: " << format_fingerprint(model.file_fingerprint) << "\n";

@@ -8,12 +8,12 @@
 #include <string>
 #include <thread>
 
+#include "thread_starters.h"
+
 namespace tarnwick {
 namespace {
 
-std::jthread no_thread(std::function<void()>) {
-  throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-}
+using testing::no_thread;
 
 struct Starter {
   const char* name;

@@ -16,14 +16,14 @@
 namespace tarnwick {
 namespace {
 
-using nlohmann::json;
+using Json = nlohmann::json;
 
 struct Compared {
   std::uint64_t trees = 0, splits = 0, leaf_values = 0, borders = 0;
 };
 
-void compare_with_export(const TreeTable& table, const json& exported, Compared& compared) {
-  const json& float_features = exported.at("features_info").at("float_features");
+void compare_with_export(const TreeTable& table, const Json& exported, Compared& compared) {
+  const Json& float_features = exported.at("features_info").at("float_features");
   ASSERT_EQ(table.features.size(), float_features.size());
   for (std::size_t i = 0; i < float_features.size(); ++i) {
     const TreeFeature& feature = table.features[i];
@@ -33,11 +33,11 @@ void compare_with_export(const TreeTable& table, const json& exported, Compared&
     EXPECT_EQ(feature.borders, borders) << "feature " << i;
     compared.borders += borders.size();
   }
-  const json& trees = exported.at("oblivious_trees");
+  const Json& trees = exported.at("oblivious_trees");
   ASSERT_EQ(table.trees.size(), trees.size());
   for (std::size_t t = 0; t < trees.size(); ++t) {
     const Tree& tree = table.trees[t];
-    const json& splits = trees[t].at("splits");
+    const Json& splits = trees[t].at("splits");
     ASSERT_EQ(tree.splits.size(), splits.size()) << "tree " << t;
     EXPECT_TRUE(tree.symmetric);
     EXPECT_EQ(tree.depth, splits.size());
@@ -52,7 +52,7 @@ void compare_with_export(const TreeTable& table, const json& exported, Compared&
     compared.leaf_values += tree.leaf_values.size();
     ++compared.trees;
   }
-  const json& scale_and_bias = exported.at("scale_and_bias");
+  const Json& scale_and_bias = exported.at("scale_and_bias");
   EXPECT_EQ(table.scale, scale_and_bias.at(0).get<double>());
   EXPECT_EQ(table.bias, scale_and_bias.at(1).get<std::vector<double>>());
 }
@@ -64,7 +64,7 @@ TEST(CbmCoreConformance, EveryTreeSplitLeafAndBorderEqualsCatBoostsExport) {
     Result<TreeTable> table = read_cbm_trees((corpus / (std::string(name) + ".cbm")).string());
     ASSERT_TRUE(table.is_ok()) << table.message();
     Compared compared;
-    nlohmann::json exported = testing::load_catboost_export(corpus / (std::string(name) + ".catboost-export.json"));
+    Json exported = testing::load_catboost_export(corpus / (std::string(name) + ".catboost-export.json"));
     compare_with_export(table.value(), exported, compared);
     std::cout << name << ": compared " << compared.trees << " trees, " << compared.splits << " splits, "
               << compared.leaf_values << " leaf values, " << compared.borders << " borders\n";

@@ -6,12 +6,12 @@
 #include <system_error>
 #include <vector>
 
+#include "../base/thread_starters.h"
+
 namespace tarnwick {
 namespace {
 
-std::jthread no_thread(std::function<void()>) {
-  throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-}
+using testing::no_thread;
 
 // Both digests equal their definitions whether a large file is hashed aside, a small one is
 // hashed as it comes, or a large one finds no thread and is hashed as it comes too.

@@ -5,9 +5,8 @@
 namespace tarnwick {
 namespace {
 
+using testing::example;
 using testing::run_command;
-
-std::string example(const char* name) { return std::string(TARNWICK_SOURCE_DIR) + "/examples/" + name; }
 
 TEST(Quiz, ScriptedAnswersRightWrongAndEndOfInput) {
   testing::CommandRun run = run_command({"quiz", example("mlp.json")}, "[1,8]\n[ 1, 8 ]\n[1 3]\n");

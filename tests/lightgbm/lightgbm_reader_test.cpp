@@ -22,12 +22,12 @@ std::string model_text(const std::string& parameters =
          leaves + "shrinkage=1\n\n\nend of trees\n\nparameters:\n" + parameters + "end of parameters\n";
 }
 
-Result<LightgbmSummary> summarize(const std::string& text) { return summarize_lightgbm_text("dir/m.txt", text); }
+Result<LightgbmSummary> summarize_model_text(const std::string& text) { return summarize_lightgbm_text("dir/m.txt", text); }
 
 std::string with_crlf(const std::string& text) { return std::regex_replace(text, std::regex("\n"), "\r\n"); }
 
 TEST(LightgbmReader, ReadsHeaderParametersAndFingerprints) {
-  Result<LightgbmSummary> read = summarize(model_text());
+  Result<LightgbmSummary> read = summarize_model_text(model_text());
   ASSERT_TRUE(read.is_ok()) << read.message();
   const LightgbmSummary& s = read.value();
   EXPECT_EQ(s.path, "m.txt");
@@ -51,8 +51,8 @@ TEST(LightgbmReader, ReadsHeaderParametersAndFingerprints) {
 }
 
 TEST(LightgbmReader, CrlfGivesTheSameSummaryExceptTheFileFingerprint) {
-  LightgbmSummary unix_summary = summarize(model_text()).take();
-  LightgbmSummary windows_summary = summarize(with_crlf(model_text())).take();
+  LightgbmSummary unix_summary = summarize_model_text(model_text()).take();
+  LightgbmSummary windows_summary = summarize_model_text(with_crlf(model_text())).take();
   EXPECT_EQ(windows_summary.learned_state_fingerprint, unix_summary.learned_state_fingerprint);
   EXPECT_EQ(windows_summary.metadata_fingerprint, unix_summary.metadata_fingerprint);
   EXPECT_NE(windows_summary.file_fingerprint, unix_summary.file_fingerprint);
@@ -62,18 +62,18 @@ TEST(LightgbmReader, CrlfGivesTheSameSummaryExceptTheFileFingerprint) {
 }
 
 TEST(LightgbmReader, FingerprintsSeparateConfigurationFromLearnedState) {
-  LightgbmSummary base = summarize(model_text()).take();
+  LightgbmSummary base = summarize_model_text(model_text()).take();
   LightgbmSummary retrained =
-      summarize(model_text("[boosting: gbdt]\n[objective: regression]\n[metric: auc]\n[num_leaves: 31]\n"
+      summarize_model_text(model_text("[boosting: gbdt]\n[objective: regression]\n[metric: auc]\n[num_leaves: 31]\n"
                            "[learning_rate: 0.05]\n[max_depth: -1]\n[num_iterations: 100]\n",
                            "leaf_value=0.5 -0.26\n"))
           .take();
   LightgbmSummary reconfigured =
-      summarize(model_text("[boosting: gbdt]\n[objective: regression]\n[metric: auc]\n[num_leaves: 31]\n"
+      summarize_model_text(model_text("[boosting: gbdt]\n[objective: regression]\n[metric: auc]\n[num_leaves: 31]\n"
                            "[learning_rate: 0.1]\n[max_depth: -1]\n[num_iterations: 100]\n"))
           .take();
   LightgbmSummary reordered =
-      summarize(model_text("[objective: regression]\n[boosting: gbdt]\n[metric: auc]\n[num_leaves: 31]\n"
+      summarize_model_text(model_text("[objective: regression]\n[boosting: gbdt]\n[metric: auc]\n[num_leaves: 31]\n"
                            "[learning_rate: 0.05]\n[max_depth: -1]\n[num_iterations: 100]\n"))
           .take();
   EXPECT_NE(retrained.learned_state_fingerprint, base.learned_state_fingerprint);
@@ -128,7 +128,7 @@ TEST(LightgbmReader, FieldRules) {
        }},
   };
   for (const Case& c : cases) {
-    Result<LightgbmSummary> read = summarize(c.text);
+    Result<LightgbmSummary> read = summarize_model_text(c.text);
     ASSERT_TRUE(read.is_ok()) << c.text;
     c.check(read.value());
   }
@@ -143,7 +143,7 @@ TEST(LightgbmReader, HugeNameListsAreHeldInOneText) {
   for (std::size_t i = 0; i < kNames; ++i) words += "w ";
   std::string text = "tree\nversion=v4\nmax_feature_idx=1\nobjective=" + words + "\nfeature_names=" + names +
                      "\n\nTree=0\nleaf_value=1\n";
-  Result<LightgbmSummary> read = summarize(text);
+  Result<LightgbmSummary> read = summarize_model_text(text);
   ASSERT_TRUE(read.is_ok()) << read.message();
   const LightgbmSummary& s = read.value();
   EXPECT_EQ(s.feature_names.size(), kNames);
@@ -155,10 +155,10 @@ TEST(LightgbmReader, HugeNameListsAreHeldInOneText) {
 }
 
 TEST(LightgbmReader, RefusesOtherText) {
-  EXPECT_EQ(summarize("").message(),
+  EXPECT_EQ(summarize_model_text("").message(),
             "dir/m.txt does not look like a LightGBM text model: missing `tree` / `max_feature_idx=` header");
-  EXPECT_FALSE(summarize("tree\n" + std::string(8192, ' ') + "max_feature_idx=1\n").is_ok());
-  EXPECT_TRUE(summarize("  tree  \nversion=v3\na=1\nb=2\nmax_feature_idx=1\n").is_ok());
+  EXPECT_FALSE(summarize_model_text("tree\n" + std::string(8192, ' ') + "max_feature_idx=1\n").is_ok());
+  EXPECT_TRUE(summarize_model_text("  tree  \nversion=v3\na=1\nb=2\nmax_feature_idx=1\n").is_ok());
   EXPECT_EQ(read_lightgbm_summary("/nonexistent/m.txt").message(),
             "read /nonexistent/m.txt: No such file or directory");
 }

@@ -7,10 +7,9 @@
 namespace tarnwick {
 namespace {
 
+using testing::example;
 using testing::run_command;
 using testing::TempDir;
-
-std::string example(const char* name) { return std::string(TARNWICK_SOURCE_DIR) + "/examples/" + name; }
 
 // Timings differ from run to run; the rest of a report is fixed.
 std::string without_timings(const std::string& text) {

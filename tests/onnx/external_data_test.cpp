@@ -8,19 +8,10 @@
 namespace tarnwick {
 namespace {
 
+using testing::external_tensor;
 using testing::graph_attribute;
 using testing::Message;
 using testing::node;
-
-Message external_tensor(const std::string& name, std::vector<std::uint64_t> dims,
-                        const std::vector<std::pair<std::string, std::string>>& entries) {
-  Message tensor;
-  for (std::uint64_t dim : dims) tensor.add_varint(1, dim);
-  tensor.add_varint(2, 1).add_bytes(8, name);
-  for (const auto& [key, value] : entries) tensor.add_message(13, Message().add_bytes(1, key).add_bytes(2, value));
-  tensor.add_varint(14, 1);
-  return tensor;
-}
 
 TEST(ExternalData, ListsInitializersOfEveryGraphInFileOrder) {
   Message then_branch;

@@ -8,12 +8,6 @@
 namespace tarnwick::testing {
 namespace {
 
-std::string le64(std::uint64_t value) {
-  std::string bytes;
-  for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
-  return bytes;
-}
-
 const std::string kInline(16, '\x11');
 const std::string kConstant(8, '\x22');
 const std::string kSparseValues(8, '\x33');

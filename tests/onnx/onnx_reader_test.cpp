@@ -13,7 +13,7 @@ using testing::Message;
 using testing::node;
 using testing::tensor_type_info;
 
-Result<OnnxSummary> summarize(const std::string& bytes) { return summarize_onnx_bytes("models/m.onnx", bytes); }
+Result<OnnxSummary> summarize_model(const std::string& bytes) { return summarize_onnx_bytes("models/m.onnx", bytes); }
 
 TEST(OnnxReader, ModelGraphAndTotals) {
   Message graph;
@@ -30,7 +30,7 @@ TEST(OnnxReader, ModelGraphAndTotals) {
       .add_message(12, tensor_type_info("out", 1, {"2", "768"}))
       .add_message(13, tensor_type_info("y", 1, {"2", "768"}))
       .add_message(13, tensor_type_info("z", 1, {"N", "768"}));
-  Result<OnnxSummary> read = summarize(testing::model(graph));
+  Result<OnnxSummary> read = summarize_model(testing::model(graph));
   ASSERT_TRUE(read.is_ok()) << read.message();
   const OnnxSummary& s = read.value();
   EXPECT_EQ(s.name, "m.onnx");
@@ -62,7 +62,7 @@ TEST(OnnxReader, FingerprintFeeding) {
   external.add_bytes(8, "t").add_message(13, Message().add_bytes(1, "location").add_bytes(2, "w.bin"));
   Message graph;
   graph.add_message(5, empty_raw).add_message(5, external);
-  OnnxSummary s = summarize(testing::model(graph)).take();
+  OnnxSummary s = summarize_model(testing::model(graph)).take();
   EXPECT_EQ(s.initializers[0].raw_data_bytes, 0u);
   EXPECT_EQ(s.initializers[0].data_fingerprint, fnv1a64(std::string("\x09\x00\x00\x00\x02", 5) + std::string(8, '\0')));
   EXPECT_EQ(s.initializers[1].data_fingerprint, std::nullopt);
@@ -80,7 +80,7 @@ TEST(OnnxReader, PackedDimsAndReadFailures) {
   packed.add_bytes(1, testing::varint(3) + testing::varint(300)).add_varint(1, 7).add_bytes(8, "p");
   Message graph;
   graph.add_message(5, packed);
-  EXPECT_EQ(summarize(testing::model(graph)).value().initializers[0].dims.to_vector(), (std::vector<std::uint64_t>{3, 300, 7}));
+  EXPECT_EQ(summarize_model(testing::model(graph)).value().initializers[0].dims.to_vector(), (std::vector<std::uint64_t>{3, 300, 7}));
 
   struct Case {
     std::string bytes;
@@ -102,14 +102,14 @@ TEST(OnnxReader, PackedDimsAndReadFailures) {
       {Message().add_bytes(7, "\x12\x05x").bytes(), "protobuf length-delimited field exceeded input length"},
   };
   for (const Case& c : cases) {
-    Result<OnnxSummary> read = summarize(c.bytes);
+    Result<OnnxSummary> read = summarize_model(c.bytes);
     ASSERT_FALSE(read.is_ok());
     EXPECT_EQ(read.message(), c.error);
   }
   // A later graph replaces an earlier one; ignored fields are never decoded.
   Message first;
   first.add_bytes(2, "first").add_bytes(10, "\x0B\xFF doc string with junk");
-  OnnxSummary twice = summarize(Message().add_message(7, first).add_message(7, good_graph).bytes()).take();
+  OnnxSummary twice = summarize_model(Message().add_message(7, first).add_message(7, good_graph).bytes()).take();
   EXPECT_EQ(twice.graph_name, "second");
 }
 
@@ -133,7 +133,7 @@ TEST(OnnxReader, ValueInfoTypesAndDimensions) {
       .add_message(11, negative)
       .add_message(12, no_type)
       .add_message(1, node("Relu", "r", {"x"}, {"bare"}));
-  OnnxSummary s = summarize(testing::model(graph)).take();
+  OnnxSummary s = summarize_model(testing::model(graph)).take();
   EXPECT_EQ(s.inputs[0].elem_type, std::nullopt);
   EXPECT_TRUE(s.inputs[0].shape.empty());
   EXPECT_EQ(s.inputs[1].shape, (std::vector<std::string>{"batch", "?", "4"}));

@@ -94,12 +94,6 @@ Message constant(const std::string& output, const Message& value) {
   return message;
 }
 
-std::string le64(std::uint64_t value) {
-  std::string bytes;
-  for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
-  return bytes;
-}
-
 // Weights exporters keep in Constant nodes and sparse initializers, each named, sized and
 // fingerprinted over its element bytes like an initializer.
 TEST(OnnxTensors, ReadsConstantNodesAndSparseInitializers) {

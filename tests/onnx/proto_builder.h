@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnwick::testing {
@@ -86,6 +87,22 @@ inline Message ints_attribute(const std::string& name, const std::vector<std::in
 
 inline Message graph_attribute(const std::string& name, const Message& graph) {
   return Message().add_bytes(1, name).add_message(6, graph).add_varint(20, 5);
+}
+
+// A float tensor whose data lies outside the model, located by `entries` (location, offset, ...).
+inline Message external_tensor(const std::string& name, std::vector<std::uint64_t> dims,
+                               const std::vector<std::pair<std::string, std::string>>& entries) {
+  Message tensor;
+  for (std::uint64_t dim : dims) tensor.add_varint(1, dim);
+  tensor.add_varint(2, 1).add_bytes(8, name);
+  for (const auto& [key, value] : entries) tensor.add_message(13, Message().add_bytes(1, key).add_bytes(2, value));
+  return tensor.add_varint(14, 1);
+}
+
+inline std::string le64(std::uint64_t value) {
+  std::string bytes;
+  for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
+  return bytes;
 }
 
 inline Message initializer(const std::string& name, const std::vector<std::uint64_t>& dims, int data_type,

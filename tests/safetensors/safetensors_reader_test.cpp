@@ -87,7 +87,7 @@ TEST(SafetensorsReader, OrdersTensorsByOffsetNotByKey) {
   EXPECT_EQ(table.value().metadata, Json({{"format", "pt"}}));
 }
 
-struct HostileCase {
+struct SafetensorsHostileCase {
   std::string label;
   std::string file;
   std::string error;  // a part of the one error message
@@ -100,7 +100,7 @@ TEST(SafetensorsReader, RejectsEachBrokenRuleWithOneClearError) {
   std::string four = counting_bytes(4);
   std::string huge_length = u64_le(200'000'000) + "{}";
   std::string past_end = u64_le(1000) + "{}";
-  const std::vector<HostileCase> cases{
+  const std::vector<SafetensorsHostileCase> cases{
       {"too short", "abc", "shorter than the 8-byte header length"},
       {"header past the end", past_end, "header length 1000 runs past the end of the 10-byte file"},
       {"header over the cap", huge_length, "exceeds the limit of 100000000 bytes"},
@@ -134,7 +134,7 @@ TEST(SafetensorsReader, RejectsEachBrokenRuleWithOneClearError) {
       {"invalid UTF-8 name", safetensors_raw("{\"\xff\":" + entry("U8", "[0]", "[0,0]") + "}", ""), "invalid JSON"},
   };
   TempDir dir;
-  for (const HostileCase& c : cases) {
+  for (const SafetensorsHostileCase& c : cases) {
     SCOPED_TRACE(c.label);
     std::string path = dir.write("bad.safetensors", c.file);
     Result<TensorTable> table = read_safetensors_table(path);

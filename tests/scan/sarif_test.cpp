@@ -17,57 +17,57 @@ namespace {
 using testing::pickle_calling;
 using testing::run_command;
 
-enum class Type { kString, kInteger, kArray, kObject };
+enum class JsonType { kString, kInteger, kArray, kObject };
 
-bool has_type(const Json& value, Type type) {
+bool has_type(const Json& value, JsonType type) {
   switch (type) {
-    case Type::kString: return value.is_string();
-    case Type::kInteger: return value.is_number_integer();
-    case Type::kArray: return value.is_array();
-    case Type::kObject: return value.is_object();
+    case JsonType::kString: return value.is_string();
+    case JsonType::kInteger: return value.is_number_integer();
+    case JsonType::kArray: return value.is_array();
+    case JsonType::kObject: return value.is_object();
   }
   return false;
 }
 
 struct Required {
   const char* pointer;  // {rule} and {result} stand for each rule and each result
-  Type type;
+  JsonType type;
 };
 
 // The properties the SARIF 2.1.0 schema marks required for these objects, and the ones the
 // code-scanning services need to place a result.
 const std::vector<Required> kRequired = {
-    {"/$schema", Type::kString},
-    {"/version", Type::kString},
-    {"/runs", Type::kArray},
-    {"/runs/0", Type::kObject},
-    {"/runs/0/tool", Type::kObject},
-    {"/runs/0/tool/driver", Type::kObject},
-    {"/runs/0/tool/driver/name", Type::kString},
-    {"/runs/0/tool/driver/version", Type::kString},
-    {"/runs/0/tool/driver/rules", Type::kArray},
-    {"/runs/0/results", Type::kArray},
-    {"{rule}/id", Type::kString},
-    {"{rule}/name", Type::kString},
-    {"{rule}/shortDescription", Type::kObject},
-    {"{rule}/shortDescription/text", Type::kString},
-    {"{rule}/defaultConfiguration", Type::kObject},
-    {"{rule}/defaultConfiguration/level", Type::kString},
-    {"{result}/ruleId", Type::kString},
-    {"{result}/ruleIndex", Type::kInteger},
-    {"{result}/level", Type::kString},
-    {"{result}/message", Type::kObject},
-    {"{result}/message/text", Type::kString},
-    {"{result}/locations", Type::kArray},
-    {"{result}/locations/0/physicalLocation", Type::kObject},
-    {"{result}/locations/0/physicalLocation/artifactLocation", Type::kObject},
-    {"{result}/locations/0/physicalLocation/artifactLocation/uri", Type::kString},
+    {"/$schema", JsonType::kString},
+    {"/version", JsonType::kString},
+    {"/runs", JsonType::kArray},
+    {"/runs/0", JsonType::kObject},
+    {"/runs/0/tool", JsonType::kObject},
+    {"/runs/0/tool/driver", JsonType::kObject},
+    {"/runs/0/tool/driver/name", JsonType::kString},
+    {"/runs/0/tool/driver/version", JsonType::kString},
+    {"/runs/0/tool/driver/rules", JsonType::kArray},
+    {"/runs/0/results", JsonType::kArray},
+    {"{rule}/id", JsonType::kString},
+    {"{rule}/name", JsonType::kString},
+    {"{rule}/shortDescription", JsonType::kObject},
+    {"{rule}/shortDescription/text", JsonType::kString},
+    {"{rule}/defaultConfiguration", JsonType::kObject},
+    {"{rule}/defaultConfiguration/level", JsonType::kString},
+    {"{result}/ruleId", JsonType::kString},
+    {"{result}/ruleIndex", JsonType::kInteger},
+    {"{result}/level", JsonType::kString},
+    {"{result}/message", JsonType::kObject},
+    {"{result}/message/text", JsonType::kString},
+    {"{result}/locations", JsonType::kArray},
+    {"{result}/locations/0/physicalLocation", JsonType::kObject},
+    {"{result}/locations/0/physicalLocation/artifactLocation", JsonType::kObject},
+    {"{result}/locations/0/physicalLocation/artifactLocation/uri", JsonType::kString},
 };
 
 // Every problem with the required properties, one a line.
 std::string structure_problems(const Json& sarif) {
   std::string problems;
-  auto check = [&](const std::string& pointer, Type type) {
+  auto check = [&](const std::string& pointer, JsonType type) {
     Json::json_pointer at(pointer);
     if (!sarif.contains(at)) {
       problems += pointer + " missing\n";

@@ -38,7 +38,7 @@ std::string legacy_with_object(const std::string& object) {
   return magic + protocol + sys + object + keys + PickleBuilder().le(2, 8).raw("12345678").str();
 }
 
-struct Case {
+struct MaliciousCase {
   const char* name;
   const char* file;
   std::string bytes;
@@ -48,7 +48,7 @@ struct Case {
   const char* finding;  // a line every such file must report
 };
 
-std::vector<Case> malicious_cases() {
+std::vector<MaliciousCase> malicious_cases() {
   std::string evil_object;
   {
     PickleBuilder p;
@@ -143,7 +143,7 @@ std::vector<Case> malicious_cases() {
 
 TEST(Scan, MaliciousFilesGetTheirVerdictAndNameTheImport) {
   TempDir dir;
-  for (const Case& c : malicious_cases()) {
+  for (const MaliciousCase& c : malicious_cases()) {
     testing::PolicyScan result = scan_under(dir.write(c.file, c.bytes));
     const scan::FileScan& scan = result.scan;
     EXPECT_EQ(scan.format, c.format) << c.name;
@@ -171,7 +171,7 @@ std::string normalised(std::string text, const TempDir& dir) {
 // One file of each verdict and of each grade, in both reports.
 TEST(Scan, ReportsShowEveryGradeAndTheSummary) {
   TempDir dir;
-  std::vector<Case> cases = malicious_cases();
+  std::vector<MaliciousCase> cases = malicious_cases();
   std::string evil = dir.write("evil.pt", cases[0].bytes), memo = dir.write("memo.pkl", cases[1].bytes),
               lone = dir.write("lone.pkl", "\x80"), clean = dir.write("clean.pt", cases[17].bytes);
   std::string whole_model = dir.write(

@@ -11,12 +11,6 @@
 namespace tarnwick::testing {
 namespace {
 
-std::string floats(const std::vector<float>& values) {
-  std::string bytes(values.size() * 4, '\0');
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
-
 std::vector<SafetensorsTensor> small_model() {
   return {{"embed.weight", "F32", {4, 2}, floats({1, 2, 3, 4, 5, 6, 7, 8})},
           {"layers.0.attn.bias", "F16", {2}, counting_bytes(4)},

@@ -14,12 +14,6 @@
 namespace tarnwick::testing {
 namespace {
 
-std::string floats(const std::vector<float>& values) {
-  std::string bytes(values.size() * 4, '\0');
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
-
 // A q8_0 block: half scale d, then 32 signed bytes; value j = qs[j] * d.
 std::string q8_0_block(std::uint16_t half_scale, int first) {
   std::string block = gguf_le(half_scale, 2);

@@ -10,7 +10,7 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kProfileUsage =
     "usage: tarnwick profile [--json] [--strict] [--limit N] [--dim NAME=VALUE]... <model.onnx>";
 
 struct ProfileArgs {
@@ -69,7 +69,7 @@ Status strict_verdict(const ModelProfile& profile) {
   return fail("profile --strict: " + reasons);
 }
 
-Result<ProfileArgs> scan_args(const Args& args) {
+Result<ProfileArgs> scan_profile_args(const Args& args) {
   ProfileArgs scanned;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--json") {
@@ -93,14 +93,14 @@ Result<ProfileArgs> scan_args(const Args& args) {
       scanned.path = args[i];
     }
   }
-  if (!scanned.path) return fail(kUsage);
+  if (!scanned.path) return fail(kProfileUsage);
   return scanned;
 }
 
 }  // namespace
 
 Status profile_command(const Args& args, Io& io) {
-  Result<ProfileArgs> scanned = scan_args(args);
+  Result<ProfileArgs> scanned = scan_profile_args(args);
   if (!scanned.is_ok()) return scanned.error();
   const std::string& path = *scanned.value().path;
   Result<FileBytes> bytes = read_whole_file(path);  // outlives the model, which views into it

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/change_lines.h"
 #include "base/format.h"
 #include "base/json_text.h"
 #include "base/text.h"
@@ -23,10 +24,6 @@ std::string count_text(std::uint64_t count) {
 std::string share(std::uint64_t part, std::uint64_t whole) {
   if (whole == 0) return "unknown";
   return format_fixed(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1) + "%";
-}
-
-void print_more(std::ostream& out, std::size_t total, std::uint64_t limit) {
-  if (total > limit) out << "  ... " << total - limit << " more\n";
 }
 
 void print_totals(std::ostream& out, const ModelProfile& p) {
@@ -72,7 +69,7 @@ void print_unresolved(std::ostream& out, const ModelProfile& p, std::uint64_t li
     const WalkedNode& walked = *p.unresolved[k];
     out << "  " << escaped(walked.name) << " (" << escaped(walked.node->op_type) << ")" << where_text(walked) << "\n";
   }
-  print_more(out, p.unresolved.size(), limit);
+  print_rest_count(out, p.unresolved.size(), limit);
 }
 
 void print_dims(std::ostream& out, const ModelProfile& p) {
@@ -94,7 +91,7 @@ void print_op_types(std::ostream& out, const ModelProfile& p, std::uint64_t limi
         << pad_left(format_count_short(row.macs), 7) << " MACs  " << pad_left(format_count_short(row.other_ops), 7)
         << " other  " << pad_left(share(flops, p.flops), 6) << " of FLOPs\n";
   }
-  print_more(out, p.by_op_type.size(), limit);
+  print_rest_count(out, p.by_op_type.size(), limit);
 }
 
 void print_nodes(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
@@ -116,7 +113,7 @@ void print_nodes(std::ostream& out, const ModelProfile& p, std::uint64_t limit) 
         << pad_left(format_count_short(*walked.cost.other_ops), 7) << " other  -> "
         << (walked.outputs.empty() ? "none" : format_known_shape(walked.outputs[0])) << where << "\n";
   }
-  print_more(out, costed.size(), limit);
+  print_rest_count(out, costed.size(), limit);
 }
 
 void print_subgraphs(std::ostream& out, const ModelProfile& p, std::uint64_t limit) {
@@ -129,7 +126,7 @@ void print_subgraphs(std::ostream& out, const ModelProfile& p, std::uint64_t lim
         << format_count_short(sub.parameters) << " parameters, " << format_count_short(sub.macs) << " MACs, "
         << format_count_short(sub.other_ops) << " other ops\n";
   }
-  print_more(out, p.walk.subgraphs.size(), limit);
+  print_rest_count(out, p.walk.subgraphs.size(), limit);
 }
 
 std::string yes_no(bool value) { return value ? "yes" : "no"; }
