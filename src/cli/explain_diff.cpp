@@ -7,7 +7,8 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kExplainDiffUsage = "usage: tarnwick explain-diff <old-model> <new-model>  (.onnx, .cbm, or .lgb/.txt)";
+constexpr const char* kExplainDiffUsage =
+    "usage: tarnwick explain-diff <old-model> <new-model>  (.onnx, .cbm, or .lgb/.txt)";
 
 void print_frame_start(std::ostream& out, std::string_view kind, const std::string& old_name,
                        const std::string& new_name) {

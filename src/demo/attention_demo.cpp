@@ -1,8 +1,8 @@
 #include <ostream>
 
-#include "demo/teaching.h"
 #include "base/change_lines.h"
 #include "base/format.h"
+#include "demo/teaching.h"
 #include "tensor/forward.h"
 
 namespace tarnwick {

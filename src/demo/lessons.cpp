@@ -2,9 +2,9 @@
 #include <ostream>
 #include <vector>
 
-#include "demo/teaching.h"
 #include "base/change_lines.h"
 #include "base/text.h"
+#include "demo/teaching.h"
 
 namespace tarnwick {
 

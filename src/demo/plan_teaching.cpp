@@ -1,8 +1,8 @@
 #include <ostream>
 
-#include "demo/teaching.h"
 #include "base/change_lines.h"
 #include "base/text.h"
+#include "demo/teaching.h"
 #include "model/plan_args.h"
 
 namespace tarnwick {

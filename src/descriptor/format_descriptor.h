@@ -90,6 +90,8 @@ struct FormatDescriptor {
 bool path_has_extension(std::string_view path, std::string_view extension);
 
 // Whether `format` is known and has a tensor table (what `contents` reads).
-inline bool holds_tensors(const FormatDescriptor* format) { return format != nullptr && format->tensor_table != nullptr; }
+inline bool holds_tensors(const FormatDescriptor* format) {
+  return format != nullptr && format->tensor_table != nullptr;
+}
 
 }  // namespace tarnwick

@@ -1,13 +1,13 @@
 #include <ostream>
 
-#include "lightgbm/lightgbm_commands.h"
-#include "lightgbm/lightgbm_summary.h"
 #include "base/artifact_pair.h"
 #include "base/change_lines.h"
 #include "base/change_wording.h"
 #include "base/feature_name_changes.h"
 #include "base/format.h"
 #include "base/text.h"
+#include "lightgbm/lightgbm_commands.h"
+#include "lightgbm/lightgbm_summary.h"
 
 namespace tarnwick {
 

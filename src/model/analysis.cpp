@@ -68,9 +68,9 @@ class Analyzer {
       return validation_failed(
           layer.name,
           "Cannot multiply input " + shape_text(shape_) + " by weights " + shape_text(w) +
-              ".\n\nWhy:\n  Linear uses input @ weights.\n  For A @ B, A columns must equal B rows.\n  Got " + count_text(in) +
-              " and " + count_text(rows) + ".\n\nFix:\n  Change weights shape to [" + count_text(in) + ", " + count_text(out) +
-              "], or change the previous layer output to [batch, " + count_text(rows) + "].");
+              ".\n\nWhy:\n  Linear uses input @ weights.\n  For A @ B, A columns must equal B rows.\n  Got " +
+              count_text(in) + " and " + count_text(rows) + ".\n\nFix:\n  Change weights shape to [" + count_text(in) +
+              ", " + count_text(out) + "], or change the previous layer output to [batch, " + count_text(rows) + "].");
     }
     if (b.size() != 1 || b[0] != out) {
       return validation_failed(layer.name,
@@ -98,10 +98,11 @@ class Analyzer {
                     "params: " + count_text(params) + " values / " + count_text(4 * params) + " B",
                     "compute: batch * out_features * in_features * 2 + bias adds = " + count_text(ops) + " ops"})},
         {layer.name + ": linear projection",
-         with_note(layer, "Purpose: ",
-                   {"Input tensor: " + in_text, "Operation: output = input @ weights + bias", "weights: " + w_text,
-                    "bias: " + b_text, "Result shape: " + out_text,
-                    "Interpretation: each output feature is a weighted mixture of " + count_text(in) + " input features."})},
+         with_note(
+             layer, "Purpose: ",
+             {"Input tensor: " + in_text, "Operation: output = input @ weights + bias", "weights: " + w_text,
+              "bias: " + b_text, "Result shape: " + out_text,
+              "Interpretation: each output feature is a weighted mixture of " + count_text(in) + " input features."})},
         {layer.name + " (Linear)",
          {"input: " + in_text, "weights: " + w_text, "bias: " + b_text},
          out_text,
@@ -118,11 +119,11 @@ class Analyzer {
     }
     if (m[0] != shape_[1]) {
       std::string l = label;
-      return validation_failed(layer.name, "Input " + shape_text(shape_) + " cannot multiply " + l + " " +
-                                               shape_text(m) + ".\n\nWhy:\n  Self-attention starts with X @ " + l +
-                                               ".\n  X columns must equal " + l + " rows.\n  Got " + count_text(shape_[1]) +
-                                               " and " + count_text(m[0]) + ".\n\nFix:\n  Change " + l + " shape to [" +
-                                               count_text(shape_[1]) + ", projection_dim].");
+      return validation_failed(
+          layer.name, "Input " + shape_text(shape_) + " cannot multiply " + l + " " + shape_text(m) +
+                          ".\n\nWhy:\n  Self-attention starts with X @ " + l + ".\n  X columns must equal " + l +
+                          " rows.\n  Got " + count_text(shape_[1]) + " and " + count_text(m[0]) +
+                          ".\n\nFix:\n  Change " + l + " shape to [" + count_text(shape_[1]) + ", projection_dim].");
     }
     return Status::ok();
   }
@@ -139,8 +140,8 @@ class Analyzer {
     std::uint64_t t = shape_[0], f = shape_[1], dh = attention.wq.shape[1], dk = attention.wk.shape[1],
                   dv = attention.wv.shape[1];
     if (dh != dk) {
-      return validation_failed(layer.name, "Q shape [tokens, " + count_text(dh) + "] cannot score against K shape [tokens, " +
-                                               count_text(dk) +
+      return validation_failed(layer.name, "Q shape [tokens, " + count_text(dh) +
+                                               "] cannot score against K shape [tokens, " + count_text(dk) +
                                                "].\n\nWhy:\n  Attention scores use Q @ K^T, so Q and K must share "
                                                "head_dim.\n\nFix:\n  Make Wq and Wk output the same head_dim.");
     }
@@ -154,8 +155,10 @@ class Analyzer {
     record(layer, params, cost.total, std::max(t * dv * 4, t * t * 4), cost_bytes,
            ": QKV projections + Q @ K^T + attention @ V", " (attention)");
     result_.path.push_back("SelfAttention");
-    std::string qk = "[" + count_text(t) + ", " + count_text(dh) + "]", v = "[" + count_text(t) + ", " + count_text(dv) + "]",
-                tt = "[" + count_text(t) + ", " + count_text(t) + "]", out_text = shape_text(output), in_text = shape_text(shape_);
+    std::string qk = "[" + count_text(t) + ", " + count_text(dh) + "]",
+                v = "[" + count_text(t) + ", " + count_text(dv) + "]",
+                tt = "[" + count_text(t) + ", " + count_text(t) + "]", out_text = shape_text(output),
+                in_text = shape_text(shape_);
     const TensorFact intermediates[] = {
         {layer.name + ".Q", qk, t * dh * 4},        {layer.name + ".K", qk, t * dh * 4},
         {layer.name + ".V", v, t * dv * 4},         {layer.name + ".scores", tt, t * t * 4},

@@ -12,7 +12,6 @@ namespace tarnwick {
 
 namespace {
 
-
 struct StepOutcome {
   Tensor output;
   StepReport report;
@@ -35,13 +34,14 @@ class Executor {
     std::uint64_t batch = input.shape[0], in = input.shape[1], outputs = linear.weights.shape[1];
     StepOutcome outcome{out, {}};
     outcome.report.title = layer.name + " (Linear)";
-    outcome.report.lines = with_note(layer, "why: ",
-                                     {"operation: output = input @ weights + bias", "input: " + shape_text(input.shape),
-                                      "weights: " + shape_text(linear.weights.shape),
-                                      "bias: " + shape_text(linear.bias.shape), "output: " + shape_text(out.shape),
-                                      "memory: input " + count_text(input.bytes()) + " B, weights " +
-                                          count_text(linear.weights.bytes()) + " B, output " + count_text(out.bytes()) + " B",
-                                      "estimated ops: " + count_text(batch * outputs * (2 * in + 1))});
+    outcome.report.lines =
+        with_note(layer, "why: ",
+                  {"operation: output = input @ weights + bias", "input: " + shape_text(input.shape),
+                   "weights: " + shape_text(linear.weights.shape), "bias: " + shape_text(linear.bias.shape),
+                   "output: " + shape_text(out.shape),
+                   "memory: input " + count_text(input.bytes()) + " B, weights " + count_text(linear.weights.bytes()) +
+                       " B, output " + count_text(out.bytes()) + " B",
+                   "estimated ops: " + count_text(batch * outputs * (2 * in + 1))});
     if (values_) outcome.report.values = format_values("output", out);
     outcome.report.elapsed_ms = elapsed_ms(pass.value().elapsed);
     return outcome;
@@ -64,8 +64,9 @@ class Executor {
          "Q/K/V: " + shape_text(pass.q.shape) + ", " + shape_text(pass.k.shape) + ", " + shape_text(pass.v.shape),
          "scores: " + shape_text(pass.scores.shape), "attention: " + shape_text(pass.attention.shape),
          "output: " + shape_text(pass.output.shape),
-         "memory: Q " + count_text(pass.q.bytes()) + " B, K " + count_text(pass.k.bytes()) + " B, V " + count_text(pass.v.bytes()) +
-             " B, scores " + count_text(pass.scores.bytes()) + " B, output " + count_text(pass.output.bytes()) + " B",
+         "memory: Q " + count_text(pass.q.bytes()) + " B, K " + count_text(pass.k.bytes()) + " B, V " +
+             count_text(pass.v.bytes()) + " B, scores " + count_text(pass.scores.bytes()) + " B, output " +
+             count_text(pass.output.bytes()) + " B",
          "estimated ops: " + count_text(ops)});
     if (values_) {
       // The score matrix is shown after the 1 / sqrt(head_dim) scaling, as softmax sees it.
@@ -83,9 +84,9 @@ class Executor {
     if (!result.is_ok()) return result.error();
     StepOutcome outcome{result.value().output, {}};
     outcome.report.title = layer.name + " (" + kind + ")";
-    outcome.report.lines = with_note(
-        layer, "why: ",
-        {"input/output: " + shape_text(input.shape), math, std::string(ops_words) + count_text(shape_product(input.shape))});
+    outcome.report.lines = with_note(layer, "why: ",
+                                     {"input/output: " + shape_text(input.shape), math,
+                                      std::string(ops_words) + count_text(shape_product(input.shape))});
     if (values_) outcome.report.values = format_values("output", outcome.output);
     outcome.report.elapsed_ms = elapsed_ms(result.value().elapsed);
     return outcome;

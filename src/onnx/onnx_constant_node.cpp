@@ -80,9 +80,9 @@ struct ValueAttribute {
 };
 
 constexpr ValueAttribute kListedValues[] = {
-    {"value_float", kAttributeFloat, "float32", true},       {"value_floats", kAttributeFloats, "float32", false},
-    {"value_int", kAttributeInt, "int64", true},             {"value_ints", kAttributeInts, "int64", false},
-    {"value_string", kAttributeString, "string", true},      {"value_strings", kAttributeStrings, "string", false},
+    {"value_float", kAttributeFloat, "float32", true},  {"value_floats", kAttributeFloats, "float32", false},
+    {"value_int", kAttributeInt, "int64", true},        {"value_ints", kAttributeInts, "int64", false},
+    {"value_string", kAttributeString, "string", true}, {"value_strings", kAttributeStrings, "string", false},
 };
 
 Result<TensorEntry> listed_value_tensor(const ValueAttribute& kind, const std::vector<ProtoField>& attribute) {
@@ -116,8 +116,10 @@ Result<std::optional<TensorEntry>> attribute_tensor(const OnnxTensorSource& sour
   }
   for (const ProtoField& field : attribute) {
     if (field.wire_type != kLengthDelimited) continue;
-    if (name == "value" && field.field_number == kAttributeTensor) return present(tensor_proto_entry(source, field.payload));
-    if (name == "sparse_value" && field.field_number == kAttributeSparseTensor) return present(sparse_tensor_entry(source, field.payload));
+    if (name == "value" && field.field_number == kAttributeTensor)
+      return present(tensor_proto_entry(source, field.payload));
+    if (name == "sparse_value" && field.field_number == kAttributeSparseTensor)
+      return present(sparse_tensor_entry(source, field.payload));
   }
   for (const ValueAttribute& kind : kListedValues) {
     if (name == kind.name) return present(listed_value_tensor(kind, attribute));

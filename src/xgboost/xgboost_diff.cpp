@@ -60,7 +60,8 @@ void print_text_diff(std::ostream& out, const XgboostModel& old_model, const Xgb
   out << "Training Config:\n";
   print_text_change(out, "Objective", old_model.objective, new_model.objective);
   print_text_change(out, "Booster", old_model.booster, new_model.booster);
-  print_text_change(out, "Base score", optional_real_text(old_model.base_score), optional_real_text(new_model.base_score));
+  print_text_change(out, "Base score", optional_real_text(old_model.base_score),
+                    optional_real_text(new_model.base_score));
   print_text_change(out, "Library version", old_model.version, new_model.version);
   out << "\n";
 

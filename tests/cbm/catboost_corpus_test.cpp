@@ -5,8 +5,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "cbm/cbm_summary.h"
 #include "catboost_export.h"
+#include "cbm/cbm_summary.h"
 #include "test_support.h"
 
 namespace tarnwick {

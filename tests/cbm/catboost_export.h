@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-
 #include <nlohmann/json.hpp>
 
 namespace tarnwick::testing {

@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "catboost_export.h"
 #include "cbm/cbm_core_reader.h"
 #include "lightgbm/lightgbm_trees.h"
 #include "tables/tree_summary.h"
-#include "catboost_export.h"
 #include "test_support.h"
 
 namespace tarnwick {

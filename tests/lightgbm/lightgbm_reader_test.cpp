@@ -22,7 +22,9 @@ std::string model_text(const std::string& parameters =
          leaves + "shrinkage=1\n\n\nend of trees\n\nparameters:\n" + parameters + "end of parameters\n";
 }
 
-Result<LightgbmSummary> summarize_model_text(const std::string& text) { return summarize_lightgbm_text("dir/m.txt", text); }
+Result<LightgbmSummary> summarize_model_text(const std::string& text) {
+  return summarize_lightgbm_text("dir/m.txt", text);
+}
 
 std::string with_crlf(const std::string& text) { return std::regex_replace(text, std::regex("\n"), "\r\n"); }
 

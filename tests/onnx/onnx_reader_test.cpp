@@ -80,7 +80,8 @@ TEST(OnnxReader, PackedDimsAndReadFailures) {
   packed.add_bytes(1, testing::varint(3) + testing::varint(300)).add_varint(1, 7).add_bytes(8, "p");
   Message graph;
   graph.add_message(5, packed);
-  EXPECT_EQ(summarize_model(testing::model(graph)).value().initializers[0].dims.to_vector(), (std::vector<std::uint64_t>{3, 300, 7}));
+  EXPECT_EQ(summarize_model(testing::model(graph)).value().initializers[0].dims.to_vector(),
+            (std::vector<std::uint64_t>{3, 300, 7}));
 
   struct Case {
     std::string bytes;
