@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "base/change_lines.h"
 #include "base/checked_math.h"
 #include "base/format.h"
 #include "base/text.h"
@@ -31,10 +32,6 @@ std::string metadata_value_text(const Json& value) {
   return escape_control(value.dump());
 }
 
-void print_more(std::ostream& out, std::size_t total, std::uint64_t limit) {
-  if (total > limit) out << "  ... " << total - limit << " more\n";
-}
-
 void print_metadata(std::ostream& out, const Json& metadata, std::uint64_t limit) {
   out << "\nMetadata:\n";
   if (metadata.empty()) {
@@ -46,7 +43,7 @@ void print_metadata(std::ostream& out, const Json& metadata, std::uint64_t limit
     if (shown++ == limit) break;
     out << "  " << escape_control(key) << ": " << metadata_value_text(value) << "\n";
   }
-  print_more(out, metadata.size(), limit);
+  print_rest_count(out, metadata.size(), limit);
 }
 
 std::size_t code_points(std::string_view text) {
@@ -84,7 +81,7 @@ void print_tensor_rows(std::ostream& out, const TensorTable& table, std::uint64_
         << pad_right(row.shape, shape_width) << "  " << pad_left(row.parameters, parameters_width) << "  "
         << pad_left(row.bytes, bytes_width) << "\n";
   }
-  print_more(out, table.tensors.size(), limit);
+  print_rest_count(out, table.tensors.size(), limit);
 }
 
 }  // namespace

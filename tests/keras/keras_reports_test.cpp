@@ -47,7 +47,7 @@ std::string weights_file(const testing::TempDir& dir, const std::vector<Dataset>
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<float> counting(std::size_t count, float step) {
+std::vector<float> counting_floats(std::size_t count, float step) {
   std::vector<float> values(count);
   for (std::size_t i = 0; i < count; ++i) values[i] = static_cast<float>(i) * step - 1.0f;
   return values;
@@ -68,13 +68,13 @@ std::string archive(const std::string& weights, const std::string& extra_layer =
 
 TEST(KerasReports, WholeReportsOfSmallArchives) {
   testing::TempDir dir;
-  std::vector<Dataset> layers{{"layers/hidden/vars/0", {4, 8}, counting(32, 0.25f)},
-                              {"layers/hidden/vars/1", {8}, counting(8, 0.0f)},
-                              {"layers/out/vars/0", {8, 2}, counting(16, 0.5f)},
-                              {"layers/out/vars/1", {2}, counting(2, 1.0f)}};
+  std::vector<Dataset> layers{{"layers/hidden/vars/0", {4, 8}, counting_floats(32, 0.25f)},
+                              {"layers/hidden/vars/1", {8}, counting_floats(8, 0.0f)},
+                              {"layers/out/vars/0", {8, 2}, counting_floats(16, 0.5f)},
+                              {"layers/out/vars/1", {2}, counting_floats(2, 1.0f)}};
   std::string model = dir.write("model.keras", archive(weights_file(dir, layers)));
   layers[2].values[3] = 42.0f;
-  layers.push_back({"layers/out/vars/2", {2}, counting(2, 2.0f)});
+  layers.push_back({"layers/out/vars/2", {2}, counting_floats(2, 2.0f)});
   std::string retrained = dir.write("retrained.keras", archive(weights_file(dir, layers)));
   std::string lambda = dir.write(
       "lambda.keras",

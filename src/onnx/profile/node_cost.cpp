@@ -48,7 +48,7 @@ bool one_of(std::string_view op, std::initializer_list<std::string_view> ops) {
 }
 
 // One op per output element.
-bool is_elementwise(std::string_view op) {
+bool is_one_op_per_element(std::string_view op) {
   return one_of(op, {"Relu", "LeakyRelu", "PRelu", "Sigmoid", "Tanh", "Exp", "Log", "Sqrt", "Neg", "Abs", "Elu", "Selu",
                      "Celu", "Softplus", "Softsign", "Gelu", "Erf", "HardSigmoid", "HardSwish", "Mish", "Reciprocal",
                      "Floor", "Ceil", "Round", "Sign", "Sin", "Cos", "Tan", "Not", "Clip", "Shrink", "ThresholdedRelu",
@@ -120,7 +120,7 @@ bool costs_nothing(const OnnxGraphNode& node) {
   const std::string& op = node.op_type;
   bool default_domain = node.domain.empty() || node.domain == "ai.onnx";
   if (!default_domain || one_of(op, {"If", "Loop", "Scan"}) || !find_shape_rule(op)) return false;
-  return !is_dense(op) && !is_reduction(op) && !is_elementwise(op) && op != "NonZero";
+  return !is_dense(op) && !is_reduction(op) && !is_one_op_per_element(op) && op != "NonZero";
 }
 
 NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue*>& inputs,
@@ -165,7 +165,7 @@ NodeCost node_cost(const OnnxGraphNode& node, const std::vector<const KnownValue
   } else if (is_reduction(op)) {
     cost.macs = 0;
     cost.other_ops = y ? numel(shape_in(0)) : std::nullopt;
-  } else if (is_elementwise(op)) {
+  } else if (is_one_op_per_element(op)) {
     cost.macs = 0;
     cost.other_ops = numel(y);
   } else {
