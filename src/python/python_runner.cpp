@@ -98,6 +98,10 @@ DrainEnd drain(pid_t child, Pipe& out, Pipe& err, PythonRun& run, const CaptureL
         // Checked before appending, so the buffers never grow past the limit.
         std::size_t kept = run.standard_output.size() + run.standard_error.size();
         if (kept + static_cast<std::size_t>(got) > limits.max_bytes) return DrainEnd::kOverLimit;
+        // The whole allowance is reserved at a stream's first bytes: pages never written cost
+        // nothing, and the text is never moved to grow, which would hold both copies at once
+        // and so up to twice the limit.
+        if (texts[k]->capacity() < limits.max_bytes) texts[k]->reserve(limits.max_bytes);
         texts[k]->append(buffer, static_cast<std::size_t>(got));
       } else if (got == 0 || errno != EINTR) {
         pipes[k]->close_read();
