@@ -21,8 +21,8 @@ ALLOWED = {
     ("onnx", "element_count"),
     # The PyTorch summary and tensor table: PyTorchSummary against TensorTable.
     ("pt", "read_legacy"), ("pt", "read_zip"),
-    # TensorTable against a vector of entries; and print_more's three arities.
-    ("tables", "dtype_mix"), ("tables", "print_more"),
+    # TensorTable against a vector of entries.
+    ("tables", "dtype_mix"),
     # 256-bit against 512-bit lanes.
     ("values", "exact_extremes"),
     # Test builders whose arities or argument types differ.

@@ -97,7 +97,7 @@ void print_first_names(std::ostream& out, std::string_view count_label, const Na
   for (auto name = names.begin(); name != names.end() && shown < limit; ++name, ++shown) {
     out << "  " << escape_control(*name) << "\n";
   }
-  if (names.size() > limit) out << "  ... " << names.size() - limit << " more\n";
+  print_rest_count(out, names.size(), limit);
 }
 
 }  // namespace

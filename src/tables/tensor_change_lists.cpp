@@ -4,6 +4,7 @@
 #include <set>
 #include <string_view>
 
+#include "base/change_lines.h"
 #include "base/text.h"
 #include "tables/tensor_contents_diff.h"
 #include "tables/tensor_contents_report.h"
@@ -23,10 +24,6 @@ void print_heading(std::ostream& out, const char* heading, std::size_t count) {
   }
 }
 
-void print_more(std::ostream& out, std::size_t count) {
-  if (count > kExplainedTensors) out << "  ... " << count - kExplainedTensors << " more\n";
-}
-
 void print_named(std::ostream& out, const char* heading, const std::vector<std::string>& names,
                  const TensorsByName& tensors) {
   print_heading(out, heading, names.size());
@@ -35,7 +32,7 @@ void print_named(std::ostream& out, const char* heading, const std::vector<std::
     if (auto found = tensors.find(names[i]); found != tensors.end()) out << " " << tensor_shape_and_dtype(*found->second);
     out << "\n";
   }
-  print_more(out, names.size());
+  print_rest_count(out, names.size(), kExplainedTensors);
 }
 
 // The tensors on both sides whose dtype, shape or bytes differ, in old file order.
@@ -70,7 +67,7 @@ void print_tensor_change_lists(std::ostream& out, const TensorFileSummary& old_m
   for (std::size_t i = 0; i < changed.size() && i < kExplainedTensors; ++i) {
     out << "  " << escape_control(changed[i].old_tensor->name) << ": " << tensor_change_text(changed[i]) << "\n";
   }
-  print_more(out, changed.size());
+  print_rest_count(out, changed.size(), kExplainedTensors);
 }
 
 }  // namespace tarnwick

@@ -48,7 +48,7 @@ void print_tensor_list(std::ostream& out, std::string_view heading, const std::v
   for (std::size_t i = 0; i < tensors.size() && i < limit; ++i) {
     out << "  " << escape_control(tensors[i]->name) << " " << tensor_shape_and_dtype(*tensors[i]) << "\n";
   }
-  if (tensors.size() > limit) out << "  ... " << tensors.size() - limit << " more\n";
+  print_rest_count(out, tensors.size(), limit);
 }
 
 // Shown only when there are some: most files have every tensor's bytes at hand.
@@ -58,7 +58,7 @@ void print_uncompared(std::ostream& out, const std::vector<UncomparedTensor>& un
   for (std::size_t i = 0; i < uncompared.size() && i < limit; ++i) {
     out << "  " << escape_control(uncompared[i].old_tensor->name) << ": " << escape_control(uncompared[i].reason) << "\n";
   }
-  if (uncompared.size() > limit) out << "  ... " << uncompared.size() - limit << " more\n";
+  print_rest_count(out, uncompared.size(), limit);
 }
 
 void print_renamed(std::ostream& out, const std::vector<RenamedTensor>& renamed, std::uint64_t limit) {
@@ -67,7 +67,7 @@ void print_renamed(std::ostream& out, const std::vector<RenamedTensor>& renamed,
   for (std::size_t i = 0; i < renamed.size() && i < limit; ++i) {
     out << "  " << pair_name(*renamed[i].old_tensor, *renamed[i].new_tensor) << "\n";
   }
-  if (renamed.size() > limit) out << "  ... " << renamed.size() - limit << " more\n";
+  print_rest_count(out, renamed.size(), limit);
 }
 
 std::uint64_t sum_or_zero(const TensorTable& table, bool parameters) {
@@ -161,7 +161,7 @@ Status print_contents_diff(std::ostream& out, const TensorTable& old_table, cons
     const TensorChange& change = diff.changed[i];
     out << "  " << pair_name(*change.old_tensor, *change.new_tensor) << ": " << tensor_change_text(change) << "\n";
   }
-  if (diff.changed.size() > limit) out << "  ... " << diff.changed.size() - limit << " more\n";
+  print_rest_count(out, diff.changed.size(), limit);
   print_uncompared(out, diff.uncompared, limit);
   if (show_renames) print_renamed(out, diff.renamed, limit);
   return Status::ok();

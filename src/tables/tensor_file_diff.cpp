@@ -43,7 +43,7 @@ void print_listed(std::ostream& out, const std::string& heading, const std::vect
     return;
   }
   for (std::size_t i = 0; i < lines.size() && i < kListed; ++i) out << "  " << lines[i] << "\n";
-  if (lines.size() > kListed) out << "  ... " << lines.size() - kListed << " more\n";
+  print_rest_count(out, lines.size(), kListed);
 }
 
 void print_dtype_counts(std::ostream& out, const TensorFileSummary& old_model, const TensorFileSummary& new_model) {

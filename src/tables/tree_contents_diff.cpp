@@ -65,7 +65,7 @@ void print_indexes(std::ostream& out, const std::string& heading, const std::vec
   out << "\n" << heading << ":\n";
   out << "  count: " << indexes.size() << "\n";
   for (std::size_t i = 0; i < indexes.size() && i < limit; ++i) out << "  tree " << indexes[i] << "\n";
-  if (indexes.size() > limit) out << "  ... " << indexes.size() - limit << " more\n";
+  print_rest_count(out, indexes.size(), limit);
 }
 
 void print_labels(std::ostream& out, const std::string& heading, const std::vector<std::string>& labels,
@@ -73,7 +73,7 @@ void print_labels(std::ostream& out, const std::string& heading, const std::vect
   out << "\n" << heading << ":\n";
   out << "  count: " << labels.size() << "\n";
   for (std::size_t i = 0; i < labels.size() && i < limit; ++i) out << "  " << labels[i] << "\n";
-  if (labels.size() > limit) out << "  ... " << labels.size() - limit << " more\n";
+  print_rest_count(out, labels.size(), limit);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "base/change_lines.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "values/aligned_rows.h"
@@ -87,7 +88,7 @@ void print_delta_section(std::ostream& out, const TensorContentsDiff& diff, cons
   }
   if (rows.size() > 1) print_aligned_rows(out, rows);
   for (const std::string& line : skipped) out << "  " << line << " (not compared)\n";
-  if (deltas.size() > limit) out << "  ... " << deltas.size() - limit << " more\n";
+  print_rest_count(out, deltas.size(), limit);
 }
 
 }  // namespace tarnwick

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "base/change_lines.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "values/aligned_rows.h"
@@ -96,12 +97,12 @@ void print_stats_sections(std::ostream& out, const TensorTable& table, const std
     out << "  none\n";
   } else {
     print_aligned_rows(out, rows);
-    if (read > limit) out << "  ... " << read - limit << " more\n";
+    print_rest_count(out, read, limit);
   }
   if (skipped.empty()) return;
   out << "\nSkipped Tensors:\n";
   for (std::size_t i = 0; i < skipped.size() && i < limit; ++i) out << "  " << skipped[i] << "\n";
-  if (skipped.size() > limit) out << "  ... " << skipped.size() - limit << " more\n";
+  print_rest_count(out, skipped.size(), limit);
 }
 
 }  // namespace tarnwick

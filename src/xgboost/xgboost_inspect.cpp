@@ -27,7 +27,7 @@ void print_features(std::ostream& out, const XgboostModel& model, std::uint64_t 
     out << "  " << (features[i].name ? escape_control(*features[i].name) : "#" + std::to_string(i)) << " ("
         << escape_control(features[i].type) << ")\n";
   }
-  if (features.size() > limit) out << "  ... " << features.size() - limit << " more\n";
+  print_rest_count(out, features.size(), limit);
 }
 
 void print_summary(std::ostream& out, const XgboostModel& model, std::uint64_t limit) {
