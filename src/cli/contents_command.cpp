@@ -18,7 +18,6 @@ namespace {
 constexpr const char* kContentsUsage = "usage: tarnwick contents [--json] [--limit N] <model>";
 constexpr const char* kContentsDiffUsage = "usage: tarnwick diff --contents [--json] [--limit N] <old-model> <new-model>";
 
-bool holds_trees(const FormatDescriptor* format) { return format != nullptr && format->tree_table != nullptr; }
 Error unsupported(const std::string& path) {
   return fail("unsupported artifact type for `" + path +
               "`. Try .pt/.pth, .safetensors, .gguf, .onnx, .cbm, or .lgb.");

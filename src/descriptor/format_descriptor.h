@@ -89,9 +89,10 @@ struct FormatDescriptor {
 // dot is not the name's first character.
 bool path_has_extension(std::string_view path, std::string_view extension);
 
-// Whether `format` is known and has a tensor table (what `contents` reads).
+// Whether `format` is known and has a tensor or a tree table (what `contents` reads).
 inline bool holds_tensors(const FormatDescriptor* format) {
   return format != nullptr && format->tensor_table != nullptr;
 }
+inline bool holds_trees(const FormatDescriptor* format) { return format != nullptr && format->tree_table != nullptr; }
 
 }  // namespace tarnwick

@@ -13,8 +13,6 @@ namespace tarnwick {
 
 namespace {
 
-using TensorsByName = std::map<std::string_view, const TensorEntry*>;
-
 void print_heading(std::ostream& out, const char* heading, std::size_t count) {
   out << heading << ": ";
   if (count == 0) {

@@ -75,8 +75,7 @@ void print_metadata_changes(std::ostream& out, const TensorFileSummary& old_mode
 
 void print_tensor_changes(std::ostream& out, const TensorFileSummary& old_model, const TensorFileSummary& new_model,
                           const TensorFileChanges& changes) {
-  std::map<std::string_view, const TensorEntry*> old_tensors = tensors_by_name(old_model),
-                                                 new_tensors = tensors_by_name(new_model);
+  TensorsByName old_tensors = tensors_by_name(old_model), new_tensors = tensors_by_name(new_model);
   out << "\nTensors:\n";
   print_count_change(out, "Tensor count", old_model.tensors.size(), new_model.tensors.size());
   std::vector<std::string> old_names = tensor_names(old_model), new_names = tensor_names(new_model);

@@ -174,8 +174,8 @@ Result<ArtifactPair<TensorFileSummary>> read_tensor_file_pair(const std::string&
   return ArtifactPair<TensorFileSummary>{old_model.take(), new_model.take()};
 }
 
-std::map<std::string_view, const TensorEntry*> tensors_by_name(const TensorFileSummary& summary) {
-  std::map<std::string_view, const TensorEntry*> tensors;
+TensorsByName tensors_by_name(const TensorFileSummary& summary) {
+  TensorsByName tensors;
   for (const TensorEntry& tensor : summary.tensors) tensors.emplace(tensor.name, &tensor);
   return tensors;
 }

@@ -82,7 +82,8 @@ Result<ArtifactPair<TensorFileSummary>> read_tensor_file_pair(const std::string&
                                                              const TensorFileFormat& format);
 std::vector<std::string> tensor_names(const TensorFileSummary& summary);
 // Each tensor by its name; the first one where names repeat.
-std::map<std::string_view, const TensorEntry*> tensors_by_name(const TensorFileSummary& summary);
+using TensorsByName = std::map<std::string_view, const TensorEntry*>;
+TensorsByName tensors_by_name(const TensorFileSummary& summary);
 OrderedJson tensor_file_summary_json(const TensorFileSummary& summary);
 
 }  // namespace tarnwick
