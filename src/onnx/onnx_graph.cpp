@@ -9,19 +9,6 @@ namespace tarnwick {
 
 namespace {
 
-using Fields = std::vector<ProtoField>;
-
-template <class Visit>
-Status walk(std::string_view bytes, Visit&& visit) {
-  Result<Fields> fields = decode_fields(bytes);
-  if (!fields.is_ok()) return fields.error();
-  for (const ProtoField& field : fields.value()) {
-    Status status = visit(field);
-    if (!status.is_ok()) return status;
-  }
-  return Status::ok();
-}
-
 float float_from_bits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 
 // Repeated scalars arrive packed (one length-delimited field) or one field per value.
@@ -52,7 +39,7 @@ Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth, DecodeBud
 
 Status read_external_entry(std::string_view bytes, OnnxTensor& tensor) {
   std::pair<std::string, std::string> entry;
-  Status status = walk(bytes, [&](const ProtoField& field) -> Status {
+  Status status = for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kLengthDelimited)) return read_string(field, entry.first);
     if (is_field(field, 2, kLengthDelimited)) return read_string(field, entry.second);
     return Status::ok();
@@ -62,7 +49,7 @@ Status read_external_entry(std::string_view bytes, OnnxTensor& tensor) {
 }
 
 Status read_tensor(std::string_view bytes, OnnxTensor& tensor, DecodeBudget& budget) {
-  return walk(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
       case 1: {
         std::size_t before = tensor.dims.size();
@@ -99,7 +86,7 @@ Status read_tensor(std::string_view bytes, OnnxTensor& tensor, DecodeBudget& bud
 }
 
 Status read_attribute(std::string_view bytes, OnnxAttribute& attribute, int depth, DecodeBudget& budget) {
-  return walk(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
       case 1:
         if (field.wire_type == kLengthDelimited) return read_string(field, attribute.name);
@@ -139,7 +126,7 @@ Status read_attribute(std::string_view bytes, OnnxAttribute& attribute, int dept
 }
 
 Status read_node(std::string_view bytes, OnnxGraphNode& node, int depth, DecodeBudget& budget) {
-  return walk(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
     if (field.field_number == 1 || field.field_number == 2 || field.field_number == 5) {
       Status drawn = budget.draw(1, "ONNX node inputs, outputs and attributes");
@@ -158,12 +145,12 @@ Status read_node(std::string_view bytes, OnnxGraphNode& node, int depth, DecodeB
 }
 
 Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, bool& has_shape, DecodeBudget& budget) {
-  return walk(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kVarint)) info.elem_type = low_32_bits(field.varint);
     if (!is_field(field, 2, kLengthDelimited)) return Status::ok();
     has_shape = true;
     info.shape.clear();
-    return walk(field.payload, [&](const ProtoField& dim) {
+    return for_each_field(field.payload, [&](const ProtoField& dim) {
       if (!is_field(dim, 1, kLengthDelimited)) return Status::ok();
       Status drawn = budget.draw(1, "ONNX shape dimensions");
       if (!drawn.is_ok()) return drawn;
@@ -174,10 +161,10 @@ Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, bool& has_s
 
 // A value without a shape field (rank unknown) keeps one "*" entry so that it differs from a scalar.
 Status read_value_info_or_unknown_rank(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
-  return walk(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kLengthDelimited)) return read_string(field, info.name);
     if (!is_field(field, 2, kLengthDelimited)) return Status::ok();
-    return walk(field.payload, [&](const ProtoField& type) -> Status {
+    return for_each_field(field.payload, [&](const ProtoField& type) -> Status {
       if (!is_field(type, 1, kLengthDelimited)) return Status::ok();
       bool has_shape = false;
       Status status = read_tensor_type(type.payload, info, has_shape, budget);
@@ -192,7 +179,7 @@ Status read_graph(std::string_view bytes, OnnxGraph& graph, int depth, DecodeBud
     return fail("ONNX graph nesting exceeded " + std::to_string(kMaxGraphNesting) + " levels");
   Status drawn = draw_value_infos(bytes, budget);
   if (!drawn.is_ok()) return drawn;
-  return walk(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
     if (field.field_number == 1 || field.field_number == 5) {
       Status entry_drawn = budget.draw(1, field.field_number == 1 ? "ONNX graph nodes" : "ONNX initializers");
@@ -319,7 +306,7 @@ Result<OnnxModel> decode_onnx_model(std::string_view bytes) {
 Result<OnnxModel> decode_onnx_model(std::string_view bytes, DecodeBudget& budget) {
   OnnxModel model;
   bool has_graph = false;
-  Status status = walk(bytes, [&](const ProtoField& field) -> Status {
+  Status status = for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 7, kLengthDelimited)) {
       has_graph = true;
       model.graph = OnnxGraph();

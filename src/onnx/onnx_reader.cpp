@@ -16,12 +16,6 @@ namespace tarnwick {
 
 namespace {
 
-// Decodes a nested message and hands each field to `visit`, stopping at the first error.
-template <class Visit>
-Status walk_message(std::string_view bytes, Visit&& visit) {
-  return for_each_field(bytes, std::forward<Visit>(visit));
-}
-
 Status read_optional_string(const ProtoField& field, std::optional<std::string>& into) {
   std::string text;
   Status status = read_string(field, text);
@@ -54,7 +48,7 @@ constexpr std::uint64_t kHashLaterBytes = 1 << 16;
 Status read_attribute(std::string_view bytes, OnnxNode& node) {
   std::optional<std::string> name;
   std::optional<std::int64_t> value;
-  Status status = walk_message(bytes, [&](const ProtoField& field) {
+  Status status = for_each_field(bytes, [&](const ProtoField& field) {
     if (is_field(field, 1, kLengthDelimited)) return read_optional_string(field, name);
     if (is_field(field, 3, kVarint)) value = static_cast<std::int64_t>(field.varint);
     return Status::ok();
@@ -64,7 +58,7 @@ Status read_attribute(std::string_view bytes, OnnxNode& node) {
 }
 
 Status read_node(std::string_view bytes, OnnxNode& node, DecodeBudget& budget) {
-  return walk_message(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
     if (field.field_number == 1 || field.field_number == 2 || field.field_number == 5) {
       Status drawn = budget.draw(1, "ONNX node inputs, outputs and attributes");
@@ -97,7 +91,7 @@ Status read_packed_dims(std::string_view payload, DimList& dims, DecodeBudget& b
 Status read_tensor(std::string_view bytes, OnnxInitializer& tensor, std::optional<FnvJob>& data_hash,
                    DecodeBudget& budget) {
   std::optional<FnvJob> external_hash;
-  Status status = walk_message(bytes, [&](const ProtoField& field) -> Status {
+  Status status = for_each_field(bytes, [&](const ProtoField& field) -> Status {
     switch (field.field_number) {
       case 1:
         if (field.wire_type == kVarint) {
@@ -143,11 +137,11 @@ Status read_tensor(std::string_view bytes, OnnxInitializer& tensor, std::optiona
 }
 
 Status read_tensor_type(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
-  return walk_message(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kVarint)) info.elem_type = low_32_bits(field.varint);
     if (!is_field(field, 2, kLengthDelimited)) return Status::ok();
     info.shape.clear();
-    return walk_message(field.payload, [&](const ProtoField& dim) {
+    return for_each_field(field.payload, [&](const ProtoField& dim) {
       if (!is_field(dim, 1, kLengthDelimited)) return Status::ok();
       Status drawn = budget.draw(1, "ONNX shape dimensions");
       if (!drawn.is_ok()) return drawn;
@@ -172,7 +166,7 @@ Status read_type(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budg
 }
 
 Status read_value_info(std::string_view bytes, OnnxValueInfo& info, DecodeBudget& budget) {
-  return walk_message(bytes, [&](const ProtoField& field) {
+  return for_each_field(bytes, [&](const ProtoField& field) {
     if (is_field(field, 1, kLengthDelimited)) return read_string(field, info.name);
     if (is_field(field, 2, kLengthDelimited)) return read_type(field.payload, info, budget);
     return Status::ok();
@@ -280,7 +274,7 @@ Status fold_node(std::string_view payload, GraphContents& graph) {
 Status read_graph(std::string_view bytes, GraphContents& graph) {
   Status drawn = draw_value_infos(bytes, graph.budget);
   if (!drawn.is_ok()) return drawn;
-  return walk_message(bytes, [&](const ProtoField& field) -> Status {
+  return for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (field.wire_type != kLengthDelimited) return Status::ok();
     switch (field.field_number) {
       case 1: return fold_node(field.payload, graph);
@@ -457,7 +451,7 @@ Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_vi
 Result<OnnxSummary> summarize_onnx_bytes(const std::string& path, std::string_view bytes, DecodeBudget& budget) {
   OnnxSummary summary;
   std::optional<GraphContents> graph;
-  Status status = walk_message(bytes, [&](const ProtoField& field) -> Status {
+  Status status = for_each_field(bytes, [&](const ProtoField& field) -> Status {
     if (is_field(field, 1, kVarint)) summary.ir_version = static_cast<std::int64_t>(field.varint);
     if (is_field(field, 2, kLengthDelimited)) return read_optional_string(field, summary.producer);
     if (is_field(field, 7, kLengthDelimited)) {
