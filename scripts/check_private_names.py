@@ -26,7 +26,7 @@ ALLOWED = {
     # 256-bit against 512-bit lanes.
     ("values", "exact_extremes"),
     # Test builders whose arities or argument types differ.
-    ("tests", "bytes_read_so_far"), ("tests", "describe"), ("tests", "external_tensor"),
+    ("tests", "bytes_read_so_far"), ("tests", "describe"),
     ("tests", "lightgbm_model"), ("tests", "llama_tensors"), ("tests", "model_bytes"), ("tests", "npy"),
     ("tests", "printed"), ("tests", "profile_of"), ("tests", "read_bytes"),
 }

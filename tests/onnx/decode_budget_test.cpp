@@ -79,7 +79,7 @@ std::string nested_graphs(int levels) {
   Message graph;
   for (int level = 0; level < levels; ++level) {
     Message holder = node("If", "", {"c"}, {"y"});
-    holder.add_message(5, Message().add_bytes(1, "then_branch").add_message(6, graph).add_varint(20, 5));
+    holder.add_message(5, testing::graph_attribute("then_branch", graph));
     graph = Message().add_message(1, holder);
   }
   return testing::model(graph);

@@ -164,19 +164,6 @@ TEST(OnnxTensors, ReadsConstantNodesAndSparseInitializers) {
   }
 }
 
-Message external_tensor(const std::string& name, std::uint64_t elements,
-                        const std::vector<std::pair<std::string, std::string>>& entries) {
-  Message tensor;
-  tensor.add_varint(1, elements).add_varint(2, 1).add_bytes(8, name);
-  for (const auto& [key, value] : entries) {
-    Message entry;
-    entry.add_bytes(1, key).add_bytes(2, value);
-    tensor.add_message(13, entry);
-  }
-  tensor.add_varint(14, 1);
-  return tensor;
-}
-
 // External data is found beside the model and checked before anything reads it; what cannot
 // be read keeps the reason.
 TEST(OnnxTensors, LocatesExternalDataOrSaysWhy) {
@@ -214,7 +201,7 @@ TEST(OnnxTensors, LocatesExternalDataOrSaysWhy) {
        "external data length 12 differs from the tensor's 16 bytes"},
   };
   Message graph;
-  for (const Case& c : cases) graph.add_message(5, external_tensor(c.name, c.elements, c.entries));
+  for (const Case& c : cases) graph.add_message(5, external_tensor(c.name, {c.elements}, c.entries));
   std::string path = dir.write("model.onnx", model(graph));
   Result<TensorTable> table = read_onnx_tensor_table(path);
   ASSERT_TRUE(table.is_ok()) << table.message();

@@ -210,11 +210,8 @@ TEST(Scan, EveryCorpusCheckpointIsSafe) {
   EXPECT_EQ(scanned, 10);
 }
 
-testing::Message external_tensor(const std::string& name, const std::string& location) {
-  testing::Message entry, tensor;
-  entry.add_bytes(1, "location").add_bytes(2, location);
-  tensor.add_varint(1, 4).add_varint(2, 1).add_bytes(8, name).add_message(13, entry).add_varint(14, 1);
-  return tensor;
+testing::Message located_tensor(const std::string& name, const std::string& location) {
+  return testing::external_tensor(name, {4}, {{"location", location}});
 }
 
 TEST(Scan, OnnxExternalDataMustStayBesideTheModel) {
@@ -239,14 +236,13 @@ TEST(Scan, OnnxExternalDataMustStayBesideTheModel) {
     testing::Message graph;
     graph.add_message(1, testing::node("Relu", "n", {"x"}, {"y"}));
     if (c.in_subgraph) {
-      testing::Message body, attribute, node;
-      body.add_message(5, external_tensor("w", c.location));
-      attribute.add_bytes(1, "then_branch").add_message(6, body).add_varint(20, 5);
+      testing::Message body, node;
+      body.add_message(5, located_tensor("w", c.location));
       node = testing::node("If", "if", {"c"}, {"z"});
-      node.add_message(5, attribute);
+      node.add_message(5, testing::graph_attribute("then_branch", body));
       graph.add_message(1, node);
     } else {
-      graph.add_message(5, external_tensor("w", c.location));
+      graph.add_message(5, located_tensor("w", c.location));
     }
     testing::PolicyScan result = scan_under(dir.write("m.onnx", testing::model(graph)));
     const scan::FileScan& scan = result.scan;
